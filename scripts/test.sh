@@ -1,0 +1,19 @@
+#!/bin/sh
+# Runs every test: the full suite on the normal build, the unit tests again
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then a short fuzz run.
+set -eu
+build=${1:-build}
+asan=${2:-build-asan}
+jobs=$(nproc)
+
+echo "== Tests ($build)"
+ctest --test-dir "$build" --output-on-failure -j "$jobs"
+
+echo "== Unit tests under ASan+UBSan ($asan)"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir "$asan" --output-on-failure -j "$jobs" -E '^Cases/'
+
+if [ -x ./scripts/fuzz.sh ]; then
+    echo "== Fuzzing (bounded)"
+    ./scripts/fuzz.sh
+fi

@@ -1,0 +1,288 @@
+#include "main.h"
+
+#include "cli.h"
+#include "con.h"
+#include "l10n.h"
+#include "logger.h"
+#include "paths.h"
+#ifdef QX_HAVE_QXCRASH
+#include "qxcrash.h"
+#endif
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace L10n {
+void init(const std::string& config_dir);
+}
+
+namespace cmdline {
+
+namespace {
+
+const char* kName = "qxFerndockAssemblerIDE";
+const char* kVersion = "1.0.2";
+const char* kBuild = "1069";
+const char* kPackage = "qxferndockassembleride";
+const char* kContact = "support@qxferndock.dev";
+
+// Window sizes are in points; anything outside this range is a typo.
+constexpr int kMaxWindowSide = 16384;
+
+bool is(const char* arg, const char* option) { return strcmp(arg, option) == 0; }
+
+#ifdef QX_HAVE_QXCRASH
+void forward_log(const char* level, const std::string& message)
+{
+    if (level && level[0] == 'W')
+        logger::warn(message);
+    else
+        logger::info(message);
+}
+#endif
+
+void install_crash_handler()
+{
+#ifdef QX_HAVE_QXCRASH
+    qxcrash::App app;
+    app.name = kName;
+    app.version = kVersion;
+    app.build = kBuild;
+    app.contact = kContact;
+    app.package = kPackage;
+    app.log = forward_log;
+    app.open_uri = nullptr;
+    qxcrash::install(app);
+#endif
+}
+
+// fontconfig is optional; the handle stays open for the whole run.
+void init_fontconfig()
+{
+    void* lib = dlopen("libfontconfig.so.1", RTLD_NOW | RTLD_GLOBAL);
+    if (!lib)
+        return;
+    using FcInitFn = int (*)();
+    if (auto fc_init = reinterpret_cast<FcInitFn>(dlsym(lib, "FcInit")))
+        fc_init();
+}
+
+long to_long(const char* text) { return strtol(text, nullptr, 10); }
+
+// The single-instance lock. Returns false when another instance holds it.
+bool take_lock(const std::string& dir)
+{
+    std::string path = dir + "/qxFerndockAssemblerIDE.lock";
+    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return true;
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        close(fd);
+        return false;
+    }
+    if (ftruncate(fd, 0) == 0) {
+        char pid[32];
+        int n = snprintf(pid, sizeof pid, "%d", int(getpid()));
+        if (pwrite(fd, pid, size_t(n), 0) != n)
+            logger::warn("cannot write the lock file");
+    }
+    // The descriptor stays open, and so the lock held, until the process ends.
+    return true;
+}
+
+int run_window(const WindowOptions& options)
+{
+    std::string dir = paths::config_dir();
+    if (!take_lock(dir)) {
+        fprintf(stderr, "qxFerndockAssemblerIDE is already running\n");
+        return 0;
+    }
+    std::string log_path = dir + "/qxFerndockAssemblerIDE.log";
+#ifdef QX_HAVE_QXCRASH
+    qxcrash::rotate_log(log_path);
+#endif
+    logger::init(dir, kName);
+#ifdef QX_HAVE_QXCRASH
+    qxcrash::set_log_file(logger::file_path());
+    qxcrash::set_report_dir(dir);
+    logger::info(std::string("qxFerndockAssemblerIDE 1.0.2 build 1069, package ") + paths::package_kind() + ", "
+                 + qxcrash::package_line());
+    qxcrash::record_system();
+#else
+    logger::info(std::string("qxFerndockAssemblerIDE 1.0.2 build 1069, package ") + paths::package_kind());
+#endif
+    (void)options;
+    // The application window is not part of this build yet: say so rather
+    // than pretend to open one.
+    con::print("qxFerndockAssemblerIDE: the window is not built yet; see --help for the modes without a window\n");
+    logger::warn("window mode requested, but the window is not built yet");
+    logger::shutdown();
+    return 1;
+}
+
+int run_headless(const Command& cmd, int argc, char** argv)
+{
+    int i = cmd.index;
+    switch (cmd.action) {
+    case Action::Version:
+        con::printf("%s %s (build %s)\n", kName, kVersion, kBuild);
+        return 0;
+    case Action::Help:
+        print_usage();
+        return 0;
+    case Action::Unknown:
+        fprintf(stderr, "unknown option: %s\n", argv[i]);
+        print_usage();
+        return 2;
+    case Action::DisasmSource: {
+        int bits = i + 2 < argc ? int(to_long(argv[i + 2])) : 0;
+        uint64_t base = i + 3 < argc ? strtoull(argv[i + 3], nullptr, 0) : 0;
+#ifdef QX_HAVE_CLI_SOURCE
+        return cli_disasm_source(argv[i + 1], bits, base);
+#else
+        (void)bits;
+        (void)base;
+        con::print("--disasm-source is not built yet\n");
+        return 1;
+#endif
+    }
+    case Action::Disasm:
+        return cli_disasm(argv[i + 1], i + 2 < argc ? int(to_long(argv[i + 2])) : 0);
+    case Action::Build:
+#ifdef QX_HAVE_CLI_BUILD
+        return cli_build_args(argc, argv, i);
+#else
+        con::print("--build is not built yet\n");
+        return 1;
+#endif
+    case Action::Trace: {
+        int steps = i + 2 < argc ? int(to_long(argv[i + 2])) : 8;
+#ifdef QX_HAVE_CLI_TRACE
+        return cli_trace(argv[i + 1], steps);
+#else
+        (void)steps;
+        con::print("--trace is not built yet\n");
+        return 1;
+#endif
+    }
+    case Action::RenderIcon:
+#ifdef QX_HAVE_CLI_ICON
+        return render_icon(int(to_long(argv[i + 1])), argv[i + 2]);
+#else
+        return 1;
+#endif
+    case Action::Window:
+        break;
+    }
+    return 1;
+}
+
+} // namespace
+
+void parse_size(const char* text, int* width, int* height)
+{
+    int w = 0, h = 0;
+    int got = sscanf(text, "%dx%d", &w, &h);
+    auto sane = [](int v) { return v > 0 && v <= kMaxWindowSide ? v : 0; };
+    *width = got >= 1 ? sane(w) : 0;
+    *height = got >= 2 ? sane(h) : 0;
+}
+
+Command parse(int argc, char** argv)
+{
+    Command cmd;
+    WindowOptions& win = cmd.window;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        bool has_value = i + 1 < argc;
+        bool has_two = i + 2 < argc;
+        Action headless = Action::Window;
+        if (is(a, "--version"))
+            headless = Action::Version;
+        else if (is(a, "--help") || is(a, "-h"))
+            headless = Action::Help;
+        else if (is(a, "--disasm-source") && has_value)
+            headless = Action::DisasmSource;
+        else if (is(a, "--disasm") && has_value)
+            headless = Action::Disasm;
+        else if (is(a, "--build") && has_value)
+            headless = Action::Build;
+        else if (is(a, "--trace") && has_value)
+            headless = Action::Trace;
+        else if (is(a, "--render-icon") && has_two)
+            headless = Action::RenderIcon;
+        if (headless != Action::Window) {
+            cmd.action = headless;
+            cmd.index = i;
+            return cmd;
+        }
+        if (has_value && is(a, "--theme")) {
+            win.theme = argv[++i];
+        } else if (has_value && is(a, "--size")) {
+            parse_size(argv[++i], &win.width, &win.height);
+        } else if (has_value && is(a, "--screenshot")) {
+            win.screenshot = argv[++i];
+        } else if (has_value && is(a, "--console")) {
+            win.script = argv[++i];
+        } else if (has_value && is(a, "--reference")) {
+            win.reference = argv[++i];
+        } else if (strncmp(a, "--", 2) == 0) {
+            cmd.action = Action::Unknown;
+            cmd.index = i;
+            return cmd;
+        } else {
+            win.files.emplace_back(a);
+        }
+    }
+    return cmd;
+}
+
+void print_usage()
+{
+    con::printf("%s %s (build %s)\n"
+                "\n"
+                "  qxFerndockAssemblerIDE [file.asm] [program]   open the window\n"
+                "  --disasm <file> [bits]        print the disassembly, no window\n"
+                "  --disasm-source <file> [bits [base]]  NASM source that builds the same bytes\n"
+                "  --build <file.asm> [format] [--libs \"c m\"] [--libdirs dir] [--ldflags \"...\"] [--crt]\n"
+                "                                [--incs \"dir \xE2\x80\xA6\"] [--srcs \"more.asm \xE2\x80\xA6\"]\n"
+                "                                assemble (auto|elf64|elf32|bin) and link, no window\n"
+                "  --theme dark|light            this run only\n"
+                "  --size <w>x<h>                window size in points, this run only\n"
+                "  --screenshot <file.png>       paint once, write the picture, quit\n"
+                "  --console \"<c1>;<c2>\"         run debug console commands after loading\n"
+                "  --reference <word|@topic>      open Help > Reference at a word or topic\n"
+                "  --trace <program> [steps]     debugger check without a window\n"
+                "  --version                     print the version\n"
+                "  --render-icon <size> <file.png>   write the app icon\n",
+                kName, kVersion, kBuild);
+}
+
+int run(int argc, char** argv)
+{
+    install_crash_handler();
+    init_fontconfig();
+    signal(SIGPIPE, SIG_IGN);
+    setlocale(LC_ALL, "");
+    setlocale(LC_NUMERIC, "C");
+#ifdef QX_HAVE_L10N
+    L10n::init(paths::config_dir());
+#else
+    paths::config_dir();
+#endif
+
+    Command cmd = parse(argc, argv);
+    if (cmd.action != Action::Window)
+        return run_headless(cmd, argc, argv);
+    return run_window(cmd.window);
+}
+
+} // namespace cmdline

@@ -1,0 +1,1 @@
+run: prog.asm --version

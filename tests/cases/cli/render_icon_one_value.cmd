@@ -1,0 +1,1 @@
+run: --render-icon 64

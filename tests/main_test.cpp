@@ -1,0 +1,160 @@
+#include "main.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace testutil;
+
+namespace {
+
+cmdline::Command parse(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "qxferndockassembleride");
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    return cmdline::parse(int(args.size()), argv.data());
+}
+
+} // namespace
+
+TEST(CommandLine, WindowOptionsAndFiles)
+{
+    auto c = parse({ "a.asm", "--theme", "dark", "--size", "1024x768", "--screenshot", "s.png", "--console",
+                     "r;t", "--reference", "@syscalls", "-x", "-", "prog" });
+    EXPECT_EQ(c.action, cmdline::Action::Window);
+    EXPECT_EQ(c.window.theme, "dark");
+    EXPECT_EQ(c.window.width, 1024);
+    EXPECT_EQ(c.window.height, 768);
+    EXPECT_EQ(c.window.screenshot, "s.png");
+    EXPECT_EQ(c.window.script, "r;t");
+    EXPECT_EQ(c.window.reference, "@syscalls");
+    EXPECT_EQ(c.window.files, (std::vector<std::string> { "a.asm", "-x", "-", "prog" }));
+}
+
+TEST(CommandLine, FirstDecidingArgumentWins)
+{
+    EXPECT_EQ(parse({}).action, cmdline::Action::Window);
+    EXPECT_EQ(parse({ "f.asm", "--version" }).action, cmdline::Action::Version);
+    EXPECT_EQ(parse({ "--help", "--bogus" }).action, cmdline::Action::Help);
+    auto d = parse({ "x", "--disasm", "file", "16", "--version" });
+    EXPECT_EQ(d.action, cmdline::Action::Disasm);
+    EXPECT_EQ(d.index, 2);
+    EXPECT_EQ(parse({ "--disasm-source", "f" }).action, cmdline::Action::DisasmSource);
+    EXPECT_EQ(parse({ "--build", "f.asm", "--crt" }).action, cmdline::Action::Build);
+    EXPECT_EQ(parse({ "--trace", "p" }).action, cmdline::Action::Trace);
+    EXPECT_EQ(parse({ "--render-icon", "64", "x.png" }).action, cmdline::Action::RenderIcon);
+    // Options without their values are not recognised.
+    EXPECT_EQ(parse({ "--disasm" }).action, cmdline::Action::Unknown);
+    EXPECT_EQ(parse({ "--render-icon", "64" }).action, cmdline::Action::Unknown);
+    EXPECT_EQ(parse({ "--theme" }).action, cmdline::Action::Unknown);
+    EXPECT_EQ(parse({ "--" }).action, cmdline::Action::Unknown);
+    // A window option takes the next argument whatever it looks like.
+    auto t = parse({ "--theme", "--size", "--version" });
+    EXPECT_EQ(t.action, cmdline::Action::Version);
+    EXPECT_EQ(t.window.theme, "--size");
+}
+
+TEST(CommandLine, SizeIsParsedAndRangeChecked)
+{
+    struct Case {
+        const char* text;
+        int w, h;
+    };
+    const Case cases[] = {
+        { "1024x768", 1024, 768 },
+        { "big", 0, 0 },
+        { "800", 800, 0 },
+        { "0x0", 0, 0 },
+        { "-5x300", 0, 300 },
+        { "99999999999x2", 0, 2 },
+        { "2147483647x2147483647", 0, 0 },
+        { "640x-480", 640, 0 },
+        { "16384x16385", 16384, 0 },
+        { "", 0, 0 },
+    };
+    for (const auto& c : cases) {
+        int w = -1, h = -1;
+        cmdline::parse_size(c.text, &w, &h);
+        EXPECT_EQ(w, c.w) << c.text;
+        EXPECT_EQ(h, c.h) << c.text;
+    }
+}
+
+TEST(CommandLine, UnknownOptionGoesToStandardError)
+{
+    TempDir tmp;
+    auto r = run_exe({ "--frobnicate" }, { "XDG_CONFIG_HOME=" + tmp.path() });
+    EXPECT_EQ(r.code, 2);
+    EXPECT_EQ(r.err, "unknown option: --frobnicate\n");
+    EXPECT_EQ(r.out.rfind("qxFerndockAssemblerIDE 1.0.2 (build 1069)\n\n", 0), 0u);
+}
+
+TEST(CommandLine, HeadlessModesCreateConfigDirectoryButNoLogOrLock)
+{
+    TempDir tmp;
+    auto r = run_exe({ "--version" }, { "XDG_CONFIG_HOME=" + tmp.path() });
+    EXPECT_EQ(r.code, 0);
+    EXPECT_TRUE(file_exists(tmp.file("qxFerndockAssemblerIDE")));
+    EXPECT_FALSE(file_exists(tmp.file("qxFerndockAssemblerIDE/qxFerndockAssemblerIDE.log")));
+    EXPECT_FALSE(file_exists(tmp.file("qxFerndockAssemblerIDE/qxFerndockAssemblerIDE.lock")));
+}
+
+TEST(WindowMode, LockHoldsThePidAndLogIsWritten)
+{
+    TempDir tmp;
+    // exec keeps the shell's pid, so the lock file must hold exactly it.
+    auto r = run({ "/bin/sh", "-c", "echo $$; exec \"$0\" some.asm", exe_path() },
+                 { "XDG_CONFIG_HOME=" + tmp.path() }, tmp.path());
+    std::string dir = tmp.file("qxFerndockAssemblerIDE");
+    std::string pid = r.out.substr(0, r.out.find('\n'));
+    EXPECT_EQ(read_file(dir + "/qxFerndockAssemblerIDE.lock"), pid);
+    std::string log = read_file(dir + "/qxFerndockAssemblerIDE.log");
+    EXPECT_NE(log.find("INFO  qxFerndockAssemblerIDE 1.0.2 build 1069, package plain"), std::string::npos) << log;
+
+    // A second run rotates the first run's log.
+    run_exe({}, { "XDG_CONFIG_HOME=" + tmp.path() }, tmp.path());
+    EXPECT_EQ(read_file(dir + "/qxFerndockAssemblerIDE.log.1"), log);
+}
+
+TEST(WindowMode, SecondInstanceSaysSoAndExitsZero)
+{
+    TempDir tmp;
+    std::string dir = tmp.file("qxFerndockAssemblerIDE");
+    ASSERT_EQ(run_exe({ "--version" }, { "XDG_CONFIG_HOME=" + tmp.path() }).code, 0);
+    int fd = open((dir + "/qxFerndockAssemblerIDE.lock").c_str(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    ASSERT_EQ(write(fd, "4242", 4), 4);
+
+    auto r = run_exe({ "file.asm" }, { "XDG_CONFIG_HOME=" + tmp.path() });
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.err, "qxFerndockAssemblerIDE is already running\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(read_file(dir + "/qxFerndockAssemblerIDE.lock"), "4242");
+    EXPECT_FALSE(file_exists(dir + "/qxFerndockAssemblerIDE.log"));
+    close(fd);
+}
+
+TEST(WindowMode, UnopenableLockIsSkipped)
+{
+    TempDir tmp;
+    std::string dir = tmp.file("qxFerndockAssemblerIDE");
+    ASSERT_EQ(run_exe({ "--version" }, { "XDG_CONFIG_HOME=" + tmp.path() }).code, 0);
+    // A directory where the lock file should be: open fails even as root.
+    ASSERT_EQ(mkdir((dir + "/qxFerndockAssemblerIDE.lock").c_str(), 0700), 0);
+    auto r = run_exe({}, { "XDG_CONFIG_HOME=" + tmp.path() });
+    EXPECT_EQ(r.err, "");
+    EXPECT_TRUE(file_exists(dir + "/qxFerndockAssemblerIDE.log"));
+}
+
+TEST(Console, BrokenPipeDoesNotKillTheProgram)
+{
+    // SIGPIPE is ignored by the program, so a closed reader only stops the output.
+    auto r2 = run({ "/bin/bash", "-c", "\"$0\" --help | (exec 0<&-; sleep 0.2); echo ${PIPESTATUS[0]}", exe_path() });
+    EXPECT_EQ(r2.out, "0\n");
+}

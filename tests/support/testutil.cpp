@@ -1,0 +1,157 @@
+#include "testutil.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace testutil {
+
+TempDir::TempDir()
+{
+    char tmpl[] = "/tmp/qxtest.XXXXXX";
+    char* p = mkdtemp(tmpl);
+    m_path = p ? p : "/tmp";
+}
+
+TempDir::~TempDir()
+{
+    std::error_code ec;
+    if (m_path != "/tmp")
+        std::filesystem::remove_all(m_path, ec);
+}
+
+static void drain(int out_fd, int err_fd, std::string& out, std::string& err)
+{
+    pollfd fds[2] = { { out_fd, POLLIN, 0 }, { err_fd, POLLIN, 0 } };
+    int open_count = 2;
+    char buf[65536];
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                (i == 0 ? out : err).append(buf, size_t(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+}
+
+RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+              const std::string& cwd)
+{
+    RunResult r;
+    int po[2], pe[2];
+    if (pipe2(po, O_CLOEXEC) != 0 || pipe2(pe, O_CLOEXEC) != 0)
+        return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        int in = open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(po[1], 1);
+        dup2(pe[1], 2);
+        for (const auto& e : env) {
+            auto eq = e.find('=');
+            std::string name = e.substr(0, eq);
+            if (eq == std::string::npos || eq + 1 == e.size())
+                unsetenv(name.c_str());
+            else
+                setenv(name.c_str(), e.c_str() + eq + 1, 1);
+        }
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        std::vector<char*> args;
+        for (const auto& a : argv)
+            args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(po[1]);
+    close(pe[1]);
+    drain(po[0], pe[0], r.out, r.err);
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    if (WIFEXITED(status))
+        r.code = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        r.code = 128 + WTERMSIG(status);
+    return r;
+}
+
+RunResult sh(const std::string& command, const std::string& cwd)
+{
+    return run({ "/bin/sh", "-c", command }, {}, cwd);
+}
+
+RunResult run_exe(const std::vector<std::string>& args, const std::vector<std::string>& env,
+                  const std::string& cwd)
+{
+    std::vector<std::string> argv { exe_path() };
+    argv.insert(argv.end(), args.begin(), args.end());
+    return run(argv, env, cwd);
+}
+
+std::string exe_path() { return QX_EXE; }
+std::string source_dir() { return QX_SOURCE_DIR; }
+std::string tests_dir() { return QX_TESTS_DIR; }
+
+bool write_file(const std::string& path, const std::string& data)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(data.data(), std::streamsize(data.size()));
+    return bool(f);
+}
+
+std::string read_file(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+bool file_exists(const std::string& path)
+{
+    return access(path.c_str(), F_OK) == 0;
+}
+
+std::string nasm_build(const std::string& source, const std::string& out, const std::string& format)
+{
+    std::string asm_path = out + ".asm";
+    if (!write_file(asm_path, source))
+        return "cannot write " + asm_path;
+    if (format == "bin") {
+        auto r = run({ "nasm", "-f", "bin", "-o", out, asm_path });
+        return r.code == 0 ? std::string() : r.out + r.err;
+    }
+    std::string obj = out + ".o";
+    auto r = run({ "nasm", "-f", format, "-o", obj, asm_path });
+    if (r.code != 0)
+        return r.out + r.err;
+    std::vector<std::string> ld { "ld", "-o", out, obj };
+    if (format == "elf32")
+        ld.insert(ld.begin() + 1, { "-m", "elf_i386" });
+    r = run(ld);
+    return r.code == 0 ? std::string() : r.out + r.err;
+}
+
+} // namespace testutil

@@ -1,0 +1,58 @@
+#pragma once
+// Helpers shared by the test suites: temporary directories, running
+// commands and the built executable, reading and writing files.
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+struct RunResult {
+    int code = -1;        // exit code, or 128 + signal when killed by one
+    std::string out;      // standard output
+    std::string err;      // standard error
+};
+
+// A fresh directory under /tmp, removed with everything in it on destruction.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return m_path; }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// Runs argv[0] (searched in PATH) with the given arguments and environment
+// additions ("NAME=value"; "NAME=" alone unsets NAME). Standard input is
+// /dev/null. Output is captured separately.
+RunResult run(const std::vector<std::string>& argv,
+              const std::vector<std::string>& env = {},
+              const std::string& cwd = {});
+
+// Runs a shell command line through /bin/sh -c.
+RunResult sh(const std::string& command, const std::string& cwd = {});
+
+// Runs the program under test.
+RunResult run_exe(const std::vector<std::string>& args,
+                  const std::vector<std::string>& env = {},
+                  const std::string& cwd = {});
+
+std::string exe_path();
+std::string source_dir();
+std::string tests_dir();
+
+bool write_file(const std::string& path, const std::string& data);
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+// Assembles NASM source text into `out` with the given nasm format
+// ("bin", "elf64", "elf32") and, for ELF formats, links it with ld.
+// Returns an empty string on success, otherwise the tools' output.
+std::string nasm_build(const std::string& source, const std::string& out,
+                       const std::string& format);
+
+} // namespace testutil
