@@ -20,10 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace L10n {
-void init(const std::string& config_dir);
-}
-
 namespace cmdline {
 
 namespace {

@@ -1,0 +1,362 @@
+#include "l10n.h"
+
+#include "i18n_data.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+namespace L10n {
+
+namespace {
+
+using i18n_data::KEY_COUNT;
+using i18n_data::LANG_COUNT;
+using i18n_data::LANGS;
+
+constexpr const char* kBuild = "1069";
+
+std::string g_setting = "auto";
+std::string g_code = "en";
+// Rows are read by the disassembly worker while the main thread may change
+// the language, so they are atomic; -1 stands for English before init.
+std::atomic<int> g_index { -1 };
+std::atomic<int> g_en { -1 };
+bool g_rtl = false;
+// Plain buffers so that onCrash can use them from a signal handler.
+char g_guard_path[512] = "";
+char g_guard_line[64] = "";
+bool g_guarded = false;
+bool g_fallback = false;
+
+int find_row(const std::string& code)
+{
+    for (int i = 0; i < LANG_COUNT; ++i) {
+        if (code == LANGS[i].code)
+            return i;
+    }
+    return -1;
+}
+
+int english_row()
+{
+    int en = g_en.load(std::memory_order_relaxed);
+    if (en < 0) {
+        en = find_row("en");
+        g_en.store(en, std::memory_order_relaxed);
+    }
+    return en;
+}
+
+int active_row()
+{
+    int row = g_index.load(std::memory_order_relaxed);
+    return row < 0 ? english_row() : row;
+}
+
+bool in_list(const char* code, std::initializer_list<const char*> list)
+{
+    for (const char* c : list) {
+        if (strcmp(code, c) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The first of the desktop's language names that names a table language,
+// tried whole and then without its territory; English when none does.
+std::string desktop_choice()
+{
+    const gchar* const* names = g_get_language_names();
+    for (size_t i = 0; names && names[i]; ++i) {
+        std::string name = names[i];
+        if (name.empty() || name == "C")
+            continue;
+        name = name.substr(0, name.find('.'));
+        name = name.substr(0, name.find('@'));
+        if (find_row(name) >= 0)
+            return name;
+        size_t underscore = name.find('_');
+        if (underscore != std::string::npos) {
+            name.resize(underscore);
+            if (find_row(name) >= 0)
+                return name;
+        }
+    }
+    return "en";
+}
+
+void write_guard(const char* line)
+{
+    int fd = open(g_guard_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return;
+    ssize_t written = write(fd, line, strlen(line));
+    (void)written; // a guard that cannot be written only loses its protection
+    close(fd);
+}
+
+void delete_guard()
+{
+    if (g_guard_path[0])
+        unlink(g_guard_path);
+}
+
+// The active text when its conversions are `wanted`, else the English one
+// when its conversions are, else none.
+const char* safe_format(const std::string& key, const char* wanted)
+{
+    int row = keyIndex(key);
+    if (row < 0)
+        return nullptr;
+    std::string signature;
+    const char* active = LANGS[active_row()].values[row];
+    if (active && *active && conversions(active, &signature) && signature == wanted)
+        return active;
+    const char* english = LANGS[english_row()].values[row];
+    if (english && *english && conversions(english, &signature) && signature == wanted)
+        return english;
+    return nullptr;
+}
+
+template<typename... Args>
+std::string format(const std::string& key, const char* wanted, Args... args)
+{
+    const char* fmt = safe_format(key, wanted);
+    if (!fmt)
+        return key;
+    int n = snprintf(nullptr, 0, fmt, args...);
+    if (n < 0)
+        return fmt;
+    std::string out(size_t(n), '\0');
+    snprintf(out.data(), size_t(n) + 1, fmt, args...);
+    return out;
+}
+
+const char* text_or_empty(const char* s)
+{
+    return s ? s : "";
+}
+
+} // namespace
+
+int keyIndex(const std::string& key)
+{
+    int lo = 0, hi = KEY_COUNT;
+    const char* k = key.c_str();
+    while (lo < hi) {
+        int mid = lo + (hi - lo) / 2;
+        if (strcmp(i18n_data::KEYS[mid], k) < 0)
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return (lo < KEY_COUNT && strcmp(i18n_data::KEYS[lo], k) == 0) ? lo : -1;
+}
+
+bool conversions(const std::string& format, std::string* signature)
+{
+    signature->clear();
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%')
+            continue;
+        char next = i + 1 < format.size() ? format[i + 1] : '\0';
+        if (next == 's' || next == 'd')
+            signature->push_back(next);
+        else if (next != '%')
+            return false;
+        ++i;
+    }
+    return true;
+}
+
+void init(const std::string& config_dir)
+{
+    g_guarded = false;
+    g_en.store(find_row("en"), std::memory_order_relaxed);
+    g_guard_path[0] = '\0';
+    if (!config_dir.empty()) {
+        g_mkdir_with_parents(config_dir.c_str(), 0700);
+        // A path that does not fit disables the guard: a cut path would
+        // write or delete some other file.
+        int n = snprintf(g_guard_path, sizeof g_guard_path, "%s/language-guard", config_dir.c_str());
+        if (n < 0 || size_t(n) >= sizeof g_guard_path)
+            g_guard_path[0] = '\0';
+    }
+    setLanguage(g_setting);
+    g_guarded = true;
+}
+
+void setLanguage(const std::string& code)
+{
+    g_setting = code.empty() ? "auto" : code;
+    std::string candidate = g_setting == "auto" ? desktop_choice() : g_setting;
+    int en = english_row();
+    int row = find_row(candidate);
+    if (row < 0)
+        row = en;
+
+    std::string previous = g_guard_line;
+    g_fallback = false;
+    g_guard_line[0] = '\0';
+
+    if (row != en && g_guarded) {
+        char line[64];
+        snprintf(line, sizeof line, "%s %s\n", LANGS[row].code, kBuild);
+        bool crashed_before = false;
+        if (previous != line && g_guard_path[0]) {
+            gchar* content = nullptr;
+            gsize length = 0;
+            if (g_file_get_contents(g_guard_path, &content, &length, nullptr)) {
+                crashed_before = std::string(content, length) == line;
+                g_free(content);
+            }
+        }
+        if (crashed_before) {
+            fprintf(stderr, "qxFerndockAssemblerIDE: language '%s' did not start cleanly last time — running in English\n",
+                LANGS[row].code);
+            row = en;
+            g_fallback = true;
+        } else {
+            snprintf(g_guard_line, sizeof g_guard_line, "%s", line);
+            if (g_guard_path[0])
+                write_guard(g_guard_line);
+        }
+    } else if (!previous.empty()) {
+        delete_guard();
+    }
+
+    g_index.store(row, std::memory_order_relaxed);
+    g_code = LANGS[row].code;
+    g_rtl = LANGS[row].rtl;
+}
+
+std::string currentLanguage()
+{
+    return g_code;
+}
+
+std::string tr(const std::string& key)
+{
+    int row = keyIndex(key);
+    if (row < 0)
+        return key;
+    const char* text = LANGS[active_row()].values[row];
+    if (!text || !*text)
+        text = LANGS[english_row()].values[row];
+    if (!text || !*text)
+        return key;
+    return text;
+}
+
+std::string tr(const std::string& key, const std::string& a)
+{
+    return format(key, "s", a.c_str());
+}
+
+std::string tr(const std::string& key, int a)
+{
+    return format(key, "d", a);
+}
+
+std::string tr(const std::string& key, const std::string& a, int b)
+{
+    return format(key, "sd", a.c_str(), b);
+}
+
+std::string tr(const std::string& key, const std::string& a, const std::string& b)
+{
+    return format(key, "ss", a.c_str(), b.c_str());
+}
+
+std::string tr(const std::string& key, const std::string& a, const std::string& b, const std::string& c)
+{
+    return format(key, "sss", a.c_str(), b.c_str(), c.c_str());
+}
+
+std::string tr(const std::string& key, const char* a)
+{
+    return format(key, "s", text_or_empty(a));
+}
+
+std::string tr(const std::string& key, const char* a, int b)
+{
+    return format(key, "sd", text_or_empty(a), b);
+}
+
+std::string tr(const std::string& key, const char* a, const char* b)
+{
+    return format(key, "ss", text_or_empty(a), text_or_empty(b));
+}
+
+std::string tr(const std::string& key, const char* a, const char* b, const char* c)
+{
+    return format(key, "sss", text_or_empty(a), text_or_empty(b), text_or_empty(c));
+}
+
+bool isRTL()
+{
+    return g_rtl;
+}
+
+char decimalSeparator()
+{
+    return in_list(g_code.c_str(),
+               { "af", "az", "be", "bg", "bs", "ca", "cs", "da", "de", "el", "es", "et", "eu", "fi", "fr", "gl",
+                   "hr", "hu", "hy", "id", "is", "it", "ka", "kk", "ky", "lt", "lv", "mk", "mn", "nb", "nl", "pl",
+                   "pt", "ro", "ru", "rw", "sk", "sl", "sq", "sr", "sv", "tg", "tk", "tr", "uk", "uz", "vi", "ku" })
+        ? ','
+        : '.';
+}
+
+const char* uiFontFamily()
+{
+    return in_list(g_code.c_str(),
+               { "zh", "zh_TW", "ja", "ko", "ar", "fa", "ur", "ps", "he", "hi", "ne", "mr", "bn", "th", "gu", "pa",
+                   "ta", "te", "kn", "ml", "si", "am", "my", "km", "lo" })
+        ? "sans-serif"
+        : "monospace";
+}
+
+std::vector<LanguageInfo> available()
+{
+    std::vector<LanguageInfo> out;
+    out.reserve(LANG_COUNT);
+    for (int i = 0; i < LANG_COUNT; ++i)
+        out.push_back({ LANGS[i].code, LANGS[i].native_name, LANGS[i].rtl });
+    return out;
+}
+
+void startupSucceeded()
+{
+    if (g_guard_line[0] && g_guard_path[0])
+        unlink(g_guard_path);
+}
+
+void cleanExit()
+{
+    startupSucceeded();
+}
+
+void onCrash()
+{
+    if (g_guard_line[0] && g_guard_path[0])
+        write_guard(g_guard_line);
+}
+
+bool fallbackActive()
+{
+    return g_fallback;
+}
+
+void clearFallback()
+{
+    delete_guard();
+    g_fallback = false;
+}
+
+} // namespace L10n

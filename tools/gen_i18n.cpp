@@ -1,0 +1,373 @@
+// Turns the translation files in i18n/ into the compiled-in tables of the
+// program (namespace i18n_data): the sorted key list, one text array per
+// language and the language rows.
+//
+//   gen_i18n <i18n dir> <output dir>
+//
+// Inputs: languages.tsv (code, own name, "rtl" or "ltr"), families.tsv
+// (key prefix and its largest key count), en.tsv and one <code>.tsv per
+// language (key, tab, text with \n, \t and \\ escapes; '#' starts a comment
+// line). Any wrong key, empty text or translation whose %s/%d conversions
+// differ from the English text stops the build with a message naming the
+// file and line. Keys a language does not translate take the English text.
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Language {
+    std::string code;
+    std::string native_name;
+    bool rtl = false;
+};
+
+struct Entry {
+    std::string text;
+    int line = 0;
+};
+
+int g_errors = 0;
+
+void fail(const std::string& file, int line, const std::string& message)
+{
+    fprintf(stderr, "%s:%d: error: %s\n", file.c_str(), line, message.c_str());
+    ++g_errors;
+}
+
+bool read_lines(const std::string& path, std::vector<std::string>* lines)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines->push_back(line);
+    }
+    return true;
+}
+
+std::vector<std::string> split_tabs(const std::string& line)
+{
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t tab = line.find('\t', start);
+        fields.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+        if (tab == std::string::npos)
+            return fields;
+        start = tab + 1;
+    }
+}
+
+bool skip_line(const std::string& line)
+{
+    return line.empty() || line[0] == '#';
+}
+
+bool unescape(const std::string& raw, std::string* out)
+{
+    out->clear();
+    for (size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] != '\\') {
+            out->push_back(raw[i]);
+            continue;
+        }
+        if (++i == raw.size())
+            return false;
+        switch (raw[i]) {
+        case 'n': out->push_back('\n'); break;
+        case 't': out->push_back('\t'); break;
+        case '\\': out->push_back('\\'); break;
+        default: return false;
+        }
+    }
+    return true;
+}
+
+// The same rule the program applies at run time: only %s, %d and %% are
+// allowed; the signature is the sequence of s and d letters.
+bool conversions(const std::string& format, std::string* sig)
+{
+    sig->clear();
+    for (size_t i = 0; i < format.size(); ++i) {
+        if (format[i] != '%')
+            continue;
+        char next = i + 1 < format.size() ? format[i + 1] : '\0';
+        if (next == 's' || next == 'd')
+            sig->push_back(next);
+        else if (next != '%')
+            return false;
+        ++i;
+    }
+    return true;
+}
+
+bool valid_key(const std::string& key)
+{
+    if (key.empty() || key.front() == '.' || key.back() == '.' || key.find('.') == std::string::npos
+        || key.find("..") != std::string::npos)
+        return false;
+    for (char c : key) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool valid_code(const std::string& code)
+{
+    if (code.empty())
+        return false;
+    for (char c : code) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+std::vector<Language> read_languages(const std::string& dir)
+{
+    std::string path = dir + "/languages.tsv";
+    std::vector<std::string> lines;
+    std::vector<Language> langs;
+    if (!read_lines(path, &lines)) {
+        fail(path, 0, "cannot read");
+        return langs;
+    }
+    std::set<std::string> seen;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (skip_line(lines[i]))
+            continue;
+        auto f = split_tabs(lines[i]);
+        int ln = int(i + 1);
+        if (f.size() != 3 || f[1].empty() || (f[2] != "rtl" && f[2] != "ltr")) {
+            fail(path, ln, "expected: code, tab, own name, tab, rtl or ltr");
+            continue;
+        }
+        if (!valid_code(f[0]) || !seen.insert(f[0]).second) {
+            fail(path, ln, "bad or repeated language code '" + f[0] + "'");
+            continue;
+        }
+        langs.push_back({ f[0], f[1], f[2] == "rtl" });
+    }
+    if (!seen.count("en"))
+        fail(path, 0, "English (en) is missing");
+    return langs;
+}
+
+std::map<std::string, int> read_families(const std::string& dir)
+{
+    std::string path = dir + "/families.tsv";
+    std::vector<std::string> lines;
+    std::map<std::string, int> families;
+    if (!read_lines(path, &lines)) {
+        fail(path, 0, "cannot read");
+        return families;
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (skip_line(lines[i]))
+            continue;
+        auto f = split_tabs(lines[i]);
+        int count = f.size() == 2 ? atoi(f[1].c_str()) : 0;
+        if (f.size() != 2 || f[0].size() < 2 || f[0].back() != '.' || count <= 0
+            || !families.emplace(f[0], count).second)
+            fail(path, int(i + 1), "expected: a new key prefix ending in '.', tab, key count");
+    }
+    return families;
+}
+
+// Reads one language file; every entry is checked on its own here, against
+// English by the caller.
+std::map<std::string, Entry> read_texts(const std::string& path)
+{
+    std::map<std::string, Entry> texts;
+    std::vector<std::string> lines;
+    if (!read_lines(path, &lines)) {
+        fail(path, 0, "cannot read (every language needs its file)");
+        return texts;
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (skip_line(lines[i]))
+            continue;
+        int ln = int(i + 1);
+        size_t tab = lines[i].find('\t');
+        if (tab == std::string::npos) {
+            fail(path, ln, "expected: key, tab, text");
+            continue;
+        }
+        std::string key = lines[i].substr(0, tab);
+        std::string text, sig;
+        if (!valid_key(key)) {
+            fail(path, ln, "malformed key '" + key + "'");
+            continue;
+        }
+        if (!unescape(lines[i].substr(tab + 1), &text)) {
+            fail(path, ln, "unknown escape in the text of " + key + " (only \\n, \\t and \\\\)");
+            continue;
+        }
+        if (text.empty()) {
+            fail(path, ln, "empty text for " + key);
+            continue;
+        }
+        if (!conversions(text, &sig)) {
+            fail(path, ln, "the text of " + key + " has a conversion other than %s, %d or %%");
+            continue;
+        }
+        if (!texts.emplace(key, Entry { text, ln }).second)
+            fail(path, ln, "key " + key + " appears twice");
+    }
+    return texts;
+}
+
+std::string literal(const std::string& s)
+{
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out.push_back('\\');
+            out.push_back(char(c));
+        } else if (c >= 0x20 && c < 0x7f) {
+            out.push_back(char(c));
+        } else {
+            // Octal escapes end after three digits, so the next character
+            // can never be taken into the escape.
+            char buf[8];
+            snprintf(buf, sizeof buf, "\\%03o", c);
+            out += buf;
+        }
+    }
+    return out + "\"";
+}
+
+bool write_if_changed(const std::string& path, const std::string& content)
+{
+    {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream old;
+        old << in.rdbuf();
+        if (in && old.str() == content)
+            return true;
+    }
+    std::string tmp = path + ".tmp";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out << content;
+        out.close();
+        if (!out) {
+            fail(tmp, 0, "cannot write");
+            return false;
+        }
+    }
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        fail(path, 0, "cannot replace");
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        fprintf(stderr, "usage: gen_i18n <i18n dir> <output dir>\n");
+        return 2;
+    }
+    std::string dir = argv[1], out_dir = argv[2];
+
+    std::vector<Language> langs = read_languages(dir);
+    std::map<std::string, int> families = read_families(dir);
+    std::string en_path = dir + "/en.tsv";
+    std::map<std::string, Entry> english = read_texts(en_path);
+
+    std::map<std::string, int> per_family;
+    for (const auto& [key, entry] : english) {
+        std::string family = key.substr(0, key.find('.') + 1);
+        auto it = families.find(family);
+        if (it == families.end())
+            fail(en_path, entry.line, "key " + key + " belongs to no known family");
+        else if (++per_family[family] > it->second)
+            fail(en_path, entry.line, "family " + family + " has more than " + std::to_string(it->second) + " keys");
+    }
+    if (english.empty())
+        fail(en_path, 0, "no English texts");
+
+    // The English map is ordered by std::string's byte-wise comparison,
+    // which is the strcmp order the run-time binary search relies on.
+    std::vector<std::string> keys;
+    for (const auto& [key, entry] : english)
+        keys.push_back(key);
+
+    std::vector<std::vector<std::string>> values(langs.size());
+    for (size_t li = 0; li < langs.size(); ++li) {
+        const Language& lang = langs[li];
+        std::string path = dir + "/" + lang.code + ".tsv";
+        std::map<std::string, Entry> own = lang.code == "en" ? english : read_texts(path);
+        for (const auto& [key, entry] : own) {
+            auto en = english.find(key);
+            if (en == english.end()) {
+                fail(path, entry.line, "key " + key + " is not an English key");
+                continue;
+            }
+            std::string sig, en_sig;
+            conversions(entry.text, &sig);
+            conversions(en->second.text, &en_sig);
+            if (sig != en_sig)
+                fail(path, entry.line, "the conversions of " + key + " differ from the English text");
+        }
+        for (const auto& key : keys) {
+            auto it = own.find(key);
+            values[li].push_back(it != own.end() ? it->second.text : english[key].text);
+        }
+    }
+
+    if (g_errors) {
+        fprintf(stderr, "gen_i18n: %d error(s) in the translation files\n", g_errors);
+        return 1;
+    }
+
+    std::string h;
+    h += "#pragma once\n// Generated by gen_i18n from the files in i18n/; do not edit.\n#include <cstddef>\n\n";
+    h += "namespace i18n_data {\n\n";
+    h += "constexpr int KEY_COUNT = " + std::to_string(keys.size()) + ";\n";
+    h += "constexpr int LANG_COUNT = " + std::to_string(langs.size()) + ";\n\n";
+    h += "struct LangEntry {\n    const char* code;\n    const char* native_name;\n    bool rtl;\n"
+         "    const char* const* values;\n};\n\n";
+    h += "// Sorted in strcmp order.\nextern const char* const KEYS[KEY_COUNT];\n";
+    h += "extern const LangEntry LANGS[LANG_COUNT];\n";
+    for (const auto& lang : langs)
+        h += "extern const char* const VALUES_" + lang.code + "[KEY_COUNT];\n";
+    h += "\n} // namespace i18n_data\n";
+
+    std::string c;
+    c += "// Generated by gen_i18n from the files in i18n/; do not edit.\n#include \"i18n_data.h\"\n\n";
+    c += "namespace i18n_data {\n\nconst char* const KEYS[KEY_COUNT] = {\n";
+    for (const auto& key : keys)
+        c += "    " + literal(key) + ",\n";
+    c += "};\n";
+    for (size_t li = 0; li < langs.size(); ++li) {
+        c += "\nconst char* const VALUES_" + langs[li].code + "[KEY_COUNT] = {\n";
+        for (const auto& text : values[li])
+            c += "    " + literal(text) + ",\n";
+        c += "};\n";
+    }
+    c += "\nconst LangEntry LANGS[LANG_COUNT] = {\n";
+    for (const auto& lang : langs)
+        c += "    { " + literal(lang.code) + ", " + literal(lang.native_name) + ", " + (lang.rtl ? "true" : "false")
+            + ", VALUES_" + lang.code + " },\n";
+    c += "};\n\n} // namespace i18n_data\n";
+
+    if (!write_if_changed(out_dir + "/i18n_data.h", h) || !write_if_changed(out_dir + "/i18n_data.cpp", c))
+        return 1;
+    return 0;
+}
