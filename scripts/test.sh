@@ -11,7 +11,14 @@ ctest --test-dir "$build" --output-on-failure -j "$jobs"
 
 echo "== Unit tests under ASan+UBSan ($asan)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS=suppressions="$(pwd)/tests/lsan.supp" \
     ctest --test-dir "$asan" --output-on-failure -j "$jobs" -E '^Cases/'
+
+# Tools run as root must never have replaced a device node.
+if [ ! -c /dev/null ]; then
+    echo "/dev/null is no longer a character device: a test or tool replaced it" >&2
+    exit 1
+fi
 
 if [ -x ./scripts/fuzz.sh ]; then
     echo "== Fuzzing (bounded)"

@@ -96,6 +96,8 @@ bool take_lock(const std::string& dir)
 
 int run_window(const WindowOptions& options)
 {
+    // Fonts are set up only for the window; headless modes never draw text.
+    init_fontconfig();
     std::string dir = paths::config_dir();
     if (!take_lock(dir)) {
         fprintf(stderr, "qxFerndockAssemblerIDE is already running\n");
@@ -265,7 +267,6 @@ void print_usage()
 int run(int argc, char** argv)
 {
     install_crash_handler();
-    init_fontconfig();
     signal(SIGPIPE, SIG_IGN);
     setlocale(LC_ALL, "");
     setlocale(LC_NUMERIC, "C");

@@ -83,7 +83,9 @@ TEST_P(Golden, MatchesExpectedOutput)
     std::istringstream lines(read_file(c.cmd.string()));
     std::string line;
     std::vector<std::string> args;
-    std::vector<std::string> env { "XDG_CONFIG_HOME=" + tmp.file("config") };
+    // Each case gets its own configuration and work directories, so cases
+    // running side by side never share build files.
+    std::vector<std::string> env { "XDG_CONFIG_HOME=" + tmp.file("config"), "XDG_RUNTIME_DIR=" + tmp.path() };
     std::vector<std::pair<std::regex, std::string>> masks;
     bool have_run = false;
     while (std::getline(lines, line)) {

@@ -14,6 +14,32 @@
 
 namespace testutil {
 
+namespace {
+
+// Builds share a per-user work directory under XDG_RUNTIME_DIR with fixed
+// file names. Test processes run side by side, so each gets its own.
+struct PrivateRuntimeDir {
+    std::string dir;
+    pid_t owner = getpid();
+
+    PrivateRuntimeDir()
+    {
+        char tmpl[] = "/tmp/qxrun.XXXXXX";
+        if (mkdtemp(tmpl)) {
+            dir = tmpl;
+            setenv("XDG_RUNTIME_DIR", tmpl, 1);
+        }
+    }
+    ~PrivateRuntimeDir()
+    {
+        std::error_code ec;
+        if (!dir.empty() && getpid() == owner)
+            std::filesystem::remove_all(dir, ec);
+    }
+} g_runtime_dir;
+
+} // namespace
+
 TempDir::TempDir()
 {
     char tmpl[] = "/tmp/qxtest.XXXXXX";

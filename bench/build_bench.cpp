@@ -1,0 +1,152 @@
+// How much "--build" costs next to running the tools by hand, and how much
+// of a large build the listing parse takes.
+//
+// Usage: build_bench [rounds [program]]   (default 15 rounds of the built program)
+// Exit code 0 when both targets are met, 1 otherwise.
+#include "toolchain.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+double now_ms()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+// Runs a program with its output thrown away; true when it exits with 0.
+bool quiet_run(const std::vector<std::string>& argv, const std::string& cwd)
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null_fd = open("/dev/null", O_RDWR);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        if (chdir(cwd.c_str()) != 0)
+            _exit(126);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void write(const std::string& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string read(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+const char* kSmall = "section .data\nmsg: db \"hello\", 10\nsection .text\nglobal _start\n_start:\n"
+                     "    mov eax, 1\n    mov edi, 1\n    lea rsi, [rel msg]\n    mov edx, 6\n    syscall\n"
+                     "    mov eax, 60\n    xor edi, edi\n    syscall\n";
+
+std::string large_source(int lines)
+{
+    std::string s = "section .text\nglobal _start\n_start:\n";
+    for (int i = 0; i < lines; ++i) {
+        switch (i % 4) {
+        case 0: s += "    mov eax, " + std::to_string(i) + "\n"; break;
+        case 1: s += "l" + std::to_string(i) + ": add rbx, rax\n"; break;
+        case 2: s += "    jmp l" + std::to_string(i - 1) + "\n"; break;
+        default: s += "    lea rsi, [rel l" + std::to_string(i - 2) + "]\n"; break;
+        }
+    }
+    return s + "    mov eax, 60\n    syscall\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int rounds = argc > 1 ? atoi(argv[1]) : 15;
+    std::string exe = argc > 2 ? argv[2] : QX_EXE;
+    char tmpl[] = "/tmp/qxbench.XXXXXX";
+    std::string dir = mkdtemp(tmpl);
+    write(dir + "/small.asm", kSmall);
+    // A work directory of its own, so builds running elsewhere meanwhile
+    // cannot overwrite the files measured here.
+    setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
+
+    // Side by side, alternating, so both see the same machine state.
+    std::vector<double> ide, direct;
+    for (int i = 0; i < rounds + 1; ++i) {
+        double t0 = now_ms();
+        bool ok = quiet_run({ exe, "--build", "small.asm" }, dir);
+        double t1 = now_ms();
+        bool ok2 = quiet_run({ "nasm", "-f", "elf64", "-g", "-F", "dwarf", "-l", "d.lst", "-o", "d.o", "small.asm" }, dir)
+            && quiet_run({ "ld", "-o", "d", "d.o" }, dir);
+        double t2 = now_ms();
+        if (!ok || !ok2) {
+            fprintf(stderr, "build failed\n");
+            return 1;
+        }
+        if (i == 0)
+            continue; // warm-up
+        ide.push_back(t1 - t0);
+        direct.push_back(t2 - t1);
+    }
+    double ratio = median(ide) / median(direct);
+    printf("small ELF64: --build %.2f ms, nasm+ld %.2f ms, ratio %.2f (target <= 1.30)\n", median(ide),
+           median(direct), ratio);
+
+    write(dir + "/large.asm", large_source(100000));
+    std::vector<double> total, parse;
+    for (int i = 0; i < 3; ++i) {
+        double t0 = now_ms();
+        tc::BuildResult r = tc::build(dir + "/large.asm", tc::Format::Elf64, dir + "/large", {});
+        double t1 = now_ms();
+        if (!r.ok) {
+            fprintf(stderr, "large build failed:\n%s\n", r.log.c_str());
+            return 1;
+        }
+        std::string listing = read(tc::temp_dir() + "/build.lst");
+        double t2 = now_ms();
+        auto entries = tc::parse_listing(listing);
+        double t3 = now_ms();
+        if (entries.size() < 100000 || r.lines.size() != entries.size()) {
+            fprintf(stderr, "unexpected parse result: %zu entries\n", entries.size());
+            return 1;
+        }
+        total.push_back(t1 - t0);
+        parse.push_back(t3 - t2);
+    }
+    double share = median(parse) / (median(total) - median(parse)) * 100.0;
+    printf("100k lines: build %.1f ms, listing parse %.1f ms, adds %.2f %% (target <= 5 %%)\n", median(total),
+           median(parse), share);
+
+    quiet_run({ "rm", "-rf", dir }, "/");
+    return ratio <= 1.3 && share <= 5.0 ? 0 : 1;
+}

@@ -1,0 +1,88 @@
+// "--build": assembles and links one source file without a window and
+// prints the log, the diagnostics, advice and the line table.
+#include "cli.h"
+
+#include "con.h"
+#include "needs.h"
+#include "toolchain.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The source without its extension; a dot before the last '/' is part of
+// a folder name, not an extension.
+std::string output_base(const std::string& source)
+{
+    size_t dot = source.rfind('.');
+    size_t slash = source.rfind('/');
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash))
+        return source.substr(0, dot);
+    return source;
+}
+
+std::string read_source(const std::string& path)
+{
+    std::string text;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f)
+        return text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    fclose(f);
+    return text;
+}
+
+int cli_build(const std::string& source, const std::string& key, const tc::LinkOpts& link)
+{
+    std::string output = output_base(source);
+    tc::Format fmt = tc::format_from_key(key);
+    if (fmt == tc::Format::Auto)
+        fmt = tc::detect_format(read_source(source));
+    if (fmt == tc::Format::Bin)
+        output += ".bin";
+    if (output == source)
+        output += ".out";
+
+    tc::BuildResult r = tc::build(source, fmt, output, link);
+    con::print(r.log);
+    for (const auto& d : r.diags)
+        con::printf("%s line %d: %s\n", d.error ? "error" : "warning", d.line, d.msg.c_str());
+    for (const auto& line : needs::explain(needs::from_diags(r.diags)))
+        con::printf("%s\n", line.c_str());
+    con::printf("%s -> %s (%s)\n", r.ok ? "OK" : "FAILED", output.c_str(), tc::format_key(r.fmt));
+    for (const auto& l : r.lines)
+        con::printf("  line %-4d %08llx %u\n", l.line, static_cast<unsigned long long>(l.addr), l.len);
+    return r.ok ? 0 : 1;
+}
+
+} // namespace
+
+int cli_build_args(int argc, char** argv, int i)
+{
+    std::string source = argv[i + 1];
+    std::string key = "auto";
+    tc::LinkOpts link;
+    for (int j = i + 2; j < argc; ++j) {
+        const char* a = argv[j];
+        bool has_value = j + 1 < argc;
+        if (has_value && strcmp(a, "--libs") == 0)
+            link.libs = argv[++j];
+        else if (has_value && strcmp(a, "--libdirs") == 0)
+            link.dirs = argv[++j];
+        else if (has_value && strcmp(a, "--ldflags") == 0)
+            link.extra = argv[++j];
+        else if (strcmp(a, "--crt") == 0)
+            link.crt = true;
+        else if (has_value && strcmp(a, "--incs") == 0)
+            link.incs = argv[++j];
+        else if (has_value && strcmp(a, "--srcs") == 0)
+            link.srcs = argv[++j];
+        else if (j == i + 2)
+            key = a;
+    }
+    return cli_build(source, key, link);
+}

@@ -1,0 +1,63 @@
+#pragma once
+// Private state of dbg::Process, shared by the engine's process-control half
+// (debugger_linux.cpp) and its breakpoint and stepping half
+// (debugger_linux_step.cpp). Nothing outside these two files includes it.
+#include "debugger_linux.h"
+
+#include <sys/user.h>
+
+#include <map>
+
+namespace dbg {
+
+struct Process::Impl {
+    // Why the program was last resumed; poll reads it at the next stop.
+    enum class Action : int {
+        None = 0,
+        Cont = 1,
+        Step = 2,
+        StepThenCont = 3, // a single step off a breakpoint, then a continue
+        StartToEntry = 4,
+    };
+
+    explicit Impl(Process* owner)
+        : p(owner)
+    {
+    }
+
+    Process* p;
+    int in = -1;    // write end of the program's standard input
+    int out = -1;   // read end of its merged output, non-blocking
+    int memfd = -1; // its /proc/<pid>/mem, read-write
+    user_regs_struct regs {};
+    bool regs_ok = false;
+    Action action = Action::None;
+    uint64_t temp_bp = 0;
+    bool has_temp = false;
+    std::map<uint64_t, uint8_t> inserted; // int3 bytes written now, with the bytes they replaced
+    int pending_sig = 0;
+    std::vector<RegInfo> list;
+    bool dr7_set = false;
+
+    // Process control (debugger_linux.cpp).
+    void forget_run_state();
+    void drain_output(std::vector<Event>* ev);
+    bool load_regs();
+    bool store_regs();
+    void open_memory();
+    void close_memory();
+    void read_entry_and_bias(const std::string& exe);
+
+    // Breakpoints, watches and resuming (debugger_linux_step.cpp).
+    void insert_breakpoints();
+    void remove_breakpoints();
+    void program_watches();
+    void clear_watch_registers();
+    bool resume(int request);
+    bool stopped_under_trace() const;
+    // Classifies a ptrace stop. Returns false when the stop was only the
+    // single step off a breakpoint and the program was continued silently.
+    bool classify_stop(int sig, std::string* reason);
+};
+
+} // namespace dbg

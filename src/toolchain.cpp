@@ -1,0 +1,95 @@
+// Toolchain records and the small text helpers the parsers and the build share.
+#include "toolchain.h"
+
+#include <cstring>
+
+namespace tc {
+
+bool LinkOpts::empty() const
+{
+    return !crt && libs.empty() && dirs.empty() && extra.empty() && incs.empty() && srcs.empty();
+}
+
+const char* format_key(Format fmt)
+{
+    switch (fmt) {
+    case Format::Elf64:
+        return "elf64";
+    case Format::Elf32:
+        return "elf32";
+    case Format::Bin:
+        return "bin";
+    default:
+        return "auto";
+    }
+}
+
+Format format_from_key(const std::string& key)
+{
+    if (key == "elf64")
+        return Format::Elf64;
+    if (key == "elf32")
+        return Format::Elf32;
+    if (key == "bin")
+        return Format::Bin;
+    return Format::Auto;
+}
+
+static bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string code_part(const std::string& line)
+{
+    std::string out;
+    out.reserve(line.size());
+    char quote = 0;
+    for (char c : line) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            out += ' ';
+            continue;
+        }
+        if (c == ';')
+            break;
+        if (c == '"' || c == '\'' || c == '`') {
+            quote = c;
+            out += ' ';
+            continue;
+        }
+        out += c;
+    }
+    return out;
+}
+
+std::string trim(const std::string& s)
+{
+    size_t a = 0, b = s.size();
+    while (a < b && is_space(s[a]))
+        ++a;
+    while (b > a && is_space(s[b - 1]))
+        --b;
+    return s.substr(a, b - a);
+}
+
+std::vector<std::string> words(const std::string& s, bool colon)
+{
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : s) {
+        if (c == ',' || is_space(c) || (colon && c == ':')) {
+            if (!cur.empty())
+                out.push_back(std::move(cur));
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty())
+        out.push_back(std::move(cur));
+    return out;
+}
+
+} // namespace tc

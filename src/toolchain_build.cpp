@@ -1,0 +1,359 @@
+// Building one NASM source into a program or a flat binary, choosing the
+// output format, and assembling single lines.
+#include "binimage.h"
+#include "numfmt.h"
+#include "toolchain.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+
+namespace tc {
+
+namespace {
+
+constexpr int kToolLimitMs = 30000;
+
+bool read_file(const std::string& path, std::string* out)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::string text;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n == 0)
+            break;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            close(fd);
+            return false;
+        }
+        text.append(buf, size_t(n));
+    }
+    close(fd);
+    *out = std::move(text);
+    return true;
+}
+
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string lower(std::string s)
+{
+    for (char& c : s)
+        c = char(tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// "word" alone, or "word" and white space; `rest` gets the trimmed remainder.
+bool is_directive(const std::string& line, const char* word, std::string* rest)
+{
+    size_t n = std::char_traits<char>::length(word);
+    if (line.compare(0, n, word) != 0)
+        return false;
+    if (line.size() == n) {
+        rest->clear();
+        return true;
+    }
+    if (!is_blank(line[n]))
+        return false;
+    *rest = trim(line.substr(n));
+    return true;
+}
+
+template<typename Fn>
+void for_each_line(const std::string& text, Fn fn)
+{
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t nl = text.find('\n', pos);
+        if (nl == std::string::npos)
+            nl = text.size();
+        fn(text.substr(pos, nl - pos));
+        pos = nl + 1;
+    }
+}
+
+// The code of a line, lower-cased, with a bracketed directive unwrapped.
+std::string directive_text(const std::string& line, bool need_close)
+{
+    std::string code = lower(trim(code_part(line)));
+    if (code.empty() || code[0] != '[')
+        return code;
+    size_t close = code.find(']');
+    if (need_close) {
+        if (code.back() != ']')
+            return code;
+        return trim(code.substr(1, code.size() - 2));
+    }
+    return trim(code.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+}
+
+// The value of the last "org" line; any blank may follow the keyword.
+uint64_t org_of(const std::string& text)
+{
+    uint64_t org = 0;
+    for_each_line(text, [&](const std::string& line) {
+        std::string code = directive_text(line, false);
+        std::string rest;
+        if (code.size() <= 3 || !is_directive(code, "org", &rest))
+            return;
+        uint64_t value = 0;
+        int bytes = 0;
+        if (numfmt::parse(rest, &value, &bytes))
+            org = value;
+    });
+    return org;
+}
+
+void missing(BuildResult& r, const std::string& code, const std::string& file)
+{
+    r.diags.push_back({ 0, true, file, code });
+}
+
+// Runs one tool, logs its command and output, and collects its messages.
+ProcResult run_logged(BuildResult& r, const std::vector<std::string>& cmd)
+{
+    r.log += "$ " + quote_cmd(cmd) + "\n";
+    ProcResult p = run(cmd, {}, kToolLimitMs);
+    r.log += p.out;
+    for (auto& d : parse_diags(p.out))
+        r.diags.push_back(std::move(d));
+    return p;
+}
+
+// Where the linker put each section of the main object. Without the C
+// runtime the object comes first in the link, so its sections start their
+// output sections; with it the runtime's code comes first and only the
+// linker's map tells where the object landed.
+std::map<std::string, uint64_t> section_bases(const std::string& map_path, const std::string& object,
+                                              const std::string& output, bool crt)
+{
+    std::map<std::string, uint64_t> bases;
+    if (crt) {
+        std::string map_text;
+        if (read_file(map_path, &map_text))
+            bases = object_sections(map_text, object);
+        return bases;
+    }
+    BinImage img;
+    if (!img.load(output))
+        return bases;
+    for (const auto& s : img.m_sections)
+        bases.emplace(lower(s.name), s.addr);
+    return bases;
+}
+
+} // namespace
+
+Format detect_format(const std::string& text)
+{
+    bool is32 = false;
+    Format result = Format::Auto;
+    for_each_line(text, [&](const std::string& line) {
+        if (result != Format::Auto)
+            return;
+        std::string code = directive_text(line, true);
+        if (code.empty())
+            return;
+        std::string rest;
+        if (is_directive(code, "org", &rest) || is_directive(code, "use16", &rest)) {
+            result = Format::Bin;
+        } else if (is_directive(code, "bits", &rest)) {
+            if (rest == "16")
+                result = Format::Bin;
+            else if (rest == "32")
+                is32 = true;
+        } else if (is_directive(code, "use32", &rest)) {
+            is32 = true;
+        }
+    });
+    if (result != Format::Auto)
+        return result;
+    return is32 ? Format::Elf32 : Format::Elf64;
+}
+
+BuildResult build(const std::string& source, Format fmt, const std::string& output, const LinkOpts& link)
+{
+    BuildResult r;
+    std::string text;
+    if (!read_file(source, &text)) {
+        missing(r, "cannot read", source);
+        return r;
+    }
+    if (fmt == Format::Auto)
+        fmt = detect_format(text);
+    r.fmt = fmt;
+    r.output = output;
+
+    std::string nasm = find_tool("nasm");
+    if (nasm.empty()) {
+        missing(r, "missing:nasm", "nasm");
+        return r;
+    }
+
+    std::string dir = temp_dir();
+    size_t out_slash = output.rfind('/');
+    std::string out_base = out_slash == std::string::npos ? output : output.substr(out_slash + 1);
+    std::string stem = dir + "/" + (out_base.rfind("reasm", 0) == 0 ? "reasm" : "build");
+    std::string listing = stem + ".lst";
+    std::string object = stem + ".o";
+    std::string map = stem + ".map";
+    unlink(listing.c_str());
+    unlink(object.c_str());
+    unlink(map.c_str());
+
+    size_t src_slash = source.rfind('/');
+    std::string folder = src_slash == std::string::npos ? "." : source.substr(0, src_slash);
+    std::vector<std::string> includes { "-I", folder + "/" };
+    for (const auto& w : words(link.incs, true)) {
+        std::string path = w[0] == '/' ? w : folder + "/" + w;
+        if (path.back() != '/')
+            path += '/';
+        includes.push_back("-I");
+        includes.push_back(path);
+    }
+
+    const bool elf = fmt != Format::Bin;
+    const char* elf_kind = fmt == Format::Elf32 ? "elf32" : "elf64";
+    std::vector<std::string> cmd { nasm };
+    cmd.insert(cmd.end(), includes.begin(), includes.end());
+    if (elf)
+        cmd.insert(cmd.end(), { "-f", elf_kind, "-g", "-F", "dwarf", "-l", listing, "-o", object, source });
+    else
+        cmd.insert(cmd.end(), { "-f", "bin", "-l", listing, "-o", output, source });
+    ProcResult p = run_logged(r, cmd);
+    if (!p.started) {
+        missing(r, "missing:nasm", "nasm");
+        return r;
+    }
+    if (p.status != 0)
+        return r;
+
+    if (elf) {
+        std::vector<std::string> srcs = words(link.srcs, false);
+        std::vector<std::string> objects = extra_objects(link, dir);
+        for (size_t i = 0; i < srcs.size(); ++i) {
+            std::string path = srcs[i][0] == '/' ? srcs[i] : folder + "/" + srcs[i];
+            if (access(path.c_str(), R_OK) != 0) {
+                missing(r, "missing-source:" + path, path);
+                r.log += "! " + path + "\n";
+                return r;
+            }
+            std::vector<std::string> extra { nasm };
+            extra.insert(extra.end(), includes.begin(), includes.end());
+            extra.insert(extra.end(), { "-f", elf_kind, "-g", "-F", "dwarf", "-o", objects[i], path });
+            ProcResult e = run_logged(r, extra);
+            if (!e.started || e.status != 0)
+                return r;
+        }
+
+        std::string tool = link.crt ? find_tool("cc") : find_tool("ld");
+        if (link.crt && tool.empty())
+            tool = find_tool("gcc");
+        const char* tool_code = link.crt ? "missing:cc" : "missing:ld";
+        if (tool.empty()) {
+            missing(r, tool_code, "ld");
+            return r;
+        }
+        if (link.crt && fmt == Format::Elf32 && !has_crt32()) {
+            missing(r, "missing:crt32", "ld");
+            return r;
+        }
+        std::vector<std::string> lost = missing_libs(link, fmt);
+        for (const auto& w : lost)
+            missing(r, "missing:lib:" + w, "ld");
+        if (!lost.empty())
+            return r;
+
+        std::vector<std::string> link_cmd = link_command(tool, fmt, link, object, output);
+        // Writing the map costs the linker about a tenth of its time, so it
+        // is asked for only where the output's sections are not enough.
+        if (link.crt)
+            link_cmd.push_back("-Wl,-Map," + map);
+        ProcResult l = run_logged(r, link_cmd);
+        if (!l.started) {
+            missing(r, tool_code, "ld");
+            return r;
+        }
+        if (l.status != 0)
+            return r;
+        chmod(output.c_str(), 0755);
+    }
+
+    r.ok = true;
+    std::string listing_text;
+    if (!read_file(listing, &listing_text))
+        return r;
+    std::vector<ListEntry> entries = parse_listing(listing_text);
+
+    if (!elf) {
+        r.org = org_of(text);
+        for (const auto& e : entries)
+            r.lines.push_back({ e.line, r.org + e.offset, e.len });
+    } else {
+        auto bases = section_bases(map, object, output, link.crt);
+        for (const auto& e : entries) {
+            auto it = bases.find(e.section);
+            if (it != bases.end())
+                r.lines.push_back({ e.line, it->second + e.offset, e.len });
+        }
+    }
+    std::stable_sort(r.lines.begin(), r.lines.end(),
+                     [](const LineAddr& a, const LineAddr& b) { return a.addr < b.addr; });
+    return r;
+}
+
+bool assemble_line(const std::string& text, int bits, uint64_t addr, std::vector<uint8_t>* out, std::string* err)
+{
+    std::string dummy;
+    std::string& why = err ? *err : dummy;
+    out->clear();
+    std::string nasm = find_tool("nasm");
+    if (nasm.empty()) {
+        why = "missing:nasm";
+        return false;
+    }
+    std::string dir = temp_dir();
+    std::string source = dir + "/line.asm";
+    std::string binary = dir + "/line.bin";
+    {
+        char head[64];
+        snprintf(head, sizeof head, "bits %d\norg 0x%llx\n", bits, static_cast<unsigned long long>(addr));
+        std::ofstream f(source, std::ios::binary | std::ios::trunc);
+        f << head << text << "\n";
+    }
+    unlink(binary.c_str());
+    ProcResult p = run({ nasm, "-f", "bin", "-o", binary, source }, {}, kToolLimitMs);
+    if (!p.started) {
+        why = "missing:nasm";
+        return false;
+    }
+    if (p.status != 0) {
+        std::vector<Diag> diags = parse_diags(p.out);
+        why = diags.empty() ? trim(p.out) : diags.front().msg;
+        return false;
+    }
+    std::string bytes;
+    read_file(binary, &bytes);
+    out->assign(bytes.begin(), bytes.end());
+    if (out->empty()) {
+        why = "empty";
+        return false;
+    }
+    return true;
+}
+
+} // namespace tc

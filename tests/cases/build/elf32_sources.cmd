@@ -1,0 +1,4 @@
+$ cp -r {cases}/build/main32.asm {cases}/build/inc {cases}/build/lib .
+run: --build main32.asm elf32 --incs inc --srcs "lib/helper.asm"
+env: XDG_RUNTIME_DIR={tmp}
+mask: [^ ,]*/qxFerndockAssemblerIDE-[^/ ]* -> {work}

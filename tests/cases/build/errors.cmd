@@ -1,0 +1,4 @@
+$ cp {cases}/build/errors.asm .
+run: --build errors.asm
+env: XDG_RUNTIME_DIR={tmp}
+mask: [^ ,]*/qxFerndockAssemblerIDE-[^/ ]* -> {work}

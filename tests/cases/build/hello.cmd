@@ -1,0 +1,4 @@
+$ cp {cases}/build/hello.asm .
+run: --build hello.asm
+env: XDG_RUNTIME_DIR={tmp}
+mask: [^ ,]*/qxFerndockAssemblerIDE-[^/ ]* -> {work}

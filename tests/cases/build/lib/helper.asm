@@ -1,0 +1,5 @@
+bits 32
+section .text
+global helper
+helper:
+    ret

@@ -1,0 +1,3 @@
+# An empty file is an empty raw image: the header line and nothing else.
+$ : > empty.bin
+run: --disasm empty.bin

@@ -1,0 +1,1 @@
+run: --disasm no-such-file

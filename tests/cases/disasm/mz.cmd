@@ -1,0 +1,2 @@
+$ nasm -f bin -o prog.exe {cases}/disasm/mz.asm
+run: --disasm prog.exe

@@ -1,0 +1,2 @@
+$ nasm -f bin -o prog.exe {cases}/disasm/pe64.asm
+run: --disasm prog.exe

@@ -1,0 +1,1 @@
+run: --trace {tmp}/no-such-program

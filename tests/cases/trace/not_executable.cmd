@@ -1,0 +1,2 @@
+$ printf 'just text\n' > notes.txt
+run: --trace {tmp}/notes.txt 3

@@ -1,0 +1,3 @@
+$ nasm -f elf64 -o segv.o {cases}/trace/segv.asm && ld -o segv segv.o
+run: --trace {tmp}/segv 1
+mask: rsp=[0-9a-f]+ -> rsp=<sp>
