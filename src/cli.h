@@ -12,5 +12,3 @@ int cli_disasm_source(const char* path, int bits, uint64_t base);
 int cli_build_args(int argc, char** argv, int i);
 // "--trace <program> [steps]".
 int cli_trace(const char* program, int steps);
-// "--render-icon <size> <file.png>".
-int render_icon(int size, const char* png_path);

@@ -5,9 +5,7 @@
 #include "l10n.h"
 #include "logger.h"
 #include "paths.h"
-#ifdef QX_HAVE_QXCRASH
 #include "qxcrash.h"
-#endif
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -35,7 +33,6 @@ constexpr int kMaxWindowSide = 16384;
 
 bool is(const char* arg, const char* option) { return strcmp(arg, option) == 0; }
 
-#ifdef QX_HAVE_QXCRASH
 void forward_log(const char* level, const std::string& message)
 {
     if (level && level[0] == 'W')
@@ -43,11 +40,9 @@ void forward_log(const char* level, const std::string& message)
     else
         logger::info(message);
 }
-#endif
 
 void install_crash_handler()
 {
-#ifdef QX_HAVE_QXCRASH
     qxcrash::App app;
     app.name = kName;
     app.version = kVersion;
@@ -57,7 +52,6 @@ void install_crash_handler()
     app.log = forward_log;
     app.open_uri = nullptr;
     qxcrash::install(app);
-#endif
 }
 
 // fontconfig is optional; the handle stays open for the whole run.
@@ -104,19 +98,13 @@ int run_window(const WindowOptions& options)
         return 0;
     }
     std::string log_path = dir + "/qxFerndockAssemblerIDE.log";
-#ifdef QX_HAVE_QXCRASH
     qxcrash::rotate_log(log_path);
-#endif
     logger::init(dir, kName);
-#ifdef QX_HAVE_QXCRASH
     qxcrash::set_log_file(logger::file_path());
     qxcrash::set_report_dir(dir);
     logger::info(std::string("qxFerndockAssemblerIDE 1.0.2 build 1069, package ") + paths::package_kind() + ", "
                  + qxcrash::package_line());
     qxcrash::record_system();
-#else
-    logger::info(std::string("qxFerndockAssemblerIDE 1.0.2 build 1069, package ") + paths::package_kind());
-#endif
     (void)options;
     // The application window is not part of this build yet: say so rather
     // than pretend to open one.
@@ -143,40 +131,20 @@ int run_headless(const Command& cmd, int argc, char** argv)
     case Action::DisasmSource: {
         int bits = i + 2 < argc ? int(to_long(argv[i + 2])) : 0;
         uint64_t base = i + 3 < argc ? strtoull(argv[i + 3], nullptr, 0) : 0;
-#ifdef QX_HAVE_CLI_SOURCE
         return cli_disasm_source(argv[i + 1], bits, base);
-#else
-        (void)bits;
-        (void)base;
-        con::print("--disasm-source is not built yet\n");
-        return 1;
-#endif
     }
     case Action::Disasm:
         return cli_disasm(argv[i + 1], i + 2 < argc ? int(to_long(argv[i + 2])) : 0);
     case Action::Build:
-#ifdef QX_HAVE_CLI_BUILD
         return cli_build_args(argc, argv, i);
-#else
-        con::print("--build is not built yet\n");
-        return 1;
-#endif
     case Action::Trace: {
         int steps = i + 2 < argc ? int(to_long(argv[i + 2])) : 8;
-#ifdef QX_HAVE_CLI_TRACE
         return cli_trace(argv[i + 1], steps);
-#else
-        (void)steps;
-        con::print("--trace is not built yet\n");
-        return 1;
-#endif
     }
     case Action::RenderIcon:
-#ifdef QX_HAVE_CLI_ICON
-        return render_icon(int(to_long(argv[i + 1])), argv[i + 2]);
-#else
+        // The icon is drawn by the drawing layer, which comes with the
+        // window; until then no icon is written.
         return 1;
-#endif
     case Action::Window:
         break;
     }
@@ -270,11 +238,7 @@ int run(int argc, char** argv)
     signal(SIGPIPE, SIG_IGN);
     setlocale(LC_ALL, "");
     setlocale(LC_NUMERIC, "C");
-#ifdef QX_HAVE_L10N
     L10n::init(paths::config_dir());
-#else
-    paths::config_dir();
-#endif
 
     Command cmd = parse(argc, argv);
     if (cmd.action != Action::Window)

@@ -28,6 +28,8 @@ struct Case {
     fs::path cmd;
 };
 
+void PrintTo(const Case& c, std::ostream* os) { *os << c.mode << "/" << c.name; }
+
 std::vector<Case> all_cases()
 {
     std::vector<Case> cases;

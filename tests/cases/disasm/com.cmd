@@ -1,2 +1,2 @@
-$ nasm -f bin -o HELLO.COM {cases}/disasm/hello_com.asm
+$ cp {cases}/disasm/hello_com.asm . && nasm -f bin -o HELLO.COM hello_com.asm
 run: --disasm HELLO.COM

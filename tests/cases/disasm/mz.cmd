@@ -1,2 +1,2 @@
-$ nasm -f bin -o prog.exe {cases}/disasm/mz.asm
+$ cp {cases}/disasm/mz.asm . && nasm -f bin -o prog.exe mz.asm
 run: --disasm prog.exe

@@ -1,2 +1,2 @@
-$ nasm -f bin -o prog.exe {cases}/disasm/pe64.asm
+$ cp {cases}/disasm/pe64.asm . && nasm -f bin -o prog.exe pe64.asm
 run: --disasm prog.exe

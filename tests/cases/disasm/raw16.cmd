@@ -1,3 +1,3 @@
 # A raw file listed as 16-bit code from address 0.
-$ nasm -f bin -o boot.bin {cases}/disasm/boot16.asm
+$ cp {cases}/disasm/boot16.asm . && nasm -f bin -o boot.bin boot16.asm
 run: --disasm boot.bin 16

@@ -1,3 +1,3 @@
-$ nasm -f elf64 -o segv.o {cases}/trace/segv.asm && ld -o segv segv.o
+$ cp {cases}/trace/segv.asm . && nasm -f elf64 -o segv.o segv.asm && ld -o segv segv.o
 run: --trace {tmp}/segv
 mask: rsp=[0-9a-f]+ -> rsp=<sp>

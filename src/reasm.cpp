@@ -1,0 +1,194 @@
+// The conversion driver: set up, emit, rebuild and compare until NASM gives
+// back the same bytes (at most eight builds), then add the heading and the
+// notes that tell the reader what was checked.
+#include "l10n.h"
+#include "needs.h"
+#include "reasm_impl.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace reasm {
+
+namespace {
+
+constexpr int kMaxBuilds = 8;
+
+// File, section and library names go into comments; a line break in one
+// would end the comment and put the rest of the name into the source.
+std::string one_line(std::string s)
+{
+    for (auto& c : s)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return s;
+}
+
+std::string note(const std::string& text)
+{
+    return "; " + one_line(text) + "\n";
+}
+
+// What a refused image kind still gets: a plain listing to read.
+std::string reading_listing(const BinImage& image)
+{
+    std::string s = note(L10n::tr("dis.why.format"));
+    s += image.m_bits == 16 ? "bits 16\n" : image.m_bits == 32 ? "bits 32\n" : "bits 64\n";
+    for (const auto& range : image.code_ranges()) {
+        s += "\n; " + (range.name.empty() ? std::string("code") : one_line(range.name)) + "\n";
+        if (range.off >= image.m_data.size())
+            continue;
+        uint64_t n = std::min<uint64_t>(range.size, image.m_data.size() - range.off);
+        for (const auto& insn : dis::sweep(image.m_data.data() + range.off, n, range.addr, image.m_bits, n)) {
+            std::string name = image.symbol_at(insn.addr, true);
+            if (!name.empty() && usable_name(name))
+                s += nasm_name(name) + ":\n";
+            s += "    " + pad(insn.text) + "; " + hex(insn.addr) + "\n";
+        }
+    }
+    return s;
+}
+
+void pin_sections(Writer* w)
+{
+    for (const auto& sec : w->m_secs) {
+        if (!w->m_link.extra.empty())
+            w->m_link.extra += ' ';
+        w->m_link.extra += "--section-start=" + section_name(sec.name) + "=0x" + hex(sec.addr);
+    }
+}
+
+// A C program is built again through cc; nothing is compared, but an
+// instruction that NASM rejects is written as bytes, as in the check.
+std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::set<uint64_t>* as_bytes)
+{
+    std::string dir = tc::temp_dir();
+    std::string asm_path = dir + "/reasm.asm";
+    for (int attempts = kMaxBuilds; attempts > 0; --attempts) {
+        {
+            std::ofstream f(asm_path, std::ios::binary | std::ios::trunc);
+            f << *text;
+        }
+        tc::BuildResult br = tc::build(asm_path, tc::Format::Auto, dir + "/reasm.out", w->m_link);
+        auto items = needs::from_diags(br.diags);
+        if (!items.empty())
+            return "missing:" + needs::explain_line(items);
+        if (br.ok)
+            return "rebuilt";
+        size_t before = as_bytes->size();
+        errors_to_instructions(br.diags, asm_path, *lines, as_bytes);
+        if (as_bytes->size() == before || attempts == 1)
+            break;
+        *text = w->emit(*as_bytes, lines);
+    }
+    return "build";
+}
+
+bool has_section(const BinImage& image, const char* name)
+{
+    for (const auto& s : image.m_sections)
+        if (s.name == name)
+            return true;
+    return false;
+}
+
+} // namespace
+
+Result disassemble(const BinImage& image, bool verify)
+{
+    Result r;
+    Writer w(image);
+
+    char kind[64];
+    std::snprintf(kind, sizeof kind, " (%s, %d bit)", image.kind_name(), image.m_bits);
+    size_t slash = image.m_path.rfind('/');
+    std::string base = slash == std::string::npos ? image.m_path : image.m_path.substr(slash + 1);
+    std::string heading = note(L10n::tr("dis.head", base + kind));
+
+    if (!w.setup()) {
+        r.source = heading + reading_listing(image);
+        r.why = "format";
+        return r;
+    }
+
+    r.buildable = true;
+    r.link = w.m_link;
+    std::set<uint64_t> as_bytes;
+    LineMap lines;
+    std::string text = w.emit(as_bytes, &lines);
+
+    if (w.m_readonly) {
+        r.buildable = false;
+        r.why = "compiled";
+    } else if (w.m_compiled) {
+        r.why = "compiled";
+        if (verify)
+            r.why = rebuild_compiled(&w, &text, &lines, &as_bytes);
+    } else if (verify) {
+        bool pinned = false;
+        for (int attempts = kMaxBuilds;; --attempts) {
+            std::set<uint64_t> differing;
+            bool same = false;
+            bool moved = false;
+            std::string why;
+            bool built = check(w, image, text, lines, &differing, &same, &why, &moved);
+            if (built && same) {
+                r.verified = true;
+                r.why.clear();
+                break;
+            }
+            if (built && differing.empty() && moved && !pinned && attempts > 1) {
+                // The program was laid out by another linker script: give
+                // the linker every section's address.
+                pin_sections(&w);
+                pinned = true;
+                continue;
+            }
+            size_t before = as_bytes.size();
+            as_bytes.insert(differing.begin(), differing.end());
+            bool grew = as_bytes.size() != before;
+            if (!grew) {
+                r.why = !why.empty() ? why : built ? "differs" : "build";
+                break;
+            }
+            text = w.emit(as_bytes, &lines);
+            if (attempts == 1) {
+                // Out of builds: the last text is unchecked, and the last
+                // check found a difference, so say so everywhere alike.
+                r.why = built ? "differs" : (why.empty() ? "build" : why);
+                break;
+            }
+        }
+    }
+    r.as_bytes = int(as_bytes.size());
+    r.link = w.m_link;
+
+    std::string notes;
+    if (r.verified) {
+        notes += note(L10n::tr("dis.ok"));
+    } else if (r.why == "rebuilt") {
+        notes += note(L10n::tr("dis.c_built"));
+    } else if (r.why == "compiled") {
+        notes += note(L10n::tr("dis.why.compiled"));
+    } else if (r.why.rfind("missing:", 0) == 0) {
+        notes += note(L10n::tr("dis.unchecked", r.why.substr(8)));
+    } else if (r.why == "build") {
+        notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.build")));
+    } else if (verify && !w.m_compiled) {
+        notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.differs")));
+    }
+    if (r.as_bytes)
+        notes += note(L10n::tr("dis.db", std::to_string(r.as_bytes)));
+    if (w.m_compiled && has_section(image, ".gcc_except_table"))
+        notes += note(L10n::tr("dis.no_eh"));
+    if (!w.m_needed.empty()) {
+        std::string libs;
+        for (const auto& n : w.m_needed)
+            libs += (libs.empty() ? "" : ", ") + n;
+        notes += note(L10n::tr("dis.libs", libs));
+    }
+    r.source = heading + notes + "\n" + text;
+    return r;
+}
+
+} // namespace reasm

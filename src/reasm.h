@@ -1,0 +1,44 @@
+#pragma once
+// Disassembly of a whole binary image into NASM source that assembles and
+// links back into the same bytes, with a rebuild that proves it.
+#include "toolchain.h"
+
+#include <cstdint>
+#include <string>
+
+class BinImage;
+
+namespace reasm {
+
+struct Result {
+    std::string source;     // heading comment lines, a blank line, then the emitted text
+    bool buildable = false; // the source is meant to be built again
+    bool verified = false;  // a rebuild produced exactly the bytes of the image
+    int as_bytes = 0;       // instructions written as "db" because NASM encodes them differently
+    std::string why;        // "", "format", "compiled", "rebuilt", "build", "missing:..." or "differs"
+    tc::LinkOpts link;      // what the source needs to be linked again
+};
+
+// Converts the image; with verify the source is rebuilt and compared (at
+// most eight builds). Every outcome is reported through the result.
+Result disassemble(const BinImage& image, bool verify);
+
+// ---- names ----------------------------------------------------------------
+
+// 1 to 64 characters of letters, digits and "_$#@~.?", not starting with a
+// digit, "$", "#", "@", "~" or ".".
+bool usable_name(const std::string& name);
+// A register, size word, NASM keyword or instruction mnemonic, in any case.
+bool reserved(const std::string& name);
+// The name as NASM must see it: "$" in front of a reserved word.
+std::string nasm_name(const std::string& name);
+// A library function that never returns to its caller.
+bool no_return(const std::string& name);
+// A function or object that the C runtime supplies to every C program.
+bool c_runtime_name(const std::string& name);
+// Upper-case hexadecimal without prefix ("%llX").
+std::string hex(uint64_t value);
+// Blanks up to 40 characters, or a single blank after a longer text.
+std::string pad(const std::string& text);
+
+} // namespace reasm

@@ -1,0 +1,174 @@
+// The rebuild check: assemble and link the emitted source again, compare the
+// result with the image byte for byte and name the instructions that NASM
+// encoded differently. Also the one-time probe for NASM's GOT keyword.
+#include "needs.h"
+#include "reasm_impl.h"
+
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+namespace reasm {
+
+namespace {
+
+bool write_text(const std::string& path, const std::string& text)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+    return bool(f);
+}
+
+bool read_bytes(const std::string& path, std::vector<uint8_t>* out)
+{
+    std::ifstream f(path, std::ios::binary);
+    if (!f)
+        return false;
+    out->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    return true;
+}
+
+std::string base_name(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+// NASM's error lines name source lines; those that hold an instruction
+// mark it for bytes, so a form NASM rejects does not end the conversion.
+void errors_to_instructions(const std::vector<tc::Diag>& diags, const std::string& asm_path, const LineMap& lines,
+                            std::set<uint64_t>* differing)
+{
+    for (const auto& d : diags) {
+        if (!d.error || d.line <= 0 || (d.file != asm_path && base_name(d.file) != base_name(asm_path)))
+            continue;
+        auto it = lines.find(d.line);
+        if (it != lines.end())
+            differing->insert(it->second);
+    }
+}
+
+bool check(const Writer& w, const BinImage& image, const std::string& source, const LineMap& lines,
+           std::set<uint64_t>* differing, bool* same, std::string* why, bool* moved)
+{
+    *same = false;
+    bool sections_moved = false;
+    if (moved)
+        *moved = false;
+    std::string dir = tc::temp_dir();
+    std::string asm_path = dir + "/reasm.asm";
+    std::string out_path = dir + "/reasm.out";
+    write_text(asm_path, source);
+    unlink(out_path.c_str());
+
+    tc::BuildResult br = tc::build(asm_path, tc::Format::Auto, out_path, w.m_link);
+    if (!br.ok) {
+        auto items = needs::from_diags(br.diags);
+        *why = items.empty() ? "build" : "missing:" + needs::explain_line(items);
+        if (items.empty())
+            errors_to_instructions(br.diags, asm_path, lines, differing);
+        return false;
+    }
+
+    std::vector<uint8_t> flat;
+    BinImage rebuilt;
+    if (w.m_flat) {
+        if (!read_bytes(out_path, &flat))
+            return false;
+    } else if (!rebuilt.load(out_path)) {
+        return false;
+    }
+    auto rebuilt_byte = [&](uint64_t addr, uint8_t* b) {
+        if (!w.m_flat)
+            return rebuilt.read(addr, b, 1);
+        if (addr < w.m_org || addr - w.m_org >= flat.size())
+            return false;
+        *b = flat[addr - w.m_org];
+        return true;
+    };
+
+    if (!w.m_flat) {
+        for (const auto& sec : w.m_secs) {
+            bool found = false;
+            for (const auto& s : rebuilt.m_sections)
+                found |= s.name == section_name(sec.name) && s.addr == sec.addr;
+            sections_moved |= !found;
+        }
+        if (moved)
+            *moved = sections_moved;
+    }
+
+    // Lengths are judged on every instruction line. Bytes are judged only
+    // when no length changed and every section kept its address: otherwise
+    // a correct reference to something that moved would look different too.
+    std::map<int, uint64_t> length_of_line;
+    for (const auto& la : br.lines)
+        if (lines.count(la.line))
+            length_of_line[la.line] += la.len;
+    for (const auto& [ln, len] : length_of_line) {
+        const dis::Insn& insn = w.m_code.at(lines.at(ln));
+        if (len != insn.len)
+            differing->insert(insn.addr);
+    }
+    if (differing->empty() && !sections_moved) {
+        for (const auto& la : br.lines) {
+            auto mapped = lines.find(la.line);
+            if (mapped == lines.end())
+                continue;
+            const dis::Insn& insn = w.m_code.at(mapped->second);
+            if (la.addr != insn.addr)
+                continue;
+            for (int i = 0; i < insn.len; ++i) {
+                uint8_t b = 0;
+                if (!rebuilt_byte(insn.addr + i, &b) || b != insn.bytes[i]) {
+                    differing->insert(insn.addr);
+                    break;
+                }
+            }
+        }
+    }
+
+    *same = true;
+    if (w.m_flat) {
+        *same = flat == image.m_data;
+    } else {
+        for (const auto& sec : w.m_secs) {
+            if (!sec.in_file)
+                continue;
+            for (uint64_t i = 0; i < sec.size && *same; ++i) {
+                uint8_t b = 0;
+                uint64_t off = sec.off + i;
+                if (!rebuilt.read(sec.addr + i, &b, 1) || off >= image.m_data.size() || b != image.m_data[off])
+                    *same = false;
+            }
+            if (!*same)
+                break;
+        }
+        if (rebuilt.m_entry != image.m_entry)
+            *same = false;
+    }
+    if (!*same && differing->empty())
+        *why = "differs";
+    return true;
+}
+
+std::string got_wrt()
+{
+    static std::string keyword;
+    if (!keyword.empty())
+        return keyword;
+    keyword = "..gotpcrel";
+    std::string nasm = tc::find_tool("nasm");
+    if (nasm.empty())
+        return keyword;
+    std::string dir = tc::temp_dir();
+    write_text(dir + "/gotprobe.asm", "bits 64\nextern x\nsection .text\n    mov rax, [rel x wrt ..gotpcrel]\n");
+    auto r = tc::run({ nasm, "-f", "elf64", "-o", dir + "/gotprobe.o", dir + "/gotprobe.asm" }, "", 5000);
+    if (!r.started || r.status != 0)
+        keyword = "..got";
+    return keyword;
+}
+
+} // namespace reasm

@@ -1,0 +1,308 @@
+// What an ELF program's dynamic-linking tables say: the libraries it needs,
+// the imported name behind every PLT stub and GOT slot, and which data
+// words are pointers that the loader relocates.
+#include "reasm_impl.h"
+
+namespace reasm {
+
+namespace {
+
+constexpr size_t kMaxName = 256;
+
+const BinImage::Section* find_section(const BinImage& img, const char* name)
+{
+    for (const auto& s : img.m_sections)
+        if (s.name == name)
+            return &s;
+    return nullptr;
+}
+
+// Little-endian field of `width` bytes at a file offset; false past the end.
+bool field(const std::vector<uint8_t>& data, uint64_t off, int width, uint64_t* out)
+{
+    if (off > data.size() || uint64_t(width) > data.size() - off)
+        return false;
+    uint64_t v = 0;
+    for (int i = width - 1; i >= 0; --i)
+        v = v << 8 | data[off + i];
+    *out = v;
+    return true;
+}
+
+std::string string_at(const std::vector<uint8_t>& data, uint64_t off)
+{
+    std::string s;
+    while (off < data.size() && data[off] && s.size() < kMaxName)
+        s += char(data[off++]);
+    return s;
+}
+
+struct Tables {
+    const BinImage& img;
+    const BinImage::Section* dynstr;
+    const BinImage::Section* dynsym;
+    bool is64;
+
+    // The name of dynamic symbol `index`, empty when it cannot be read.
+    std::string symbol_name(uint64_t index) const
+    {
+        if (!dynstr || !dynsym || index == 0)
+            return {};
+        uint64_t entry = is64 ? 24 : 16;
+        uint64_t name_off = 0;
+        if (!field(img.m_data, dynsym->offset + index * entry, 4, &name_off))
+            return {};
+        // The name is written into the source; one that NASM cannot read
+        // (or that holds a line break) is treated as no name.
+        std::string name = string_at(img.m_data, dynstr->offset + name_off);
+        return usable_name(name) ? name : std::string();
+    }
+};
+
+struct ElfSym {
+    std::string name;
+    uint64_t value = 0;
+    int type = 0; // 1 object, 2 function, 10 indirect function
+    int bind = 0; // 1 global, 2 weak
+    bool defined = false;
+};
+
+// Every entry of a symbol table, with the kinds that BinImage leaves out
+// (indirect functions, undefined imports).
+std::vector<ElfSym> read_symbols(const BinImage& img, const char* table, const char* strings)
+{
+    std::vector<ElfSym> out;
+    const BinImage::Section* symtab = find_section(img, table);
+    const BinImage::Section* strtab = find_section(img, strings);
+    if (!symtab || !strtab)
+        return out;
+    bool is64 = img.m_kind == BinImage::Elf64;
+    uint64_t entry = is64 ? 24 : 16;
+    for (uint64_t p = entry; p + entry <= symtab->size; p += entry) {
+        uint64_t base = symtab->offset + p;
+        uint64_t name = 0, info = 0, shndx = 0, value = 0;
+        if (!field(img.m_data, base, 4, &name) || !field(img.m_data, base + (is64 ? 4 : 12), 1, &info)
+            || !field(img.m_data, base + (is64 ? 6 : 14), 2, &shndx)
+            || !field(img.m_data, base + (is64 ? 8 : 4), is64 ? 8 : 4, &value))
+            break;
+        ElfSym sym;
+        sym.name = string_at(img.m_data, strtab->offset + name);
+        sym.value = value;
+        sym.type = int(info & 0xF);
+        sym.bind = int(info >> 4);
+        sym.defined = shndx != 0;
+        out.push_back(std::move(sym));
+    }
+    return out;
+}
+
+// The names the system's C library exports, for the given width.
+const std::set<std::string>& libc_exports(bool is64)
+{
+    auto load = [](bool wide) {
+        static const std::vector<const char*> k64 = { "/lib/x86_64-linux-gnu/libc.so.6",
+                                                      "/usr/lib/x86_64-linux-gnu/libc.so.6", "/lib64/libc.so.6",
+                                                      "/usr/lib64/libc.so.6", "/usr/lib/libc.so.6" };
+        static const std::vector<const char*> k32 = { "/lib/i386-linux-gnu/libc.so.6",
+                                                      "/usr/lib/i386-linux-gnu/libc.so.6", "/lib32/libc.so.6",
+                                                      "/usr/lib32/libc.so.6", "/lib/libc.so.6", "/usr/lib/libc.so.6" };
+        std::set<std::string> names;
+        for (const char* path : wide ? k64 : k32) {
+            BinImage lib;
+            if (!lib.load(path) || lib.m_kind != (wide ? BinImage::Elf64 : BinImage::Elf32))
+                continue;
+            for (const auto& sym : read_symbols(lib, ".dynsym", ".dynstr"))
+                if (sym.defined && (sym.bind == 1 || sym.bind == 2) && !sym.name.empty())
+                    names.insert(sym.name);
+            break;
+        }
+        return names;
+    };
+    static const std::set<std::string> names64 = load(true);
+    static const std::set<std::string> names32 = load(false);
+    return is64 ? names64 : names32;
+}
+
+void append_word(std::string& list, const std::string& word)
+{
+    if (!list.empty())
+        list += ' ';
+    list += word;
+}
+
+} // namespace
+
+void Writer::read_dynamic()
+{
+    const auto& data = m_img.m_data;
+    bool is64 = m_img.m_kind == BinImage::Elf64;
+    int w = is64 ? 8 : 4;
+    Tables t { m_img, find_section(m_img, ".dynstr"), find_section(m_img, ".dynsym"), is64 };
+    const BinImage::Section* dynamic = find_section(m_img, ".dynamic");
+
+    if (t.dynstr && dynamic) {
+        uint64_t entry = 2 * uint64_t(w);
+        for (uint64_t p = 0; p + entry <= dynamic->size; p += entry) {
+            uint64_t tag = 0, value = 0;
+            if (!field(data, dynamic->offset + p, w, &tag) || !field(data, dynamic->offset + p + w, w, &value))
+                break;
+            if (tag == 0)
+                break;
+            if (tag == 1)
+                m_needed.push_back(string_at(data, t.dynstr->offset + value));
+            else if (tag == 15 || tag == 29)
+                append_word(m_link.dirs, string_at(data, t.dynstr->offset + value));
+        }
+    }
+
+    std::map<uint64_t, std::string> slots;
+    const BinImage::Section* jmprel = find_section(m_img, is64 ? ".rela.plt" : ".rel.plt");
+    if (t.dynstr && t.dynsym && jmprel) {
+        uint64_t entry = is64 ? 24 : 8;
+        for (uint64_t p = 0; p + entry <= jmprel->size; p += entry) {
+            uint64_t offset = 0, info = 0;
+            if (!field(data, jmprel->offset + p, w, &offset) || !field(data, jmprel->offset + p + w, w, &info))
+                break;
+            std::string name = t.symbol_name(is64 ? info >> 32 : info >> 8);
+            if (!name.empty())
+                slots[offset] = name;
+        }
+        for (const auto& [slot, name] : slots)
+            m_gotsym[slot] = name;
+    }
+
+    const BinImage::Section* rela = find_section(m_img, ".rela.dyn");
+    if (is64 && rela && t.dynsym && t.dynstr) {
+        for (uint64_t p = 0; p + 24 <= rela->size; p += 24) {
+            uint64_t offset = 0, info = 0, addend = 0;
+            if (!field(data, rela->offset + p, 8, &offset) || !field(data, rela->offset + p + 8, 8, &info)
+                || !field(data, rela->offset + p + 16, 8, &addend))
+                break;
+            uint32_t type = uint32_t(info);
+            uint64_t sym = info >> 32;
+            std::string name = sym ? t.symbol_name(sym) : std::string();
+            if (type == 8)
+                m_relative[offset] = addend;
+            else if ((type == 6 || type == 7) && !name.empty())
+                m_gotsym[offset] = name;
+            else if (type == 1 && !name.empty())
+                m_absym[offset] = name;
+            else if (type == 5 && !name.empty())
+                m_copy[offset] = name;
+            if (!name.empty())
+                m_imports.insert(name);
+        }
+    }
+
+    for (const char* plt_name : { ".plt", ".plt.sec" }) {
+        const BinImage::Section* plt = find_section(m_img, plt_name);
+        if (!plt || slots.empty() || plt->offset > data.size())
+            continue;
+        uint64_t n = std::min<uint64_t>(plt->size, data.size() - plt->offset);
+        for (const auto& insn : dis::sweep(data.data() + plt->offset, n, plt->addr, m_bits, n)) {
+            if (insn.text.rfind("jmp", 0) != 0 && insn.text.find(" jmp") == std::string::npos)
+                continue;
+            uint64_t slot = 0;
+            if (insn.has_mem) {
+                slot = insn.mem;
+            } else {
+                size_t x = insn.text.find("[0x");
+                if (x == std::string::npos)
+                    continue;
+                slot = std::strtoull(insn.text.c_str() + x + 3, nullptr, 16);
+            }
+            auto it = slots.find(slot);
+            if (it == slots.end())
+                continue;
+            m_plt[insn.addr & ~uint64_t(0xF)] = it->second;
+            m_imports.insert(it->second);
+        }
+    }
+
+    for (const auto& lib : m_needed) {
+        std::string l = lib.rfind("lib", 0) == 0 ? lib.substr(3) : lib;
+        size_t so = l.find(".so");
+        if (so != std::string::npos)
+            l = l.substr(0, so);
+        if (l.empty() || l.rfind("ld-linux", 0) == 0
+            || l.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+-") != std::string::npos)
+            continue;
+        append_word(m_link.libs, l);
+    }
+}
+
+void Writer::read_static_imports()
+{
+    const auto& data = m_img.m_data;
+    bool is64 = m_img.m_kind == BinImage::Elf64;
+    const auto& exports = libc_exports(is64);
+    if (exports.empty())
+        return;
+    auto symbols = read_symbols(m_img, ".symtab", ".strtab");
+    std::map<uint64_t, std::string> by_addr;
+    for (const auto& sym : symbols) {
+        if (!sym.defined || !sym.value || !exports.count(sym.name) || c_runtime_name(sym.name) || sym.name == "main")
+            continue;
+        const Sec* sec = section_at(sym.value);
+        if (!sec)
+            continue;
+        if ((sym.type == 2 || sym.type == 10) && sec->exec) {
+            m_plt[sym.value] = sym.name;
+            by_addr.emplace(sym.value, sym.name);
+            m_imports.insert(sym.name);
+        } else if (sym.type == 1 && !sec->exec) {
+            m_copy[sym.value] = sym.name;
+            m_imports.insert(sym.name);
+        }
+    }
+    // Indirect functions (strlen, memcpy, ...) are reached through stubs
+    // whose slots the start code fills from their resolvers.
+    std::map<uint64_t, std::string> slots;
+    const BinImage::Section* rel = find_section(m_img, is64 ? ".rela.plt" : ".rel.plt");
+    if (rel) {
+        uint64_t entry = is64 ? 24 : 8;
+        int w = is64 ? 8 : 4;
+        for (uint64_t p = 0; p + entry <= rel->size; p += entry) {
+            uint64_t offset = 0, info = 0, resolver = 0;
+            if (!field(data, rel->offset + p, w, &offset) || !field(data, rel->offset + p + w, w, &info))
+                break;
+            if ((is64 ? (info & 0xFFFFFFFF) != 37 : (info & 0xFF) != 42))
+                continue;
+            if (is64) {
+                if (!field(data, rel->offset + p + 16, 8, &resolver))
+                    break;
+            } else {
+                uint64_t off = 0;
+                if (!m_img.addr_to_off(offset, &off) || !field(data, off, 4, &resolver))
+                    continue;
+            }
+            for (const auto& sym : symbols)
+                if (sym.value == resolver && sym.type == 10 && exports.count(sym.name))
+                    slots[offset] = sym.name;
+        }
+    }
+    for (const char* plt_name : { ".plt", ".iplt" }) {
+        const BinImage::Section* plt = find_section(m_img, plt_name);
+        if (!plt || slots.empty() || plt->offset > data.size())
+            continue;
+        uint64_t n = std::min<uint64_t>(plt->size, data.size() - plt->offset);
+        for (const auto& insn : dis::sweep(data.data() + plt->offset, n, plt->addr, m_bits, n)) {
+            if (insn.text.rfind("jmp", 0) != 0)
+                continue;
+            uint64_t slot = insn.mem;
+            if (!insn.has_mem) {
+                size_t x = insn.text.find("[0x");
+                if (x == std::string::npos)
+                    continue;
+                slot = std::strtoull(insn.text.c_str() + x + 3, nullptr, 16);
+            }
+            auto it = slots.find(slot);
+            if (it != slots.end()) {
+                m_plt[insn.addr] = it->second;
+                m_imports.insert(it->second);
+            }
+        }
+    }
+}
+
+} // namespace reasm

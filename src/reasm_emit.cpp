@@ -1,0 +1,379 @@
+// Writing the source: instructions with their operands turned into labels,
+// every other byte as data, jump tables and pointer slots as label
+// expressions, zero runs as "times", and a map of which line holds which
+// instruction for the rebuild check.
+#include "reasm_impl.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace reasm {
+
+namespace {
+
+constexpr size_t kZeroRun = 16;
+constexpr size_t kMaxText = 72;
+constexpr size_t kChunk = 16;
+
+bool printable(uint8_t c)
+{
+    return c >= 0x20 && c <= 0x7E;
+}
+
+std::string byte_item(uint8_t b)
+{
+    char buf[8];
+    std::snprintf(buf, sizeof buf, "0x%02X", b);
+    return buf;
+}
+
+// NASM's default alignment of the sections it knows by name.
+uint64_t default_alignment(const std::string& name)
+{
+    if (name == ".text")
+        return 16;
+    if (name == ".data" || name == ".rodata" || name == ".bss")
+        return 4;
+    return 1;
+}
+
+// The largest power of two (up to a page) that divides the address: the
+// linker then puts the section exactly there when what comes before it has
+// the same size as in the original.
+uint64_t alignment_for(uint64_t addr)
+{
+    uint64_t a = 1;
+    while (a < 4096 && addr % (a * 2) == 0)
+        a *= 2;
+    return a;
+}
+
+bool is_prefix_word(const std::string& w)
+{
+    static const std::set<std::string> words = { "lock", "rep", "repe", "repz", "repne", "repnz",
+                                                 "bnd", "notrack", "ds", "xacquire", "xrelease" };
+    return words.count(w) != 0;
+}
+
+bool is_legacy_prefix(uint8_t b)
+{
+    switch (b) {
+    case 0x66: case 0x67: case 0xF2: case 0xF3: case 0x2E:
+    case 0x3E: case 0x26: case 0x36: case 0x64: case 0x65:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+void Writer::line(const std::string& text)
+{
+    m_out += text;
+    m_out += '\n';
+    ++m_line;
+}
+
+std::string Writer::rewrite(const dis::Insn& insn, bool* force_bytes) const
+{
+    *force_bytes = false;
+    const std::string& text = insn.text;
+    // The mnemonic is the first word that is not a prefix ("bnd jmp").
+    size_t mnem = 0;
+    bool prefixed = false;
+    size_t sp = std::string::npos;
+    while (true) {
+        sp = text.find(' ', mnem);
+        if (sp == std::string::npos || !is_prefix_word(text.substr(mnem, sp - mnem)))
+            break;
+        prefixed = true;
+        mnem = sp + 1;
+    }
+
+    if (insn.has_target && sp != std::string::npos) {
+        auto plt = m_plt.find(insn.target);
+        if (plt != m_plt.end())
+            return text.substr(0, sp) + " " + nasm_name(plt->second) + (m_bits == 64 ? " wrt ..plt" : "");
+        std::string target = label(insn.target);
+        if (insn.is_jump && !insn.is_call && !target.empty()) {
+            size_t i = 0;
+            while (i < insn.len && is_legacy_prefix(insn.bytes[i]))
+                ++i;
+            uint8_t op = i < insn.len ? insn.bytes[i] : 0;
+            const char* keyword = " near ";
+            if (op >= 0xE0 && op <= 0xE3)
+                keyword = " ";
+            else if ((op >= 0x70 && op <= 0x7F) || op == 0xEB)
+                keyword = " short ";
+            // NASM refuses a bnd prefix on a short jmp.
+            if (prefixed && op == 0xEB)
+                *force_bytes = true;
+            return text.substr(0, sp) + keyword + target;
+        }
+    }
+
+    std::string out;
+    size_t i = 0;
+    while (i < text.size()) {
+        bool at_number = text[i] == '0' && i + 1 < text.size() && text[i + 1] == 'x'
+            && (i == 0
+                || (!std::isalnum(static_cast<unsigned char>(text[i - 1])) && text[i - 1] != '-'));
+        if (!at_number) {
+            out += text[i++];
+            continue;
+        }
+        size_t end = i + 2;
+        while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])))
+            ++end;
+        if (end == i + 2 || end - i - 2 > 16) {
+            out.append(text, i, end - i);
+            i = end;
+            continue;
+        }
+        uint64_t v = std::strtoull(text.substr(i + 2, end - i - 2).c_str(), nullptr, 16);
+        auto got = insn.has_mem && v == insn.mem ? m_gotsym.find(v) : m_gotsym.end();
+        std::string name = v > 255 ? label(v) : std::string();
+        if (got != m_gotsym.end())
+            out += nasm_name(got->second) + " wrt " + got_wrt();
+        else if (!name.empty())
+            out += name;
+        else
+            out.append(text, i, end - i);
+        i = end;
+    }
+    if (m_bits == 64 && insn.len == 10 && insn.bytes[0] >= 0x48 && insn.bytes[0] <= 0x4F && insn.bytes[1] >= 0xB8
+        && insn.bytes[1] <= 0xBF) {
+        size_t comma = out.find(", ");
+        if (comma != std::string::npos)
+            out.insert(comma + 2, "qword ");
+    }
+    return out;
+}
+
+// A section name as NASM can read it: the file may name a section with
+// blanks, a ';' or a line break, which would cut or split the line.
+std::string section_name(const std::string& name)
+{
+    std::string s = name.empty() ? "_" : name;
+    for (auto& c : s)
+        if (!std::isalnum(static_cast<unsigned char>(c)) && !std::strchr("._-$@", c))
+            c = '_';
+    return s;
+}
+
+std::string Writer::section_line(const Sec& sec) const
+{
+    std::string s = "section " + section_name(sec.name);
+    bool standard = sec.name == ".text" || sec.name == ".data" || sec.name == ".rodata" || sec.name == ".bss";
+    if (!standard) {
+        s += sec.in_file ? " progbits" : " nobits";
+        s += " alloc";
+        s += sec.exec ? " exec" : " noexec";
+        s += sec.write ? " write" : " nowrite";
+        if (m_compiled)
+            s += " align=16";
+    }
+    // Without the section's own alignment the linker would place it after
+    // its predecessor with NASM's default, and every later address moves.
+    if (!m_compiled) {
+        uint64_t align = alignment_for(sec.addr);
+        if (align != default_alignment(sec.name))
+            s += " align=" + std::to_string(align);
+    }
+    return s;
+}
+
+std::string Writer::emit(const std::set<uint64_t>& as_bytes, LineMap* lines)
+{
+    m_out.clear();
+    m_line = 0;
+    m_emitted.clear();
+    lines->clear();
+
+    line(m_bits == 16 ? "bits 16" : m_bits == 32 ? "bits 32" : "bits 64");
+    if (m_flat) {
+        line("org 0x" + hex(m_org));
+    } else {
+        std::set<std::string> globals;
+        if (m_compiled) {
+            globals.insert("main");
+        } else {
+            auto it = m_names.find(m_img.m_entry);
+            if (it != m_names.end())
+                globals.insert(it->second.begin(), it->second.end());
+        }
+        for (const auto& g : globals)
+            line("global " + g);
+        for (const auto& u : m_used)
+            line("extern " + nasm_name(u));
+    }
+    for (const auto& sec : m_secs) {
+        line("");
+        if (!m_flat)
+            line(section_line(sec));
+        emit_section(sec, as_bytes, lines);
+        uint64_t end = sec.addr + sec.size;
+        bool next_starts_there = std::any_of(m_secs.begin(), m_secs.end(), [&](const Sec& s) { return s.addr == end; });
+        if (!next_starts_there)
+            labels_at(end);
+    }
+    return m_out;
+}
+
+void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines)
+{
+    labels_at(insn.addr);
+    bool force_bytes = false;
+    std::string text = rewrite(insn, &force_bytes);
+    (*lines)[m_line + 1] = insn.addr;
+    bool multi_operand_nop = insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos;
+    if (force_bytes || multi_operand_nop || as_bytes.count(insn.addr)) {
+        std::string db = "db ";
+        for (int i = 0; i < insn.len; ++i)
+            db += (i ? ", " : "") + byte_item(insn.bytes[i]);
+        line("    " + pad(db) + "; " + hex(insn.addr) + "  " + text);
+    } else {
+        line("    " + pad(text) + "; " + hex(insn.addr));
+    }
+}
+
+void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, LineMap* lines)
+{
+    const uint64_t end = sec.addr + sec.size;
+    const bool code = sec.exec && sec.in_file;
+    auto next_above = [&](const auto& map, uint64_t a) {
+        auto it = map.upper_bound(a);
+        return it == map.end() ? end : std::min<uint64_t>(it->first, end);
+    };
+
+    uint64_t a = sec.addr;
+    while (a < end) {
+        auto insn = m_code.find(a);
+        if (code && insn != m_code.end()) {
+            emit_instruction(insn->second, as_bytes, lines);
+            a += insn->second.len;
+            continue;
+        }
+        if (sec.exec && m_compiled) {
+            // cc brings the C runtime's own code back.
+            a = next_above(m_code, a);
+            continue;
+        }
+        const uint64_t word = m_bits == 64 ? 8 : 4;
+        if (sec.in_file && a + word <= end && (m_relative.count(a) || m_absym.count(a))) {
+            auto abs = m_absym.find(a);
+            std::string name = abs != m_absym.end() ? nasm_name(abs->second) : label(m_relative.at(a));
+            // The labels come once the slot is known to be a pointer: a data
+            // run would otherwise put its alignment between them and it.
+            if (!name.empty()) {
+                labels_at(a);
+                line((word == 8 ? "    dq " : "    dd ") + name);
+                a += word;
+                continue;
+            }
+        }
+        if (m_copy.count(a)) {
+            uint64_t size = 0;
+            for (const auto& sym : m_img.m_symbols)
+                if (sym.addr == a && sym.size)
+                    size = sym.size;
+            a += size ? size : 8;
+            continue;
+        }
+        auto table = m_jtab.find(a);
+        if (table != m_jtab.end()) {
+            labels_at(a);
+            std::string base = label(a);
+            for (uint64_t t : table->second) {
+                std::string target = label(t);
+                if (target.empty() || base.empty())
+                    line("    dd " + std::to_string(int64_t(t - a)));
+                else
+                    line("    dd " + target + " - " + base);
+            }
+            a += 4 * table->second.size();
+            continue;
+        }
+
+        if (m_compiled && m_names.count(a) && a % 2 == 0) {
+            uint64_t k = 2;
+            for (uint64_t c : { 4, 8, 16 })
+                if (a % c == 0)
+                    k = c;
+            line((sec.in_file ? "    align " : "    alignb ") + std::to_string(k));
+        }
+        labels_at(a);
+        uint64_t run_end = std::min({ end, next_above(m_names, a), next_above(m_jtab, a), next_above(m_copy, a) });
+        if (code)
+            run_end = std::min(run_end, next_above(m_code, a));
+        run_end = std::min({ run_end, next_above(m_relative, a), next_above(m_absym, a) });
+        if (sec.in_file)
+            emit_data(sec.off + (a - sec.addr), run_end - a);
+        else
+            line("    resb " + std::to_string(run_end - a));
+        a = run_end;
+    }
+}
+
+void Writer::emit_data(uint64_t off, uint64_t n)
+{
+    const auto& data = m_img.m_data;
+    if (off >= data.size())
+        return;
+    n = std::min<uint64_t>(n, data.size() - off);
+    const uint8_t* p = data.data() + off;
+    auto zeros_from = [&](uint64_t i) {
+        uint64_t z = 0;
+        while (i + z < n && p[i + z] == 0)
+            ++z;
+        return z;
+    };
+    uint64_t i = 0;
+    while (i < n) {
+        uint64_t zeros = zeros_from(i);
+        if (zeros >= kZeroRun) {
+            line("    times " + std::to_string(zeros) + " db 0");
+            i += zeros;
+            continue;
+        }
+        uint64_t j = std::min<uint64_t>(i + kChunk, n);
+        if (printable(p[i])) {
+            uint64_t t = i;
+            while (t < n && t - i < kMaxText && (printable(p[t]) || p[t] == 0x09 || p[t] == 0x0A))
+                ++t;
+            if (t < n && p[t] == 0)
+                ++t;
+            if (t - i > kChunk)
+                j = t;
+        }
+        for (uint64_t q = i + 1; q < j; ++q) {
+            if (q + kZeroRun <= n && zeros_from(q) >= kZeroRun) {
+                j = q;
+                break;
+            }
+        }
+        std::string items;
+        for (uint64_t k = i; k < j;) {
+            uint64_t s = k;
+            while (s < j && printable(p[s]) && p[s] != '"')
+                ++s;
+            if (!items.empty())
+                items += ", ";
+            if (s - k >= 3) {
+                items += '"' + std::string(reinterpret_cast<const char*>(p + k), s - k) + '"';
+                k = s;
+            } else {
+                items += byte_item(p[k]);
+                ++k;
+            }
+        }
+        line("    db " + items);
+        i = j;
+    }
+}
+
+} // namespace reasm

@@ -1,0 +1,126 @@
+#pragma once
+// The working state of one conversion to source, shared by the steps of
+// reasm: reading the dynamic-linking tables, code discovery and labelling,
+// emission and the rebuild check.
+#include "binimage.h"
+#include "disasm.h"
+#include "reasm.h"
+#include "toolchain.h"
+
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace reasm {
+
+// One output section.
+struct Sec {
+    std::string name;
+    uint64_t addr = 0;
+    uint64_t size = 0;
+    uint64_t off = 0; // file offset of the first byte
+    bool exec = false;
+    bool write = false;
+    bool in_file = false; // false for a section without file bytes, like .bss
+};
+
+// Source line (1-based) -> address of the instruction written on it.
+using LineMap = std::map<int, uint64_t>;
+
+struct Writer {
+    explicit Writer(const BinImage& img)
+        : m_img(img)
+    {
+    }
+
+    // Decides what is written and finds the code; false when the image
+    // cannot be written as buildable source.
+    bool setup();
+    // Reads libraries, imports and relocated pointers of an ELF program.
+    void read_dynamic();
+    // For a static C program: the functions and objects of the C library
+    // it carries, found by the names the system's C library exports.
+    void read_static_imports();
+    // Writes the whole source; the instructions at the addresses in
+    // `as_bytes` become "db" lines.
+    std::string emit(const std::set<uint64_t>& as_bytes, LineMap* lines);
+
+    std::string label(uint64_t addr) const;
+    void labels_at(uint64_t addr);
+    void line(const std::string& text);
+
+    // Queries used by several steps.
+    const Sec* section_at(uint64_t addr) const; // first section with addr <= a < addr + size
+    bool is_code(uint64_t addr) const;          // in a section with exec and in_file
+    bool in_some_section(uint64_t addr) const;  // addr <= a <= addr + size (end included)
+    bool labelable(uint64_t addr) const;
+    void add_label(uint64_t addr, const std::string& name);
+    std::vector<uint64_t> instruction_refs(const dis::Insn& insn) const;
+    bool far_target(const dis::Insn& insn, uint64_t* target) const;
+    // Text of an instruction with its operands rewritten to labels; sets
+    // `force_bytes` when NASM cannot spell it with the same encoding.
+    std::string rewrite(const dis::Insn& insn, bool* force_bytes) const;
+
+    uint64_t m_main = 0;
+    const BinImage& m_img;
+    bool m_compiled = false;
+    bool m_readonly = false;
+    tc::LinkOpts m_link;
+    std::vector<std::string> m_needed;
+    std::map<uint64_t, std::string> m_plt;
+    std::map<uint64_t, std::string> m_gotsym;
+    std::map<uint64_t, uint64_t> m_relative;
+    std::map<uint64_t, std::string> m_absym;
+    std::map<uint64_t, std::string> m_copy;
+    std::map<uint64_t, std::vector<uint64_t>> m_jtab;
+    std::set<std::string> m_imports;
+    std::set<std::string> m_used;
+    std::set<std::string> m_emitted;
+    bool m_flat = false;
+    uint64_t m_org = 0;
+    int m_bits = 64;
+    std::vector<Sec> m_secs;
+    std::map<uint64_t, dis::Insn> m_code;
+    std::map<uint64_t, std::vector<std::string>> m_names;
+    std::string m_out;
+    int m_line = 0;
+
+private:
+    void discover(uint64_t start, const std::vector<uint64_t>& first_seeds, const std::set<uint64_t>& skip);
+    uint64_t find_main() const;
+    void find_absolute_pointers();
+    bool calls_pc_thunk() const;
+    void assign_labels();
+    void emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, LineMap* lines);
+    void emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines);
+    void emit_data(uint64_t off, uint64_t n);
+    std::string section_line(const Sec& sec) const;
+
+    std::set<std::string> m_taken; // label names already given to an address
+};
+
+// Section-name sets of the setup.
+bool made_by_linker(const std::string& section);
+bool c_start(const std::string& section);
+
+// Assembles and links the source again and compares the result with the
+// image. True when the rebuild succeeded; `differing` gets the instructions
+// NASM encoded differently (or rejected), `same` whether every byte matched.
+// `moved`, when given, tells whether a section landed at another address.
+bool check(const Writer& w, const BinImage& image, const std::string& source, const LineMap& lines,
+           std::set<uint64_t>* differing, bool* same, std::string* why, bool* moved = nullptr);
+
+// Marks for bytes the instructions on the source lines NASM reported an
+// error for, so that a form NASM rejects does not end the conversion.
+void errors_to_instructions(const std::vector<tc::Diag>& diags, const std::string& asm_path, const LineMap& lines,
+                            std::set<uint64_t>* differing);
+
+// A section name as NASM reads it in a "section" line.
+std::string section_name(const std::string& name);
+
+// "..gotpcrel", or "..got" for a NASM that refuses the newer keyword.
+std::string got_wrt();
+
+} // namespace reasm

@@ -1,0 +1,403 @@
+// Setting a conversion up: which sections are written, whether a C
+// compiler made the program, and where the code is, found by recursive
+// descent with linear runs until code and data no longer change.
+#include "reasm_impl.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+
+namespace reasm {
+
+namespace {
+
+constexpr int kMaxPasses = 8;
+constexpr size_t kMaxTableEntries = 1024;
+
+bool read_hex(const std::string& text, size_t pos, uint64_t* value)
+{
+    size_t end = pos;
+    while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])))
+        ++end;
+    if (end == pos || end - pos > 16)
+        return false;
+    *value = std::strtoull(text.substr(pos, end - pos).c_str(), nullptr, 16);
+    return true;
+}
+
+bool starts_with(const std::string& s, const char* prefix)
+{
+    return s.rfind(prefix, 0) == 0;
+}
+
+bool has_section(const BinImage& img, const char* name)
+{
+    for (const auto& s : img.m_sections)
+        if (s.name == name)
+            return true;
+    return false;
+}
+
+// A jump whose text, without its prefixes, is an unconditional "jmp".
+bool is_unconditional_jump(const std::string& text)
+{
+    std::string t = text;
+    for (const char* prefix : { "notrack ", "ds ", "bnd ", "rep " })
+        if (starts_with(t, prefix))
+            t = t.substr(std::char_traits<char>::length(prefix));
+    return starts_with(t, "jmp");
+}
+
+} // namespace
+
+// A direct far jump or call in 16-bit code ("jmp 0x0000:0x7C05", as a boot
+// sector reloads CS) continues at segment * 16 + offset.
+bool Writer::far_target(const dis::Insn& insn, uint64_t* target) const
+{
+    if (m_bits != 16 || !(insn.is_jump || insn.is_call))
+        return false;
+    size_t sp = insn.text.find(' ');
+    size_t colon = insn.text.find(':');
+    if (sp == std::string::npos || colon == std::string::npos || insn.text.compare(sp + 1, 2, "0x") != 0
+        || insn.text.compare(colon + 1, 2, "0x") != 0)
+        return false;
+    uint64_t seg = 0, off = 0;
+    if (!read_hex(insn.text, sp + 3, &seg) || !read_hex(insn.text, colon + 3, &off)
+        || insn.text.find_first_not_of("0123456789abcdefABCDEF", colon + 3) != std::string::npos)
+        return false;
+    *target = seg * 16 + off;
+    return true;
+}
+
+const Sec* Writer::section_at(uint64_t addr) const
+{
+    for (const auto& s : m_secs)
+        if (s.addr <= addr && addr < s.addr + s.size)
+            return &s;
+    return nullptr;
+}
+
+bool Writer::is_code(uint64_t addr) const
+{
+    const Sec* s = section_at(addr);
+    return s && s->exec && s->in_file;
+}
+
+bool Writer::in_some_section(uint64_t addr) const
+{
+    for (const auto& s : m_secs)
+        if (s.addr <= addr && addr <= s.addr + s.size)
+            return true;
+    return false;
+}
+
+std::vector<uint64_t> Writer::instruction_refs(const dis::Insn& insn) const
+{
+    std::vector<uint64_t> refs;
+    if (insn.has_mem)
+        refs.push_back(insn.mem);
+    const std::string& t = insn.text;
+    for (size_t i = 0; i + 1 < t.size(); ++i) {
+        if (t[i] != '0' || t[i + 1] != 'x')
+            continue;
+        if (i > 0) {
+            unsigned char prev = static_cast<unsigned char>(t[i - 1]);
+            if (std::isalnum(prev) || prev == '-')
+                continue;
+        }
+        uint64_t v = 0;
+        if (read_hex(t, i + 2, &v) && v > 255 && in_some_section(v) && !(insn.has_target && insn.target == v))
+            refs.push_back(v);
+        ++i;
+    }
+    return refs;
+}
+
+uint64_t Writer::find_main() const
+{
+    uint64_t last = 0;
+    for (const auto& sym : m_img.m_symbols)
+        if (sym.name == "main")
+            last = sym.addr;
+    if (last)
+        return last;
+    uint64_t off = 0;
+    if (!m_img.addr_to_off(m_img.m_entry, &off) || off >= m_img.m_data.size())
+        return 0;
+    size_t n = std::min<size_t>(128, m_img.m_data.size() - off);
+    auto insns = dis::sweep(m_img.m_data.data() + off, n, m_img.m_entry, m_bits, 40);
+    uint64_t found = 0;
+    for (const auto& insn : insns) {
+        const std::string& t = insn.text;
+        if (starts_with(t, "lea rdi,") && insn.has_mem) {
+            found = insn.mem;
+        } else if (starts_with(t, "mov rdi,") || starts_with(t, "mov edi,")) {
+            size_t x = t.find("0x");
+            uint64_t v = 0;
+            if (x != std::string::npos && read_hex(t, x + 2, &v))
+                found = v;
+        } else if (m_bits == 32 && (starts_with(t, "push 0x") || starts_with(t, "mov e"))) {
+            // The i386 start code pushes main's address, or loads it into a
+            // register that it pushes, as the first argument.
+            size_t x = t.find("0x");
+            uint64_t v = 0;
+            if (x != std::string::npos && read_hex(t, x + 2, &v) && is_code(v))
+                found = v;
+        }
+        if (insn.is_call) {
+            // The i386 start code calls its pc thunk before main is known.
+            if (m_bits == 32 && !found)
+                continue;
+            break;
+        }
+    }
+    return found;
+}
+
+bool Writer::setup()
+{
+    m_bits = m_img.m_bits;
+    uint64_t start = 0;
+    std::vector<uint64_t> seeds;
+    std::set<uint64_t> skip;
+
+    if (m_img.m_kind == BinImage::Raw || m_img.m_kind == BinImage::Com) {
+        m_flat = true;
+        m_org = m_img.m_kind == BinImage::Com ? 0x100 : m_img.m_base;
+        Sec s;
+        s.addr = m_org;
+        s.size = m_img.m_data.size();
+        s.exec = s.write = s.in_file = true;
+        m_secs.push_back(s);
+        start = m_org;
+        seeds.push_back(start);
+    } else if (m_img.m_kind == BinImage::Elf32 || m_img.m_kind == BinImage::Elf64) {
+        read_dynamic();
+        bool type3 = m_img.m_data.size() > 18 && m_img.m_data[16] == 3;
+        for (const auto& s : m_img.m_sections)
+            if (s.addr && c_start(s.name))
+                m_compiled = true;
+        if (type3 || m_imports.count("__libc_start_main"))
+            m_compiled = true;
+        for (const auto& s : m_img.m_sections) {
+            if (!s.addr || !s.size || made_by_linker(s.name) || starts_with(s.name, ".note") || c_start(s.name))
+                continue;
+            m_secs.push_back({ s.name, s.addr, s.size, s.offset, s.exec, s.write, s.in_file });
+        }
+        if (m_compiled) {
+            m_link.crt = true;
+            if (m_bits == 32 && type3)
+                m_readonly = true;
+        }
+        std::stable_sort(m_secs.begin(), m_secs.end(), [](const Sec& a, const Sec& b) { return a.addr < b.addr; });
+        // Thread-local zero data (.tbss) has an address range that the next
+        // sections use as well; written out, it would swallow their bytes.
+        std::vector<Sec> kept;
+        for (const auto& s : m_secs) {
+            bool overlaps = std::any_of(m_secs.begin(), m_secs.end(), [&](const Sec& o) {
+                return &o != &s && o.addr < s.addr + s.size && s.addr < o.addr + o.size;
+            });
+            if (s.in_file || !overlaps)
+                kept.push_back(s);
+        }
+        m_secs = std::move(kept);
+        if (m_secs.empty())
+            return false;
+        start = m_img.m_entry;
+        seeds.push_back(start);
+        if (m_compiled) {
+            // A static C program carries its C library: its functions and
+            // objects are taken from the system's library again, and only
+            // the code reached from main is written.
+            bool is_static = !has_section(m_img, ".dynamic") && !has_section(m_img, ".interp");
+            if (is_static)
+                read_static_imports();
+            m_main = find_main();
+            start = m_main;
+            seeds.assign(1, m_main);
+            for (const auto& sym : m_img.m_symbols)
+                if (!is_static && sym.func && is_code(sym.addr) && !c_runtime_name(sym.name))
+                    seeds.push_back(sym.addr);
+            skip.insert(m_img.m_entry);
+            for (const auto& sym : m_img.m_symbols)
+                if (c_runtime_name(sym.name))
+                    skip.insert(sym.addr);
+            if (!type3)
+                find_absolute_pointers();
+            // Functions reached only through a pointer are code as well.
+            for (const auto& [slot, target] : m_relative)
+                if (!is_static && is_code(target) && !skip.count(target) && !m_plt.count(target))
+                    seeds.push_back(target);
+        } else {
+            for (const auto& sym : m_img.m_symbols)
+                if (is_code(sym.addr))
+                    seeds.push_back(sym.addr);
+        }
+    } else {
+        return false;
+    }
+
+    discover(start, seeds, skip);
+    if (m_compiled && m_bits == 32 && calls_pc_thunk())
+        m_readonly = true;
+    assign_labels();
+    return true;
+}
+
+// A program linked at a fixed address has no relocations for its pointers:
+// a data word that holds an address inside the program is taken for one, so
+// that it points at the same object after cc has placed things anew.
+void Writer::find_absolute_pointers()
+{
+    const unsigned width = m_bits == 64 ? 8 : 4;
+    for (const auto& sec : m_secs) {
+        if (sec.exec || !sec.in_file)
+            continue;
+        for (uint64_t a = (sec.addr + width - 1) / width * width; a + width <= sec.addr + sec.size; a += width) {
+            uint64_t off = sec.off + (a - sec.addr);
+            if (off + width > m_img.m_data.size())
+                break;
+            uint64_t v = 0;
+            for (unsigned i = width; i-- > 0;)
+                v = v << 8 | m_img.m_data[off + i];
+            if (section_at(v) && !m_relative.count(a))
+                m_relative[a] = v;
+        }
+    }
+}
+
+// i386 code that calls a pc thunk ("mov reg, [esp]" and "ret") computes
+// every address at run time from the old layout, like position-independent
+// code: its source can be read but not rebuilt.
+bool Writer::calls_pc_thunk() const
+{
+    for (const auto& [addr, insn] : m_code) {
+        if (!insn.is_call || !insn.has_target)
+            continue;
+        uint64_t off = 0;
+        if (!m_img.addr_to_off(insn.target, &off) || off + 4 > m_img.m_data.size())
+            continue;
+        const uint8_t* b = m_img.m_data.data() + off;
+        if (b[0] == 0x8B && (b[1] & 0xC7) == 0x04 && b[2] == 0x24 && b[3] == 0xC3)
+            return true;
+    }
+    return false;
+}
+
+void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, const std::set<uint64_t>& skip)
+{
+    std::vector<uint64_t> seeds = first_seeds;
+    std::set<uint64_t> code_targets;
+    std::set<uint64_t> prev_refs;
+    for (int pass = 0; pass < kMaxPasses; ++pass) {
+        m_code.clear();
+        std::set<uint64_t> data_refs;
+        std::set<uint64_t> decoded;
+        std::vector<uint64_t> work;
+        for (uint64_t s : seeds)
+            if (s == start || !prev_refs.count(s))
+                work.push_back(s);
+        while (!work.empty()) {
+            uint64_t a = work.back();
+            work.pop_back();
+            while (true) {
+                const Sec* sec = section_at(a);
+                if (!sec || !sec->exec || !sec->in_file || decoded.count(a))
+                    break;
+                if (a != start && ((prev_refs.count(a) && !code_targets.count(a)) || skip.count(a)))
+                    break;
+                uint64_t off = sec->off + (a - sec->addr);
+                if (off >= m_img.m_data.size())
+                    break;
+                size_t n = std::min<uint64_t>(sec->addr + sec->size - a, m_img.m_data.size() - off);
+                dis::Insn insn;
+                dis::decode(m_img.m_data.data() + off, n, a, m_bits, &insn, false);
+                if (!insn.valid || insn.len == 0)
+                    break;
+                decoded.insert(a);
+                for (uint64_t r : instruction_refs(insn)) {
+                    if (m_compiled && is_code(r)) {
+                        code_targets.insert(r);
+                        work.push_back(r);
+                    } else {
+                        data_refs.insert(r);
+                    }
+                }
+                if (insn.has_target && !m_plt.count(insn.target)) {
+                    code_targets.insert(insn.target);
+                    work.push_back(insn.target);
+                }
+                uint64_t far = 0;
+                if (far_target(insn, &far) && is_code(far)) {
+                    code_targets.insert(far);
+                    work.push_back(far);
+                }
+                bool stop = insn.is_ret || (insn.is_jump && is_unconditional_jump(insn.text));
+                if (insn.is_call) {
+                    auto plt = insn.has_target ? m_plt.find(insn.target) : m_plt.end();
+                    auto got = insn.has_mem ? m_gotsym.find(insn.mem) : m_gotsym.end();
+                    stop = (plt != m_plt.end() && no_return(plt->second))
+                        || (got != m_gotsym.end() && no_return(got->second));
+                }
+                uint64_t next = a + insn.len;
+                m_code[a] = std::move(insn);
+                if (stop)
+                    break;
+                a = next;
+            }
+        }
+        for (uint64_t t : code_targets)
+            data_refs.erase(t);
+
+        bool new_code = false;
+        if (m_compiled && m_bits == 64) {
+            for (uint64_t t : data_refs) {
+                const Sec* sec = section_at(t);
+                if (!sec || sec->exec || !sec->in_file || m_jtab.count(t))
+                    continue;
+                uint64_t end = sec->addr + sec->size;
+                std::vector<uint64_t> targets;
+                for (uint64_t p = t; p + 4 <= end;) {
+                    uint64_t off = sec->off + (p - sec->addr);
+                    if (off + 4 > m_img.m_data.size())
+                        break;
+                    const uint8_t* b = m_img.m_data.data() + off;
+                    int32_t entry = int32_t(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16
+                                            | uint32_t(b[3]) << 24);
+                    uint64_t target = t + uint64_t(int64_t(entry));
+                    if (entry >= 0 || !is_code(target))
+                        break;
+                    targets.push_back(target);
+                    p += 4;
+                    if (p + 4 > end || targets.size() >= kMaxTableEntries || data_refs.count(p))
+                        break;
+                }
+                if (targets.size() < 2)
+                    continue;
+                for (uint64_t target : targets) {
+                    if (code_targets.insert(target).second) {
+                        new_code = true;
+                        seeds.push_back(target);
+                    }
+                }
+                m_jtab[t] = std::move(targets);
+            }
+        }
+        bool converged = data_refs == prev_refs && !new_code;
+        prev_refs = std::move(data_refs);
+        if (converged)
+            break;
+    }
+
+    uint64_t end = 0;
+    for (auto it = m_code.begin(); it != m_code.end();) {
+        if (it->first < end) {
+            it = m_code.erase(it);
+        } else {
+            end = it->first + it->second.len;
+            ++it;
+        }
+    }
+}
+
+} // namespace reasm

@@ -1,0 +1,3 @@
+env: XDG_RUNTIME_DIR={tmp}
+$ : > empty.bin
+run: --disasm-source empty.bin
