@@ -11,7 +11,7 @@ ctest --test-dir "$build" --output-on-failure -j "$jobs"
 
 echo "== Unit tests under ASan+UBSan ($asan)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    LSAN_OPTIONS=suppressions="$(pwd)/tests/lsan.supp" \
+    LSAN_OPTIONS=suppressions="$(pwd)/tests/lsan.supp":print_suppressions=0 \
     ctest --test-dir "$asan" --output-on-failure -j "$jobs" -E '^Cases/'
 
 # Tools run as root must never have replaced a device node.

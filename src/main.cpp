@@ -90,13 +90,13 @@ bool take_lock(const std::string& dir)
 
 int run_window(const WindowOptions& options)
 {
-    // Fonts are set up only for the window; headless modes never draw text.
-    init_fontconfig();
     std::string dir = paths::config_dir();
     if (!take_lock(dir)) {
         fprintf(stderr, "qxFerndockAssemblerIDE is already running\n");
         return 0;
     }
+    // Fonts are set up only for the window; headless modes never draw text.
+    init_fontconfig();
     std::string log_path = dir + "/qxFerndockAssemblerIDE.log";
     qxcrash::rotate_log(log_path);
     logger::init(dir, kName);
