@@ -21,6 +21,14 @@ if [ ! -c /dev/null ]; then
 fi
 
 if [ -x ./scripts/fuzz.sh ]; then
-    echo "== Fuzzing (bounded)"
-    ./scripts/fuzz.sh
+    echo "== Fuzzing the image loader and decoder (bounded)"
+    log=$(mktemp)
+    if ./scripts/fuzz.sh >"$log" 2>&1; then
+        grep -E '^Done [0-9]+ runs' "$log" || tail -n 3 "$log"
+        rm -f "$log"
+    else
+        tail -n 60 "$log"
+        echo "fuzzing found a fault (full log: $log)" >&2
+        exit 1
+    fi
 fi
