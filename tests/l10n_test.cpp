@@ -14,8 +14,10 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 using namespace testutil;
 namespace fs = std::filesystem;
@@ -33,49 +35,30 @@ struct ChildResult {
 ChildResult in_child(const std::vector<std::string>& env, const std::function<std::string()>& body)
 {
     TempDir dir;
-    std::string out_path = dir.file("out"), err_path = dir.file("err");
     pid_t pid = fork();
     if (pid == 0) {
         for (const char* name : { "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG" })
             unsetenv(name);
-        for (const auto& e : env) {
-            size_t eq = e.find('=');
-            setenv(e.substr(0, eq).c_str(), e.c_str() + eq + 1, 1);
-        }
-        int fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        dup2(fd, 2);
-        std::string out = body();
-        write_file(out_path, out);
+        for (const auto& e : env)
+            putenv(strdup(e.c_str()));
+        dup2(open(dir.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
+        write_file(dir.file("out"), body());
         _exit(0);
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    ChildResult r;
-    r.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    r.out = read_file(out_path);
-    r.err = read_file(err_path);
-    return r;
+    return { read_file(dir.file("out")), read_file(dir.file("err")), WIFEXITED(status) && WEXITSTATUS(status) == 0 };
 }
 
-std::string language_for(const std::vector<std::string>& env)
+// What the guard file holds, or "clear" when there is none.
+std::string guard_text(const std::string& path)
 {
-    return in_child(env, [] {
-        L10n::init("");
-        return L10n::currentLanguage();
-    }).out;
+    return file_exists(path) ? read_file(path) : "clear";
 }
 
-// The keys of the English text file, which defines the key set.
-std::vector<std::string> english_keys()
+std::string language_state()
 {
-    std::vector<std::string> keys;
-    std::istringstream in(read_file(source_dir() + "/i18n/en.tsv"));
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.empty() && line[0] != '#')
-            keys.push_back(line.substr(0, line.find('\t')));
-    }
-    return keys;
+    return L10n::currentLanguage() + (L10n::fallbackActive() ? " fallback" : " normal");
 }
 
 std::string gen_i18n_path()
@@ -85,58 +68,44 @@ std::string gen_i18n_path()
 
 } // namespace
 
-TEST(L10nTables, KeysAreSortedAndFound)
+TEST(L10nTables, LookupAndLanguageTable)
 {
-    // Every key the program's components rely on is present.
-    for (const char* key : { "note.call", "note.ud2", "dis.head", "dis.why.format", "need.nasm", "need.install",
-             "snap.lib", "con.help", "con.written", "con.err.register", "con.welcome", "menu.undo" })
-        EXPECT_GE(L10n::keyIndex(key), 0) << key;
-    EXPECT_EQ(L10n::keyIndex(""), -1);
-    EXPECT_EQ(L10n::keyIndex("note"), -1);
-    EXPECT_EQ(L10n::keyIndex("note.cal"), -1);
-    EXPECT_EQ(L10n::keyIndex("note.calls"), -1);
-    EXPECT_EQ(L10n::keyIndex("zzz.last"), -1);
-    EXPECT_EQ(L10n::keyIndex("aaa.first"), -1);
-    EXPECT_LT(L10n::keyIndex("con.bp_set"), L10n::keyIndex("con.err.value"));
-    EXPECT_LT(L10n::keyIndex("dis.db"), L10n::keyIndex("dis.head"));
-    EXPECT_LT(L10n::keyIndex("note.int"), L10n::keyIndex("note.int3"));
-}
+    // Near misses around real keys and beyond both ends of the sorted table.
+    for (const char* key : { "", "note", "note.cal", "note.calls", "zzz.last", "aaa.first" })
+        EXPECT_EQ(L10n::keyIndex(key), -1) << key;
 
-TEST(L10nTables, LanguageTable)
-{
     auto langs = L10n::available();
     ASSERT_EQ(langs.size(), 83u);
-    EXPECT_EQ(langs[0].code, "af");
-    EXPECT_EQ(langs[13].code, "en");
-    EXPECT_EQ(langs[13].native_name, "English");
-    EXPECT_EQ(langs[11].native_name, "Deutsch");
-    EXPECT_EQ(langs[32].native_name, "日本語");
-    EXPECT_EQ(langs[80].code, "zh");
-    EXPECT_EQ(langs[81].code, "zh_TW");
-    EXPECT_EQ(langs[81].native_name, "繁體中文");
-    EXPECT_EQ(langs[82].code, "zu");
-    std::set<std::string> rtl, codes;
+    std::set<std::string> rtl;
+    std::map<std::string, std::string> names;
     for (size_t i = 0; i < langs.size(); ++i) {
-        codes.insert(langs[i].code);
+        names[langs[i].code] = langs[i].native_name;
         if (langs[i].rtl)
             rtl.insert(langs[i].code);
         EXPECT_FALSE(langs[i].native_name.empty());
-        if (i > 0 && langs[i].code != "zh_TW") {
-            EXPECT_LT(langs[i - 1].code, langs[i].code);
-        }
+        EXPECT_TRUE(i == 0 || langs[i].code == "zh_TW" || langs[i - 1].code < langs[i].code) << langs[i].code;
     }
-    EXPECT_EQ(codes.size(), 83u);
+    EXPECT_EQ(names.size(), 83u);
+    EXPECT_EQ(langs.front().code + langs[80].code + langs[81].code + langs.back().code, "afzhzh_TWzu");
+    EXPECT_EQ(names["en"] + names["de"] + names["ja"] + names["zh_TW"], "EnglishDeutsch日本語繁體中文");
     EXPECT_EQ(rtl, (std::set<std::string> { "ar", "fa", "he", "ps", "ur" }));
 }
 
 TEST(L10nTables, EveryLanguageHasEveryTextWithEnglishConversions)
 {
-    std::vector<std::string> keys = english_keys();
+    // The English text file defines the key set.
+    std::vector<std::string> keys;
+    std::istringstream in(read_file(source_dir() + "/i18n/en.tsv"));
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#')
+            keys.push_back(line.substr(0, line.find('\t')));
     ASSERT_GT(keys.size(), 60u);
     std::string r = in_child({}, [&] {
         L10n::init("");
         std::string problems;
+        std::map<std::string, std::string> english;
         for (const auto& key : keys) {
+            L10n::conversions(L10n::tr(key), &english[key]);
             if (L10n::keyIndex(key) < 0)
                 problems += key + " not in the table\n";
         }
@@ -145,16 +114,9 @@ TEST(L10nTables, EveryLanguageHasEveryTextWithEnglishConversions)
             if (L10n::currentLanguage() != lang.code)
                 problems += "cannot select " + lang.code + "\n";
             for (const auto& key : keys) {
-                std::string text = L10n::tr(key), want, got;
-                L10n::setLanguage("en");
-                std::string english = L10n::tr(key);
-                L10n::setLanguage(lang.code);
-                if (text.empty() || text == key)
-                    problems += lang.code + " " + key + " missing\n";
-                L10n::conversions(text, &got);
-                L10n::conversions(english, &want);
-                if (got != want)
-                    problems += lang.code + " " + key + " conversions differ\n";
+                std::string text = L10n::tr(key), sig;
+                if (text.empty() || text == key || !L10n::conversions(text, &sig) || sig != english[key])
+                    problems += lang.code + " " + key + " missing or with other conversions\n";
             }
         }
         return problems;
@@ -162,69 +124,55 @@ TEST(L10nTables, EveryLanguageHasEveryTextWithEnglishConversions)
     EXPECT_EQ(r, "");
 }
 
-TEST(L10nLookup, PlainTexts)
+TEST(L10nLookup, TextsAndArgumentChecks)
 {
-    EXPECT_EQ(L10n::tr("note.nop"), "do nothing");
-    EXPECT_EQ(L10n::tr("con.err.live"), "Only while a program is stopped in the debugger (F5).");
-    EXPECT_EQ(L10n::tr("need.lib", "SDL2"), "The library \"SDL2\" is missing.");
-    EXPECT_EQ(L10n::tr("no.such.key"), "no.such.key");
-    EXPECT_EQ(L10n::tr("no.such.key", "x"), "no.such.key");
-    EXPECT_EQ(L10n::tr("no.such.key", 3), "no.such.key");
+    const std::pair<std::string, std::string> cases[] = {
+        { L10n::tr("note.nop"), "do nothing" }, { L10n::tr("need.lib", "SDL2"), "The library \"SDL2\" is missing." },
+        { L10n::tr("note.call", std::string("exit")), "call exit" },
+        { L10n::tr("note.jcc", "==", "done"), "if ==: jump to done" },
+        { L10n::tr("note.test", std::string("rax"), std::string("rbx")), "rax & rbx (flags only)" },
+        // Unknown keys and arguments that do not fit the text give the key itself.
+        { L10n::tr("no.such.key"), "no.such.key" }, { L10n::tr("no.such.key", "x"), "no.such.key" },
+        { L10n::tr("no.such.key", 3), "no.such.key" }, { L10n::tr("note.nop", "x"), "note.nop" },
+        { L10n::tr("note.call", 5), "note.call" }, { L10n::tr("note.call", "a", "b"), "note.call" },
+        { L10n::tr("note.jcc", "a"), "note.jcc" }, { L10n::tr("note.jcc", "a", 1), "note.jcc" },
+        { L10n::tr("note.jcc", "a", "b", "c"), "note.jcc" },
+        // A null text argument stands for the empty text.
+        { L10n::tr("note.call", nullptr), "call " }, { L10n::tr("note.jcc", nullptr, "x"), "if : jump to x" },
+        // Conversions inside arguments are copied, not interpreted.
+        { L10n::tr("note.call", "%s%d%n"), "call %s%d%n" },
+    };
+    for (const auto& [got, want] : cases)
+        EXPECT_EQ(got, want);
+    std::string big(100000, 'x');
+    EXPECT_EQ(L10n::tr("dis.head", big).size(), big.size() + strlen("Disassembled from "));
 
     std::string help = L10n::tr("con.help");
     EXPECT_EQ(help.rfind("Debug console — commands", 0), 0u);
     EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 17);
     EXPECT_NE(help.find("\n  bp adr / bc adr|* / bl   set / clear / list breakpoints\n"), std::string::npos);
     EXPECT_NE(help.back(), '\n');
-}
 
-TEST(L10nLookup, FormattingChecksTheArguments)
-{
-    EXPECT_EQ(L10n::tr("note.call", "main"), "call main");
-    EXPECT_EQ(L10n::tr("note.call", std::string("exit")), "call exit");
-    EXPECT_EQ(L10n::tr("note.jcc", "==", "done"), "if ==: jump to done");
-    EXPECT_EQ(L10n::tr("note.test", std::string("rax"), std::string("rbx")), "rax & rbx (flags only)");
-    // A null text argument stands for the empty text.
-    EXPECT_EQ(L10n::tr("note.call", nullptr), "call ");
-    EXPECT_EQ(L10n::tr("note.jcc", nullptr, "x"), "if : jump to x");
-    // Arguments that do not fit the text give the key itself.
-    EXPECT_EQ(L10n::tr("note.nop", "x"), "note.nop");
-    EXPECT_EQ(L10n::tr("note.call", 5), "note.call");
-    EXPECT_EQ(L10n::tr("note.call", "a", "b"), "note.call");
-    EXPECT_EQ(L10n::tr("note.jcc", "a"), "note.jcc");
-    EXPECT_EQ(L10n::tr("note.jcc", "a", 1), "note.jcc");
-    EXPECT_EQ(L10n::tr("note.jcc", "a", "b", "c"), "note.jcc");
-    // Conversions inside arguments are copied, not interpreted.
-    EXPECT_EQ(L10n::tr("note.call", "%s%d%n"), "call %s%d%n");
-    std::string big(100000, 'x');
-    EXPECT_EQ(L10n::tr("dis.head", big).size(), big.size() + strlen("Disassembled from "));
-}
-
-TEST(L10nLookup, ConversionSignatures)
-{
-    std::string sig;
-    EXPECT_TRUE(L10n::conversions("plain", &sig));
-    EXPECT_EQ(sig, "");
-    EXPECT_TRUE(L10n::conversions("%s and %d, 100%% sure %s", &sig));
-    EXPECT_EQ(sig, "sds");
-    EXPECT_TRUE(L10n::conversions("%%s", &sig));
-    EXPECT_EQ(sig, "");
-    EXPECT_FALSE(L10n::conversions("%5s", &sig));
-    EXPECT_FALSE(L10n::conversions("%x", &sig));
-    EXPECT_FALSE(L10n::conversions("%llu", &sig));
-    EXPECT_FALSE(L10n::conversions("ends in %", &sig));
+    // "!" marks a format that is refused.
+    const std::pair<const char*, const char*> signatures[] = { { "plain", "" }, { "%s and %d, 100%% sure %s", "sds" },
+        { "%%s", "" }, { "%5s", "!" }, { "%x", "!" }, { "%llu", "!" }, { "ends in %", "!" } };
+    for (const auto& [format, want] : signatures) {
+        std::string sig;
+        EXPECT_EQ(L10n::conversions(format, &sig) ? sig : "!", want) << format;
+    }
 }
 
 TEST(L10nSelection, FromTheDesktopLanguageList)
 {
-    EXPECT_EQ(language_for({ "LANGUAGE=pt_BR:de" }), "pt");
-    EXPECT_EQ(language_for({ "LANG=zh_TW.UTF-8" }), "zh_TW");
-    EXPECT_EQ(language_for({ "LANG=zh_CN.UTF-8" }), "zh");
-    EXPECT_EQ(language_for({ "LANGUAGE=xx_YY:de_AT@euro" }), "de");
-    EXPECT_EQ(language_for({ "LC_ALL=sr_RS@latin" }), "sr");
-    EXPECT_EQ(language_for({ "LANGUAGE=tlh:qq" }), "en");
-    EXPECT_EQ(language_for({ "LANG=C" }), "en");
-    EXPECT_EQ(language_for({}), "en");
+    const std::pair<std::vector<std::string>, const char*> cases[] = { { { "LANGUAGE=pt_BR:de" }, "pt" },
+        { { "LANG=zh_TW.UTF-8" }, "zh_TW" }, { { "LANG=zh_CN.UTF-8" }, "zh" },
+        { { "LANGUAGE=xx_YY:de_AT@euro" }, "de" }, { { "LC_ALL=sr_RS@latin" }, "sr" }, { { "LANGUAGE=tlh:qq" }, "en" },
+        { { "LANG=C" }, "en" }, { {}, "en" } };
+    for (const auto& [env, want] : cases)
+        EXPECT_EQ(in_child(env, [] {
+            L10n::init("");
+            return L10n::currentLanguage();
+        }).out, want) << (env.empty() ? "" : env[0]);
 }
 
 TEST(L10nSelection, ByCode)
@@ -233,16 +181,13 @@ TEST(L10nSelection, ByCode)
         L10n::init("");
         std::string out = L10n::currentLanguage();
         // Each step selects first and then asks, in its own statement.
-        auto facts = [](const std::string& code) {
+        for (const char* code : { "xx", "ja", "de", "en", "ar", "zh_TW", "", "ku" }) {
             L10n::setLanguage(code);
-            return " " + L10n::currentLanguage() + " " + L10n::uiFontFamily() + " " + L10n::decimalSeparator()
+            out += " " + L10n::currentLanguage() + " " + L10n::uiFontFamily() + " " + L10n::decimalSeparator()
                 + (L10n::isRTL() ? " rtl" : " ltr");
-        };
-        for (const char* code : { "xx", "ja", "de", "en", "ar", "zh_TW", "", "ku" })
-            out += facts(code);
+        }
         // Texts missing in a language fall back to English.
-        out += " [" + L10n::tr("note.push", "rbp") + "]";
-        return out;
+        return out + " [" + L10n::tr("note.push", "rbp") + "]";
     });
     ASSERT_TRUE(r.ok) << r.err;
     EXPECT_EQ(r.out,
@@ -255,26 +200,17 @@ TEST(L10nGuard, ArmedBySelectionAndDisarmedByConfirmation)
     TempDir dir;
     std::string cfg = dir.file("cfg/sub"), guard = cfg + "/language-guard";
     ChildResult r = in_child({ "LANGUAGE=de" }, [&] {
-        std::string log;
         L10n::init(cfg);
         // The first selection never consults or writes the guard.
-        log += L10n::currentLanguage() + (file_exists(guard) ? " armed" : " clear") + "|";
-        L10n::setLanguage("de");
-        log += read_file(guard) + "|";
-        L10n::startupSucceeded();
-        log += std::string(file_exists(guard) ? "armed" : "clear") + "|";
-        L10n::onCrash();
-        log += read_file(guard) + "|";
-        L10n::cleanExit();
-        log += std::string(file_exists(guard) ? "armed" : "clear") + "|";
-        L10n::setLanguage("de"); // the same language again arms the guard again
-        log += read_file(guard) + "|";
-        L10n::setLanguage("fr");
-        log += read_file(guard) + "|";
-        L10n::setLanguage("en");
-        log += std::string(file_exists(guard) ? "armed" : "clear") + "|";
-        L10n::onCrash(); // nothing is held after English
-        log += std::string(file_exists(guard) ? "armed" : "clear");
+        std::string log = L10n::currentLanguage() + " " + guard_text(guard);
+        for (const std::function<void()>& step : std::initializer_list<std::function<void()>> {
+                 [] { L10n::setLanguage("de"); }, L10n::startupSucceeded, L10n::onCrash, L10n::cleanExit,
+                 [] { L10n::setLanguage("de"); }, // the same language again arms the guard again
+                 [] { L10n::setLanguage("fr"); }, [] { L10n::setLanguage("en"); },
+                 L10n::onCrash }) { // nothing is held after English
+            step();
+            log += "|" + guard_text(guard);
+        }
         return log;
     });
     ASSERT_TRUE(r.ok) << r.err;
@@ -285,77 +221,63 @@ TEST(L10nGuard, ArmedBySelectionAndDisarmedByConfirmation)
     EXPECT_EQ(r.err, "");
 }
 
-TEST(L10nGuard, CrashedLanguageFallsBackToEnglish)
+TEST(L10nGuard, OnlyAnExactLineMakesTheLanguageFallBackToEnglish)
 {
     TempDir dir;
     std::string guard = dir.file("language-guard");
-    ASSERT_TRUE(write_file(guard, "de 1069\n"));
-    ChildResult r = in_child({}, [&] {
-        L10n::init(dir.path());
-        L10n::setLanguage("de");
-        std::string log = L10n::currentLanguage() + (L10n::fallbackActive() ? " fallback " : " normal ") + read_file(guard);
-        L10n::startupSucceeded(); // holds no line, so the file stays
-        log += std::string(file_exists(guard) ? "kept" : "gone") + "|";
-        L10n::clearFallback();
-        log += L10n::currentLanguage() + (L10n::fallbackActive() ? " fallback " : " normal ")
-            + (file_exists(guard) ? "kept" : "gone");
-        return log;
-    });
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.out, "en fallback de 1069\nkept|en normal gone");
-    EXPECT_EQ(r.err, "qxFerndockAssemblerIDE: language 'de' did not start cleanly last time — running in English\n");
-}
-
-TEST(L10nGuard, OnlyAnExactLineTriggersTheFallback)
-{
-    TempDir dir;
-    std::string guard = dir.file("language-guard");
-    for (const char* stale : { "de 1068\n", "de 1069", "fr 1069\n", "" }) {
+    const std::string warning
+        = "qxFerndockAssemblerIDE: language 'de' did not start cleanly last time — running in English\n";
+    // A fallback holds no line, so confirming the start keeps the file; the
+    // start-up selection itself ignores a guard for its language.
+    const std::tuple<const char*, bool, const char*> cases[] = { // guard, chosen at start-up, states
+        { "de 1069\n", false, "en fallback de 1069\n|de 1069\n|en normal clear" },
+        { "de 1068\n", false, "de normal de 1069\n|clear|de normal clear" },
+        { "de 1069", false, "de normal de 1069\n|clear|de normal clear" },
+        { "fr 1069\n", false, "de normal de 1069\n|clear|de normal clear" },
+        { "", false, "de normal de 1069\n|clear|de normal clear" },
+        { "de 1069\n", true, "de normal de 1069\n|de 1069\n|de normal clear" },
+    };
+    for (const auto& [stale, at_start, want] : cases) {
         ASSERT_TRUE(write_file(guard, stale));
-        ChildResult r = in_child({}, [&] {
+        std::vector<std::string> env;
+        if (at_start)
+            env.push_back("LANGUAGE=de");
+        ChildResult r = in_child(env, [&] {
             L10n::init(dir.path());
-            L10n::setLanguage("de");
-            return L10n::currentLanguage() + (L10n::fallbackActive() ? " fallback " : " normal ") + read_file(guard);
+            if (!at_start)
+                L10n::setLanguage("de");
+            std::string log = language_state() + " " + guard_text(guard) + "|";
+            L10n::startupSucceeded();
+            log += guard_text(guard) + "|";
+            L10n::clearFallback();
+            return log + language_state() + " " + guard_text(guard);
         });
-        EXPECT_EQ(r.out, "de normal de 1069\n") << stale;
-        EXPECT_EQ(r.err, "");
+        ASSERT_TRUE(r.ok) << stale;
+        EXPECT_EQ(r.out, want) << stale;
+        EXPECT_EQ(r.err, std::string(want).find("fallback") != std::string::npos ? warning : "") << stale;
     }
-
-    // The start-up selection itself ignores a guard for its language.
-    ASSERT_TRUE(write_file(guard, "de 1069\n"));
-    ChildResult r = in_child({ "LANGUAGE=de" }, [&] {
-        L10n::init(dir.path());
-        return L10n::currentLanguage() + (L10n::fallbackActive() ? " fallback " : " normal ") + read_file(guard);
-    });
-    EXPECT_EQ(r.out, "de normal de 1069\n");
 }
 
 TEST(L10nGuard, TooLongConfigurationPathDisablesTheGuard)
 {
     TempDir dir;
-    std::string cfg = dir.path() + "/" + std::string(200, 'a') + "/" + std::string(200, 'b') + "/" + std::string(200, 'c');
+    std::string cfg = dir.file(std::string(200, 'a') + "/" + std::string(200, 'b') + "/" + std::string(200, 'c'));
     std::string full = cfg + "/language-guard";
-    std::string cut = full.substr(0, 511);
-    ChildResult r = in_child({}, [&] {
-        L10n::init(cfg);
-        L10n::setLanguage("de");
-        L10n::onCrash();
-        return L10n::currentLanguage();
-    });
-    ASSERT_TRUE(r.ok);
-    EXPECT_EQ(r.out, "de");
+    for (std::string config : { cfg, std::string() }) {
+        ChildResult r = in_child({}, [&] {
+            L10n::init(config);
+            L10n::setLanguage("de");
+            L10n::onCrash(); // would write the guard a second time
+            if (config.empty())
+                L10n::clearFallback(); // without a guard there is nothing to delete
+            return L10n::currentLanguage();
+        });
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.out, "de");
+    }
     EXPECT_TRUE(fs::is_directory(cfg));
     EXPECT_FALSE(file_exists(full));
-    EXPECT_FALSE(file_exists(cut));
-
-    ChildResult none = in_child({}, [&] {
-        L10n::init("");
-        L10n::setLanguage("de");
-        L10n::onCrash();
-        L10n::clearFallback();
-        return L10n::currentLanguage();
-    });
-    EXPECT_EQ(none.out, "de");
+    EXPECT_FALSE(file_exists(full.substr(0, 511)));
 }
 
 // The generator that builds the tables from i18n/*.tsv.
@@ -381,72 +303,46 @@ TEST_F(GenI18n, AcceptsTheShippedFilesAndTranslations)
     RunResult r = generate();
     ASSERT_EQ(r.code, 0) << r.err;
     std::string cpp = read_file(m_dir.file("out/i18n_data.cpp"));
-    std::string h = read_file(m_dir.file("out/i18n_data.h"));
-    EXPECT_NE(h.find("constexpr int LANG_COUNT = 83;"), std::string::npos);
+    EXPECT_NE(read_file(m_dir.file("out/i18n_data.h")).find("constexpr int LANG_COUNT = 83;"), std::string::npos);
     size_t de = cpp.find("VALUES_de[KEY_COUNT] = {");
-    size_t el = cpp.find("VALUES_el[KEY_COUNT] = {");
     ASSERT_NE(de, std::string::npos);
-    std::string de_table = cpp.substr(de, el - de);
-    EXPECT_NE(de_table.find("\"nichts tun\""), std::string::npos);
-    EXPECT_NE(de_table.find("\"%s aufrufen\""), std::string::npos);
-    EXPECT_NE(de_table.find("\"Keine\\011Halte\\\\punkte\\012\""), std::string::npos);
+    std::string de_table = cpp.substr(de, cpp.find("VALUES_el[KEY_COUNT] = {") - de);
     // Untranslated keys carry the English text.
-    EXPECT_NE(de_table.find("\"jump target marker\""), std::string::npos);
+    for (const char* text :
+         { "\"nichts tun\"", "\"%s aufrufen\"", "\"Keine\\011Halte\\\\punkte\\012\"", "\"jump target marker\"" })
+        EXPECT_NE(de_table.find(text), std::string::npos) << text;
     EXPECT_NE(cpp.find("{ \"ar\", "), std::string::npos);
 }
 
-TEST_F(GenI18n, RejectsMismatchedConversions)
+TEST_F(GenI18n, RejectsWrongKeysTextsAndMissingFiles)
 {
-    append("de.tsv", "note.call\t%d aufrufen\n");
-    RunResult r = generate();
-    EXPECT_NE(r.code, 0);
-    EXPECT_NE(r.err.find("de.tsv"), std::string::npos) << r.err;
-    EXPECT_NE(r.err.find("note.call"), std::string::npos) << r.err;
-    EXPECT_FALSE(file_exists(m_dir.file("out/i18n_data.cpp")));
-}
-
-TEST_F(GenI18n, RejectsWrongKeysAndTexts)
-{
-    struct Case {
-        const char* file;
-        const char* line;
-    };
-    const Case cases[] = {
-        { "de.tsv", "note.unknown\tetwas\n" },
-        { "de.tsv", "note.nop\t\n" },
-        { "de.tsv", "note.nop\teins\nnote.nop\tzwei\n" },
-        { "de.tsv", "note.nop nichts\n" },
-        { "de.tsv", "note.nop\tnichts\\q\n" },
-        { "de.tsv", "note.call\t%s %s\n" },
-        { "en.tsv", "zz.key\tA text.\n" },
-        { "en.tsv", "Note.Upper\tA text.\n" },
-        { "en.tsv", "note.width\t%5s wide\n" },
-        { "en.tsv", "note.empty\t\n" },
-        { "en.tsv", "note.nop\tagain\n" },
-        { "languages.tsv", "xx\tNowhere\tltr\n" },
-        { "languages.tsv", "de\tDeutsch\tltr\n" },
-        { "languages.tsv", "yy\tSomewhere\tup\n" },
-    };
-    for (const auto& c : cases) {
-        std::string path = m_dir.file(std::string("i18n/") + c.file);
-        std::string original = read_file(path);
-        append(c.file, c.line);
-        RunResult r = generate();
-        EXPECT_NE(r.code, 0) << c.file << ": " << c.line;
-        EXPECT_NE(r.err.find("error"), std::string::npos) << c.line;
-        ASSERT_TRUE(write_file(path, original));
-    }
     // More keys in a family than it may hold.
     std::string extra;
     for (int i = 0; i < 30; ++i)
         extra += "need.extra" + std::to_string(i) + "\tText.\n";
-    append("en.tsv", extra);
-    EXPECT_NE(generate().code, 0);
-}
-
-TEST_F(GenI18n, EveryLanguageNeedsItsFile)
-{
-    fs::remove(m_dir.file("i18n/sw.tsv"));
+    // File, added lines, and the file the error names.
+    const std::tuple<std::string, std::string, std::string> cases[] = {
+        { "de.tsv", "note.call\t%d aufrufen\n", "de.tsv:" }, { "de.tsv", "note.unknown\tetwas\n", "de.tsv:" },
+        { "de.tsv", "note.nop\t\n", "de.tsv:" }, { "de.tsv", "note.nop\teins\nnote.nop\tzwei\n", "de.tsv:" },
+        { "de.tsv", "note.nop nichts\n", "de.tsv:" }, { "de.tsv", "note.nop\tnichts\\q\n", "de.tsv:" },
+        { "de.tsv", "note.call\t%s %s\n", "de.tsv:" }, { "en.tsv", "zz.key\tA text.\n", "en.tsv:" },
+        { "en.tsv", "Note.Upper\tA text.\n", "en.tsv:" }, { "en.tsv", "note.width\t%5s wide\n", "en.tsv:" },
+        { "en.tsv", "note.empty\t\n", "en.tsv:" }, { "en.tsv", "note.nop\tagain\n", "en.tsv:" },
+        { "en.tsv", extra, "en.tsv:" }, { "languages.tsv", "xx\tNowhere\tltr\n", "xx.tsv:" },
+        { "languages.tsv", "de\tDeutsch\tltr\n", "languages.tsv:" },
+        { "languages.tsv", "yy\tSomewhere\tup\n", "languages.tsv:" },
+    };
+    for (const auto& [file, line, where] : cases) {
+        std::string path = m_dir.file("i18n/" + file), original = read_file(path);
+        append(file, line);
+        RunResult r = generate();
+        EXPECT_NE(r.code, 0) << file << ": " << line;
+        EXPECT_NE(r.err.find(where), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("error"), std::string::npos) << line;
+        EXPECT_FALSE(file_exists(m_dir.file("out/i18n_data.cpp")));
+        ASSERT_TRUE(write_file(path, original));
+    }
+    fs::remove(m_dir.file("i18n/sw.tsv")); // every language needs its file
     RunResult r = generate();
     EXPECT_NE(r.code, 0);
     EXPECT_NE(r.err.find("sw.tsv"), std::string::npos) << r.err;

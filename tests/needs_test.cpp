@@ -5,116 +5,85 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 namespace {
 
-tc::Distro from(const char* os_release)
-{
-    return tc::distro_from_text(os_release);
-}
+using Lines = std::vector<std::string>;
 
-const char* kUbuntu = "NAME=\"Ubuntu\"\nID=ubuntu\nID_LIKE=debian\nPRETTY_NAME=\"Ubuntu 24.04 LTS\"\n";
-const char* kRocky = "NAME=\"Rocky Linux\"\nID=\"rocky\"\nID_LIKE=\"rhel centos fedora\"\n";
-const char* kArch = "NAME=\"Arch Linux\"\nID=arch\n";
-const char* kSuse = "NAME=\"openSUSE Tumbleweed\"\nID=\"opensuse-tumbleweed\"\nID_LIKE=\"opensuse suse\"\n";
-const char* kFedora = "ID=fedora\nNAME='Fedora'\n";
-const char* kAlpine = "ID=alpine\nNAME=\"Alpine Linux\"\n";
+const tc::Distro kUbuntu
+    = tc::distro_from_text("NAME=\"Ubuntu\"\nID=ubuntu\nID_LIKE=debian\nPRETTY_NAME=\"Ubuntu 24.04 LTS\"\n");
+const tc::Distro kRocky = tc::distro_from_text("NAME=\"Rocky Linux\"\nID=\"rocky\"\nID_LIKE=\"rhel centos fedora\"\n");
+const tc::Distro kArch = tc::distro_from_text("NAME=\"Arch Linux\"\nID=arch\n");
+const tc::Distro kSuse
+    = tc::distro_from_text("NAME=\"openSUSE Tumbleweed\"\nID=\"opensuse-tumbleweed\"\nID_LIKE=\"opensuse suse\"\n");
+const tc::Distro kFedora = tc::distro_from_text("ID=fedora\nNAME='Fedora'\n");
+const tc::Distro kAlpine = tc::distro_from_text("ID=alpine\nNAME=\"Alpine Linux\"\n");
 
-tc::Diag missing(const std::string& what)
+std::string command(const std::string& key, const std::string& cmd)
 {
-    return { 0, true, "ld", "missing:" + what };
+    return "    " + L10n::tr(key, cmd);
 }
 
 } // namespace
 
-TEST(Distro, ParsesOsRelease)
+TEST(Distro, ParsesOsReleaseAndPicksCommands)
 {
-    tc::Distro d = from(kRocky);
-    EXPECT_EQ(d.id, "rocky");
-    EXPECT_EQ(d.id_like, "rhel centos fedora");
-    EXPECT_EQ(tc::os_name(d), "Rocky Linux");
-    EXPECT_EQ(tc::os_name(from(kUbuntu)), "Ubuntu 24.04 LTS");
-    EXPECT_EQ(tc::os_name(from(kFedora)), "'Fedora'");
-    EXPECT_EQ(tc::os_name(from("")), "Linux");
-    // ID_LIKE must not be taken for ID.
-    EXPECT_EQ(from("ID_LIKE=debian\n").id, "");
-}
+    EXPECT_EQ(kRocky.id, "rocky");
+    EXPECT_EQ(kRocky.id_like, "rhel centos fedora");
+    EXPECT_EQ(tc::os_name(kRocky), "Rocky Linux");
+    EXPECT_EQ(tc::os_name(kUbuntu), "Ubuntu 24.04 LTS");
+    EXPECT_EQ(tc::os_name(kFedora), "'Fedora'");
+    EXPECT_EQ(tc::os_name(tc::distro_from_text("")), "Linux");
+    EXPECT_EQ(tc::distro_from_text("ID_LIKE=debian\n").id, "") << "ID_LIKE must not be taken for ID";
 
-TEST(Distro, CommandsPerRow)
-{
-    EXPECT_EQ(tc::search_command("sdl2", from(kArch)), "pacman -Ss sdl2");
-    EXPECT_EQ(tc::search_command("sdl2", from(kSuse)), "zypper search sdl2");
-    EXPECT_EQ(tc::search_command("sdl2", from(kFedora)), "dnf search sdl2");
-    EXPECT_EQ(tc::search_command("sdl2", from(kUbuntu)), "apt search sdl2");
-    EXPECT_EQ(tc::search_command("sdl2", from(kAlpine)), "sdl2");
-    EXPECT_EQ(tc::install_command({ "nasm", "gcc" }, from(kSuse)), "sudo zypper install nasm gcc");
-    EXPECT_EQ(tc::install_command({ "nasm", "gcc" }, from(kAlpine)), "nasm, gcc");
-    EXPECT_EQ(tc::packages_for("crt32", from(kArch)), (std::vector<std::string> { "lib32-glibc", "lib32-gcc-libs" }));
-    EXPECT_EQ(tc::packages_for("crt32", from(kSuse)), (std::vector<std::string> { "gcc-32bit", "glibc-devel-32bit" }));
-    EXPECT_EQ(tc::packages_for("crt32", from(kAlpine)), (std::vector<std::string> { "gcc-multilib" }));
-    EXPECT_EQ(tc::packages_for("ld", from(kAlpine)), (std::vector<std::string> { "binutils" }));
-    EXPECT_TRUE(tc::packages_for("lib:m", from(kUbuntu)).empty());
+    const std::pair<tc::Distro, const char*> searches[] = { { kArch, "pacman -Ss sdl2" },
+        { kSuse, "zypper search sdl2" }, { kFedora, "dnf search sdl2" }, { kUbuntu, "apt search sdl2" },
+        { kAlpine, "sdl2" } };
+    for (const auto& [d, want] : searches)
+        EXPECT_EQ(tc::search_command("sdl2", d), want);
+    EXPECT_EQ(tc::install_command({ "nasm", "gcc" }, kSuse), "sudo zypper install nasm gcc");
+    EXPECT_EQ(tc::install_command({ "nasm", "gcc" }, kAlpine), "nasm, gcc");
+    EXPECT_EQ(tc::packages_for("crt32", kArch), (Lines { "lib32-glibc", "lib32-gcc-libs" }));
+    EXPECT_EQ(tc::packages_for("crt32", kSuse), (Lines { "gcc-32bit", "glibc-devel-32bit" }));
+    EXPECT_EQ(tc::packages_for("ld", kAlpine), (Lines { "binutils" }));
+    EXPECT_TRUE(tc::packages_for("lib:m", kUbuntu).empty());
 }
 
 TEST(Needs, ItemsFromDiagnostics)
 {
-    std::vector<tc::Diag> diags { missing("nasm"), { 3, true, "a.asm", "missing: not a code" }, missing("nasm"),
-                                  missing("lib:m"), { 0, true, "x", "missing-source:/a.asm" } };
-    EXPECT_EQ(needs::from_diags(diags), (std::vector<std::string> { "nasm", " not a code", "lib:m" }));
+    std::vector<tc::Diag> diags { { 0, true, "ld", "missing:nasm" }, { 3, true, "a.asm", "missing: not a code" },
+        { 0, true, "ld", "missing:nasm" }, { 0, true, "ld", "missing:lib:m" },
+        { 0, true, "x", "missing-source:/a.asm" } };
+    EXPECT_EQ(needs::from_diags(diags), (Lines { "nasm", " not a code", "lib:m" }));
     EXPECT_TRUE(needs::from_diags({}).empty());
 }
 
-TEST(Needs, ToolsOnUbuntu)
+TEST(Needs, ToolsShareOneInstallCommand)
 {
-    auto lines = needs::explain({ "nasm", "ld", "nasm" }, from(kUbuntu), "");
-    ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[0], L10n::tr("need.nasm"));
-    EXPECT_EQ(lines[1], L10n::tr("need.ld"));
-    EXPECT_EQ(lines[3], "    " + L10n::tr("need.install", "sudo apt install nasm binutils"));
-    EXPECT_NE(lines[3].find("sudo apt install nasm binutils"), std::string::npos);
-}
+    EXPECT_NE(command("need.install", "sudo apt install nasm").find("sudo apt install nasm"), std::string::npos);
+    EXPECT_EQ(needs::explain({ "nasm", "ld", "nasm" }, kUbuntu, ""),
+        (Lines { L10n::tr("need.nasm"), L10n::tr("need.ld"), L10n::tr("need.nasm"),
+            command("need.install", "sudo apt install nasm binutils") }));
+    EXPECT_EQ(needs::explain({ "crt32", "cc" }, kRocky, ""),
+        (Lines { L10n::tr("need.crt32"), L10n::tr("need.cc"),
+            command("need.install", "sudo dnf install glibc-devel.i686 libgcc.i686 gcc") }));
+    EXPECT_EQ(needs::explain({ "crt32" }, kAlpine, "").back(), command("need.install", "gcc-multilib"));
 
-TEST(Needs, Crt32OnRhelLikeAndUnknownDistributions)
-{
-    auto lines = needs::explain({ "crt32", "cc" }, from(kRocky), "");
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], L10n::tr("need.crt32"));
-    EXPECT_EQ(lines[1], L10n::tr("need.cc"));
-    EXPECT_EQ(lines[2], "    " + L10n::tr("need.install", "sudo dnf install glibc-devel.i686 libgcc.i686 gcc"));
-
-    lines = needs::explain({ "crt32" }, from(kAlpine), "");
-    EXPECT_EQ(lines.back(), "    " + L10n::tr("need.install", "gcc-multilib"));
+    std::string line = needs::explain_line({ "nasm" });
+    Lines lines = needs::explain({ "nasm" });
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(line, lines[0] + " " + lines[1].substr(4));
+    EXPECT_EQ(needs::explain_line({}), "");
 }
 
 TEST(Needs, LibrariesGetSearchHintsOrTheSnapNote)
 {
-    auto lines = needs::explain({ "lib:-lSDL2" }, from(kArch), "");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], L10n::tr("need.lib", "-lSDL2"));
-    EXPECT_EQ(lines[1], "    " + L10n::tr("need.search", "pacman -Ss sdl2"));
-
-    struct Case {
-        const char* word;
-        const char* term;
-    } cases[] = { { "-l:libFoo.so.3", "foo" }, { "/opt/x/libBar.a", "bar" }, { "libz.so", "z" },
-                  { "lib", "lib" }, { "Qt5Core", "qt5core" } };
-    for (const auto& c : cases) {
-        lines = needs::explain({ std::string("lib:") + c.word }, from(kAlpine), "");
-        ASSERT_EQ(lines.size(), 2u);
-        EXPECT_EQ(lines[1], "    " + L10n::tr("need.search", c.term)) << c.word;
-    }
-
-    lines = needs::explain({ "lib:-lSDL2" }, from(kArch), "/snap/qx/current");
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], "    " + L10n::tr("snap.lib"));
-}
-
-TEST(Needs, OneLineForm)
-{
-    EXPECT_EQ(needs::explain_line({}), "");
-    std::string line = needs::explain_line({ "nasm" });
-    auto lines = needs::explain({ "nasm" });
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(line, lines[0] + " " + lines[1].substr(4));
+    EXPECT_EQ(needs::explain({ "lib:-lSDL2" }, kArch, ""),
+        (Lines { L10n::tr("need.lib", "-lSDL2"), command("need.search", "pacman -Ss sdl2") }));
+    EXPECT_EQ(needs::explain({ "lib:-lSDL2" }, kArch, "/snap/qx/current"),
+        (Lines { L10n::tr("need.lib", "-lSDL2"), "    " + L10n::tr("snap.lib") }));
+    const std::pair<const char*, const char*> terms[] = { { "-l:libFoo.so.3", "foo" }, { "/opt/x/libBar.a", "bar" },
+        { "libz.so", "z" }, { "lib", "lib" }, { "Qt5Core", "qt5core" } };
+    for (const auto& [word, term] : terms)
+        EXPECT_EQ(needs::explain({ std::string("lib:") + word }, kAlpine, ""),
+            (Lines { L10n::tr("need.lib", word), command("need.search", term) }));
 }

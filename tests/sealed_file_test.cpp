@@ -11,8 +11,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <tuple>
 
 using namespace testutil;
+using crypto::ReadResult;
 
 namespace {
 
@@ -24,131 +26,92 @@ std::string unhex(const std::string& hex)
     return out;
 }
 
-// "font=100\n" sealed with an all-zero nonce.
+const std::string kHeader("QXFA\x01", 5);
+
+// "font=100\n" sealed with an all-zero nonce: header, nonce, tag, ciphertext.
 std::string known_blob()
 {
-    return std::string("QXFA\x01", 5) + std::string(24, '\0') + unhex("1a90ae07985c9da2dfb8cc27c12a547d")
-        + unhex("32cbda022dadcdeae6");
-}
-
-bool tail_has(const std::string& text)
-{
-    auto lines = logger::tail(500);
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+    return kHeader + std::string(24, '\0') + unhex("1a90ae07985c9da2dfb8cc27c12a547d") + unhex("32cbda022dadcdeae6");
 }
 
 } // namespace
 
-TEST(Crypt, KnownKeyAndKnownSeal)
+TEST(Crypt, KnownKeyKnownSealAndTampering)
 {
     uint8_t key[crypto::kKeySize];
     crypto::derive_key(key);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(key), sizeof key),
         unhex("f125182000fa8aa01af4c61b856057ab6c50cf8f7f8073ee4015c75179bdf9be"));
-
-    std::string plain = "stale";
-    EXPECT_EQ(crypto::decrypt(known_blob(), &plain), crypto::ReadResult::Ok);
-    EXPECT_EQ(plain, "font=100\n");
-    EXPECT_EQ(crypto::decrypt(known_blob(), nullptr), crypto::ReadResult::Ok);
-}
-
-TEST(Crypt, EncryptRoundTripsWithFreshNonces)
-{
-    std::string text = "language=de\nrecent=/a\x1f/b\n";
-    text.push_back('\0');
-    std::string a = crypto::encrypt(text), b = crypto::encrypt(text);
-    ASSERT_EQ(a.size(), crypto::kHeaderSize + text.size());
-    EXPECT_EQ(a.substr(0, 5), std::string("QXFA\x01", 5));
-    EXPECT_NE(a, b);
-    EXPECT_NE(a.substr(5, 24), b.substr(5, 24));
-    std::string pa, pb;
-    EXPECT_EQ(crypto::decrypt(a, &pa), crypto::ReadResult::Ok);
-    EXPECT_EQ(crypto::decrypt(b, &pb), crypto::ReadResult::Ok);
-    EXPECT_EQ(pa, text);
-    EXPECT_EQ(pb, text);
-
-    std::string empty = crypto::encrypt("");
-    EXPECT_EQ(empty.size(), 45u);
-    std::string out = "x";
-    EXPECT_EQ(crypto::decrypt(empty, &out), crypto::ReadResult::Ok);
-    EXPECT_EQ(out, "");
-}
-
-TEST(Crypt, EveryBitFlipIsTampering)
-{
     const std::string blob = known_blob();
+    EXPECT_EQ(crypto::decrypt(blob, nullptr), ReadResult::Ok);
+    std::string version2 = blob;
+    version2[4] = 2;
+    const std::tuple<std::string, ReadResult, std::string> cases[] = {
+        { blob, ReadResult::Ok, "font=100\n" },
+        { version2, ReadResult::Tampered, "" },
+        { blob.substr(0, blob.size() - 1), ReadResult::Tampered, "" },
+        { blob + "x", ReadResult::Tampered, "" },
+        { kHeader + std::string(39, '\0'), ReadResult::Tampered, "" }, // one byte short of a header
+        { "", ReadResult::NotFound, "" },
+    };
+    for (const auto& [input, want, text] : cases) {
+        std::string plain = "stale";
+        EXPECT_EQ(crypto::decrypt(input, &plain), want) << input.size();
+        EXPECT_EQ(plain, text);
+    }
     for (size_t byte = 0; byte < blob.size(); ++byte) {
         for (int bit = 0; bit < 8; ++bit) {
-            std::string bad = blob;
+            std::string bad = blob, plain = "stale";
             bad[byte] = char(bad[byte] ^ (1 << bit));
-            std::string plain = "stale";
-            ASSERT_EQ(crypto::decrypt(bad, &plain), crypto::ReadResult::Tampered) << "byte " << byte << " bit " << bit;
+            ASSERT_EQ(crypto::decrypt(bad, &plain), ReadResult::Tampered) << "byte " << byte << " bit " << bit;
             ASSERT_EQ(plain, "");
         }
     }
-    std::string version2 = blob;
-    version2[4] = 2;
-    EXPECT_EQ(crypto::decrypt(version2, nullptr), crypto::ReadResult::Tampered);
-    std::string cut = blob.substr(0, blob.size() - 1);
-    EXPECT_EQ(crypto::decrypt(cut, nullptr), crypto::ReadResult::Tampered);
-    std::string longer = blob + "x";
-    EXPECT_EQ(crypto::decrypt(longer, nullptr), crypto::ReadResult::Tampered);
-}
-
-TEST(Crypt, ShortAndEmptyInputs)
-{
-    std::string out = "x";
-    EXPECT_EQ(crypto::decrypt("", &out), crypto::ReadResult::NotFound);
-    EXPECT_EQ(out, "");
-    std::string header44 = std::string("QXFA\x01", 5) + std::string(39, '\0');
-    EXPECT_EQ(crypto::decrypt(header44, &out), crypto::ReadResult::Tampered);
-
-    EXPECT_FALSE(crypto::looks_sealed(header44));
-    std::string any_version = std::string("QXFA\x07", 5) + std::string(40, 'z');
-    EXPECT_TRUE(crypto::looks_sealed(any_version));
+    // Only the magic and the length make a blob look sealed; the version is not examined.
+    EXPECT_TRUE(crypto::looks_sealed(std::string("QXFA\x07", 5) + std::string(40, 'z')));
+    EXPECT_FALSE(crypto::looks_sealed(kHeader + std::string(39, '\0')));
     EXPECT_FALSE(crypto::looks_sealed("QXFB" + std::string(41, 'z')));
-    EXPECT_FALSE(crypto::looks_sealed("plain text that is long enough to pass the length test"));
 }
 
-TEST(SealedFile, WriteReadAndAtomicReplace)
+TEST(SealedFile, RoundTripsWithFreshNoncesAndAtomicReplace)
 {
     TempDir dir;
     std::string path = dir.file("settings.dat");
-    ASSERT_TRUE(sealed::write(path, "first"));
-    ASSERT_TRUE(sealed::write(path, "second\nversion"));
-    EXPECT_FALSE(file_exists(path + ".tmp"));
-    EXPECT_TRUE(crypto::looks_sealed(read_file(path)));
-    EXPECT_EQ(read_file(path).find("second"), std::string::npos); // not stored in the clear
-
-    std::string plain = "stale";
-    EXPECT_EQ(sealed::read(path, &plain), sealed::Result::Ok);
-    EXPECT_EQ(plain, "second\nversion");
-
-    ASSERT_TRUE(sealed::write(path, ""));
-    EXPECT_EQ(read_file(path).size(), 45u);
-    EXPECT_EQ(sealed::read(path, &plain), sealed::Result::Ok);
-    EXPECT_EQ(plain, "");
+    const std::string texts[] = { "first", std::string("language=de\nrecent=/a\x1f/b\n\0", 26), "" };
+    for (const std::string& text : texts) {
+        ASSERT_TRUE(sealed::write(path, text));
+        EXPECT_FALSE(file_exists(path + ".tmp"));
+        std::string a = read_file(path), b = crypto::encrypt(text), plain = "stale";
+        ASSERT_EQ(a.size(), crypto::kHeaderSize + text.size());
+        EXPECT_EQ(a.substr(0, 5), kHeader);
+        EXPECT_NE(a.substr(5, 24), b.substr(5, 24));
+        EXPECT_TRUE(text.empty() || a.find(text.substr(0, 4)) == std::string::npos); // not stored in the clear
+        EXPECT_EQ(sealed::read(path, &plain), sealed::Result::Ok);
+        EXPECT_EQ(plain, text);
+        EXPECT_EQ(crypto::decrypt(b, &plain), ReadResult::Ok);
+        EXPECT_EQ(plain, text);
+    }
 }
 
 TEST(SealedFile, FailedWriteKeepsTheOldFile)
 {
     TempDir dir;
-    std::string path = dir.file("state.dat");
+    std::string path = dir.file("state.dat"), tmp = path + ".tmp";
     ASSERT_TRUE(sealed::write(path, "good"));
     std::string before = read_file(path);
 
     // A full disk: every write to the temporary file fails with ENOSPC.
-    ASSERT_EQ(symlink("/dev/full", (path + ".tmp").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", tmp.c_str()), 0);
     EXPECT_FALSE(sealed::write(path, "new"));
     EXPECT_EQ(read_file(path), before);
     struct stat st {};
-    EXPECT_NE(lstat((path + ".tmp").c_str(), &st), 0) << "temporary file left behind";
+    EXPECT_NE(lstat(tmp.c_str(), &st), 0) << "temporary file left behind";
 
     // The temporary name cannot be created at all.
-    ASSERT_EQ(mkdir((path + ".tmp").c_str(), 0700), 0);
+    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
     EXPECT_FALSE(sealed::write(path, "new"));
     EXPECT_EQ(read_file(path), before);
-    rmdir((path + ".tmp").c_str());
+    rmdir(tmp.c_str());
 
     // The rename fails: the target is a directory that is not empty.
     std::string target = dir.file("busy");
@@ -156,7 +119,6 @@ TEST(SealedFile, FailedWriteKeepsTheOldFile)
     ASSERT_TRUE(write_file(target + "/inside", "x"));
     EXPECT_FALSE(sealed::write(target, "new"));
     EXPECT_FALSE(file_exists(target + ".tmp"));
-
     EXPECT_FALSE(sealed::write(dir.file("no/such/dir/file.dat"), "x"));
 
     std::string plain;
@@ -164,47 +126,38 @@ TEST(SealedFile, FailedWriteKeepsTheOldFile)
     EXPECT_EQ(plain, "good");
 }
 
-TEST(SealedFile, MissingAndEmptyFilesStayPut)
+TEST(SealedFile, ReadOutcomes)
 {
     TempDir dir;
-    std::string plain = "stale";
-    EXPECT_EQ(sealed::read(dir.file("absent"), &plain), sealed::Result::Missing);
-    EXPECT_EQ(plain, "");
-
-    std::string empty = dir.file("empty");
-    ASSERT_TRUE(write_file(empty, ""));
-    EXPECT_EQ(sealed::read(empty, &plain), sealed::Result::Missing);
-    EXPECT_TRUE(file_exists(empty));
-    EXPECT_FALSE(file_exists(empty + ".manipuliert"));
-
-    EXPECT_EQ(sealed::read(dir.path(), &plain), sealed::Result::Missing);
-    EXPECT_FALSE(file_exists(dir.path() + ".manipuliert"));
-}
-
-TEST(SealedFile, BrokenSealsAreMovedAside)
-{
-    TempDir dir;
-    struct Case {
-        const char* name;
-        std::string content;
-    };
     std::string flipped = known_blob();
     flipped[50] ^= 0x10;
-    const Case cases[] = {
-        { "short", std::string("QXFA\x01", 5) + std::string(39, 'a') },
-        { "plain", "language=de\nfont=20\n" },
-        { "flipped", flipped },
+    struct Case {
+        std::string name, content; // no content: no file is written
+        sealed::Result want;
+    } cases[] = {
+        { "absent", "", sealed::Result::Missing },
+        { "empty", "", sealed::Result::Missing },
+        { "", "", sealed::Result::Missing }, // the directory itself
+        { "short", kHeader + std::string(39, 'a'), sealed::Result::Tampered },
+        { "plain", "language=de\nfont=20\n", sealed::Result::Tampered },
+        { "flipped", flipped, sealed::Result::Tampered },
     };
+    ASSERT_TRUE(write_file(dir.file("empty"), ""));
     for (const auto& c : cases) {
-        std::string path = dir.file(c.name);
-        ASSERT_TRUE(write_file(path, c.content));
-        // An older copy aside is replaced by the newer broken file.
-        ASSERT_TRUE(write_file(path + ".manipuliert", "older"));
-        std::string plain = "stale";
-        EXPECT_EQ(sealed::read(path, &plain), sealed::Result::Tampered) << c.name;
+        std::string path = c.name.empty() ? dir.path() : dir.file(c.name), plain = "stale";
+        if (!c.content.empty()) {
+            ASSERT_TRUE(write_file(path, c.content));
+            // An older copy aside is replaced by the newer broken file.
+            ASSERT_TRUE(write_file(path + ".manipuliert", "older"));
+        }
+        EXPECT_EQ(sealed::read(path, &plain), c.want) << c.name;
         EXPECT_EQ(plain, "");
-        EXPECT_FALSE(file_exists(path)) << c.name;
-        EXPECT_EQ(read_file(path + ".manipuliert"), c.content) << c.name;
-        EXPECT_TRUE(tail_has("seal broken, moved aside: " + path + ".manipuliert")) << c.name;
+        bool moved = c.want == sealed::Result::Tampered;
+        EXPECT_EQ(file_exists(path), !moved && c.name != "absent") << c.name;
+        EXPECT_EQ(read_file(path + ".manipuliert"), moved ? c.content : "") << c.name;
+        auto log = logger::tail(500);
+        std::string note = "seal broken, moved aside: " + path + ".manipuliert";
+        auto noted = [&](const std::string& l) { return l.find(note) != std::string::npos; };
+        EXPECT_EQ(std::any_of(log.begin(), log.end(), noted), moved) << c.name;
     }
 }
