@@ -21,10 +21,11 @@ export XDG_RUNTIME_DIR="$work"
 have() { command -v "$1" >/dev/null 2>&1; }
 ms() { date +%s%N | cut -c1-13; }
 
-verified=0 rebuilt=0 failed=0 total=0 slow=0
+verified=0 rebuilt=0 failed=0 total=0
 
-# convert NAME KIND FILE [bits base]: KIND is "nasm" (must verify) or "c"
-# (must be rebuilt and print the same output) or "c32" (rebuilt only).
+# convert NAME KIND FILE [bits base]: KIND is "nasm" (must verify with no
+# instruction left as bytes), "c" (must be rebuilt and print the same
+# output) or "c32" (rebuilt only).
 convert() {
     name=$1 kind=$2 file=$3
     shift 3
@@ -39,7 +40,7 @@ convert() {
     result=FAIL
     case $kind in
         nasm)
-            if [ $code -eq 0 ]; then result=verified; verified=$((verified + 1)); fi ;;
+            if [ $code -eq 0 ] && [ "$asdb" = 0 ]; then result=verified; verified=$((verified + 1)); fi ;;
         c|c32)
             if [ "$why" = rebuilt ]; then
                 result=rebuilt
@@ -157,7 +158,7 @@ _start:
 section .data
 fmt: db "%d", 10, 0
 EOF
-if [ -e /lib/ld-linux.so.2 ] && [ -d /usr/lib32 ] || [ -d /usr/lib/i386-linux-gnu ]; then
+if [ -e /lib/ld-linux.so.2 ] && { [ -d /usr/lib32 ] || [ -d /usr/lib/i386-linux-gnu ]; }; then
     nasm_elf plt32 elf32 plt32.asm -m elf_i386 -lc -dynamic-linker /lib/ld-linux.so.2 2>/dev/null &&
         convert elf32-printf nasm plt32
 fi

@@ -74,7 +74,9 @@ bool BinImage::load(const std::string& path, std::string* err)
             *err = word;
         return false;
     };
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a named pipe fails at the size step instead of
+    // waiting forever for a writer; regular files read the same either way.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return fail("open");
     off_t end = ::lseek(fd, 0, SEEK_END);

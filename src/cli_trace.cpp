@@ -64,6 +64,18 @@ uint64_t reg_or_zero(const dbg::Process& proc, const char* name)
     return v;
 }
 
+// Why stepping ended: the last stop or exit collected, "exited" for an
+// exit without a signal, "?" when none came. Program output that arrived
+// before a timeout is not a reason and was printed already.
+const char* ending_reason(const std::vector<dbg::Event>& events)
+{
+    for (auto it = events.rbegin(); it != events.rend(); ++it) {
+        if (it->kind != dbg::Event::Output)
+            return it->text.empty() ? "exited" : it->text.c_str();
+    }
+    return "?";
+}
+
 void print_exit(const dbg::Event& e)
 {
     con::printf("exited: code %d %s\n", e.code, e.text.c_str());
@@ -98,8 +110,7 @@ int cli_trace(const char* program, int steps)
                     (unsigned long long)ax, (unsigned long long)sp);
         events.clear();
         if (!proc.step_over() || !wait_event(proc, &events) || !last_is(events, dbg::Event::Stopped)) {
-            const char* what = events.empty() ? "?" : events.back().text.empty() ? "exited" : events.back().text.c_str();
-            con::printf("ended while stepping (%s, code %d)\n", what, proc.exit_code());
+            con::printf("ended while stepping (%s, code %d)\n", ending_reason(events), proc.exit_code());
             return 0;
         }
     }

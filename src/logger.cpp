@@ -1,5 +1,6 @@
 #include "logger.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <deque>

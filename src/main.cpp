@@ -12,6 +12,9 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <algorithm>
+#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -65,7 +68,13 @@ void init_fontconfig()
         fc_init();
 }
 
-long to_long(const char* text) { return strtol(text, nullptr, 10); }
+// A count or bit width from the command line; values beyond an int are
+// clamped rather than wrapped, so a huge step count stays huge.
+int to_int(const char* text)
+{
+    long v = strtol(text, nullptr, 10);
+    return int(std::clamp<long>(v, INT_MIN, INT_MAX));
+}
 
 // The single-instance lock. Returns false when another instance holds it.
 bool take_lock(const std::string& dir)
@@ -75,8 +84,11 @@ bool take_lock(const std::string& dir)
     if (fd < 0)
         return true;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Only a lock held elsewhere means another instance; a file system
+        // without locks must not keep the program from starting.
+        bool held = errno == EWOULDBLOCK;
         close(fd);
-        return false;
+        return !held;
     }
     if (ftruncate(fd, 0) == 0) {
         char pid[32];
@@ -129,16 +141,16 @@ int run_headless(const Command& cmd, int argc, char** argv)
         print_usage();
         return 2;
     case Action::DisasmSource: {
-        int bits = i + 2 < argc ? int(to_long(argv[i + 2])) : 0;
+        int bits = i + 2 < argc ? to_int(argv[i + 2]) : 0;
         uint64_t base = i + 3 < argc ? strtoull(argv[i + 3], nullptr, 0) : 0;
         return cli_disasm_source(argv[i + 1], bits, base);
     }
     case Action::Disasm:
-        return cli_disasm(argv[i + 1], i + 2 < argc ? int(to_long(argv[i + 2])) : 0);
+        return cli_disasm(argv[i + 1], i + 2 < argc ? to_int(argv[i + 2]) : 0);
     case Action::Build:
         return cli_build_args(argc, argv, i);
     case Action::Trace: {
-        int steps = i + 2 < argc ? int(to_long(argv[i + 2])) : 8;
+        int steps = i + 2 < argc ? to_int(argv[i + 2]) : 8;
         return cli_trace(argv[i + 1], steps);
     }
     case Action::RenderIcon:
@@ -157,9 +169,11 @@ void parse_size(const char* text, int* width, int* height)
 {
     int w = 0, h = 0;
     int got = sscanf(text, "%dx%d", &w, &h);
-    auto sane = [](int v) { return v > 0 && v <= kMaxWindowSide ? v : 0; };
-    *width = got >= 1 ? sane(w) : 0;
-    *height = got >= 2 ? sane(h) : 0;
+    auto sane = [](int v) { return v > 0 && v <= kMaxWindowSide; };
+    if (got >= 1 && sane(w))
+        *width = w;
+    if (got >= 2 && sane(h))
+        *height = h;
 }
 
 Command parse(int argc, char** argv)

@@ -39,7 +39,8 @@ struct Command {
 Command parse(int argc, char** argv);
 
 // Reads "<w>x<h>". A side that does not parse or lies outside a sane window
-// size stays 0, so the window falls back to its remembered size.
+// size is ignored and keeps its value (0 unless an earlier "--size" set it),
+// so the window falls back to its remembered size.
 void parse_size(const char* text, int* width, int* height);
 
 void print_usage();

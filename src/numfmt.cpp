@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 namespace numfmt {
 
@@ -49,7 +50,6 @@ Outcome try_form(const std::string& raw, int base, size_t most, uint64_t* value,
         return Outcome::NoMatch;
     if (most && digits.size() > most)
         return Outcome::TooMany;
-    errno = 0;
     *value = strtoull(digits.c_str(), nullptr, base); // saturates at all ones
     *count = digits.size();
     return Outcome::Match;
@@ -141,7 +141,8 @@ bool parse(const std::string& text, uint64_t* value, int* bytes)
         return false;
     *bytes = 0;
 
-    if (s.size() > 2 && strchr("\"'`", s.front()) && s.back() == s.front()) {
+    // memchr, not strchr: a NUL byte must not count as a quote.
+    if (s.size() > 2 && memchr("\"'`", s.front(), 3) && s.back() == s.front()) {
         std::string inner = s.substr(1, s.size() - 2);
         if (inner.size() > 8)
             return false;
@@ -180,18 +181,22 @@ bool parse(const std::string& text, uint64_t* value, int* bytes)
 
 std::string hex(uint64_t v, int bytes)
 {
-    char buf[32];
-    snprintf(buf, sizeof buf, "0x%0*llX", bytes > 0 ? bytes * 2 : 1, static_cast<unsigned long long>(v));
-    return buf;
+    char buf[24];
+    snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
+    std::string digits = buf;
+    // Padded here rather than by printf, so any width fits.
+    size_t width = bytes > 0 ? size_t(bytes) * 2 : 1;
+    if (digits.size() < width)
+        digits.insert(0, width - digits.size(), '0');
+    return "0x" + digits;
 }
 
 std::string bin(uint64_t v, int bits)
 {
     std::string out;
-    if (bits > 64)
-        bits = 64;
     for (int i = bits - 1; i >= 0; --i) {
-        out += ((v >> i) & 1) ? '1' : '0';
+        // Positions above the value's 64 bits are zeros.
+        out += (i < 64 && ((v >> i) & 1)) ? '1' : '0';
         if (i != 0 && i % 4 == 0)
             out += ' ';
     }

@@ -84,13 +84,14 @@ std::string Writer::rewrite(const dis::Insn& insn, bool* force_bytes) const
     const std::string& text = insn.text;
     // The mnemonic is the first word that is not a prefix ("bnd jmp").
     size_t mnem = 0;
-    bool prefixed = false;
+    bool bnd = false;
     size_t sp = std::string::npos;
     while (true) {
         sp = text.find(' ', mnem);
-        if (sp == std::string::npos || !is_prefix_word(text.substr(mnem, sp - mnem)))
+        std::string word = sp == std::string::npos ? std::string() : text.substr(mnem, sp - mnem);
+        if (!is_prefix_word(word))
             break;
-        prefixed = true;
+        bnd |= word == "bnd";
         mnem = sp + 1;
     }
 
@@ -110,7 +111,7 @@ std::string Writer::rewrite(const dis::Insn& insn, bool* force_bytes) const
             else if ((op >= 0x70 && op <= 0x7F) || op == 0xEB)
                 keyword = " short ";
             // NASM refuses a bnd prefix on a short jmp.
-            if (prefixed && op == 0xEB)
+            if (bnd && op == 0xEB)
                 *force_bytes = true;
             return text.substr(0, sp) + keyword + target;
         }

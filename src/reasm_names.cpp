@@ -230,39 +230,39 @@ void Writer::assign_labels()
                 add_label(r, generated(r));
         }
     }
-    if (m_compiled) {
-        std::vector<std::pair<uint64_t, uint64_t>> stretches;
-        const auto& syms = m_img.m_symbols;
-        for (size_t i = 0; i < syms.size(); ++i) {
-            if (!c_runtime_name(syms[i].name))
-                continue;
-            uint64_t end = syms[i].addr + syms[i].size;
-            if (syms[i].size == 0) {
-                end = syms[i].addr + 16;
-                for (const auto& other : syms) {
-                    if (other.addr > syms[i].addr && other.addr < end)
-                        end = other.addr;
-                    // A marker such as data_start that shares its address
-                    // with the program's own object covers nothing of it.
-                    if (other.addr == syms[i].addr && !c_runtime_name(other.name))
-                        end = syms[i].addr;
-                }
+    // The C runtime's own objects hold pointers of their own; only a C
+    // program has such stretches, every other program's slots all count.
+    std::vector<std::pair<uint64_t, uint64_t>> stretches;
+    const auto& syms = m_img.m_symbols;
+    for (size_t i = 0; m_compiled && i < syms.size(); ++i) {
+        if (!c_runtime_name(syms[i].name))
+            continue;
+        uint64_t end = syms[i].addr + syms[i].size;
+        if (syms[i].size == 0) {
+            end = syms[i].addr + 16;
+            for (const auto& other : syms) {
+                if (other.addr > syms[i].addr && other.addr < end)
+                    end = other.addr;
+                // A marker such as data_start that shares its address
+                // with the program's own object covers nothing of it.
+                if (other.addr == syms[i].addr && !c_runtime_name(other.name))
+                    end = syms[i].addr;
             }
-            stretches.push_back({ syms[i].addr, end });
         }
-        for (const auto& [slot, target] : m_relative) {
-            const Sec* s = section_at(slot);
-            if (!s || s->exec)
-                continue;
-            // A pointer to an object of a library is written with its name.
-            auto copy = m_copy.find(target);
-            if (copy != m_copy.end())
-                m_used.insert(copy->second);
-            bool in_runtime = std::any_of(stretches.begin(), stretches.end(),
-                                          [at = slot](const auto& st) { return at >= st.first && at < st.second; });
-            if (!in_runtime && !has_name(target) && labelable(target))
-                add_label(target, generated(target));
-        }
+        stretches.push_back({ syms[i].addr, end });
+    }
+    for (const auto& [slot, target] : m_relative) {
+        const Sec* s = section_at(slot);
+        if (!s || s->exec)
+            continue;
+        // A pointer to an object of a library is written with its name.
+        auto copy = m_copy.find(target);
+        if (copy != m_copy.end())
+            m_used.insert(copy->second);
+        bool in_runtime = std::any_of(stretches.begin(), stretches.end(),
+                                      [at = slot](const auto& st) { return at >= st.first && at < st.second; });
+        if (!in_runtime && !has_name(target) && labelable(target))
+            add_label(target, generated(target));
     }
     for (const auto& [slot, sym] : m_absym)
         if (section_at(slot))

@@ -339,6 +339,9 @@ std::map<std::string, uint64_t> object_sections(const std::string& map_text, con
 {
     std::map<std::string, uint64_t> out;
     std::string pending; // an input section whose name filled its own line
+    // Sections the linker dropped are listed first, at address 0; they
+    // must not place any line.
+    bool discarded = false;
     size_t pos = 0;
     while (pos < map_text.size()) {
         size_t nl = map_text.find('\n', pos);
@@ -365,9 +368,13 @@ std::map<std::string, uint64_t> object_sections(const std::string& map_text, con
             rest = trim_view(line);
         } else {
             pending.clear();
+            if (!line.empty() && line[0] != ' ')
+                discarded = line == "Discarded input sections";
             continue;
         }
         pending.clear();
+        if (discarded)
+            continue;
 
         if (rest.substr(0, 2) != "0x")
             continue;

@@ -504,6 +504,10 @@ TEST(LoadFile, FailuresLeaveTheImageAloneAndSizeIsLimited)
     EXPECT_FALSE(img.load(over, &err));
     EXPECT_EQ(err, "size");
     EXPECT_EQ(img.m_kind, BinImage::Elf64);
+    // A named pipe without a writer has no size and must not block.
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(img.load(dir.file("pipe"), &err));
+    EXPECT_EQ(err, "size");
     ASSERT_TRUE(img.load(limit, &err)) << err;
     EXPECT_EQ(img.m_data.size(), 268435456u);
 

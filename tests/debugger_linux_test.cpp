@@ -420,6 +420,8 @@ TEST_F(Debugger, ThirtyTwoBitProgram)
     if (!started)
         GTEST_SKIP() << "32-bit programs cannot execute on this machine (" << err << ")";
     ASSERT_EQ(next_stop(p).text, "entry");
+    // The header's entry is a 4-byte field here; a static program has no bias.
+    EXPECT_EQ(p.load_bias(), 0u);
     ASSERT_TRUE(p.step());
     ASSERT_EQ(next_stop(p).text, "step");
     EXPECT_EQ(reg(p, "eax"), 0x12345678u);

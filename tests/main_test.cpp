@@ -78,11 +78,16 @@ TEST(CommandLine, SizeIsParsedAndRangeChecked)
         { "", 0, 0 },
     };
     for (const auto& c : cases) {
-        int w = -1, h = -1;
+        int w = 0, h = 0;
         cmdline::parse_size(c.text, &w, &h);
         EXPECT_EQ(w, c.w) << c.text;
         EXPECT_EQ(h, c.h) << c.text;
     }
+    // A later "--size" changes only the sides it sets.
+    auto c = parse({ "--size", "800x600", "--size", "1024", "--size", "0x99999" });
+    EXPECT_EQ(c.window.width, 1024);
+    EXPECT_EQ(c.window.height, 600);
+    EXPECT_EQ(parse({ "--size", "big" }).window.width, 0);
 }
 
 TEST(CommandLine, UnknownOptionGoesToStandardError)

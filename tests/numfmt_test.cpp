@@ -92,12 +92,21 @@ TEST(NumfmtParse, LongBinarySuffixSaturates)
     ASSERT_FALSE(numfmt::parse("0b" + std::string(65, '1'), &v, &bytes));
 }
 
+TEST(NumfmtParse, NulBytesAreNoQuotes)
+{
+    uint64_t v = 0;
+    int bytes = -1;
+    EXPECT_FALSE(numfmt::parse(std::string("\0A\0", 3), &v, &bytes));
+    EXPECT_EQ(v, 0u);
+}
+
 TEST(NumfmtFormat, Hex)
 {
     EXPECT_EQ(numfmt::hex(5, 2), "0x0005");
     EXPECT_EQ(numfmt::hex(0, 0), "0x0");
     EXPECT_EQ(numfmt::hex(0xABCDEF, 0), "0xABCDEF");
     EXPECT_EQ(numfmt::hex(~0ull, 8), "0xFFFFFFFFFFFFFFFF");
+    EXPECT_EQ(numfmt::hex(5, 20), "0x" + std::string(39, '0') + "5");
 }
 
 TEST(NumfmtFormat, BinGroupsFromTheRight)
@@ -107,6 +116,11 @@ TEST(NumfmtFormat, BinGroupsFromTheRight)
     EXPECT_EQ(numfmt::bin(5, 0), "");
     EXPECT_EQ(numfmt::bin(5, -3), "");
     EXPECT_EQ(numfmt::bin(1, 4), "0001");
+    // Wider than the value: the positions above its 64 bits are zeros.
+    std::string wide;
+    for (int group = 0; group < 16; ++group)
+        wide += "0000 ";
+    EXPECT_EQ(numfmt::bin(1, 68), wide + "0001");
 }
 
 TEST(NumfmtFormat, Chars)

@@ -515,13 +515,17 @@ TEST(PackageFacts, OwnerInTheDebianRpmAndPacmanDatabases)
         { "/usr/bin/nv", "deb noversion" },
         { "/usr/bin/other", "" },
         { "/opt/qx/tool", "rpm qxtool 4.5-1.fc40" },
+        { "/opt/qx/pipe", "rpm sigpipe-default 1-1" }, // the query does not inherit the ignored SIGPIPE
         { "/opt/qx/other", "" },
         { "/opt/it's/tool", "" }, // quoted paths never reach the shell
         { "/opt/qx/ptool", "arch ptool-1.0-1" },
         { "/opt/qx/nothing", "" },
     };
+    // As in the program, which ignores SIGPIPE for itself.
+    auto old_pipe = signal(SIGPIPE, SIG_IGN);
     for (const auto& [exe, owner] : owners)
         EXPECT_EQ(qd::package_owner(root.path(), exe), owner) << exe;
+    signal(SIGPIPE, old_pipe);
     EXPECT_EQ(qd::plain_package_line(root.path(), "/opt/qx/tool"), "rpm qxtool 4.5-1.fc40 (/opt/qx/tool)");
     EXPECT_EQ(qd::plain_package_line(root.path(), "/usr/bin/bin"), "unpackaged (/usr/bin/bin)");
     qd::set_app(qxcrash::App {});

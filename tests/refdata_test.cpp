@@ -152,6 +152,14 @@ TEST(RefdataInsns, RowsUseTheNotation)
     const std::set<std::string> classes = { "r8", "r16", "r32", "r64", "m8", "m16", "m32", "m64", "m128", "m",
         "r/m8", "r/m16", "r/m32", "r/m64", "imm8", "imm16", "imm32", "imm64", "cl", "label", "xmm", "xmm/m32",
         "xmm/m64", "xmm/m128" };
+    // Every row is filled in, and together they name 267 mnemonics.
+    size_t mnemonics = 0;
+    for (const auto& row : refdata::kInsns) {
+        ASSERT_TRUE(row.id && row.group && row.names && row.family && row.cc && row.flags && row.example
+                    && row.forms64 && row.forms32);
+        mnemonics += split(row.names, ",").size();
+    }
+    EXPECT_EQ(mnemonics, 267u);
     std::set<std::string> ids;
     for (const auto& row : refdata::kInsns) {
         const std::string id = row.id;

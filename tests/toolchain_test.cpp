@@ -345,7 +345,10 @@ TEST(Link, LibraryResolutionAndMaps)
     EXPECT_EQ(tc::missing_libs({ .libs = "c qxnope1 -Wl,--as-needed qxnope2 m,c" }, tc::Format::Elf64),
               (Strings { "qxnope1", "qxnope2", "m,c" }));
 
-    auto s = tc::object_sections(" .text          0x0000000000401110        0x3 /w/build.o\n"
+    auto s = tc::object_sections("Discarded input sections\n\n"
+                                 " .spare         0x0000000000000000        0x2 /w/build.o\n"
+                                 "\nLinker script and memory map\n\n"
+                                 " .text          0x0000000000401110        0x3 /w/build.o\n"
                                  " .text          0x0000000000401120       0x10 /w/x-more.o\n"
                                  " .mysect_with_a_really_long_name\n"
                                  "                0x0000000000402004        0x1 /w/build.o\n"

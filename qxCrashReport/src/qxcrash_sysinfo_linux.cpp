@@ -4,13 +4,17 @@
 #include "qxcrash_detail.h"
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <gnu/libc-version.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -111,6 +115,52 @@ std::string deb_owner(const std::string& root, const std::string& exe)
     return "deb " + owner + (version.empty() ? "" : " " + version);
 }
 
+// Like popen(command, "r") with reading up to `limit` bytes and pclose(),
+// except that the child gets SIGPIPE back at its default: the program
+// ignores it, and a child must not inherit that.
+bool shell_output(const std::string& command, size_t limit, std::string* out, int* status)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    char* argv[] = { const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command.c_str()), nullptr };
+    pid_t pid = 0;
+    int failed = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    if (failed) {
+        close(fds[0]);
+        return false;
+    }
+    char buffer[256];
+    out->clear();
+    while (out->size() < limit) {
+        ssize_t got = read(fds[0], buffer, std::min(sizeof buffer, limit - out->size()));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        out->append(buffer, static_cast<size_t>(got));
+    }
+    close(fds[0]);
+    while (waitpid(pid, status, 0) < 0) {
+        if (errno != EINTR)
+            return false;
+    }
+    return true;
+}
+
 std::string rpm_owner(const std::string& root, const std::string& exe)
 {
     std::string rpm = root + "/usr/bin/rpm";
@@ -119,13 +169,11 @@ std::string rpm_owner(const std::string& root, const std::string& exe)
         || rpm.find('\'') != std::string::npos)
         return {};
     std::string command = "'" + rpm + "' -qf --qf '%{NAME} %{VERSION}-%{RELEASE}' '" + exe + "' 2>/dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
+    std::string output;
+    int status = -1;
+    if (!shell_output(command, 255, &output, &status))
         return {};
-    char buffer[256];
-    size_t got = fread(buffer, 1, 255, pipe);
-    int status = pclose(pipe);
-    std::string output = trim(std::string(buffer, got));
+    output = trim(output);
     if (status != 0 || output.empty() || output.find("not owned") != std::string::npos)
         return {};
     return "rpm " + output;
