@@ -3,6 +3,7 @@
 //
 // Usage: build_bench [rounds [program]]   (default 15 rounds of the built program)
 // Exit code 0 when both targets are met, 1 otherwise.
+#include "bench_util.h"
 #include "toolchain.h"
 
 #include <fcntl.h>
@@ -19,42 +20,6 @@
 #include <vector>
 
 namespace {
-
-double now_ms()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
-
-// Runs a program with its output thrown away; true when it exits with 0.
-bool quiet_run(const std::vector<std::string>& argv, const std::string& cwd)
-{
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null_fd = open("/dev/null", O_RDWR);
-        dup2(null_fd, 0);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        if (chdir(cwd.c_str()) != 0)
-            _exit(126);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    return WIFEXITED(st) && WEXITSTATUS(st) == 0;
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 void write(const std::string& path, const std::string& text)
 {
@@ -107,14 +72,14 @@ int main(int argc, char** argv)
     std::vector<double> ide, direct, bare;
     const char* typed = "nasm -f elf64 -g -F dwarf -l d.lst -o d.o small.asm && ld -o d d.o";
     for (int i = 0; i < rounds + 1; ++i) {
-        double t0 = now_ms();
-        bool ok = quiet_run({ exe, "--build", "small.asm" }, dir);
-        double t1 = now_ms();
-        bool ok2 = quiet_run({ "/bin/sh", "-c", typed }, dir);
-        double t2 = now_ms();
-        bool ok3 = quiet_run({ "nasm", "-f", "elf64", "-g", "-F", "dwarf", "-l", "e.lst", "-o", "e.o", "small.asm" }, dir)
-            && quiet_run({ "ld", "-o", "e", "e.o" }, dir);
-        double t3 = now_ms();
+        double t0 = bench::now_ms();
+        bool ok = (bench::run_quiet({ exe, "--build", "small.asm" }, dir) == 0);
+        double t1 = bench::now_ms();
+        bool ok2 = (bench::run_quiet({ "/bin/sh", "-c", typed }, dir) == 0);
+        double t2 = bench::now_ms();
+        bool ok3 = (bench::run_quiet({ "nasm", "-f", "elf64", "-g", "-F", "dwarf", "-l", "e.lst", "-o", "e.o", "small.asm" }, dir) == 0)
+            && (bench::run_quiet({ "ld", "-o", "e", "e.o" }, dir) == 0);
+        double t3 = bench::now_ms();
         if (!ok || !ok2 || !ok3) {
             fprintf(stderr, "build failed\n");
             return 1;
@@ -125,26 +90,26 @@ int main(int argc, char** argv)
         direct.push_back(t2 - t1);
         bare.push_back(t3 - t2);
     }
-    double ratio = median(ide) / median(direct);
+    double ratio = bench::median(ide) / bench::median(direct);
     printf("small ELF64: --build %.2f ms, sh -c \"nasm && ld\" %.2f ms, ratio %.2f (target <= 1.30)\n",
-           median(ide), median(direct), ratio);
+           bench::median(ide), bench::median(direct), ratio);
     printf("             nasm and ld started without a shell %.2f ms, ratio %.2f (for information)\n",
-           median(bare), median(ide) / median(bare));
+           bench::median(bare), bench::median(ide) / bench::median(bare));
 
     write(dir + "/large.asm", large_source(100000));
     std::vector<double> total, parse;
     for (int i = 0; i < 3; ++i) {
-        double t0 = now_ms();
+        double t0 = bench::now_ms();
         tc::BuildResult r = tc::build(dir + "/large.asm", tc::Format::Elf64, dir + "/large", {});
-        double t1 = now_ms();
+        double t1 = bench::now_ms();
         if (!r.ok) {
             fprintf(stderr, "large build failed:\n%s\n", r.log.c_str());
             return 1;
         }
         std::string listing = read(tc::temp_dir() + "/build.lst");
-        double t2 = now_ms();
+        double t2 = bench::now_ms();
         auto entries = tc::parse_listing(listing);
-        double t3 = now_ms();
+        double t3 = bench::now_ms();
         if (entries.size() < 100000 || r.lines.size() != entries.size()) {
             fprintf(stderr, "unexpected parse result: %zu entries\n", entries.size());
             return 1;
@@ -152,10 +117,10 @@ int main(int argc, char** argv)
         total.push_back(t1 - t0);
         parse.push_back(t3 - t2);
     }
-    double share = median(parse) / (median(total) - median(parse)) * 100.0;
-    printf("100k lines: build %.1f ms, listing parse %.1f ms, adds %.2f %% (target <= 5 %%)\n", median(total),
-           median(parse), share);
+    double share = bench::median(parse) / (bench::median(total) - bench::median(parse)) * 100.0;
+    printf("100k lines: build %.1f ms, listing parse %.1f ms, adds %.2f %% (target <= 5 %%)\n", bench::median(total),
+           bench::median(parse), share);
 
-    quiet_run({ "rm", "-rf", dir }, "/");
+    bench::run_quiet({ "rm", "-rf", dir }, "/");
     return ratio <= 1.3 && share <= 5.0 ? 0 : 1;
 }

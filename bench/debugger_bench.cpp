@@ -6,6 +6,7 @@
 // Exit code 0 when the engine makes 20,000 steps per second or more, at
 // least twice as many as gdb (when gdb is installed), and leaves nothing
 // behind; 1 otherwise.
+#include "bench_util.h"
 #include "debugger_linux.h"
 
 #include <algorithm>
@@ -25,39 +26,12 @@
 
 namespace {
 
-double now_s()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
-}
-
-int run_quiet(const std::vector<std::string>& argv)
-{
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null_fd = open("/dev/null", O_RDWR);
-        dup2(null_fd, 0);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
 bool build(const std::string& dir, const std::string& name, const std::string& source)
 {
     std::string base = dir + "/" + name;
     std::ofstream(base + ".asm") << source;
-    return run_quiet({ "nasm", "-f", "elf64", "-o", base + ".o", base + ".asm" }) == 0
-        && run_quiet({ "ld", "-o", base, base + ".o" }) == 0;
+    return bench::run_quiet({ "nasm", "-f", "elf64", "-o", base + ".o", base + ".asm" }) == 0
+        && bench::run_quiet({ "ld", "-o", base, base + ".o" }) == 0;
 }
 
 // A loop long enough for any step count asked for.
@@ -102,14 +76,14 @@ double engine_rate(const std::string& exe, int steps, Wait how)
         return 0;
     uint8_t code[16];
     uint64_t rax = 0;
-    double t0 = now_s();
+    double t0 = bench::now_s();
     for (int i = 0; i < steps; ++i) {
         if (!p.step() || wait_event(p, how).text != "step")
             return 0;
         p.reg("rax", &rax);
         p.read(p.pc(), code, sizeof code);
     }
-    double t = now_s() - t0;
+    double t = bench::now_s() - t0;
     // Two of every three instructions in the loop add to rax.
     if (rax < uint64_t(steps) / 3)
         return 0;
@@ -127,12 +101,12 @@ double raw_rate(const std::string& exe, int steps)
     }
     int st = 0;
     waitpid(pid, &st, 0);
-    double t0 = now_s();
+    double t0 = bench::now_s();
     for (int i = 0; i < steps; ++i) {
         ptrace(PTRACE_SINGLESTEP, pid, nullptr, nullptr);
         waitpid(pid, &st, 0);
     }
-    double t = now_s() - t0;
+    double t = bench::now_s() - t0;
     kill(pid, SIGKILL);
     waitpid(pid, &st, 0);
     return steps / t;
@@ -140,14 +114,14 @@ double raw_rate(const std::string& exe, int steps)
 
 bool have_gdb()
 {
-    return run_quiet({ "gdb", "--version" }) == 0;
+    return bench::run_quiet({ "gdb", "--version" }) == 0;
 }
 
 double gdb_seconds(const std::string& exe, int steps)
 {
-    double t0 = now_s();
-    run_quiet({ "gdb", "-nx", "-batch", "-ex", "starti", "-ex", "stepi " + std::to_string(steps), exe });
-    return now_s() - t0;
+    double t0 = bench::now_s();
+    bench::run_quiet({ "gdb", "-nx", "-batch", "-ex", "starti", "-ex", "stepi " + std::to_string(steps), exe });
+    return bench::now_s() - t0;
 }
 
 bool no_children()
@@ -266,7 +240,7 @@ int main(int argc, char** argv)
     printf("leftover processes:\n");
     ok = leaves_nothing(dir) && ok;
 
-    run_quiet({ "rm", "-rf", dir });
+    bench::run_quiet({ "rm", "-rf", dir });
     printf("%s\n", ok ? "all targets met" : "TARGETS MISSED");
     return ok ? 0 : 1;
 }

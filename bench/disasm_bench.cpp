@@ -4,6 +4,7 @@
 // Usage: disasm_bench [file]   (default /usr/lib/x86_64-linux-gnu/libc.so.6)
 // Exit code 0 when both targets are met (3 million full records per second
 // on one core; "--disasm" at least 3 times faster than objdump), 1 otherwise.
+#include "bench_util.h"
 #include "binimage.h"
 #include "disasm.h"
 
@@ -18,35 +19,14 @@
 
 namespace {
 
-double now_s()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec + ts.tv_nsec / 1e9;
-}
-
 // Runs a program with standard output going to /dev/null and returns the
 // wall time in seconds, or a negative value when it fails.
 double timed_run(const std::vector<std::string>& argv)
 {
-    std::vector<char*> args;
-    for (const auto& a : argv)
-        args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    double start = now_s();
-    pid_t pid = fork();
-    if (pid == 0) {
-        int null_fd = open("/dev/null", O_RDWR);
-        dup2(null_fd, 0);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        execvp(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    double took = now_s() - start;
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? took : -1;
+    double start = bench::now_s();
+    int code = bench::run_quiet(argv);
+    double took = bench::now_s() - start;
+    return code == 0 ? took : -1;
 }
 
 double best_of(int rounds, const std::vector<std::string>& argv)
@@ -89,20 +69,20 @@ int main(int argc, char** argv)
     double best = 0;
     for (int round = 0; round < 3; ++round) {
         count = 0;
-        double start = now_s();
+        double start = bench::now_s();
         for (uint64_t off = 0; off < text->size; off += insn.len) {
             dis::decode(code + off, text->size - off, text->addr + off, img.m_bits, &insn, false);
             ++count;
         }
-        double rate = count / (now_s() - start);
+        double rate = count / (bench::now_s() - start);
         if (rate > best)
             best = rate;
     }
     size_t with_ops = 0;
-    double start = now_s();
+    double start = bench::now_s();
     for (uint64_t off = 0; off < text->size; off += insn.len, ++with_ops)
         dis::decode(code + off, text->size - off, text->addr + off, img.m_bits, &insn, true);
-    double ops_rate = with_ops / (now_s() - start);
+    double ops_rate = with_ops / (bench::now_s() - start);
 
     printf("decode: %zu instructions, %.2f M/s full records (target 3.00), %.2f M/s with operands\n",
         count, best / 1e6, ops_rate / 1e6);

@@ -1,0 +1,55 @@
+#pragma once
+// Timing and quiet process runs shared by the benchmarks.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+inline double now_s()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
+inline double now_ms() { return now_s() * 1000.0; }
+
+// Runs a program (searched in PATH) with every standard stream on
+// /dev/null; returns its exit code, 128 + signal when killed.
+inline int run_quiet(const std::vector<std::string>& argv, const std::string& cwd = {})
+{
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null_fd = open("/dev/null", O_RDWR);
+        dup2(null_fd, 0);
+        dup2(null_fd, 1);
+        dup2(null_fd, 2);
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0)
+            _exit(126);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    int st = 0;
+    waitpid(pid, &st, 0);
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+inline double median(std::vector<double> v)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace bench
