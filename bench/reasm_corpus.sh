@@ -181,28 +181,7 @@ msg: db "corpus$"
 EOF
 nasm -f bin com.asm -o prog.com && convert com nasm prog.com
 
-cat > boot.asm <<'EOF'
-bits 16
-org 0x7c00
-    jmp 0x0000:entry
-entry:
-    xor ax, ax
-    mov ds, ax
-    mov si, msg
-.next:
-    lodsb
-    test al, al
-    jz .done
-    mov ah, 0x0e
-    int 0x10
-    jmp .next
-.done:
-    hlt
-    jmp .done
-msg: db "Booting", 13, 10, 0
-times 510-($-$$) db 0
-dw 0xaa55
-EOF
+cp "$here/../tests/cases/disasm-source/boot.asm" boot.asm
 nasm -f bin boot.asm -o boot.bin && convert boot-sector nasm boot.bin 16 0x7c00
 
 cat > raw64.asm <<'EOF'

@@ -3,6 +3,8 @@
 // con and returns the process exit code.
 #include <cstdint>
 
+class BinImage;
+
 // "--disasm <file> [bits]": sections and an explained listing.
 int cli_disasm(const char* path, int bits);
 // "--disasm-source <file> [bits [base]]": NASM source that rebuilds the file.
@@ -12,3 +14,7 @@ int cli_disasm_source(const char* path, int bits, uint64_t base);
 int cli_build_args(int argc, char** argv, int i);
 // "--trace <program> [steps]".
 int cli_trace(const char* program, int steps);
+
+// Loads a file for a listing mode; on failure prints "cannot read" with the
+// loader's word and returns false.
+bool cli_load_image(const char* path, BinImage* img);

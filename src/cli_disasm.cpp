@@ -32,14 +32,20 @@ std::string printable(const std::string& s)
 
 } // namespace
 
+bool cli_load_image(const char* path, BinImage* img)
+{
+    std::string err;
+    if (img->load(path, &err))
+        return true;
+    con::printf("cannot read %s (%s)\n", path, err.c_str());
+    return false;
+}
+
 int cli_disasm(const char* path, int bits)
 {
     BinImage img;
-    std::string err;
-    if (!img.load(path, &err)) {
-        con::printf("cannot read %s (%s)\n", path, err.c_str());
+    if (!cli_load_image(path, &img))
         return 1;
-    }
     if (bits != 0)
         img.set_raw_view(bits, img.m_base);
 

@@ -8,11 +8,8 @@
 int cli_disasm_source(const char* path, int bits, uint64_t base)
 {
     BinImage img;
-    std::string err;
-    if (!img.load(path, &err)) {
-        con::printf("cannot read %s (%s)\n", path, err.c_str());
+    if (!cli_load_image(path, &img))
         return 1;
-    }
     if (bits != 0)
         img.set_raw_view(bits, base);
     reasm::Result r = reasm::disassemble(img, true);
