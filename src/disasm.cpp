@@ -7,9 +7,30 @@
 #include <cstring>
 #include <string_view>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace dis {
 
 namespace {
+
+// A name in a zero-padded slot of fixed width, copied whole without first
+// measuring it.
+template <size_t N>
+struct Name {
+    char s[N] = {};
+    uint8_t n = 0;
+
+    void set(const char* name)
+    {
+        size_t len = name ? strlen(name) : 0;
+        if (len > N)
+            return; // stays empty, which sends the instruction the general way
+        memcpy(s, name, len);
+        n = uint8_t(len);
+    }
+};
 
 struct Context {
     ZydisDecoder decoder;
@@ -19,12 +40,23 @@ struct Context {
 
 struct Contexts {
     Context c16, c32, c64;
+    // Names with their lengths, looked up once instead of measured per line.
+    std::string_view isa[ZYDIS_ISA_SET_MAX_VALUE + 1];
+    Name<24> mnemonic[ZYDIS_MNEMONIC_MAX_VALUE + 1];
+    Name<16> reg[ZYDIS_REGISTER_MAX_VALUE + 1];
 
     Contexts()
     {
         init(c16, ZYDIS_MACHINE_MODE_REAL_16, ZYDIS_STACK_WIDTH_16);
         init(c32, ZYDIS_MACHINE_MODE_LEGACY_32, ZYDIS_STACK_WIDTH_32);
         init(c64, ZYDIS_MACHINE_MODE_LONG_64, ZYDIS_STACK_WIDTH_64);
+        for (int i = 0; i <= ZYDIS_ISA_SET_MAX_VALUE; ++i)
+            if (const char* name = ZydisISASetGetString(static_cast<ZydisISASet>(i)))
+                isa[i] = name;
+        for (int i = 0; i <= ZYDIS_MNEMONIC_MAX_VALUE; ++i)
+            mnemonic[i].set(ZydisMnemonicGetString(static_cast<ZydisMnemonic>(i)));
+        for (int i = 0; i <= ZYDIS_REGISTER_MAX_VALUE; ++i)
+            reg[i].set(ZydisRegisterGetString(static_cast<ZydisRegister>(i)));
     }
 
     static void init(Context& c, ZydisMachineMode mode, ZydisStackWidth width)
@@ -50,30 +82,146 @@ const Contexts& contexts()
     return all;
 }
 
-const Context& context_for(int bits)
-{
-    const Contexts& all = contexts();
-    return bits == 16 ? all.c16 : bits == 32 ? all.c32 : all.c64;
-}
+constexpr size_t npos = std::string::npos;
 
-void replace_all(std::string& s, std::string_view from, std::string_view to)
-{
-    size_t pos = s.find(from);
-    while (pos != std::string::npos) {
-        s.replace(pos, from.size(), to);
-        pos = s.find(from, pos + to.size());
+// The instruction's text while it is rewritten. The edits are searches and
+// small insertions in a line of a few dozen bytes, so they run in a fixed
+// buffer with vector compares instead of std::string calls into the C
+// library, and the record's string receives the finished line in one copy.
+class Line {
+public:
+    // The formatter writes at most 255 characters and the rewrites add some
+    // 30 per visible operand; the direct way writes less. Both stay far below.
+    static constexpr size_t capacity = 1024;
+
+    char* data() { return m_s; }
+    const char* data() const { return m_s; }
+    size_t size() const { return m_n; }
+    bool empty() const { return m_n == 0; }
+    char operator[](size_t i) const { return m_s[i]; }
+    std::string_view view() const { return { m_s, m_n }; }
+    void set_size(size_t n) { m_n = n; }
+
+    void assign(std::string_view v)
+    {
+        memcpy(m_s, v.data(), v.size());
+        m_n = v.size();
     }
-}
 
-bool starts_with(const std::string& s, std::string_view p)
-{
-    return s.size() >= p.size() && s.compare(0, p.size(), p) == 0;
-}
+    bool operator==(std::string_view v) const { return m_n == v.size() && memcmp(m_s, v.data(), v.size()) == 0; }
+    bool starts_with(std::string_view v) const { return m_n >= v.size() && memcmp(m_s, v.data(), v.size()) == 0; }
 
-void insert_after_bracket(std::string& t, std::string_view what)
+    size_t find(char c, size_t from = 0) const { return find_pair(c, 0, 1, from, {}); }
+    size_t find(std::string_view p, size_t from = 0) const
+    {
+        if (p.size() == 1)
+            return find(p[0], from);
+        return find_pair(p[0], p[1], p.size(), from, p.substr(2));
+    }
+    bool contains(std::string_view p) const { return find(p) != npos; }
+
+    size_t rfind(std::string_view p) const
+    {
+        for (size_t i = m_n; i-- > 0;)
+            if (i + p.size() <= m_n && memcmp(m_s + i, p.data(), p.size()) == 0)
+                return i;
+        return npos;
+    }
+
+    void replace(size_t pos, size_t len, std::string_view to)
+    {
+        if (m_n - len + to.size() > capacity)
+            return; // unreachable given the bound above; keeps the buffer whole
+        memmove(m_s + pos + to.size(), m_s + pos + len, m_n - pos - len);
+        if (!to.empty())
+            memcpy(m_s + pos, to.data(), to.size());
+        m_n = m_n - len + to.size();
+    }
+    void insert(size_t pos, std::string_view what) { replace(pos, 0, what); }
+    void erase(size_t pos, size_t len) { replace(pos, len, {}); }
+
+    void append(std::string_view v)
+    {
+        if (m_n + v.size() > capacity)
+            return; // unreachable given the bound above; keeps the buffer whole
+        memcpy(m_s + m_n, v.data(), v.size());
+        m_n += v.size();
+    }
+
+    // A name from a zero-padded slot: one fixed-width copy, then the length.
+    template <size_t N>
+    void append(const Name<N>& name)
+    {
+        if (m_n + N > capacity)
+            return;
+        memcpy(m_s + m_n, name.s, N);
+        m_n += name.n;
+    }
+
+    bool ends_with(std::string_view v) const { return view().ends_with(v); }
+
+    // "0x" and upper-case digits without padding, as the formatter writes them.
+    void append_hex(uint64_t v)
+    {
+        if (m_n + 18 > capacity)
+            return;
+        const int digits = v ? (67 - __builtin_clzll(v)) / 4 : 1;
+        char* p = m_s + m_n;
+        p[0] = '0';
+        p[1] = 'x';
+        for (int k = digits + 1; k >= 2; --k, v >>= 4)
+            p[k] = "0123456789ABCDEF"[v & 15];
+        m_n += digits + 2;
+    }
+
+    void replace_all(std::string_view from, std::string_view to)
+    {
+        size_t pos = find(from);
+        while (pos != npos) {
+            replace(pos, from.size(), to);
+            pos = find(from, pos + to.size());
+        }
+    }
+
+private:
+    // First position >= from where `a` (then `b` when m > 1, then `rest`)
+    // begins a match of length m.
+    size_t find_pair(char a, char b, size_t m, size_t from, std::string_view rest) const
+    {
+        if (from + m > m_n)
+            return npos;
+        const size_t last = m_n - m; // the last possible start
+#if defined(__SSE2__)
+        const __m128i va = _mm_set1_epi8(a), vb = _mm_set1_epi8(b);
+        for (size_t i = from; i <= last; i += 16) {
+            unsigned mask = _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m_s + i)), va));
+            if (m > 1)
+                mask &= _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m_s + i + 1)), vb));
+            if (last - i < 15)
+                mask &= (2u << (last - i)) - 1;
+            for (; mask; mask &= mask - 1) {
+                size_t at = i + __builtin_ctz(mask);
+                if (rest.empty() || memcmp(m_s + at + 2, rest.data(), rest.size()) == 0)
+                    return at;
+            }
+        }
+#else
+        for (size_t at = from; at <= last; ++at)
+            if (m_s[at] == a && (m == 1 || m_s[at + 1] == b) && (rest.empty() || memcmp(m_s + at + 2, rest.data(), rest.size()) == 0))
+                return at;
+#endif
+        return npos;
+    }
+
+    size_t m_n = 0;
+    // Vector reads may look up to 16 bytes past the end of the text.
+    char m_s[capacity + 32];
+};
+
+void insert_after_bracket(Line& t, std::string_view what)
 {
     size_t b = t.find('[');
-    if (b != std::string::npos)
+    if (b != npos)
         t.insert(b + 1, what);
 }
 
@@ -129,7 +277,7 @@ bool is_far_load(ZydisMnemonic m)
         || m == ZYDIS_MNEMONIC_LGS || m == ZYDIS_MNEMONIC_LSS;
 }
 
-void add_size_word(std::string& t, const ZydisDecodedInstruction& in, const ZydisDecodedOperand* ops, int idx, const Context& c)
+void add_size_word(Line& t, const ZydisDecodedInstruction& in, const ZydisDecodedOperand* ops, int idx, const Context& c)
 {
     const ZydisDecodedOperand& mem = ops[idx];
     for (int j = 0; j < in.operand_count_visible; ++j) {
@@ -139,7 +287,7 @@ void add_size_word(std::string& t, const ZydisDecodedInstruction& in, const Zydi
     }
     const char* word = size_word(mem.size, !t.empty() && t[0] == 'f');
     size_t b = t.find('[');
-    if (!word || b == std::string::npos || t.find(" far ") != std::string::npos)
+    if (!word || b == npos || t.contains(" far "))
         return;
     std::string_view before(t.data(), b);
     if (before.ends_with("word ") || before.ends_with("byte "))
@@ -149,17 +297,305 @@ void add_size_word(std::string& t, const ZydisDecodedInstruction& in, const Zydi
 
 // Far pointer operands: NASM refuses "far" with an immediate segment:offset
 // and needs the operand size spelled out when it differs from the code width.
-void fix_far_pointer(std::string& t, const ZydisDecodedOperand& op, int bits)
+void fix_far_pointer(Line& t, const ZydisDecodedOperand& op, int bits)
 {
     size_t far = t.find(" far ");
-    if (far != std::string::npos)
+    if (far != npos)
         t.erase(far, 4);
     int offset_bits = op.size > 32 ? 32 : 16; // ptr16:16 is 32 bits, ptr16:32 is 48
     if (offset_bits != (bits == 64 ? 32 : bits)) {
         size_t sp = t.find(' ');
-        if (sp != std::string::npos)
+        if (sp != npos)
             t.insert(sp + 1, offset_bits == 32 ? "dword " : "word ");
     }
+}
+
+// The size the general formatter spells out on a memory operand: the
+// operand's own when no neighbouring operand implies it, else none.
+unsigned cast_size(const ZydisDecodedInstruction& in, const ZydisDecodedOperand* ops, int i)
+{
+    switch (i) {
+    case 0:
+        if (in.operand_count_visible < 2 || ops[1].type == ZYDIS_OPERAND_TYPE_UNUSED
+            || ops[1].type == ZYDIS_OPERAND_TYPE_IMMEDIATE || ops[0].size != ops[1].size)
+            return ops[0].size;
+        if (ops[1].type == ZYDIS_OPERAND_TYPE_REGISTER && ops[1].visibility == ZYDIS_OPERAND_VISIBILITY_IMPLICIT
+            && ops[1].reg.value == ZYDIS_REGISTER_CL)
+            return ops[0].size;
+        return 0;
+    case 1:
+    case 2:
+        return ops[i - 1].size != ops[i].size ? ops[i].size : 0;
+    default:
+        return 0;
+    }
+}
+
+// Writes the finished text of the common instruction shapes straight from
+// the decoded fields: the same text format_general produces, at a fraction
+// of its cost. Returns false, with `t` in any state, for every shape it does
+// not know, which then takes the general way.
+bool format_simple(Line& t, const Contexts& all, const Context& c, const ZydisDecodedInstruction& in,
+    const ZydisDecodedOperand* ops, int bits, uint64_t addr, bool* has_mem, uint64_t* mem)
+{
+    // Printed prefixes, segments other than the defaults, decorators and
+    // far forms all stay with the formatter.
+    if (in.encoding != ZYDIS_INSTRUCTION_ENCODING_LEGACY && in.encoding != ZYDIS_INSTRUCTION_ENCODING_VEX)
+        return false;
+    constexpr ZydisInstructionAttributes printed = ZYDIS_ATTRIB_HAS_LOCK | ZYDIS_ATTRIB_HAS_REP | ZYDIS_ATTRIB_HAS_REPE
+        | ZYDIS_ATTRIB_HAS_REPNE | ZYDIS_ATTRIB_HAS_BND | ZYDIS_ATTRIB_HAS_XACQUIRE | ZYDIS_ATTRIB_HAS_XRELEASE
+        | ZYDIS_ATTRIB_HAS_NOTRACK | ZYDIS_ATTRIB_HAS_SEGMENT | ZYDIS_ATTRIB_HAS_BRANCH_TAKEN
+        | ZYDIS_ATTRIB_HAS_BRANCH_NOT_TAKEN;
+    if (in.attributes & printed)
+        return false;
+    for (int k = 0; k < in.raw.prefix_count; ++k) {
+        const uint8_t p = in.raw.prefixes[k].value;
+        const bool rex = bits == 64 && p >= 0x40 && p <= 0x4F;
+        const bool mandatory = (p == 0xF2 || p == 0xF3) && in.raw.prefixes[k].type == ZYDIS_PREFIX_TYPE_MANDATORY;
+        if (p != 0x66 && !rex && !mandatory)
+            return false;
+    }
+    if (in.meta.branch_type == ZYDIS_BRANCH_TYPE_FAR || is_far_load(in.mnemonic) || in.mnemonic < 0
+        || in.mnemonic > ZYDIS_MNEMONIC_MAX_VALUE)
+        return false;
+    const Name<24>& mnemonic = all.mnemonic[in.mnemonic];
+    if (mnemonic.n == 0 || mnemonic.s[0] == 'f') // x87 and the renamed no-ops
+        return false;
+
+    const int visible = in.operand_count_visible;
+    int mems = 0;
+    for (int i = 0; i < visible; ++i)
+        mems += ops[i].type == ZYDIS_OPERAND_TYPE_MEMORY;
+    if (mems > 1)
+        return false;
+
+    t.set_size(0);
+    t.append(mnemonic);
+    for (int i = 0; i < visible; ++i) {
+        const ZydisDecodedOperand& op = ops[i];
+        t.append(i == 0 ? " " : ", ");
+        switch (op.type) {
+        case ZYDIS_OPERAND_TYPE_REGISTER: {
+            if (op.reg.value <= ZYDIS_REGISTER_NONE || op.reg.value > ZYDIS_REGISTER_MAX_VALUE || all.reg[op.reg.value].n == 0)
+                return false;
+            t.append(all.reg[op.reg.value]);
+            break;
+        }
+        case ZYDIS_OPERAND_TYPE_IMMEDIATE: {
+            if (op.imm.is_relative) {
+                ZyanU64 target = 0;
+                if (!ZYAN_SUCCESS(ZydisCalcAbsoluteAddress(&in, &op, addr, &target)))
+                    return false;
+                t.append_hex(target);
+                break;
+            }
+            uint64_t v = op.imm.value.u;
+            switch (in.operand_width) {
+            case 8: v = uint8_t(v); break;
+            case 16: v = uint16_t(v); break;
+            case 32: v = uint32_t(v); break;
+            case 64: break;
+            default: return false;
+            }
+            t.append_hex(v);
+            break;
+        }
+        case ZYDIS_OPERAND_TYPE_MEMORY: {
+            const ZydisMemoryOperandType kind = op.mem.type;
+            const ZydisRegister base = op.mem.base, index = op.mem.index;
+            if ((kind != ZYDIS_MEMOP_TYPE_MEM && kind != ZYDIS_MEMOP_TYPE_AGEN)
+                || (op.mem.segment != ZYDIS_REGISTER_DS && op.mem.segment != ZYDIS_REGISTER_SS)
+                || base <= ZYDIS_REGISTER_NONE || base > ZYDIS_REGISTER_MAX_VALUE || all.reg[base].n == 0
+                || index < ZYDIS_REGISTER_NONE || index > ZYDIS_REGISTER_MAX_VALUE
+                || (index != ZYDIS_REGISTER_NONE && (all.reg[index].n == 0 || !is_gpr(index)))
+                || op.mem.scale > 8)
+                return false;
+            if (kind == ZYDIS_MEMOP_TYPE_MEM) {
+                const unsigned cast = cast_size(in, ops, i);
+                const char* word = nullptr;
+                if (cast) {
+                    word = size_word(cast, false);
+                    if (!word || cast == 80)
+                        return false;
+                } else {
+                    bool implied = false;
+                    for (int j = 0; j < visible; ++j)
+                        if (j != i && ops[j].type == ZYDIS_OPERAND_TYPE_REGISTER
+                            && ZydisRegisterGetWidth(c.mode, ops[j].reg.value) == op.size)
+                            implied = true;
+                    if (!implied && !t.ends_with("word ") && !t.ends_with("byte "))
+                        word = size_word(op.size, false);
+                }
+                if (word)
+                    t.append(word);
+            }
+            t.append("[");
+            if (base == ZYDIS_REGISTER_RIP || base == ZYDIS_REGISTER_EIP || base == ZYDIS_REGISTER_IP) {
+                ZyanU64 abs = 0;
+                if (base != ZYDIS_REGISTER_RIP || index != ZYDIS_REGISTER_NONE
+                    || !ZYAN_SUCCESS(ZydisCalcAbsoluteAddress(&in, &op, addr, &abs)))
+                    return false;
+                *has_mem = true;
+                *mem = abs;
+                t.append("rel ");
+                t.append_hex(abs);
+            } else {
+                t.append(all.reg[base]);
+                if (index != ZYDIS_REGISTER_NONE) {
+                    t.append("+");
+                    t.append(all.reg[index]);
+                    if (op.mem.scale == 2 || op.mem.scale == 4 || op.mem.scale == 8) {
+                        const char scale[2] = { '*', char('0' + op.mem.scale) };
+                        t.append({ scale, 2 });
+                    }
+                }
+                if (op.mem.disp.has_displacement && op.mem.disp.value) {
+                    const int64_t d = op.mem.disp.value;
+                    t.append(d < 0 ? "-" : "+");
+                    t.append_hex(d < 0 ? 0 - uint64_t(d) : uint64_t(d));
+                }
+            }
+            t.append("]");
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return true;
+}
+
+// The formatter's text with the rewrites that make it NASM's.
+bool format_general(Line& t, const Context& c, const ZydisDecodedInstruction& in, const ZydisDecodedOperand* ops,
+    int bits, uint64_t addr, bool* has_mem, uint64_t* mem)
+{
+    if (!ZYAN_SUCCESS(ZydisFormatterFormatInstruction(&c.formatter, &in, ops, in.operand_count_visible, t.data(), 256, addr, nullptr)))
+        return false;
+    t.set_size(strlen(t.data()));
+    *has_mem = false;
+    *mem = 0;
+
+    // The edits between brackets cannot apply to a line without any, which
+    // is most of them.
+    const bool bracket = t.find('[') != npos;
+    if (t.contains(" ptr "))
+        t.replace_all(" ptr ", " ");
+    if (bracket && t.contains(":[")) {
+        for (const char* seg : { "es", "cs", "ss", "ds", "fs", "gs" }) {
+            const char from[4] = { seg[0], seg[1], ':', '[' };
+            const char to[4] = { '[', seg[0], seg[1], ':' };
+            t.replace_all({ from, 4 }, { to, 4 });
+        }
+    }
+    if (bracket && (t.contains("word [") || t.contains("tbyte ["))) {
+        t.replace_all("xmmword [", "oword [");
+        t.replace_all("ymmword [", "yword [");
+        t.replace_all("zmmword [", "zword [");
+        t.replace_all("tbyte [", "tword [");
+        t.replace_all("fword [", "[");
+    }
+    if (t == "fdisi8087_nop")
+        t.assign("fndisi");
+    else if (t == "feni8087_nop")
+        t.assign("fneni");
+    else if (t == "fsetpm287_nop")
+        t.assign("fsetpm");
+    else if (t.starts_with("ret far"))
+        t.replace(0, 7, "retf");
+
+    const int visible = in.operand_count_visible;
+    for (int i = 0; i < visible; ++i) {
+        const ZydisDecodedOperand& op = ops[i];
+        if (op.type == ZYDIS_OPERAND_TYPE_MEMORY && op.mem.base == ZYDIS_REGISTER_RIP) {
+            ZyanU64 abs = 0;
+            if (ZYAN_SUCCESS(ZydisCalcAbsoluteAddress(&in, &op, addr, &abs))) {
+                *has_mem = true;
+                *mem = abs;
+            }
+            insert_after_bracket(t, "rel ");
+        }
+    }
+
+    for (int i = 0; i < visible; ++i) {
+        const ZydisDecodedOperand& op = ops[i];
+        if (op.type == ZYDIS_OPERAND_TYPE_POINTER) {
+            fix_far_pointer(t, op, bits);
+            continue;
+        }
+        if (op.type != ZYDIS_OPERAND_TYPE_MEMORY
+            || (op.mem.type != ZYDIS_MEMOP_TYPE_MEM && op.mem.type != ZYDIS_MEMOP_TYPE_AGEN))
+            continue;
+        if (is_far_load(in.mnemonic)) {
+            for (const char* w : { "dword [", "tword [", "qword [" }) {
+                size_t p = t.find(w);
+                if (p != npos)
+                    t.erase(p, strlen(w) - 1);
+            }
+        } else if (op.mem.type == ZYDIS_MEMOP_TYPE_MEM) {
+            add_size_word(t, in, ops, i, c);
+        }
+        const ZydisRegister base = op.mem.base, index = op.mem.index;
+        if (base == ZYDIS_REGISTER_NONE && index != ZYDIS_REGISTER_NONE && op.mem.scale <= 2 && is_gpr(index)) {
+            // NASM would otherwise split [eax*2] into [eax+eax].
+            insert_after_bracket(t, "nosplit ");
+        } else if (base != ZYDIS_REGISTER_NONE && index != ZYDIS_REGISTER_NONE && op.mem.scale <= 1 && is_gpr(index)) {
+            std::string pat = "+" + reg_name(index) + "*1";
+            for (size_t p = t.find(pat); p != npos; p = t.find(pat, p + 1)) {
+                size_t after = p + pat.size();
+                if (after < t.size() && (t[after] == ']' || t[after] == '+' || t[after] == '-')) {
+                    t.erase(after - 2, 2);
+                    break;
+                }
+            }
+        } else if (base == ZYDIS_REGISTER_NONE && index == ZYDIS_REGISTER_NONE) {
+            if (bits == 64) {
+                if (op.mem.segment != ZYDIS_REGISTER_FS && op.mem.segment != ZYDIS_REGISTER_GS) {
+                    insert_after_bracket(t, in.raw.disp.size == 64 ? "abs qword "
+                            : in.address_width == 32             ? "abs dword "
+                                                                 : "abs ");
+                }
+            } else if (in.address_width != bits) {
+                insert_after_bracket(t, in.address_width == 32 ? "dword " : "word ");
+            }
+        }
+    }
+
+    return true;
+}
+
+// A byte loop: for names this short it beats a call to memcmp.
+bool same(const std::string& a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < b.size(); ++i)
+        if (a[i] != b[i])
+            return false;
+    return true;
+}
+
+// At most 15 bytes, in two overlapping fixed-width copies rather than a call.
+void copy_short(uint8_t* to, const uint8_t* from, size_t n)
+{
+    if (n >= 8) {
+        memcpy(to, from, 8);
+        memcpy(to + n - 8, from + n - 8, 8);
+    } else if (n >= 4) {
+        memcpy(to, from, 4);
+        memcpy(to + n - 4, from + n - 4, 4);
+    } else {
+        for (size_t i = 0; i < n; ++i)
+            to[i] = from[i];
+    }
+}
+
+void undecodable(const uint8_t* bytes, Insn* out)
+{
+    out->isa.clear();
+    char db[16];
+    snprintf(db, sizeof db, "db 0x%02X", bytes[0]);
+    out->text = db;
+    out->bytes[0] = bytes[0];
 }
 
 void fill_operands(Insn* out, const ZydisDecodedInstruction& in, const ZydisDecodedOperand* ops, const Context& c, int bits, uint64_t addr)
@@ -225,145 +661,72 @@ void decode(const uint8_t* bytes, size_t n, uint64_t addr, int bits, Insn* out, 
     out->has_target = false;
     out->target = 0;
     out->ops.clear();
-    out->isa.clear();
     out->addr_bits = 64;
     out->has_mem = false;
     out->mem = 0;
     if (n == 0) {
         out->len = 0;
+        out->isa.clear();
         return;
     }
     if (bits != 16 && bits != 32)
         bits = 64;
-    const Context& c = context_for(bits);
+    const Contexts& all = contexts();
+    const Context& c = bits == 16 ? all.c16 : bits == 32 ? all.c32 : all.c64;
 
     ZydisDecodedInstruction in;
     ZydisDecodedOperand ops[ZYDIS_MAX_OPERAND_COUNT];
-    char buf[256];
+    Line t;
     // Hidden operands are decoded only when their records are wanted; the
     // text, the flow facts and the rewriting look at visible ones alone.
     ZydisDecoderContext dctx;
-    bool ok = ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&c.decoder, &dctx, bytes, n, &in))
-        && ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&c.decoder, &dctx, &in, ops,
-            with_operands ? in.operand_count : in.operand_count_visible));
-    if (!ok
-        || !ZYAN_SUCCESS(ZydisFormatterFormatInstruction(&c.formatter, &in, ops, in.operand_count_visible, buf, sizeof buf, addr, nullptr))) {
-        char db[16];
-        snprintf(db, sizeof db, "db 0x%02X", bytes[0]);
-        out->text = db;
-        out->bytes[0] = bytes[0];
+    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&c.decoder, &dctx, bytes, n, &in))
+        || !ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&c.decoder, &dctx, &in, ops,
+            with_operands ? in.operand_count : in.operand_count_visible))) {
+        undecodable(bytes, out);
+        return;
+    }
+    bool has_mem = false;
+    uint64_t mem = 0;
+    if (!format_simple(t, all, c, in, ops, bits, addr, &has_mem, &mem)
+        && !format_general(t, c, in, ops, bits, addr, &has_mem, &mem)) {
+        undecodable(bytes, out);
         return;
     }
     out->valid = true;
     out->len = in.length;
     out->addr_bits = in.address_width;
-    if (const char* isa = ZydisISASetGetString(in.meta.isa_set))
-        out->isa = isa;
-    std::string& t = out->text;
-    t = buf;
-
-    if (t.find(" ptr ") != std::string::npos)
-        replace_all(t, " ptr ", " ");
-    if (t.find(":[") != std::string::npos) {
-        for (const char* seg : { "es", "cs", "ss", "ds", "fs", "gs" }) {
-            const char from[5] = { seg[0], seg[1], ':', '[', 0 };
-            const char to[5] = { '[', seg[0], seg[1], ':', 0 };
-            replace_all(t, from, to);
-        }
-    }
-    if (t.find("word [") != std::string::npos || t.find("tbyte [") != std::string::npos) {
-        replace_all(t, "xmmword [", "oword [");
-        replace_all(t, "ymmword [", "yword [");
-        replace_all(t, "zmmword [", "zword [");
-        replace_all(t, "tbyte [", "tword [");
-        replace_all(t, "fword [", "[");
-    }
-    if (t == "fdisi8087_nop")
-        t = "fndisi";
-    else if (t == "feni8087_nop")
-        t = "fneni";
-    else if (t == "fsetpm287_nop")
-        t = "fsetpm";
-    else if (starts_with(t, "ret far"))
-        t.replace(0, 7, "retf");
+    out->has_mem = has_mem;
+    out->mem = mem;
+    std::string_view isa;
+    if (in.meta.isa_set >= 0 && in.meta.isa_set <= ZYDIS_ISA_SET_MAX_VALUE)
+        isa = all.isa[in.meta.isa_set];
+    else if (const char* name = ZydisISASetGetString(in.meta.isa_set))
+        isa = name;
+    // A reused record often holds the same set already.
+    if (!same(out->isa, isa))
+        out->isa.assign(isa);
 
     const int visible = in.operand_count_visible;
-    for (int i = 0; i < visible; ++i) {
-        const ZydisDecodedOperand& op = ops[i];
-        if (op.type == ZYDIS_OPERAND_TYPE_MEMORY && op.mem.base == ZYDIS_REGISTER_RIP) {
-            ZyanU64 abs = 0;
-            if (ZYAN_SUCCESS(ZydisCalcAbsoluteAddress(&in, &op, addr, &abs))) {
-                out->has_mem = true;
-                out->mem = abs;
-            }
-            insert_after_bracket(t, "rel ");
-        }
-    }
-
-    for (int i = 0; i < visible; ++i) {
-        const ZydisDecodedOperand& op = ops[i];
-        if (op.type == ZYDIS_OPERAND_TYPE_POINTER) {
-            fix_far_pointer(t, op, bits);
-            continue;
-        }
-        if (op.type != ZYDIS_OPERAND_TYPE_MEMORY
-            || (op.mem.type != ZYDIS_MEMOP_TYPE_MEM && op.mem.type != ZYDIS_MEMOP_TYPE_AGEN))
-            continue;
-        if (is_far_load(in.mnemonic)) {
-            for (const char* w : { "dword [", "tword [", "qword [" }) {
-                size_t p = t.find(w);
-                if (p != std::string::npos)
-                    t.erase(p, strlen(w) - 1);
-            }
-        } else if (op.mem.type == ZYDIS_MEMOP_TYPE_MEM) {
-            add_size_word(t, in, ops, i, c);
-        }
-        const ZydisRegister base = op.mem.base, index = op.mem.index;
-        if (base == ZYDIS_REGISTER_NONE && index != ZYDIS_REGISTER_NONE && op.mem.scale <= 2 && is_gpr(index)) {
-            // NASM would otherwise split [eax*2] into [eax+eax].
-            insert_after_bracket(t, "nosplit ");
-        } else if (base != ZYDIS_REGISTER_NONE && index != ZYDIS_REGISTER_NONE && op.mem.scale <= 1 && is_gpr(index)) {
-            std::string pat = "+" + reg_name(index) + "*1";
-            for (size_t p = t.find(pat); p != std::string::npos; p = t.find(pat, p + 1)) {
-                size_t after = p + pat.size();
-                if (after < t.size() && (t[after] == ']' || t[after] == '+' || t[after] == '-')) {
-                    t.erase(after - 2, 2);
-                    break;
-                }
-            }
-        } else if (base == ZYDIS_REGISTER_NONE && index == ZYDIS_REGISTER_NONE) {
-            if (bits == 64) {
-                if (op.mem.segment != ZYDIS_REGISTER_FS && op.mem.segment != ZYDIS_REGISTER_GS) {
-                    std::string word = "abs ";
-                    if (in.raw.disp.size == 64)
-                        word += "qword ";
-                    else if (in.address_width == 32)
-                        word += "dword ";
-                    insert_after_bracket(t, word);
-                }
-            } else if (in.address_width != bits) {
-                insert_after_bracket(t, in.address_width == 32 ? "dword " : "word ");
-            }
-        }
-    }
-
     if (in.mnemonic == ZYDIS_MNEMONIC_NOP && visible == 2 && ops[0].type == ZYDIS_OPERAND_TYPE_MEMORY
         && ops[1].type == ZYDIS_OPERAND_TYPE_REGISTER) {
         size_t b = t.find('['), comma = t.rfind(", ");
-        if (b != std::string::npos && comma != std::string::npos && b < comma) {
+        if (b != npos && comma != npos && b < comma) {
             const char* word = ops[0].size == 16 ? "word " : ops[0].size == 64 ? "qword " : "dword ";
-            t = t.substr(0, b) + word + t.substr(b, comma - b);
+            t.set_size(comma);
+            t.insert(b, word);
         }
     }
 
     if (bits == 32 && (t == "pusha" || t == "popa" || t == "pushf" || t == "popf"))
-        t += 'w';
+        t.insert(t.size(), "w");
     if (bits != 16 && t == "iret")
-        t = "iretw";
+        t.assign("iretw");
     // NASM reads "notrack" as a label and drops the prefix; the prefix byte
     // is the ds segment override, which NASM writes as "ds".
-    if (starts_with(t, "notrack "))
+    if (t.starts_with("notrack "))
         t.replace(0, 7, "ds");
+    out->text.assign(t.data(), t.size());
 
     if (with_operands)
         fill_operands(out, in, ops, c, bits, addr);
@@ -379,8 +742,39 @@ void decode(const uint8_t* bytes, size_t n, uint64_t addr, int bits, Insn* out, 
             out->target = target;
         }
     }
-    memcpy(out->bytes, bytes, std::min<size_t>(out->len, n));
+    copy_short(out->bytes, bytes, std::min<size_t>(out->len, n));
 }
+
+namespace detail {
+
+bool both_formats(const uint8_t* bytes, size_t n, uint64_t addr, int bits, std::string* direct,
+                  std::string* general)
+{
+    if (bits != 16 && bits != 32)
+        bits = 64;
+    const Contexts& all = contexts();
+    const Context& c = bits == 16 ? all.c16 : bits == 32 ? all.c32 : all.c64;
+    ZydisDecodedInstruction in;
+    ZydisDecodedOperand ops[ZYDIS_MAX_OPERAND_COUNT];
+    ZydisDecoderContext dctx;
+    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&c.decoder, &dctx, bytes, n, &in))
+        || !ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&c.decoder, &dctx, &in, ops, in.operand_count_visible)))
+        return false;
+    Line a, b;
+    bool mem_a = false, mem_b = false;
+    uint64_t at_a = 0, at_b = 0;
+    if (!format_simple(a, all, c, in, ops, bits, addr, &mem_a, &at_a)
+        || !format_general(b, c, in, ops, bits, addr, &mem_b, &at_b))
+        return false;
+    // The memory facts travel with the text, so they are compared too.
+    direct->assign(a.data(), a.size());
+    general->assign(b.data(), b.size());
+    *direct += mem_a ? " @" + std::to_string(at_a) : "";
+    *general += mem_b ? " @" + std::to_string(at_b) : "";
+    return true;
+}
+
+} // namespace detail
 
 std::vector<Insn> sweep(const uint8_t* bytes, size_t n, uint64_t addr, int bits, size_t max)
 {

@@ -70,4 +70,15 @@ std::string asm_text(const Insn& insn);
 // Upper-case hex pairs of at most `max` bytes, then "…" when cut.
 std::string hex_bytes(const Insn& insn, size_t max);
 
+namespace detail {
+
+// Common instructions are formatted directly from the decoded fields instead
+// of through Zydis's formatter. When the direct path handles the bytes, this
+// gives both texts so tests can prove they agree (say, after a Zydis update);
+// false when only the formatter path applies.
+bool both_formats(const uint8_t* bytes, size_t n, uint64_t addr, int bits, std::string* direct,
+                  std::string* general);
+
+} // namespace detail
+
 } // namespace dis

@@ -1,10 +1,12 @@
 // Decoding into NASM text: each rewriting step on byte vectors, operand
 // records and flow facts, and a round trip through the real NASM.
+#include "binimage.h"
 #include "disasm.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -349,3 +351,31 @@ TEST(RoundTrip, Code16)
 }
 
 } // namespace
+
+// The direct formatter copies Zydis's formatting rules; every instruction it
+// handles in a real library must read exactly as the formatter path writes it.
+TEST(Decode, DirectFormattingAgreesWithTheFormatter)
+{
+    BinImage libc;
+    std::string err;
+    ASSERT_TRUE(libc.load("/usr/lib/x86_64-linux-gnu/libc.so.6", &err)) << err;
+    size_t compared = 0, differing = 0;
+    for (const auto& range : libc.code_ranges()) {
+        const uint8_t* code = libc.m_data.data() + range.off;
+        // Every byte offset, so odd and rare encodings come up too.
+        for (size_t i = 0; i < range.size && i < 400000; ++i) {
+            for (int bits : { 64, 32, 16 }) {
+                std::string direct, general;
+                size_t left = std::min<size_t>(15, range.size - i);
+                if (!dis::detail::both_formats(code + i, left, range.addr + i, bits, &direct, &general))
+                    continue;
+                ++compared;
+                if (direct != general && ++differing <= 10)
+                    ADD_FAILURE() << bits << "-bit at +" << i << ": direct \"" << direct << "\", formatter \""
+                                  << general << "\"";
+            }
+        }
+    }
+    EXPECT_GT(compared, 100000u);
+    EXPECT_EQ(differing, 0u);
+}
