@@ -649,6 +649,21 @@ void fill_operands(Insn* out, const ZydisDecodedInstruction& in, const ZydisDeco
 
 } // namespace
 
+namespace {
+
+// Hidden operands are decoded only when their records are wanted; the text,
+// the flow facts and the rewriting look at visible ones alone.
+bool decode_fields(const Context& c, const uint8_t* bytes, size_t n, bool with_hidden, ZydisDecodedInstruction* in,
+                   ZydisDecodedOperand* ops)
+{
+    ZydisDecoderContext dctx;
+    return ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&c.decoder, &dctx, bytes, n, in))
+        && ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&c.decoder, &dctx, in, ops,
+            with_hidden ? in->operand_count : in->operand_count_visible));
+}
+
+} // namespace
+
 void decode(const uint8_t* bytes, size_t n, uint64_t addr, int bits, Insn* out, bool with_operands)
 {
     // Reset field by field so a reused record keeps its string capacity.
@@ -677,12 +692,7 @@ void decode(const uint8_t* bytes, size_t n, uint64_t addr, int bits, Insn* out, 
     ZydisDecodedInstruction in;
     ZydisDecodedOperand ops[ZYDIS_MAX_OPERAND_COUNT];
     Line t;
-    // Hidden operands are decoded only when their records are wanted; the
-    // text, the flow facts and the rewriting look at visible ones alone.
-    ZydisDecoderContext dctx;
-    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&c.decoder, &dctx, bytes, n, &in))
-        || !ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&c.decoder, &dctx, &in, ops,
-            with_operands ? in.operand_count : in.operand_count_visible))) {
+    if (!decode_fields(c, bytes, n, with_operands, &in, ops)) {
         undecodable(bytes, out);
         return;
     }
@@ -756,9 +766,7 @@ bool both_formats(const uint8_t* bytes, size_t n, uint64_t addr, int bits, std::
     const Context& c = bits == 16 ? all.c16 : bits == 32 ? all.c32 : all.c64;
     ZydisDecodedInstruction in;
     ZydisDecodedOperand ops[ZYDIS_MAX_OPERAND_COUNT];
-    ZydisDecoderContext dctx;
-    if (!ZYAN_SUCCESS(ZydisDecoderDecodeInstruction(&c.decoder, &dctx, bytes, n, &in))
-        || !ZYAN_SUCCESS(ZydisDecoderDecodeOperands(&c.decoder, &dctx, &in, ops, in.operand_count_visible)))
+    if (!decode_fields(c, bytes, n, false, &in, ops))
         return false;
     Line a, b;
     bool mem_a = false, mem_b = false;
