@@ -45,6 +45,8 @@ struct Contexts {
     Name<24> mnemonic[ZYDIS_MNEMONIC_MAX_VALUE + 1];
     Name<16> reg[ZYDIS_REGISTER_MAX_VALUE + 1];
 
+    const Context& for_width(int bits) const { return bits == 16 ? c16 : bits == 32 ? c32 : c64; }
+
     Contexts()
     {
         init(c16, ZYDIS_MACHINE_MODE_REAL_16, ZYDIS_STACK_WIDTH_16);
@@ -76,6 +78,9 @@ struct Contexts {
 
 // Built once under the thread-safe initialisation of function-local statics,
 // so the disassembly worker and the main thread may race to the first decode.
+// Any width other than 16 or 32 decodes as 64-bit code.
+int normal_width(int bits) { return bits == 16 || bits == 32 ? bits : 64; }
+
 const Contexts& contexts()
 {
     static const Contexts all;
@@ -684,10 +689,9 @@ void decode(const uint8_t* bytes, size_t n, uint64_t addr, int bits, Insn* out, 
         out->isa.clear();
         return;
     }
-    if (bits != 16 && bits != 32)
-        bits = 64;
+    bits = normal_width(bits);
     const Contexts& all = contexts();
-    const Context& c = bits == 16 ? all.c16 : bits == 32 ? all.c32 : all.c64;
+    const Context& c = all.for_width(bits);
 
     ZydisDecodedInstruction in;
     ZydisDecodedOperand ops[ZYDIS_MAX_OPERAND_COUNT];
@@ -760,10 +764,9 @@ namespace detail {
 bool both_formats(const uint8_t* bytes, size_t n, uint64_t addr, int bits, std::string* direct,
                   std::string* general)
 {
-    if (bits != 16 && bits != 32)
-        bits = 64;
+    bits = normal_width(bits);
     const Contexts& all = contexts();
-    const Context& c = bits == 16 ? all.c16 : bits == 32 ? all.c32 : all.c64;
+    const Context& c = all.for_width(bits);
     ZydisDecodedInstruction in;
     ZydisDecodedOperand ops[ZYDIS_MAX_OPERAND_COUNT];
     if (!decode_fields(c, bytes, n, false, &in, ops))

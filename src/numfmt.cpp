@@ -179,6 +179,17 @@ bool parse(const std::string& text, uint64_t* value, int* bytes)
     return true;
 }
 
+int hex_digit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 std::string hex(uint64_t v, int bytes)
 {
     char buf[24];

@@ -11,5 +11,7 @@ std::string bin(uint64_t v, int bits);
 std::string chars(uint64_t v, int bytes);
 int64_t sign(uint64_t v, int bytes);
 std::string tip(uint64_t v, int bytes);
+// The value of one hexadecimal digit, -1 for any other character.
+int hex_digit(char c);
 
 } // namespace numfmt

@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include "numfmt.h"
 #include "sealed_file.h"
 
 #include <cmath>
@@ -38,17 +39,6 @@ std::string escape(const std::string& s)
     return out;
 }
 
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 std::string unescape(const std::string& s)
 {
     std::string out;
@@ -62,8 +52,8 @@ std::string unescape(const std::string& s)
         if (next == '\\' || next == 'n' || next == 'r') {
             out.push_back(next == 'n' ? '\n' : next == 'r' ? '\r' : '\\');
             ++i;
-        } else if (next == 'x' && i + 3 < s.size() && hex_digit(s[i + 2]) >= 0 && hex_digit(s[i + 3]) >= 0) {
-            out.push_back(char(hex_digit(s[i + 2]) * 16 + hex_digit(s[i + 3])));
+        } else if (next == 'x' && i + 3 < s.size() && numfmt::hex_digit(s[i + 2]) >= 0 && numfmt::hex_digit(s[i + 3]) >= 0) {
+            out.push_back(char(numfmt::hex_digit(s[i + 2]) * 16 + numfmt::hex_digit(s[i + 3])));
             i += 3;
         } else {
             out.push_back(s[i]);

@@ -1,5 +1,6 @@
 // Parsers for what the tools leave behind: NASM listings, the messages of
 // nasm, ld and cc, and the linker's map of where it placed each section.
+#include "numfmt.h"
 #include "toolchain.h"
 
 #include <cctype>
@@ -33,24 +34,13 @@ bool all_digits(std::string_view s)
     return true;
 }
 
-int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The hexadecimal number at the start of `s` (NASM writes "10h"; the
 // suffix simply ends the digits).
 uint64_t leading_hex(std::string_view s)
 {
     uint64_t v = 0;
     for (char c : s) {
-        int d = hex_value(c);
+        int d = numfmt::hex_digit(c);
         if (d < 0)
             break;
         v = v * 16 + uint64_t(d);
@@ -260,7 +250,7 @@ std::vector<ListEntry> parse_listing(const std::string& text)
         std::string_view offset_text = line.substr(7, 8);
         bool hex = true;
         for (char c : offset_text)
-            hex = hex && hex_value(c) >= 0;
+            hex = hex && numfmt::hex_digit(c) >= 0;
         if (!hex)
             continue;
         std::string_view bytes = line.size() > 40 ? line.substr(16, 24) : line.substr(16);
@@ -289,7 +279,7 @@ std::vector<ListEntry> parse_listing(const std::string& text)
             for (char c : bytes) {
                 if (c == ' ')
                     break;
-                if (hex_value(c) >= 0)
+                if (numfmt::hex_digit(c) >= 0)
                     ++digits;
             }
             count = digits / 2;
