@@ -15,6 +15,11 @@ int cli_build_args(int argc, char** argv, int i);
 // "--trace <program> [steps]".
 int cli_trace(const char* program, int steps);
 
+// "--render-icon <size> <file.png>": the logo on a transparent square of
+// 1 to kMaxIconSize pixels; a refused size or a failed write prints why.
+constexpr int kMaxIconSize = 4096;
+int render_icon(int size, const char* path);
+
 // Loads a file for a listing mode; on failure prints "cannot read" with the
 // loader's word and returns false.
 bool cli_load_image(const char* path, BinImage* img);

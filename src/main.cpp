@@ -107,7 +107,7 @@ int run_window(const WindowOptions& options)
         fprintf(stderr, "qxFerndockAssemblerIDE is already running\n");
         return 0;
     }
-    // Fonts are set up only for the window; headless modes never draw text.
+    // Fonts are set up only where text is drawn: here and in the icon mode.
     init_fontconfig();
     std::string log_path = dir + "/qxFerndockAssemblerIDE.log";
     qxcrash::rotate_log(log_path);
@@ -154,9 +154,9 @@ int run_headless(const Command& cmd, int argc, char** argv)
         return cli_trace(argv[i + 1], steps);
     }
     case Action::RenderIcon:
-        // The icon is drawn by the drawing layer, which comes with the
-        // window; until then no icon is written.
-        return 1;
+        // The logo draws text, so the fonts must be found as in the window.
+        init_fontconfig();
+        return render_icon(to_int(argv[i + 1]), argv[i + 2]);
     case Action::Window:
         break;
     }

@@ -1,0 +1,18 @@
+#pragma once
+// Internals of the drawing layer shared by its source files and its tests.
+#include "gfx.h"
+
+typedef struct _PangoFontDescription PangoFontDescription;
+
+namespace gfx::detail {
+
+// The cached description for a font request; requests whose sizes agree to
+// 1/100 pixel share one, built with the size of the first.
+PangoFontDescription* desc(const Font& f);
+
+// The font size that makes a text measured at `start` (width `measured`)
+// `target` wide. A text that measured next to nothing (no font found) keeps
+// the starting size rather than growing without bound.
+double fit_size(double start, double measured, double target);
+
+} // namespace gfx::detail

@@ -1,0 +1,123 @@
+// Text through Pango: font descriptions, layouts, drawing and measuring.
+#include "gfx_impl.h"
+
+#include <pango/pangocairo.h>
+
+#include <cstdint>
+#include <map>
+
+namespace gfx {
+
+namespace {
+
+const char* kMonoFamily = "DejaVu Sans Mono, Liberation Mono, Noto Sans Mono, Monospace";
+const char* kUiFamily = "Noto Sans, Cantarell, DejaVu Sans, sans-serif";
+
+// Sizes that agree to 1/100 pixel share a key.
+int64_t font_key(const Font& f)
+{
+    return int64_t(f.size * 100) * 4 + (f.bold ? 1 : 0) + (f.mono ? 2 : 0);
+}
+
+PangoLayout* new_layout(cairo_t* cr, const std::string& s, const Font& f)
+{
+    PangoLayout* layout = pango_cairo_create_layout(cr);
+    pango_layout_set_font_description(layout, detail::desc(f));
+    pango_layout_set_text(layout, s.data(), int(s.size()));
+    return layout;
+}
+
+} // namespace
+
+namespace detail {
+
+PangoFontDescription* desc(const Font& f)
+{
+    // Never emptied: the painters ask for a handful of fonts, and each lives
+    // as long as the process.
+    static std::map<int64_t, PangoFontDescription*> cache;
+    int64_t key = font_key(f);
+    auto it = cache.find(key);
+    if (it != cache.end())
+        return it->second;
+    PangoFontDescription* d = pango_font_description_new();
+    pango_font_description_set_family(d, f.mono ? kMonoFamily : kUiFamily);
+    pango_font_description_set_absolute_size(d, f.size * PANGO_SCALE);
+    pango_font_description_set_weight(d, f.bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    cache.emplace(key, d);
+    return d;
+}
+
+double fit_size(double start, double measured, double target)
+{
+    if (measured <= 1)
+        return start;
+    return start * target / measured;
+}
+
+} // namespace detail
+
+const char* mono_family() { return kMonoFamily; }
+const char* ui_family() { return kUiFamily; }
+
+PangoLayout* make_layout(cairo_t* cr, const std::string& s, const Font& f)
+{
+    return new_layout(cr, s, f);
+}
+
+double text(cairo_t* cr, const std::string& s, double x, double y, const Rgba& c, const Font& f, Align align,
+            double max_w)
+{
+    if (s.empty())
+        return 0;
+    PangoLayout* layout = new_layout(cr, s, f);
+    if (max_w > 0) {
+        // With a width set, a line Pango guessed to be right-to-left would sit
+        // at the far end of the box instead of at x.
+        pango_layout_set_auto_dir(layout, FALSE);
+        pango_layout_set_width(layout, int(max_w * PANGO_SCALE));
+        pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
+    }
+    int w = 0, h = 0;
+    pango_layout_get_pixel_size(layout, &w, &h);
+    if (align == Align::Center)
+        x -= w / 2.0;
+    else if (align == Align::Right)
+        x -= w;
+    set(cr, c);
+    cairo_move_to(cr, x, y);
+    pango_cairo_show_layout(cr, layout);
+    g_object_unref(layout);
+    return w;
+}
+
+double text_width(cairo_t* cr, const std::string& s, const Font& f)
+{
+    if (s.empty())
+        return 0;
+    PangoLayout* layout = new_layout(cr, s, f);
+    int w = 0, h = 0;
+    pango_layout_get_pixel_size(layout, &w, &h);
+    g_object_unref(layout);
+    return w;
+}
+
+double line_height(cairo_t* cr, const Font& f)
+{
+    PangoLayout* layout = new_layout(cr, "Ag", f);
+    int w = 0, h = 0;
+    pango_layout_get_pixel_size(layout, &w, &h);
+    g_object_unref(layout);
+    return h;
+}
+
+double mono_advance(cairo_t* cr, double size)
+{
+    PangoLayout* layout = new_layout(cr, "0000000000", Font { size, false, true });
+    PangoRectangle logical {};
+    pango_layout_get_extents(layout, nullptr, &logical);
+    g_object_unref(layout);
+    return double(logical.width) / PANGO_SCALE / 10.0;
+}
+
+} // namespace gfx

@@ -1,0 +1,657 @@
+#include "cli.h"
+#include "gfx.h"
+#include "gfx_impl.h"
+#include "palette.h"
+#include "testutil.h"
+
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <regex>
+#include <vector>
+
+using namespace testutil;
+
+namespace {
+
+// A transparent ARGB32 image with a context on it, and pixel reads.
+struct Canvas {
+    cairo_surface_t* surface;
+    cairo_t* cr;
+    int w, h;
+
+    Canvas(int width, int height)
+        : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height))
+        , cr(cairo_create(surface))
+        , w(width)
+        , h(height)
+    {
+    }
+    ~Canvas()
+    {
+        cairo_destroy(cr);
+        cairo_surface_destroy(surface);
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+
+    uint32_t px(int x, int y)
+    {
+        cairo_surface_flush(surface);
+        auto* row = cairo_image_surface_get_data(surface) + y * cairo_image_surface_get_stride(surface);
+        return reinterpret_cast<uint32_t*>(row)[x];
+    }
+    int alpha(int x, int y) { return int(px(x, y) >> 24); }
+    // Un-premultiplied colour channel 16 (red), 8 (green) or 0 (blue), 0 to 255.
+    int channel(int x, int y, int shift)
+    {
+        int a = alpha(x, y);
+        return a ? int((px(x, y) >> shift) & 0xff) * 255 / a : 0;
+    }
+    bool near(int x, int y, const Rgba& c, int tolerance = 6)
+    {
+        return alpha(x, y) == 255 && std::abs(channel(x, y, 16) - int(std::lround(c.r * 255))) <= tolerance
+            && std::abs(channel(x, y, 8) - int(std::lround(c.g * 255))) <= tolerance
+            && std::abs(channel(x, y, 0) - int(std::lround(c.b * 255))) <= tolerance;
+    }
+    // Columns holding any ink in rows y0..y1; {-1, -1} when there is none.
+    std::pair<int, int> ink_columns(int y0 = 0, int y1 = -1)
+    {
+        if (y1 < 0)
+            y1 = h - 1;
+        int lo = -1, hi = -1;
+        for (int y = y0; y <= y1; ++y)
+            for (int x = 0; x < w; ++x)
+                if (alpha(x, y) > 0) {
+                    if (lo < 0 || x < lo)
+                        lo = x;
+                    hi = std::max(hi, x);
+                }
+        return { lo, hi };
+    }
+    int ink_count()
+    {
+        int n = 0;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                n += alpha(x, y) > 0;
+        return n;
+    }
+    std::vector<uint32_t> pixels()
+    {
+        std::vector<uint32_t> out;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                out.push_back(px(x, y));
+        return out;
+    }
+};
+
+const Rgba kRed { 1, 0, 0, 1 };
+
+} // namespace
+
+TEST(Gfx, OnePixelLinesSnapToWholeRowsAndColumns)
+{
+    Canvas c(32, 32);
+    gfx::hline(c.cr, 2, 10.7, 20, kRed);
+    for (int x = 2; x < 22; ++x)
+        EXPECT_EQ(c.alpha(x, 10), 255) << x;
+    EXPECT_EQ(c.alpha(10, 9), 0);
+    EXPECT_EQ(c.alpha(10, 11), 0);
+    EXPECT_EQ(c.alpha(1, 10), 0);
+    EXPECT_EQ(c.alpha(22, 10), 0);
+
+    Canvas v(32, 32);
+    gfx::vline(v.cr, 3.2, 5, 10, kRed);
+    for (int y = 5; y < 15; ++y)
+        EXPECT_EQ(v.alpha(3, y), 255) << y;
+    EXPECT_EQ(v.alpha(2, 8), 0);
+    EXPECT_EQ(v.alpha(4, 8), 0);
+    EXPECT_EQ(v.alpha(3, 15), 0);
+    EXPECT_TRUE(v.near(3, 8, kRed));
+}
+
+TEST(Gfx, RoundedRectangleCapsTheRadius)
+{
+    struct Case {
+        double w, h, radius;
+        int x, y;
+        bool inside;
+    };
+    // Drawn at (0, 0) on a 64 x 32 image.
+    const Case cases[] = {
+        { 40, 20, 0, 0, 0, true },      // radius 0: square corner
+        { 40, 20, 0, 39, 19, true },
+        { 40, 20, 100, 1, 1, false },   // capped at 10: a capsule
+        { 40, 20, 100, 3, 10, true },   // left end of the capsule
+        { 40, 20, 100, 20, 0, true },   // straight top edge
+        { 40, 20, 100, 38, 18, false },
+        { 40, 20, 4, 0, 0, false },
+        { 40, 20, 4, 5, 1, true },
+    };
+    for (const Case& k : cases) {
+        Canvas c(64, 32);
+        gfx::rounded(c.cr, 0, 0, k.w, k.h, k.radius);
+        gfx::set(c.cr, kRed);
+        cairo_fill(c.cr);
+        EXPECT_EQ(c.alpha(k.x, k.y) > 128, k.inside) << "radius " << k.radius << " at " << k.x << "," << k.y;
+        EXPECT_EQ(c.alpha(41, 10), 0);
+    }
+}
+
+TEST(Gfx, TextAlignsAtItsAnchor)
+{
+    const gfx::Font f { 20, false, false };
+    const std::string s = "Hamburg";
+    struct Case {
+        gfx::Align align;
+        double x;
+    };
+    for (const Case& k : { Case { gfx::Align::Left, 10 }, Case { gfx::Align::Center, 100 }, Case { gfx::Align::Right, 190 } }) {
+        Canvas c(200, 40);
+        double w = gfx::text(c.cr, s, k.x, 5, kRed, f, k.align, 0);
+        EXPECT_EQ(w, gfx::text_width(c.cr, s, f));
+        EXPECT_GT(w, 40);
+        auto [lo, hi] = c.ink_columns();
+        ASSERT_GE(lo, 0);
+        switch (k.align) {
+        case gfx::Align::Left:
+            EXPECT_GE(lo, 10);
+            EXPECT_LE(lo, 14);
+            break;
+        case gfx::Align::Center:
+            EXPECT_NEAR((lo + hi + 1) / 2.0, 100, 3);
+            break;
+        case gfx::Align::Right:
+            EXPECT_LE(hi, 189);
+            EXPECT_GE(hi, 185);
+            break;
+        }
+        // y is the top of the line, not its baseline.
+        int top = -1;
+        for (int y = 0; y < 40 && top < 0; ++y)
+            for (int x = 0; x < 200; ++x)
+                if (c.alpha(x, y) > 0) {
+                    top = y;
+                    break;
+                }
+        EXPECT_GE(top, 5);
+        EXPECT_LE(top, 5 + gfx::line_height(c.cr, f) / 2);
+    }
+}
+
+TEST(Gfx, LongTextEndsInAnEllipsisWithinTheLimit)
+{
+    const gfx::Font f { 14, false, false };
+    const std::string s = "The quick brown fox jumps over the lazy dog";
+    Canvas probe(10, 10);
+    double full = gfx::text_width(probe.cr, s, f);
+    ASSERT_GT(full, 100);
+
+    struct Case {
+        gfx::Align align;
+        double x, max_w;
+        double want_w; // < 0: the limit applies
+    };
+    const Case cases[] = {
+        { gfx::Align::Left, 10, 50, -1 },
+        { gfx::Align::Right, 300, 50, -1 },
+        { gfx::Align::Left, 10, 0, full },
+        { gfx::Align::Left, 10, -20, full },
+        { gfx::Align::Left, 10, 1000, full },
+    };
+    for (const Case& k : cases) {
+        Canvas c(400, 30);
+        double w = gfx::text(c.cr, s, k.x, 2, kRed, f, k.align, k.max_w);
+        auto [lo, hi] = c.ink_columns();
+        double left = k.align == gfx::Align::Right ? k.x - w : k.x;
+        if (k.want_w < 0) {
+            EXPECT_LE(w, k.max_w);
+            EXPECT_GT(w, k.max_w / 2);
+            // Antialiasing may touch the pixel before the first glyph.
+            EXPECT_GE(lo, left - 1);
+            EXPECT_LE(hi, left + k.max_w);
+        } else {
+            EXPECT_EQ(w, k.want_w);
+            EXPECT_GT(hi - lo, full - 6);
+        }
+    }
+    // The cut text is the start of the line plus an ellipsis.
+    Canvas c(400, 30);
+    PangoLayout* l = gfx::make_layout(c.cr, s, f);
+    pango_layout_set_width(l, 50 * PANGO_SCALE);
+    pango_layout_set_ellipsize(l, PANGO_ELLIPSIZE_END);
+    EXPECT_TRUE(pango_layout_is_ellipsized(l));
+    g_object_unref(l);
+}
+
+TEST(Gfx, EmptyTextDrawsAndMeasuresNothing)
+{
+    Canvas c(40, 40);
+    EXPECT_EQ(gfx::text(c.cr, "", 5, 5, kRed, gfx::Font {}, gfx::Align::Left, 0), 0);
+    EXPECT_EQ(gfx::text_width(c.cr, "", gfx::Font {}), 0);
+    EXPECT_EQ(c.ink_count(), 0);
+}
+
+TEST(Gfx, MeasuresFollowTheFont)
+{
+    Canvas c(10, 10);
+    for (double size : { 9.0, 14.0, 28.0 }) {
+        double adv = gfx::mono_advance(c.cr, size);
+        EXPECT_NEAR(adv * 10, gfx::text_width(c.cr, "0000000000", gfx::Font { size, false, true }), 1.0) << size;
+        EXPECT_GT(adv, size * 0.4);
+        EXPECT_LT(adv, size);
+        EXPECT_GE(gfx::line_height(c.cr, gfx::Font { size, false, false }), size);
+    }
+    // Every character of the monospace font has the same advance.
+    gfx::Font mono { 14, false, true };
+    EXPECT_EQ(gfx::text_width(c.cr, "iiiiiiiiii", mono), gfx::text_width(c.cr, "WWWWWWWWWW", mono));
+    EXPECT_GT(gfx::text_width(c.cr, "WWWW", gfx::Font { 14, true, false }),
+              gfx::text_width(c.cr, "iiii", gfx::Font { 14, true, false }));
+    EXPECT_STREQ(gfx::mono_family(), "DejaVu Sans Mono, Liberation Mono, Noto Sans Mono, Monospace");
+    EXPECT_STREQ(gfx::ui_family(), "Noto Sans, Cantarell, DejaVu Sans, sans-serif");
+}
+
+TEST(Gfx, FontDescriptionsAreSharedPerHundredthOfAPixel)
+{
+    using gfx::detail::desc;
+    // A size no other test asks for, so the first request here builds it.
+    PangoFontDescription* a = desc(gfx::Font { 17.004, false, true });
+    EXPECT_EQ(desc(gfx::Font { 17.001, false, true }), a);
+    EXPECT_NEAR(pango_font_description_get_size(a), 17.004 * PANGO_SCALE, 1);
+    EXPECT_TRUE(pango_font_description_get_size_is_absolute(a));
+    EXPECT_NE(desc(gfx::Font { 14, false, true }), desc(gfx::Font { 14.5, false, true }));
+    EXPECT_NE(desc(gfx::Font { 14, true, true }), desc(gfx::Font { 14, false, true }));
+    EXPECT_NE(desc(gfx::Font { 14, false, false }), desc(gfx::Font { 14, false, true }));
+    EXPECT_EQ(pango_font_description_get_weight(desc(gfx::Font { 12, true, false })), PANGO_WEIGHT_BOLD);
+    EXPECT_EQ(pango_font_description_get_weight(desc(gfx::Font { 12, false, false })), PANGO_WEIGHT_NORMAL);
+}
+
+TEST(Gfx, HexReadsOneNumber)
+{
+    struct Case {
+        const char* text;
+        double alpha;
+        Rgba want;
+    };
+    const Case cases[] = {
+        { "#ff8000", 1, { 1, 128 / 255.0, 0, 1 } },
+        { "3a5f96", 0.85, { 0x3a / 255.0, 0x5f / 255.0, 0x96 / 255.0, 0.85 } },
+        { "fff", 1, { 0, 0x0f / 255.0, 1, 1 } },
+        { "", 0.5, { 0, 0, 0, 0.5 } },
+    };
+    for (const Case& k : cases) {
+        Rgba c = hex(k.text, k.alpha);
+        EXPECT_DOUBLE_EQ(c.r, k.want.r) << k.text;
+        EXPECT_DOUBLE_EQ(c.g, k.want.g) << k.text;
+        EXPECT_DOUBLE_EQ(c.b, k.want.b) << k.text;
+        EXPECT_DOUBLE_EQ(c.a, k.want.a) << k.text;
+    }
+}
+
+TEST(Palette, BothThemesSetEveryColour)
+{
+    // The colours, in order; the size check catches one added or dropped.
+    static_assert(sizeof(Palette) == alignof(Rgba) + 31 * sizeof(Rgba));
+    Rgba Palette::*slots[] = {
+        &Palette::bg, &Palette::panel, &Palette::panel2, &Palette::header, &Palette::border, &Palette::text,
+        &Palette::dim, &Palette::faint, &Palette::accent, &Palette::accent_text, &Palette::select,
+        &Palette::select_dim, &Palette::hover, &Palette::caret, &Palette::line_hl, &Palette::err, &Palette::warn,
+        &Palette::ok, &Palette::pc_bg, &Palette::bp, &Palette::s_comment, &Palette::s_string, &Palette::s_number,
+        &Palette::s_register, &Palette::s_mnemonic, &Palette::s_directive, &Palette::s_label, &Palette::s_macro,
+        &Palette::changed, &Palette::zero, &Palette::addr,
+    };
+    Palette dark = Palette::make(true);
+    Palette light = Palette::make(false);
+    EXPECT_TRUE(dark.dark);
+    EXPECT_FALSE(light.dark);
+    auto same = [](const Rgba& a, const Rgba& b) { return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a; };
+    for (size_t i = 0; i < std::size(slots); ++i) {
+        EXPECT_FALSE(same(dark.*slots[i], Rgba {})) << "dark slot " << i;
+        EXPECT_FALSE(same(light.*slots[i], Rgba {})) << "light slot " << i;
+        EXPECT_FALSE(same(dark.*slots[i], light.*slots[i])) << "slot " << i;
+        // A slot copied by mistake shows as two equal dark colours (the
+        // light theme shares white between panel and accent text).
+        for (size_t j = 0; j < i; ++j)
+            EXPECT_FALSE(same(dark.*slots[i], dark.*slots[j])) << i << " " << j;
+    }
+    struct Spot {
+        Rgba Palette::*slot;
+        bool dark;
+        const char* rgb;
+        double alpha;
+    };
+    const Spot spots[] = {
+        { &Palette::hover, true, "ffffff", 0.06 },   { &Palette::hover, false, "000000", 0.05 },
+        { &Palette::bg, true, "1e1f24", 1 },         { &Palette::bg, false, "f5f6f8", 1 },
+        { &Palette::select, true, "3a5f96", 0.85 },  { &Palette::select_dim, false, "b9d2fb", 0.55 },
+        { &Palette::pc_bg, true, "e8c547", 0.22 },   { &Palette::line_hl, false, "2463d6", 0.05 },
+        { &Palette::s_mnemonic, true, "c792ea", 1 }, { &Palette::addr, false, "6f7785", 1 },
+    };
+    for (const Spot& k : spots) {
+        const Palette& p = k.dark ? dark : light;
+        EXPECT_TRUE(same(p.*k.slot, hex(k.rgb, k.alpha))) << k.rgb;
+    }
+}
+
+TEST(Icons, StrokeWidthHasAFloor)
+{
+    // The shaft of StepInto runs straight down through the centre; a row
+    // across its upper half crosses nothing else, so the coverage summed
+    // along that row is the line width.
+    struct Case {
+        double size, width;
+    };
+    for (const Case& k : { Case { 4, 1.4 }, Case { 7, 1.4 }, Case { 20, 3.6 } }) {
+        Canvas c(64, 64);
+        gfx::icon(c.cr, gfx::Icon::StepInto, 32, 32, k.size, kRed);
+        int row = int(32 - 0.6 * k.size);
+        double sum = 0;
+        for (int x = 0; x < 64; ++x)
+            sum += c.alpha(x, row) / 255.0;
+        EXPECT_NEAR(sum, k.width, 0.1) << "size " << k.size;
+    }
+}
+
+TEST(Icons, EachDrawsItsOwnShapeWithinItsExtent)
+{
+    const double s = 20;
+    std::vector<std::vector<uint32_t>> seen;
+    for (int i = 0; i < gfx::kIconCount; ++i) {
+        Canvas c(80, 80);
+        gfx::icon(c.cr, gfx::Icon(i), 40, 40, s, kRed);
+        EXPECT_GT(c.ink_count(), 40) << "icon " << i;
+        // Nothing beyond 1.1 s plus half a stroke from the centre.
+        double reach = 1.1 * s + 0.09 * s + 1;
+        for (int y = 0; y < 80; ++y)
+            for (int x = 0; x < 80; ++x)
+                if (std::abs(x + 0.5 - 40) > reach || std::abs(y + 0.5 - 40) > reach) {
+                    ASSERT_EQ(c.alpha(x, y), 0) << "icon " << i << " at " << x << "," << y;
+                }
+        auto px = c.pixels();
+        for (size_t j = 0; j < seen.size(); ++j)
+            EXPECT_NE(px, seen[j]) << "icons " << i << " and " << j << " look the same";
+        seen.push_back(px);
+        // The drawing leaves the context as it found it.
+        EXPECT_EQ(cairo_get_line_width(c.cr), 2.0);
+        EXPECT_FALSE(cairo_has_current_point(c.cr));
+    }
+}
+
+namespace {
+
+// Logo probes, in units of the half-side s from the centre.
+struct LogoCanvas : Canvas {
+    double s;
+    explicit LogoCanvas(double size)
+        : Canvas(int(2 * size + 8), int(2 * size + 8))
+        , s(size)
+    {
+        gfx::app_logo(cr, w / 2.0, h / 2.0, s);
+    }
+    int at_x(double u) { return int(w / 2.0 + u * s); }
+    int at_y(double u) { return int(h / 2.0 + u * s); }
+    bool near_at(double ux, double uy, const Rgba& c) { return near(at_x(ux), at_y(uy), c, 10); }
+    // Pixels of colour c in the band of rows uy0..uy1.
+    int count_in(double uy0, double uy1, const Rgba& c)
+    {
+        int n = 0;
+        for (int y = at_y(uy0); y <= at_y(uy1); ++y)
+            for (int x = 0; x < w; ++x)
+                n += near(x, y, c, 40);
+        return n;
+    }
+    // Warm pixels (more red than blue, as the word's gold, even blended
+    // into the blue-grey frame) in the band of rows uy0..uy1.
+    int warm_in(double uy0, double uy1)
+    {
+        int n = 0;
+        for (int y = at_y(uy0); y <= at_y(uy1); ++y)
+            for (int x = 0; x < w; ++x)
+                n += alpha(x, y) == 255 && channel(x, y, 16) > channel(x, y, 0) + 30;
+        return n;
+    }
+};
+
+const Rgba kWindow { 0.27, 0.31, 0.42, 1 };
+const Rgba kScreen { 0.05, 0.067, 0.098, 1 };
+const Rgba kWord { 0.89, 0.73, 0.38, 1 };
+const Rgba kPurple { 0.78, 0.57, 1, 1 };
+
+} // namespace
+
+TEST(Logo, SmallFormHasBarsLargeFormHasTextAndWord)
+{
+    LogoCanvas small(21), large(22);
+    // Corners outside the rounded tile stay transparent.
+    EXPECT_EQ(small.alpha(small.at_x(-0.98), small.at_y(-0.98)), 0);
+    EXPECT_EQ(large.alpha(large.at_x(-0.98), large.at_y(-0.98)), 0);
+    // The screen reaches down to 0.69 s on the small form; on the large one
+    // it stops at 0.5 s and the window shows beneath it.
+    EXPECT_TRUE(small.near_at(-0.6, 0.6, kScreen));
+    EXPECT_TRUE(large.near_at(-0.6, 0.6, kWindow));
+    EXPECT_TRUE(small.near_at(0, -0.6, kScreen));
+    EXPECT_TRUE(large.near_at(0, -0.6, kScreen));
+    // The word only in the large form, between the screen and the frame.
+    EXPECT_EQ(small.warm_in(0.52, 0.74), 0);
+    EXPECT_GT(large.warm_in(0.52, 0.74), 3);
+    LogoCanvas big(64);
+    EXPECT_GT(big.count_in(0.52, 0.74, kWord), 20);
+    // The small form's first bar is solid: a full run of its colour.
+    double sw = 1.42, line1 = -0.69 + 0.36 * 1.38;
+    double bar_mid = -0.71 + 0.19 * sw + 1.3 * 0.075 * sw;
+    EXPECT_TRUE(small.near_at(bar_mid, line1, kPurple));
+    EXPECT_GT(small.count_in(line1 - 0.02, line1 + 0.02, kPurple), 4);
+}
+
+TEST(Logo, CodeTextFitsTheScreen)
+{
+    // At a large size the text is scaled to about 0.76 of the screen width
+    // from the code start, so it ends inside the screen.
+    LogoCanvas c(128);
+    double sw = 1.42 * c.s;
+    double line1 = -0.69 + 0.36 * 1.19;
+    int first = -1, last = -1;
+    for (int y = c.at_y(line1 - 0.08); y <= c.at_y(line1 + 0.08); ++y)
+        for (int x = 0; x < c.w; ++x)
+            if (c.near(x, y, kPurple, 40)) {
+                first = first < 0 ? x : std::min(first, x);
+                last = std::max(last, x);
+            }
+    ASSERT_GE(first, 0);
+    double code_x = c.w / 2.0 - 0.71 * c.s + 0.19 * sw;
+    EXPECT_NEAR(first, code_x, 0.03 * sw);
+    EXPECT_LT(last, c.w / 2.0 - 0.71 * c.s + 0.8 * sw);
+}
+
+TEST(Logo, FontSizeFitKeepsTheStartWhenNothingWasMeasured)
+{
+    using gfx::detail::fit_size;
+    EXPECT_DOUBLE_EQ(fit_size(6.6, 100, 50), 3.3);
+    EXPECT_DOUBLE_EQ(fit_size(6.6, 40, 80), 13.2);
+    // No font: the text measures about nothing. Scaling by the target would
+    // ask for a font thousands of pixels tall.
+    EXPECT_DOUBLE_EQ(fit_size(6.6, 0, 300), 6.6);
+    EXPECT_DOUBLE_EQ(fit_size(6.6, 1, 300), 6.6);
+}
+
+namespace {
+
+struct Png {
+    int width = 0, height = 0, depth = 0, colour_type = 0;
+};
+
+Png png_header(const std::string& bytes)
+{
+    Png p;
+    if (bytes.size() < 26 || bytes.compare(1, 3, "PNG") != 0 || bytes.compare(12, 4, "IHDR") != 0)
+        return p;
+    auto be32 = [&](size_t at) {
+        return int(uint8_t(bytes[at])) << 24 | int(uint8_t(bytes[at + 1])) << 16 | int(uint8_t(bytes[at + 2])) << 8
+            | int(uint8_t(bytes[at + 3]));
+    };
+    p.width = be32(16);
+    p.height = be32(20);
+    p.depth = uint8_t(bytes[24]);
+    p.colour_type = uint8_t(bytes[25]);
+    return p;
+}
+
+} // namespace
+
+TEST(RenderIcon, WritesAnRgbaPngWithTransparentCorners)
+{
+    TempDir dir;
+    for (int size : { 1, 16, 64, 256 }) {
+        std::string path = dir.file("icon" + std::to_string(size) + ".png");
+        auto r = run_exe({ "--render-icon", std::to_string(size), path });
+        ASSERT_EQ(r.code, 0) << r.out << r.err;
+        EXPECT_EQ(r.out, "");
+        Png p = png_header(read_file(path));
+        EXPECT_EQ(p.width, size);
+        EXPECT_EQ(p.height, size);
+        EXPECT_EQ(p.depth, 8);
+        // cairo stores a picture without any transparency as RGB; only the
+        // single pixel of the smallest icon is wholly covered.
+        EXPECT_EQ(p.colour_type, size == 1 ? 2 : 6) << "RGBA";
+        EXPECT_FALSE(file_exists(path + ".tmp"));
+        if (size < 16)
+            continue;
+        cairo_surface_t* img = cairo_image_surface_create_from_png(path.c_str());
+        ASSERT_EQ(cairo_surface_status(img), CAIRO_STATUS_SUCCESS);
+        auto* data = cairo_image_surface_get_data(img);
+        int stride = cairo_image_surface_get_stride(img);
+        auto alpha = [&](int x, int y) { return reinterpret_cast<uint32_t*>(data + y * stride)[x] >> 24; };
+        EXPECT_EQ(alpha(0, 0), 0u);
+        EXPECT_EQ(alpha(size - 1, size - 1), 0u);
+        EXPECT_EQ(alpha(size / 2, size / 2), 255u);
+        cairo_surface_destroy(img);
+    }
+}
+
+TEST(RenderIcon, RefusesSizesAndUnwritablePathsWithOneLine)
+{
+    TempDir dir;
+    for (const char* size : { "0", "-3", "4097", "32767", "99999999999", "big" }) {
+        std::string path = dir.file("x.png");
+        auto r = run_exe({ "--render-icon", size, path });
+        EXPECT_EQ(r.code, 1) << size;
+        EXPECT_NE(r.out.find("1 to 4096"), std::string::npos) << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+        EXPECT_EQ(r.out.back(), '\n');
+        EXPECT_FALSE(file_exists(path)) << size;
+    }
+    for (const std::string& path : { dir.file("missing/x.png"), dir.path() }) {
+        auto r = run_exe({ "--render-icon", "32", path });
+        EXPECT_EQ(r.code, 1) << path;
+        EXPECT_EQ(r.out.rfind("cannot write " + path + " (", 0), 0u) << r.out;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    }
+}
+
+TEST(RenderIcon, LargestSizeIsAccepted)
+{
+    TempDir dir;
+    std::string path = dir.file("big.png");
+    auto r = run_exe({ "--render-icon", std::to_string(kMaxIconSize), path });
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(png_header(read_file(path)).width, kMaxIconSize);
+}
+
+TEST(RenderIcon, ReplacesALinkInsteadOfWritingThroughIt)
+{
+    TempDir dir;
+    std::string victim = dir.file("victim");
+    ASSERT_TRUE(write_file(victim, "keep"));
+    std::string path = dir.file("icon.png");
+    ASSERT_EQ(symlink(victim.c_str(), (path + ".tmp").c_str()), 0);
+    auto r = run_exe({ "--render-icon", "16", path });
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(read_file(victim), "keep");
+    EXPECT_EQ(png_header(read_file(path)).width, 16);
+}
+
+TEST(RenderIcon, SetsUpFontconfigBeforeDrawing)
+{
+    // The loader's binding trace shows the explicit FcInit looked up in
+    // fontconfig itself; Pango's own lazy call binds from pangoft2.
+    TempDir dir;
+    auto r = run_exe({ "--render-icon", "64", dir.file("i.png") }, { "LD_DEBUG=bindings" });
+    ASSERT_EQ(r.code, 0);
+    if (r.err.find("binding file") == std::string::npos)
+        GTEST_SKIP() << "the dynamic loader gives no binding trace here";
+    std::regex own(R"(binding file \S*libfontconfig\.so\.1 \[0\] to \S*libfontconfig\.so\.1 \[0\]: normal symbol `FcInit')");
+    EXPECT_TRUE(std::regex_search(r.err, own));
+}
+
+TEST(Icons, SheetInBothThemes)
+{
+    // Every icon at three sizes on each theme's panel, a line of text, and
+    // the logo at the sizes the desktop and the painters use.
+    // QX_GFX_SHEET=<file.png> keeps the sheet, and a four-fold enlargement
+    // of the icon rows beside it, for a look.
+    const double sizes[] = { 5, 7, 12 };
+    const int cell = 30, logos[] = { 16, 22, 64, 256 };
+    const int width = 640, icons_h = 3 * cell, text_h = 24, band = icons_h + text_h + 266;
+    Canvas c(width, 2 * band);
+    for (int t = 0; t < 2; ++t) {
+        Palette p = Palette::make(t == 0);
+        double top = t * band;
+        gfx::fill_rect(c.cr, 0, top, width, band, p.panel);
+        for (int row = 0; row < 3; ++row)
+            for (int i = 0; i < gfx::kIconCount; ++i) {
+                const Rgba& colour = i == int(gfx::Icon::Breakpoint) ? p.bp : p.text;
+                double cx = 10 + i * cell + cell / 2.0, cy = top + row * cell + cell / 2.0;
+                gfx::icon(c.cr, gfx::Icon(i), cx, cy, sizes[row], colour);
+                int hits = 0;
+                for (int y = int(cy - cell / 2); y < int(cy + cell / 2); ++y)
+                    for (int x = int(cx - cell / 2); x < int(cx + cell / 2); ++x)
+                        hits += !c.near(x, y, p.panel, 2);
+                EXPECT_GT(hits, sizes[row] * 2) << "icon " << i << " at size " << sizes[row];
+            }
+        double ty = top + icons_h + 4;
+        double x = 10 + gfx::text(c.cr, "Build  Run  Debug ", 10, ty, p.text, gfx::Font { 13, false, false });
+        x += gfx::text(c.cr, "mov", x, ty, p.s_mnemonic, gfx::Font { 14, false, true });
+        x += gfx::text(c.cr, " rax", x, ty, p.s_register, gfx::Font { 14, false, true });
+        x += gfx::text(c.cr, ", 60", x, ty, p.s_number, gfx::Font { 14, false, true });
+        gfx::text(c.cr, " ; exit", x, ty, p.s_comment, gfx::Font { 14, false, true });
+        gfx::text(c.cr, "a long status text that ends in an ellipsis", width - 10, ty, p.dim,
+                  gfx::Font { 12, true, false }, gfx::Align::Right, 180);
+        x = 10;
+        double ly = top + icons_h + text_h + 5;
+        for (int n : logos) {
+            gfx::app_logo(c.cr, x + n / 2.0, ly + n / 2.0, 0.46 * n);
+            x += n + 10;
+        }
+        for (double s : { 9.0, 30.0, 34.0 }) {
+            gfx::app_logo(c.cr, x + s, ly + s, s);
+            x += 2 * s + 10;
+        }
+        EXPECT_LE(x, width);
+    }
+    const char* keep = getenv("QX_GFX_SHEET");
+    if (!keep)
+        return;
+    std::string why;
+    EXPECT_TRUE(gfx::write_png(c.surface, keep, &why)) << why;
+    const int zoom = 4, zw = 18 * cell + 20;
+    Canvas z(zw * zoom, 2 * icons_h * zoom);
+    for (int t = 0; t < 2; ++t) {
+        cairo_save(z.cr);
+        cairo_rectangle(z.cr, 0, t * icons_h * zoom, zw * zoom, icons_h * zoom);
+        cairo_clip(z.cr);
+        cairo_scale(z.cr, zoom, zoom);
+        cairo_set_source_surface(z.cr, c.surface, 0, t * icons_h - t * band);
+        cairo_pattern_set_filter(cairo_get_source(z.cr), CAIRO_FILTER_NEAREST);
+        cairo_paint(z.cr);
+        cairo_restore(z.cr);
+    }
+    EXPECT_TRUE(gfx::write_png(z.surface, std::string(keep) + ".zoom.png", &why)) << why;
+}
