@@ -223,13 +223,31 @@ TEST(Gfx, LongTextEndsInAnEllipsisWithinTheLimit)
             EXPECT_GT(hi - lo, full - 6);
         }
     }
-    // The cut text is the start of the line plus an ellipsis.
-    Canvas c(400, 30);
-    PangoLayout* l = gfx::make_layout(c.cr, s, f);
-    pango_layout_set_width(l, 50 * PANGO_SCALE);
-    pango_layout_set_ellipsize(l, PANGO_ELLIPSIZE_END);
-    EXPECT_TRUE(pango_layout_is_ellipsized(l));
-    g_object_unref(l);
+    // The cut line ends in the ellipsis character: across its width the
+    // ink sits only in the rows of "\u2026" drawn alone (letters would
+    // reach higher).
+    Canvas cut(200, 30), dots(200, 30);
+    double w = gfx::text(cut.cr, s, 10, 2, kRed, f, gfx::Align::Left, 50);
+    double ew = gfx::text(dots.cr, "\u2026", 10 + w, 2, kRed, f, gfx::Align::Right, 0);
+    ASSERT_GT(ew, 3);
+    int dot_top = 30, dot_bottom = -1;
+    double cut_ink = 0, dot_ink = 0;
+    for (int y = 0; y < 30; ++y)
+        for (int x = int(10 + w - ew) + 1; x < int(10 + w); ++x) {
+            if (dots.alpha(x, y) > 0) {
+                dot_top = std::min(dot_top, y);
+                dot_bottom = std::max(dot_bottom, y);
+            }
+            dot_ink += dots.alpha(x, y);
+            cut_ink += cut.alpha(x, y);
+        }
+    ASSERT_GT(dot_ink, 0);
+    for (int y = 0; y < 30; ++y)
+        for (int x = int(10 + w - ew) + 1; x < int(10 + w); ++x)
+            if (y < dot_top - 1 || y > dot_bottom + 1) {
+                EXPECT_EQ(cut.alpha(x, y), 0) << x << "," << y;
+            }
+    EXPECT_GT(cut_ink, dot_ink / 3);
 }
 
 TEST(Gfx, EmptyTextDrawsAndMeasuresNothing)
@@ -641,17 +659,23 @@ TEST(Icons, SheetInBothThemes)
         return;
     std::string why;
     EXPECT_TRUE(gfx::write_png(c.surface, keep, &why)) << why;
-    const int zoom = 4, zw = 18 * cell + 20;
-    Canvas z(zw * zoom, 2 * icons_h * zoom);
-    for (int t = 0; t < 2; ++t) {
-        cairo_save(z.cr);
-        cairo_rectangle(z.cr, 0, t * icons_h * zoom, zw * zoom, icons_h * zoom);
-        cairo_clip(z.cr);
+    // Enlarged pieces: each theme's icon rows in two halves, then the
+    // small logos, each to its own file.
+    struct Area {
+        int x, y, w, h;
+    };
+    const int half = 9 * cell + 10;
+    const Area areas[] = { { 0, 0, half, icons_h },        { half, 0, half, icons_h },
+                           { 0, band, half, icons_h },     { half, band, half, icons_h },
+                           { 0, icons_h + text_h, 140, 70 } };
+    const int zoom = 5;
+    int n = 0;
+    for (const Area& a : areas) {
+        Canvas z(a.w * zoom, a.h * zoom);
         cairo_scale(z.cr, zoom, zoom);
-        cairo_set_source_surface(z.cr, c.surface, 0, t * icons_h - t * band);
+        cairo_set_source_surface(z.cr, c.surface, -a.x, -a.y);
         cairo_pattern_set_filter(cairo_get_source(z.cr), CAIRO_FILTER_NEAREST);
         cairo_paint(z.cr);
-        cairo_restore(z.cr);
+        EXPECT_TRUE(gfx::write_png(z.surface, std::string(keep) + ".zoom" + std::to_string(++n) + ".png", &why));
     }
-    EXPECT_TRUE(gfx::write_png(z.surface, std::string(keep) + ".zoom.png", &why)) << why;
 }
