@@ -273,6 +273,14 @@ TEST(Gfx, MeasuresFollowTheFont)
     EXPECT_EQ(gfx::text_width(c.cr, "iiiiiiiiii", mono), gfx::text_width(c.cr, "WWWWWWWWWW", mono));
     EXPECT_GT(gfx::text_width(c.cr, "WWWW", gfx::Font { 14, true, false }),
               gfx::text_width(c.cr, "iiii", gfx::Font { 14, true, false }));
+    // A layout for the caller measures like the layer's own text.
+    PangoLayout* l = gfx::make_layout(c.cr, "mov eax, 1", mono);
+    int lw = 0, lh = 0;
+    pango_layout_get_pixel_size(l, &lw, &lh);
+    EXPECT_STREQ(pango_layout_get_text(l), "mov eax, 1");
+    EXPECT_EQ(lw, gfx::text_width(c.cr, "mov eax, 1", mono));
+    EXPECT_EQ(lh, gfx::line_height(c.cr, mono));
+    g_object_unref(l);
     EXPECT_STREQ(gfx::mono_family(), "DejaVu Sans Mono, Liberation Mono, Noto Sans Mono, Monospace");
     EXPECT_STREQ(gfx::ui_family(), "Noto Sans, Cantarell, DejaVu Sans, sans-serif");
 }
