@@ -462,7 +462,7 @@ TEST(ReasmDisassemble, NamesFromTheFileCannotBreakOutOfTheirLines)
     write_file(dir.file("we\nird"), bytes);
     auto r = reasm::disassemble(load(dir.file("we\nird")), true);
     EXPECT_TRUE(r.verified) << r.source;
-    EXPECT_EQ(r.source.rfind("; Disassembled from we?ird (ELF64, 64 bit)\n", 0), 0u);
+    EXPECT_EQ(r.source.rfind("; Disassembled from we\\x0Aird (ELF64, 64 bit)\n", 0), 0u);
     EXPECT_TRUE(has_line(r.source, "section .d_a_ progbits alloc noexec write align=4096")) << r.source;
     EXPECT_EQ(r.source.find("\na;"), std::string::npos);
 }
