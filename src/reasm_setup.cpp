@@ -207,7 +207,7 @@ bool Writer::setup()
         std::vector<Sec> kept;
         for (const auto& s : m_secs) {
             bool overlaps = std::any_of(m_secs.begin(), m_secs.end(), [&](const Sec& o) {
-                return &o != &s && o.addr < s.addr + s.size && s.addr < o.addr + o.size;
+                return &o != &s && !o.tls && o.addr < s.addr + s.size && s.addr < o.addr + o.size;
             });
             if (s.in_file || !overlaps || s.tls)
                 kept.push_back(s);
