@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 using namespace testutil;
@@ -566,6 +567,49 @@ TEST(ReasmRebuild, PrintedSourceAndOptionsGiveTheSameProgram)
         std::string rebuilt = rebuild_printed(dir, r.source);
         expect_same_when_loaded(dir.file("p"), rebuilt);
         EXPECT_EQ(output_of(rebuilt), output_of(dir.file("p")));
+    }
+}
+
+TEST(ReasmRebuild, MemoryIsJudgedAsTheLoaderMapsIt)
+{
+    using reasm::ElfLayout;
+    using reasm::ElfSeg;
+    // One page of code at 0x401000 from file offset 0x1000 and a page of
+    // data with zero-filled memory after it; the file holds both.
+    std::vector<uint8_t> file(0x3000, 0);
+    for (size_t i = 0; i < 0x40; ++i)
+        file[0x1000 + i] = uint8_t(0x90 + i), file[0x2000 + i] = uint8_t(i + 1);
+    ElfLayout base;
+    base.secs = { { ".text", 1, 0x6, 0x401000, 0x1000, 0x40, 16 }, { ".data", 1, 0x3, 0x402000, 0x2000, 0x40, 8 },
+                  { ".bss", reasm::kShtNobits, 0x3, 0x402040, 0x2040, 0x100, 32 } };
+    base.segs = { { reasm::kPtLoad, 5, 0x1000, 0x401000, 0x40, 0x40, 0x1000 },
+                  { reasm::kPtLoad, 6, 0x2000, 0x402000, 0x40, 0x140, 0x1000 },
+                  { reasm::kPtGnuStack, 6, 0, 0, 0, 0, 16 } };
+    struct Case {
+        const char* name;
+        std::function<void(ElfLayout&, std::vector<uint8_t>&)> change;
+        bool same;
+    } cases[] = {
+        { "unchanged", [](ElfLayout&, std::vector<uint8_t>&) {}, true },
+        { "bytes after the file part of a page are not memory", [](ElfLayout&, std::vector<uint8_t>& f) { f[0x2050] = 7; }, true },
+        { "a later segment maps the code page from elsewhere",
+          [](ElfLayout& l, std::vector<uint8_t>&) { l.segs.push_back({ reasm::kPtLoad, 4, 0x2000, 0x401800, 0x10, 0x10, 0x1000 }); },
+          false },
+        { "code without execute permission", [](ElfLayout& l, std::vector<uint8_t>&) { l.segs[0].flags = 4; }, false },
+        { "zero-filled memory that holds file bytes",
+          [](ElfLayout& l, std::vector<uint8_t>& f) { l.segs[1].filesz = 0x60; f[0x2048] = 1; }, false },
+        { "another thread-local alignment",
+          [](ElfLayout& l, std::vector<uint8_t>&) { l.segs.push_back({ reasm::kPtTls, 4, 0x2000, 0x402000, 8, 16, 64 }); },
+          false },
+        { "an executable stack", [](ElfLayout& l, std::vector<uint8_t>&) { l.segs[2].flags = 7; }, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ElfLayout other = base;
+        std::vector<uint8_t> other_file = file;
+        c.change(other, other_file);
+        std::string where;
+        EXPECT_EQ(reasm::same_when_loaded(base, file, other, other_file, &where), c.same) << where;
     }
 }
 
