@@ -453,6 +453,9 @@ EOF
         gcc -O3 -mavx2 -o c-avx2 avx.c 2>/dev/null && convert c-O3-avx2-ctors c c-avx2
         gcc -O3 -mavx2 -no-pie -o c-avx2-nopie avx.c 2>/dev/null && convert c-O3-avx2-no-pie c c-avx2-nopie
     fi
+    # No C runtime: the source is NASM's, with gcc's build-id and unwind tables.
+    printf 'void _start(void) { __asm__ volatile("mov $60, %%%%eax; mov $7, %%%%edi; syscall" ::: "memory"); }\n' > bare.c
+    gcc -O2 -nostdlib -static -o c-nostdlib bare.c 2>/dev/null && convert c-nostdlib-static nasm c-nostdlib
     if gcc -m32 -fno-pie -no-pie -o c-m32 c.c 2>/dev/null; then
         convert c-m32-no-pie c32 c-m32
     fi

@@ -106,6 +106,7 @@ private:
     std::string section_line(const Sec& sec) const;
     void find_own_constructors(const std::set<uint64_t>& runtime, std::vector<uint64_t>* seeds);
     void emit_array(const Sec& sec);
+    bool build_id_option(const BinImage::Section& note);
 
     std::set<std::string> m_taken; // label names already given to an address
 };

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 namespace reasm {
@@ -186,8 +187,10 @@ bool Writer::setup()
             bool note = es ? es->type == kShtNote : starts_with(s.name, ".note");
             bool array = m_compiled && constructor_array(s.name);
             bool skip = m_compiled ? note || made_by_linker(s.name) || (c_start(s.name) && !array)
-                                   : (made_by_linker(s.name) && !note) || c_start(s.name);
+                                   : (made_by_linker(s.name) && !note && s.name != ".eh_frame") || c_start(s.name);
             if (!s.addr || !s.size || skip)
+                continue;
+            if (!m_compiled && s.name == ".note.gnu.build-id" && build_id_option(s))
                 continue;
             Sec sec { s.name, s.addr, s.size, s.offset, s.exec, s.write, s.in_file };
             sec.align = es ? es->align : 0;
@@ -277,6 +280,33 @@ void Writer::find_absolute_pointers()
                 m_relative[a] = v;
         }
     }
+}
+
+// The linker drops a build-id note it is given and writes its own only when
+// asked: the note's bytes become that request.
+bool Writer::build_id_option(const BinImage::Section& note)
+{
+    const auto& d = m_img.m_data;
+    if (note.size < 16 || note.offset + note.size > d.size())
+        return false;
+    auto word = [&](uint64_t at) {
+        return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 | uint32_t(d[at + 3]) << 24;
+    };
+    uint64_t o = note.offset;
+    uint32_t namesz = word(o), descsz = word(o + 4), type = word(o + 8);
+    if (namesz != 4 || type != 3 || descsz == 0 || 16 + uint64_t(descsz) != note.size
+        || std::string(reinterpret_cast<const char*>(&d[o + 12]), 4) != std::string("GNU\0", 4))
+        return false;
+    std::string id = "--build-id=0x";
+    for (uint32_t i = 0; i < descsz; ++i) {
+        char b[4];
+        std::snprintf(b, sizeof b, "%02x", d[o + 16 + i]);
+        id += b;
+    }
+    if (!m_link.extra.empty())
+        m_link.extra += ' ';
+    m_link.extra += id;
+    return true;
 }
 
 // The entries of .init_array and its kin that the program adds itself: the

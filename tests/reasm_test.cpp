@@ -551,6 +551,8 @@ TEST(ReasmRebuild, PrintedSourceAndOptionsGiveTheSameProgram)
         { "-N", plain, "ld -N -o p p.o", "-N" },
         { "-Tdata in the code's page", plain, "ld -Tdata=0x401800 -o p p.o", "--section-start=.data=0x401800" },
         { "notes, TLS, alignment", sections, "ld -o p p.o", "" },
+        // The linker drops a build-id note it is given: the note becomes the option.
+        { "build-id", plain, "ld --build-id -o p p.o", "--build-id=0x" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
