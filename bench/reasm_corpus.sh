@@ -453,6 +453,13 @@ EOF
         gcc -O3 -mavx2 -o c-avx2 avx.c 2>/dev/null && convert c-O3-avx2-ctors c c-avx2
         gcc -O3 -mavx2 -no-pie -o c-avx2-nopie avx.c 2>/dev/null && convert c-O3-avx2-no-pie c c-avx2-nopie
     fi
+    cat > tls.c <<'EOF'
+#include <stdio.h>
+__thread int counter = 5;
+__thread _Alignas(64) char big[100];
+int main(void) { counter += 2; big[3] = 'x'; printf("%d %c %d\n", counter, big[3], (int)((unsigned long)big % 64)); return 0; }
+EOF
+    gcc -O2 -o c-tls tls.c 2>/dev/null && convert c-thread-locals c c-tls
     # No C runtime: the source is NASM's, with gcc's build-id and unwind tables.
     printf 'void _start(void) { __asm__ volatile("mov $60, %%%%eax; mov $7, %%%%edi; syscall" ::: "memory"); }\n' > bare.c
     gcc -O2 -nostdlib -static -o c-nostdlib bare.c 2>/dev/null && convert c-nostdlib-static nasm c-nostdlib

@@ -681,6 +681,11 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
         { "C", "p.c", c, std::string("gcc -O3 ") + (avx2 ? "-mavx2 " : "") + "-o p p.c" },
         { "C, no PIE, stripped", "p.c", c, "gcc -O2 -no-pie -s -o p p.c" },
         { "C++", "p.cpp", cpp, "g++ -O1 -o p p.cpp" },
+        { "C with thread-local data", "p.c",
+          "#include <stdio.h>\n__thread int counter = 5;\n__thread _Alignas(64) char big[100];\n"
+          "int main(void) { counter += 2; big[3] = 'x';\n"
+          "  printf(\"%d %c %d\\n\", counter, big[3], (int)((unsigned long)big % 64)); return 0; }\n",
+          "gcc -O2 -o p p.c" },
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
