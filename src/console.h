@@ -119,6 +119,8 @@ private:
     // Address, instruction bytes padded to a column, and the instruction text.
     std::string insn_row(const dis::Insn& insn) const;
     void print_spans(const std::string& text, std::vector<Span> spans, int kind);
+    // Drops the oldest lines beyond the cap and counts one more output.
+    void added();
     void error(const std::string& key);
     void need_live();
 

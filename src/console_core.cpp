@@ -61,17 +61,21 @@ void Console::print(const std::string& text, int kind)
             break;
         from = nl + 1;
     }
-    while (m_lines.size() > kMaxLines)
-        m_lines.pop_front();
-    ++m_gen;
+    added();
 }
 
 void Console::print_spans(const std::string& text, std::vector<Span> spans, int kind)
 {
     m_lines.push_back({ text, kind, std::move(spans) });
+    added();
+}
+
+void Console::added()
+{
     while (m_lines.size() > kMaxLines)
         m_lines.pop_front();
-    ++m_gen;
+    // The painter only compares the counter, so it may wrap.
+    m_gen = static_cast<int32_t>(static_cast<uint32_t>(m_gen) + 1u);
 }
 
 void Console::error(const std::string& key) { print(L10n::tr(key), kError); }
