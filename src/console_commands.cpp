@@ -8,7 +8,6 @@
 #include "toolchain.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -19,6 +18,11 @@ constexpr size_t kMaxHits = 1000;
 constexpr int kMaxSteps = 100000;
 
 bool is_quote(char c) { return c == '"' || c == '\''; }
+
+bool is_separator(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == ',';
+}
 
 // Blanks and commas separate arguments; a quoted argument keeps its quotes
 // and everything up to the same quote character.
@@ -35,7 +39,7 @@ std::vector<std::string> split_args(const std::string& rest)
                 cur.clear();
                 quote = 0;
             }
-        } else if (std::isspace(static_cast<unsigned char>(c)) || c == ',') {
+        } else if (is_separator(c)) {
             if (!cur.empty())
                 out.push_back(std::move(cur));
             cur.clear();

@@ -6,7 +6,6 @@
 #include "numfmt.h"
 #include "toolchain.h"
 
-#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -38,8 +37,10 @@ uint64_t read_digits(const std::string& s, size_t from, size_t to, unsigned base
 
 std::string Console::lower(std::string s)
 {
+    // ASCII only, whatever the locale, so UTF-8 bytes pass unchanged.
     for (char& c : s)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     return s;
 }
 

@@ -5,7 +5,6 @@
 
 #include "disasm.h"
 
-#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -37,7 +36,8 @@ bool in_grid(const std::string& name)
 std::string upper(std::string s)
 {
     for (char& c : s)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
     return s;
 }
 
