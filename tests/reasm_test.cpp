@@ -564,8 +564,9 @@ TEST(ReasmRebuild, PrintedSourceAndOptionsGiveTheSameProgram)
         std::string options = printed_options(r.source).empty() ? "" : printed_options(r.source).back();
         EXPECT_EQ(options, r.link.extra);
         EXPECT_NE(r.link.extra.find(c.option), std::string::npos) << r.link.extra;
-        if (!*c.option)
+        if (!*c.option) {
             EXPECT_EQ(r.link.extra, "");
+        }
         std::string rebuilt = rebuild_printed(dir, r.source);
         expect_same_when_loaded(dir.file("p"), rebuilt);
         EXPECT_EQ(output_of(rebuilt), output_of(dir.file("p")));
