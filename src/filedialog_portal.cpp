@@ -132,13 +132,13 @@ void shut_down(Job& j)
 }
 
 struct Request {
-    std::string method; // "OpenFile" or "SaveFile"
-    std::string title;
-    std::vector<FileFilter> filters;
-    std::string start_dir;
-    std::string suggested_name;
+    std::string method {}; // "OpenFile" or "SaveFile"
+    std::string title {};
+    std::vector<FileFilter> filters {};
+    std::string start_dir {};
+    std::string suggested_name {};
     bool multiple = false;
-    std::string parent;     // read on the calling thread when the dialog started
+    std::string parent {};  // read on the calling thread when the dialog started
     bool no_portal = false; // likewise
 };
 
@@ -526,25 +526,15 @@ bool start(Request req)
 bool startOpenDialog(const std::string& title, const std::vector<FileFilter>& filters,
                      const std::string& start_dir, bool multiple)
 {
-    Request req;
-    req.method = "OpenFile";
-    req.title = title;
-    req.filters = filters;
-    req.start_dir = start_dir;
-    req.multiple = multiple;
-    return start(std::move(req));
+    return start({ .method = "OpenFile", .title = title, .filters = filters, .start_dir = start_dir,
+                   .multiple = multiple });
 }
 
 bool startSaveDialog(const std::string& title, const std::vector<FileFilter>& filters,
                      const std::string& start_dir, const std::string& suggested_name)
 {
-    Request req;
-    req.method = "SaveFile";
-    req.title = title;
-    req.filters = filters;
-    req.start_dir = start_dir;
-    req.suggested_name = suggested_name;
-    return start(std::move(req));
+    return start({ .method = "SaveFile", .title = title, .filters = filters, .start_dir = start_dir,
+                   .suggested_name = suggested_name });
 }
 
 DialogState pollDialog(std::vector<std::string>* out)
