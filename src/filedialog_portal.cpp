@@ -264,8 +264,9 @@ GDBusConnection* connect_session_bus(GMainContext* ctx, GCancellable* dialog_can
 
 // ---- the request and its answer ----
 
+// The wait of one dialog: the worker iterates its context until `over`.
 struct Waiter {
-    GMainLoop* loop = nullptr;
+    bool over = false;
     std::vector<std::string> result;
     bool answered = false;
     GDBusConnection* conn = nullptr;
@@ -310,16 +311,17 @@ void on_response(GDBusConnection*, const gchar*, const gchar*, const gchar*, con
         w->result = local_paths(results);
     if (results)
         g_variant_unref(results);
-    g_main_loop_quit(w->loop);
+    w->over = true;
 }
 
-gboolean quit_loop(gpointer data)
+gboolean end_wait(gpointer data)
 {
-    g_main_loop_quit(static_cast<Waiter*>(data)->loop);
+    static_cast<Waiter*>(data)->over = true;
     return G_SOURCE_REMOVE;
 }
 
-gboolean quit_loop_cancelled(GCancellable*, gpointer data) { return quit_loop(data); }
+// Runs on the thread that gives the dialog up.
+void wake(GCancellable*, gpointer ctx) { g_main_context_wakeup(static_cast<GMainContext*>(ctx)); }
 
 guint subscribe(GDBusConnection* conn, const std::string& path, Waiter* w)
 {
@@ -343,7 +345,7 @@ gboolean check_bus(gpointer data)
     if (!g_dbus_connection_is_closed(w->conn))
         return G_SOURCE_CONTINUE;
     w->bus_lost = true;
-    g_main_loop_quit(w->loop);
+    w->over = true;
     return G_SOURCE_REMOVE;
 }
 
@@ -354,16 +356,20 @@ GSource* attach(GSource* source, GSourceFunc fn, Waiter* w, GMainContext* ctx)
     return source;
 }
 
-// Runs the loop until the answer, the time-out, the job gives up or the bus
-// goes away (no answer can come then).
+// Runs the context until the answer, the time-out, the job gives up or the
+// bus goes away (no answer can come then). Giving up only wakes the context:
+// a cancellable source, cancelled on another thread while it is destroyed
+// here, can be left behind by GLib.
 void wait_for_answer(GMainContext* ctx, Waiter* w, GCancellable* cancel)
 {
     GSource* sources[] = {
-        attach(g_timeout_source_new_seconds(kWaitSeconds), quit_loop, w, ctx),
-        attach(g_cancellable_source_new(cancel), G_SOURCE_FUNC(quit_loop_cancelled), w, ctx),
+        attach(g_timeout_source_new_seconds(kWaitSeconds), end_wait, w, ctx),
         attach(g_timeout_source_new(kBusCheckMs), check_bus, w, ctx),
     };
-    g_main_loop_run(w->loop);
+    gulong link = g_cancellable_connect(cancel, G_CALLBACK(wake), ctx, nullptr);
+    while (!w->over && !g_cancellable_is_cancelled(cancel))
+        g_main_context_iteration(ctx, TRUE);
+    g_cancellable_disconnect(cancel, link);
     for (GSource* s : sources) {
         g_source_destroy(s);
         g_source_unref(s);
@@ -387,7 +393,6 @@ Outcome converse(const Request& req, GDBusConnection* conn, GMainContext* ctx, G
     std::string path = request_path(g_dbus_connection_get_unique_name(conn), token);
 
     Waiter w;
-    w.loop = g_main_loop_new(ctx, FALSE);
     w.conn = conn;
     // Before the call: the answer may come before the call returns.
     guint sub = subscribe(conn, path, &w);
@@ -432,7 +437,6 @@ Outcome converse(const Request& req, GDBusConnection* conn, GMainContext* ctx, G
     g_dbus_connection_signal_unsubscribe(conn, sub);
     if (sub2)
         g_dbus_connection_signal_unsubscribe(conn, sub2);
-    g_main_loop_unref(w.loop);
     if (out.unavailable || out.aborted)
         return out;
 
