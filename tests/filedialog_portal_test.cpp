@@ -76,16 +76,21 @@ public:
             envp.push_back(e.data());
         envp.push_back(nullptr);
 
+        // The bus daemon's own complaints go to a file, shown on failure.
+        m_errors = dir + "/bus.err";
+        int err = open(m_errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         int to[2], from[2];
-        if (pipe2(to, O_CLOEXEC) != 0 || pipe2(from, O_CLOEXEC) != 0)
+        if (err < 0 || pipe2(to, O_CLOEXEC) != 0 || pipe2(from, O_CLOEXEC) != 0)
             return false;
         m_pid = fork();
         if (m_pid == 0) {
             dup2(to[0], 0);
             dup2(from[1], 1);
+            dup2(err, 2);
             execve("/usr/bin/dbus-run-session", argv.data(), envp.data());
             _exit(127);
         }
+        close(err);
         close(to[0]);
         close(from[1]);
         m_in = to[1];
@@ -118,6 +123,7 @@ public:
     }
 
     const std::string& address() const { return m_address; }
+    std::string errors() const { return testutil::read_file(m_errors); }
 
     // Sends one command; true when the stand-in acknowledged it.
     bool command(const std::string& line)
@@ -159,6 +165,7 @@ private:
     int m_out = -1;
     std::string m_buf;
     std::string m_address;
+    std::string m_errors;
 };
 
 struct Recorded {
@@ -214,6 +221,8 @@ class Portal : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        if (access("/usr/bin/dbus-run-session", X_OK) != 0)
+            GTEST_SKIP() << "dbus-run-session is not installed (package dbus)";
         unsetenv("QXASM_NO_PORTAL");
         setenv("QXASM_PARENT_WINDOW", "", 1);
         mark_log();
@@ -221,7 +230,8 @@ protected:
 
     void serve(bool with_portal = true)
     {
-        ASSERT_TRUE(m_bus.start(m_dir.path(), with_portal)) << "dbus-run-session with the stand-in did not start";
+        ASSERT_TRUE(m_bus.start(m_dir.path(), with_portal))
+            << "dbus-run-session with the stand-in did not start: " << m_bus.errors();
         setenv("DBUS_SESSION_BUS_ADDRESS", m_bus.address().c_str(), 1);
     }
 
