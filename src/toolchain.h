@@ -113,7 +113,7 @@ std::string temp_dir();
 // XDG_RUNTIME_DIR value; creates it when needed.
 std::string choose_temp_dir(const std::string& runtime_dir);
 // A directory of this process inside `user_dir` ("run-<pid>-" and six random
-// characters, mode 0700) holding the locked file "lock" as long as `lock_fd`
+// characters, mode 0700), locked as long as `lock_fd` (the directory opened)
 // stays open. Directories left by processes that have ended are removed
 // first. Empty when none can be made.
 std::string make_process_dir(const std::string& user_dir, int* lock_fd);

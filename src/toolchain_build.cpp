@@ -324,6 +324,11 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     }
     std::stable_sort(r.lines.begin(), r.lines.end(),
                      [](const LineAddr& a, const LineAddr& b) { return a.addr < b.addr; });
+    // Removing the old output first spares some file systems (ext4) the
+    // flush they force when a rename replaces a file; nothing is written at
+    // the name in between, so a link planted meanwhile is still replaced.
+    if (output != product)
+        unlink(output.c_str());
     if (output != product && !files::replace(product, output)) {
         r.ok = false;
         r.lines.clear();

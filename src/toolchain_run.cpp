@@ -326,7 +326,8 @@ std::string find_tool_auto(const std::string& name)
 {
     // A directory that happens to carry the tool's name is not the tool,
     // so candidates must be executable regular files.
-    std::string own = paths::exe_dir();
+    // The program does not move while it runs; asked once.
+    static const std::string own = paths::exe_dir();
     if (!own.empty() && is_executable(own + "/" + name))
         return own + "/" + name;
     const char* env = getenv("PATH");

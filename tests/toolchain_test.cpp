@@ -492,7 +492,7 @@ TEST(WorkDir, OwnDirectoryPerProcessAndStaleOnesRemoved)
     ASSERT_EQ(lstat(mine.c_str(), &st), 0);
     EXPECT_TRUE(S_ISDIR(st.st_mode));
     EXPECT_EQ(st.st_mode & 0777, 0700u);
-    int probe = open((mine + "/lock").c_str(), O_RDWR);
+    int probe = open(mine.c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_GE(probe, 0);
     EXPECT_NE(flock(probe, LOCK_EX | LOCK_NB), 0) << "the lock is held while the process lives";
     close(probe);
@@ -504,13 +504,12 @@ TEST(WorkDir, OwnDirectoryPerProcessAndStaleOnesRemoved)
     std::string live = std::to_string(getppid());
     struct Plant {
         std::string name;
-        bool lock_file, held, kept;
+        bool held, kept;
     } plants[] = {
-        { "run-" + dead + "-gone01", true, false, false },   // ended: removed with its files
-        { "run-" + dead + "-nolock", false, false, false },  // ended before it made its lock
-        { "run-" + dead + "-inuse1", true, true, true },     // pid looks dead, but the lock is held
-        { "run-" + live + "-alive1", true, false, true },    // its process still runs
-        { "keep-" + dead + "-other", true, false, true },    // not a process directory
+        { "run-" + dead + "-gone01", false, false }, // ended: removed with its files
+        { "run-" + dead + "-inuse1", true, true },   // pid looks dead, but the lock is held
+        { "run-" + live + "-alive1", false, true },  // its process still runs
+        { "keep-" + dead + "-other", false, true },  // not a process directory
     };
     int held_fd = -1;
     for (const auto& p : plants) {
@@ -519,11 +518,8 @@ TEST(WorkDir, OwnDirectoryPerProcessAndStaleOnesRemoved)
         ASSERT_TRUE(write_file(path + "/build.o", "x"));
         ASSERT_EQ(mkdir((path + "/sub").c_str(), 0700), 0);
         ASSERT_EQ(symlink(dir.file("precious").c_str(), (path + "/sub/link").c_str()), 0);
-        if (p.lock_file) {
-            ASSERT_TRUE(write_file(path + "/lock", ""));
-        }
         if (p.held) {
-            held_fd = open((path + "/lock").c_str(), O_RDWR);
+            held_fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
             ASSERT_EQ(flock(held_fd, LOCK_EX), 0);
         }
     }
@@ -543,7 +539,7 @@ TEST(WorkDir, OwnDirectoryPerProcessAndStaleOnesRemoved)
     // pid is gone it would be, and it can always be removed by its owner.
     int other_fd = -1;
     std::string second = tc::make_process_dir(dir.path(), &other_fd);
-    EXPECT_TRUE(file_exists(made + "/lock"));
+    EXPECT_TRUE(file_exists(made));
     close(other_fd);
     tc::remove_process_dir(second);
     close(lock_fd);
