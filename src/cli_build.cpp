@@ -3,6 +3,7 @@
 #include "cli.h"
 
 #include "con.h"
+#include "files.h"
 #include "needs.h"
 #include "toolchain.h"
 
@@ -10,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -51,15 +51,7 @@ bool read_source(const std::string& path, std::string* text)
                         static_cast<long long>(st.st_size), static_cast<long long>(kMaxSourceBytes >> 20));
         return false;
     }
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        text->append(buf, size_t(n));
-    }
+    files::read_all(fd, text);
     close(fd);
     return true;
 }

@@ -12,22 +12,6 @@ namespace files {
 
 namespace {
 
-bool copy_fd(int in, int out)
-{
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(in, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        if (!write_all(out, buf, size_t(n)))
-            return false;
-    }
-}
-
 // Across file systems: the bytes go into a fresh file beside `to`, which
 // then replaces it in one rename.
 bool copy_over(const std::string& from, const std::string& to)
@@ -38,7 +22,9 @@ bool copy_over(const std::string& from, const std::string& to)
     struct stat st {};
     std::string tmp;
     int out = fstat(in, &st) == 0 && S_ISREG(st.st_mode) ? create_temp(to, &tmp) : -1;
-    bool ok = out >= 0 && copy_fd(in, out) && fchmod(out, st.st_mode & 07777) == 0;
+    std::string bytes;
+    bool ok = out >= 0 && read_all(in, &bytes) && write_all(out, bytes.data(), bytes.size())
+        && fchmod(out, st.st_mode & 07777) == 0;
     ::close(in);
     if (out >= 0)
         ok = (::close(out) == 0) && ok;
@@ -93,6 +79,21 @@ int create_temp(const std::string& path, std::string* name)
     if (fd >= 0)
         *name = tmpl;
     return fd;
+}
+
+bool read_all(int fd, std::string* out)
+{
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        out->append(buf, size_t(n));
+    }
 }
 
 bool write_all(int fd, const char* data, size_t size)

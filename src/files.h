@@ -20,6 +20,10 @@ int open_regular(const std::string& path, int flags, mode_t mode);
 // (close-on-exec) and its name, or -1.
 int create_temp(const std::string& path, std::string* name);
 
+// Appends everything up to the end of the file to `out`; false on a read
+// error.
+bool read_all(int fd, std::string* out);
+
 // Writes every byte, retrying short writes; false on any failure.
 bool write_all(int fd, const char* data, size_t size);
 

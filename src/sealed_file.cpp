@@ -15,21 +15,6 @@ namespace sealed {
 
 namespace {
 
-bool read_all(int fd, std::string* out)
-{
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        out->append(buf, size_t(n));
-    }
-}
-
 std::string parent_dir(const std::string& path)
 {
     size_t slash = path.rfind('/');
@@ -102,7 +87,7 @@ Result read(const std::string& path, std::string* plain)
     if (fd < 0)
         return Result::Missing;
     std::string data;
-    bool ok = read_all(fd, &data);
+    bool ok = files::read_all(fd, &data);
     ::close(fd);
     // A file that cannot be read (a directory, for one) counts as missing.
     if (!ok || data.empty())

@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 
 #include <algorithm>
 #include <cctype>
@@ -34,22 +33,11 @@ bool read_file(const std::string& path, std::string* out)
         return false;
     }
     std::string text;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            close(fd);
-            return false;
-        }
-        text.append(buf, size_t(n));
-    }
+    bool ok = files::read_all(fd, &text);
     close(fd);
-    *out = std::move(text);
-    return true;
+    if (ok)
+        *out = std::move(text);
+    return ok;
 }
 
 bool is_blank(char c)
