@@ -81,6 +81,9 @@ void release_slot(int slot)
 // The signals that end the program from outside. The tools run in process
 // groups of their own, so a Ctrl-C at the terminal never reaches them.
 constexpr int kEndSignals[] = { SIGINT, SIGTERM, SIGHUP, SIGQUIT };
+// The fatal signals, whose handler (the crash report's) ends the tools too.
+// Sent from outside they can arrive while a tool is being started.
+constexpr int kFatalSignals[] = { SIGSEGV, SIGABRT, SIGFPE, SIGBUS, SIGILL, SIGTRAP };
 
 void on_end_signal(int sig)
 {
@@ -210,10 +213,13 @@ ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int
         return r;
     arm_end_signals();
     // The ending signals wait until the child's group is on record, so no
-    // tool can start unseen by the handler.
+    // tool can start unseen by a handler. Nothing in between can fault, so
+    // holding back the fatal ones too loses no crash report.
     sigset_t held, old_mask;
     sigemptyset(&held);
     for (int sig : kEndSignals)
+        sigaddset(&held, sig);
+    for (int sig : kFatalSignals)
         sigaddset(&held, sig);
     pthread_sigmask(SIG_BLOCK, &held, &old_mask);
     ++g_starting;

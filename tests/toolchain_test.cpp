@@ -653,6 +653,10 @@ TEST(Run, EndingTheProgramEndsItsTools)
         if (pid == 0) {
             setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
             setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+            // As from a terminal: a test run in the background inherits an
+            // ignored SIGINT, which the program rightly leaves alone.
+            signal(SIGINT, SIG_DFL);
+            signal(SIGTERM, SIG_DFL);
             int null_fd = open("/dev/null", O_RDWR);
             dup2(null_fd, 1);
             if (chdir(dir.path().c_str()) != 0)
