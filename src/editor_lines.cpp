@@ -6,10 +6,22 @@
 namespace edlines {
 
 namespace {
-std::shared_ptr<const std::string> make_line(std::string s)
+
+struct LineNode : LineOwner {
+    std::string s;
+};
+
+struct LineBlock : LineOwner {
+    std::vector<std::string> lines;
+};
+
+LinePtr make_line(std::string s)
 {
-    return std::make_shared<const std::string>(std::move(s));
+    auto* n = new LineNode;
+    n->s = std::move(s);
+    return LinePtr(&n->s, n);
 }
+
 } // namespace
 
 Lines::Lines() { assign(std::string()); }
@@ -19,16 +31,16 @@ void Lines::assign(const std::string& text)
     // The strings of each chunk live in one block that the lines alias, so
     // loading costs one allocation per long line instead of two per line.
     auto list = std::make_shared<std::vector<ChunkRef>>();
-    auto block = std::make_shared<std::vector<std::string>>();
-    block->reserve(kChunk);
+    auto* block = new LineBlock;
+    block->lines.reserve(kChunk);
     auto flush = [&] {
         ChunkRef c(new Chunk);
-        c->lines.reserve(block->size());
-        for (auto& s : *block)
-            c->lines.emplace_back(block, &s);
+        c->lines.reserve(block->lines.size());
+        for (auto& s : block->lines)
+            c->lines.emplace_back(&s, block);
         list->push_back(std::move(c));
-        block = std::make_shared<std::vector<std::string>>();
-        block->reserve(kChunk);
+        block = new LineBlock;
+        block->lines.reserve(kChunk);
     };
     size_t i = 0;
     const size_t n = text.size();
@@ -38,12 +50,12 @@ void Lines::assign(const std::string& text)
         size_t end = lf == std::string::npos ? n : lf;
         if (cr != std::string::npos && cr < i)
             cr = text.find('\r', i);
-        if (int(block->size()) == kChunk)
+        if (int(block->lines.size()) == kChunk)
             flush();
         if (cr == std::string::npos || cr >= end) {
-            block->emplace_back(text, i, end - i);
+            block->lines.emplace_back(text, i, end - i);
         } else {
-            std::string& cur = block->emplace_back();
+            std::string& cur = block->lines.emplace_back();
             cur.reserve(end - i);
             for (size_t j = i; j < end; ++j)
                 if (text[j] != '\r')
@@ -54,6 +66,7 @@ void Lines::assign(const std::string& text)
         i = lf + 1;
     }
     flush();
+    delete block;  // the spare one the last flush made
     m_chunks = std::move(list);
     reindex(0);
 }
@@ -162,7 +175,7 @@ void Lines::insert(int at, std::vector<std::string> lines)
         k = locate(at, &off);
     }
     Chunk& c = own_chunk(k);
-    std::vector<std::shared_ptr<const std::string>> add;
+    std::vector<LinePtr> add;
     add.reserve(lines.size());
     for (auto& s : lines)
         add.push_back(make_line(std::move(s)));

@@ -35,7 +35,36 @@ private:
     Chunk* m_p = nullptr;
 };
 
-using LinePtr = std::shared_ptr<const std::string>;
+// Owner of line strings: one block holding the lines of a loaded chunk, or
+// one edited line. Counted without atomics like the chunks.
+struct LineOwner {
+    uint32_t refs = 0;
+    virtual ~LineOwner() = default;
+};
+
+// One immutable line: its string and the owner that keeps it alive.
+class LinePtr {
+public:
+    LinePtr(const std::string* s, LineOwner* o) : m_s(s), m_o(o) { ++m_o->refs; }
+    LinePtr(const LinePtr& x) : m_s(x.m_s), m_o(x.m_o) { ++m_o->refs; }
+    LinePtr(LinePtr&& x) noexcept : m_s(x.m_s), m_o(x.m_o) { x.m_o = nullptr; }
+    LinePtr& operator=(LinePtr x) noexcept
+    {
+        std::swap(m_s, x.m_s);
+        std::swap(m_o, x.m_o);
+        return *this;
+    }
+    ~LinePtr()
+    {
+        if (m_o && --m_o->refs == 0)
+            delete m_o;
+    }
+    const std::string& operator*() const { return *m_s; }
+
+private:
+    const std::string* m_s;
+    LineOwner* m_o;
+};
 
 struct Chunk {
     uint32_t refs = 0;
