@@ -144,6 +144,8 @@ private:
     void push_undo(int kind);
     void restore(Snapshot s);
     void clamp_block();
+    // One undo step that replaces the given lines and drops the selection.
+    void replace_lines(std::vector<std::pair<int, std::string>> changes);
     Snapshot snapshot() const { return { m_lines.freeze(), m_caret, m_anchor }; }
     void shift_breakpoints(int from, int delta);  // b >= from moves by delta
     void drop_breakpoints(int first, int last);   // removes first..last
@@ -155,6 +157,7 @@ private:
     Pos sel_start() const;
     Pos sel_end() const;
     void erase_selection();
+    bool delete_selected(bool before);  // block or selection; false when neither
     void lines_of_selection(int* first, int* last) const;
     void erase_block();
     void block_insert(const std::string& text);
