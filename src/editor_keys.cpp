@@ -1,6 +1,7 @@
 // Key bindings of the editor: caret moves, selections, the keyboard block
 // selection and the Ctrl commands.
 #include "editor.h"
+#include "editor_chars.h"
 #include "editor_measure.h"
 
 #include <SDL.h>
@@ -9,21 +10,8 @@
 
 namespace {
 
-bool utf8_cont(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
+using edchars::utf8_cont;
 
-bool word_char(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.'
-           || c >= 0x80;
-}
-
-int leading_blanks(const std::string& s)
-{
-    size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
-        ++i;
-    return int(i);
-}
 
 bool is_modifier_key(SDL_Keycode k)
 {
@@ -38,6 +26,10 @@ bool block_ctrl_key(SDL_Keycode k)
 }
 
 } // namespace
+
+bool edview::word_char(unsigned char c) { return edchars::is_alnum(c) || c == '_' || c == '.' || c >= 0x80; }
+
+using edview::word_char;
 
 bool Editor::is_delete_lines_key(const SDL_Keysym& k)
 {
@@ -192,7 +184,7 @@ bool Editor::key(const SDL_Keysym& k)
         if (ctrl) {
             jump_to({ 0, 0 }, shift);
         } else {
-            const int f = leading_blanks(s);
+            const int f = edchars::leading_blanks(s);
             jump_to({ c.line, c.col == f ? 0 : f }, shift);
         }
         return true;

@@ -2,6 +2,8 @@
 // editor's monospace font.
 #include "editor_measure.h"
 
+#include "editor_chars.h"
+
 #include <pango/pangocairo.h>
 
 #include <algorithm>
@@ -10,7 +12,7 @@ namespace edmeasure {
 
 namespace {
 
-bool utf8_cont(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
+using edchars::utf8_cont;
 
 int units(double px) { return px > 0 ? int(px * PANGO_SCALE) : 0; }
 

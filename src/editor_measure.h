@@ -56,3 +56,11 @@ int grid_x_units(const std::string& s, int col, int cell);
 int grid_index(const std::string& s, double x, int cell);
 
 } // namespace edmeasure
+
+namespace edview {
+
+// Word-wise caret moves and double clicks: ASCII letters and digits, '_',
+// '.', and every byte from 0x80 up (a multi-byte character is part of a word).
+bool word_char(unsigned char c);
+
+} // namespace edview

@@ -2,6 +2,7 @@
 // coloured text, notes, caret and scroll bar. Only the rows on screen are
 // laid out, so the cost does not depend on where in the file the view is.
 #include "editor.h"
+#include "editor_chars.h"
 #include "editor_measure.h"
 #include "palette.h"
 #include "syntax.h"
@@ -54,12 +55,11 @@ int decimal_digits(int n)
     return d;
 }
 
+// The first byte that is not a space or tab; 0 on a blank line.
 int first_non_blank(const std::string& s)
 {
-    size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
-        ++i;
-    return i < s.size() ? int(i) : 0;
+    const int f = edchars::leading_blanks(s);
+    return f < int(s.size()) ? f : 0;
 }
 
 } // namespace

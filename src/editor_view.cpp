@@ -2,6 +2,7 @@
 // wheel and the hover word. Everything uses the rectangle, line height and
 // gutter recorded by the last paint.
 #include "editor.h"
+#include "editor_chars.h"
 #include "editor_measure.h"
 
 #include <algorithm>
@@ -9,13 +10,7 @@
 
 namespace {
 
-bool is_alnum(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-// Double click: a multi-byte character belongs to the word around it.
-bool click_word_char(unsigned char c) { return is_alnum(c) || c == '_' || c == '.' || c >= 0x80; }
+using edchars::is_alnum;
 
 bool hover_word_char(unsigned char c) { return is_alnum(c) || c == '$' || c == '.' || c == '_'; }
 
@@ -121,9 +116,9 @@ int Editor::mouse_down(double x, double y, bool shift, int clicks, bool alt)
         m_dragging = true;
     } else if (clicks == 2) {
         int a = p.col, b = p.col;
-        while (a > 0 && click_word_char((unsigned char)s[size_t(a) - 1]))
+        while (a > 0 && edview::word_char((unsigned char)s[size_t(a) - 1]))
             --a;
-        while (b < int(s.size()) && click_word_char((unsigned char)s[size_t(b)]))
+        while (b < int(s.size()) && edview::word_char((unsigned char)s[size_t(b)]))
             ++b;
         m_anchor = { p.line, a };
         m_caret = { p.line, b };

@@ -1,6 +1,7 @@
 // Single-line text field: editing keys, history, clipboard, clicks, paint.
 #include "textfield.h"
 
+#include "editor_chars.h"
 #include "editor_measure.h"
 #include "gfx.h"
 #include "palette.h"
@@ -14,7 +15,7 @@ namespace {
 
 constexpr size_t kHistoryLimit = 200;
 
-bool utf8_cont(unsigned char c) { return (c & 0xC0) == 0x80; }
+using edchars::utf8_cont;
 
 int char_right(const std::string& s, int c)
 {
