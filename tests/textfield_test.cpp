@@ -2,6 +2,7 @@
 // video driver), clicks and painting with scrolling into an image surface.
 #include "textfield.h"
 
+#include "dummy_video.h"
 #include "editor_measure.h"
 #include "gfx.h"
 #include "palette.h"
@@ -140,22 +141,7 @@ TEST(TextField, History)
     EXPECT_EQ(f.history.back(), "e200");
 }
 
-class TextFieldClipboard : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-    }
-    static void TearDownTestSuite() { SDL_Quit(); }
-    static std::string clip()
-    {
-        char* t = SDL_GetClipboardText();
-        std::string s = t ? t : "";
-        SDL_free(t);
-        return s;
-    }
-};
+using TextFieldClipboard = testutil::DummyVideo;
 
 TEST_F(TextFieldClipboard, CopyCutAndPaste)
 {
