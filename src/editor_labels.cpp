@@ -26,7 +26,10 @@ std::string label_of(const std::string& line, const std::vector<syntax::Span>& s
     return {};
 }
 
-std::string defined_label(const std::string& line) { return label_of(line, syntax::highlight(line)); }
+std::string defined_label(const std::string& line)
+{
+    return label_of(line, { syntax::label_span(line) });
+}
 
 bool starts_with(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
 
