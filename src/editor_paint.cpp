@@ -100,12 +100,14 @@ void Editor::paint(cairo_t* cr, double x, double y, double w, double h, const Pa
     const int n = m_lines.size();
     m_gutter = std::ceil((std::max(decimal_digits(n), 3) + 1) * fr.adv + 26);
 
+    // Clipped from the start: in a pane narrower than its gutter the gutter
+    // must not spill out of the rectangle.
+    cairo_save(cr);
+    cairo_rectangle(cr, x, y, std::max(w, 0.0), std::max(h, 0.0));
+    cairo_clip(cr);
     gfx::fill_rect(cr, x, y, w, h, pal.panel);
     gfx::fill_rect(cr, x, y, m_gutter, h, pal.panel2);
     gfx::vline(cr, x + m_gutter, y, h, pal.border);
-    cairo_save(cr);
-    cairo_rectangle(cr, x, y, w, h);
-    cairo_clip(cr);
 
     fr.x0 = x + m_gutter + 8 - m_left;
     // Whole pixels, so glyphs sit on the pixel grid.

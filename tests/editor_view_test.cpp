@@ -598,6 +598,30 @@ TEST(EditorPaint, OnlyVisibleRowsAskForNotes)
     EXPECT_EQ(asked.back(), 500 + v);
 }
 
+TEST(EditorPaint, TinyPanesStayInsideTheirRectangle)
+{
+    Canvas c(200, 100);
+    const Palette pal = Palette::make(false);
+    Editor e;
+    e.set_text("mov eax, 1\nret\n");
+    e.note = [](int, int*) -> std::string { return "note"; };
+    e.marks[0] = { true, "x" };
+    for (auto [w, h] : { std::pair { 30.0, 50.0 }, { 10.0, 5.0 }, { 0.0, 0.0 }, { 120.0, 1.0 } }) {
+        gfx::fill_rect(c.cr, 0, 0, 200, 100, Rgba { 0, 1, 0, 1 });
+        e.paint(c.cr, 50, 20, w, h, pal, kFont, true, true);
+        for (int y = 0; y < 100; ++y) {
+            for (int x = 0; x < 200; ++x) {
+                const bool outside = x < 50 || x >= 50 + w || y < 20 || y >= 20 + h;
+                ASSERT_TRUE(!outside || c.near(x, y, Rgba { 0, 1, 0, 1 }, 0)) << w << "x" << h << c.describe(x, y);
+            }
+        }
+        // The geometry stays usable for the mouse.
+        e.mouse_down(60, 22, false, 1, false);
+        e.mouse_up();
+        EXPECT_GE(e.line_at_y(1000), 0);
+    }
+}
+
 // Pictures to look at: set QX_PNG_DIR to keep them.
 TEST(EditorPaint, Pictures)
 {
