@@ -203,10 +203,13 @@ void TextField::paint(cairo_t* cr, double x, double y, double w, double h, const
     const double lh = gfx::line_height(cr, f);
     // Whole pixels, so the text, the selection and the caret stay crisp.
     const double ty = std::round(y + (h - lh) / 2);
+    // Nothing leaves the rectangle, not even a prefix wider than the field.
+    cairo_save(cr);
+    cairo_rectangle(cr, x, y, std::max(w, 0.0), std::max(h, 0.0));
+    cairo_clip(cr);
     double ax = x;
     if (!prefix.empty())
         ax += gfx::text(cr, prefix, x, ty, prefix_color ? *prefix_color : p.dim, f);
-    cairo_save(cr);
     cairo_rectangle(cr, ax, y, std::max(x + w - ax, 0.0), h);
     cairo_clip(cr);
 

@@ -262,10 +262,14 @@ TEST(TextFieldPaint, PrefixSelectionAndCaretPixels)
     p.paint(10, 300, false, true, "#", &red);
     EXPECT_TRUE(p.c.near(int(tx + p.x_of(3)) + 1, mid - 7, over(p.pal.select_dim, p.pal.bg)));
     EXPECT_FALSE(p.c.near(int(tx + p.x_of(6)), mid, p.pal.caret, 30));
-    // Nothing is drawn outside the rectangle.
+    // Nothing is drawn outside the rectangle, prefix included.
     p.f.set(std::string(100, 'x'));
     p.paint(10, 100);
     EXPECT_TRUE(p.c.near(115, mid, p.pal.bg, 0));
+    p.f.set("abc");
+    p.paint(10, 12, true, true, "a long prefix");
+    for (int x = 22; x < 200; ++x)
+        ASSERT_TRUE(p.c.near(x, mid, p.pal.bg, 0)) << p.c.describe(x, mid);
 }
 
 TEST(TextFieldPaint, Picture)
