@@ -300,6 +300,8 @@ protected:
 TEST_F(GenI18n, AcceptsTheShippedFilesAndTranslations)
 {
     append("de.tsv", "note.nop\tnichts tun\nnote.call\t%s aufrufen\ncon.bp_none\tKeine\\tHalte\\\\punkte\\n\n");
+    // Keys ending in a capitalised name, and plain texts with NASM's "%".
+    append("de.tsv", "ref.e.ENOENT\tDatei fehlt.\nref.d.define\t%define und %undef.\n");
     RunResult r = generate();
     ASSERT_EQ(r.code, 0) << r.err;
     std::string cpp = read_file(m_dir.file("out/i18n_data.cpp"));
@@ -309,7 +311,7 @@ TEST_F(GenI18n, AcceptsTheShippedFilesAndTranslations)
     std::string de_table = cpp.substr(de, cpp.find("VALUES_el[KEY_COUNT] = {") - de);
     // Untranslated keys carry the English text.
     for (const char* text :
-         { "\"nichts tun\"", "\"%s aufrufen\"", "\"Keine\\011Halte\\\\punkte\\012\"", "\"jump target marker\"" })
+         { "\"nichts tun\"", "\"%s aufrufen\"", "\"Datei fehlt.\"", "\"%define und %undef.\"", "\"Keine\\011Halte\\\\punkte\\012\"", "\"jump target marker\"" })
         EXPECT_NE(de_table.find(text), std::string::npos) << text;
     EXPECT_NE(cpp.find("{ \"ar\", "), std::string::npos);
 }
@@ -331,6 +333,8 @@ TEST_F(GenI18n, RejectsWrongKeysTextsAndMissingFiles)
         { "en.tsv", extra, "en.tsv:" }, { "languages.tsv", "xx\tNowhere\tltr\n", "xx.tsv:" },
         { "languages.tsv", "de\tDeutsch\tltr\n", "languages.tsv:" },
         { "languages.tsv", "yy\tSomewhere\tup\n", "languages.tsv:" },
+        { "plain.tsv", "ref d\n", "plain.tsv:" }, { "de.tsv", "Ref.e.ENOENT\tDatei\n", "de.tsv:" },
+        { "en.tsv", "note.x%\t%define\n", "en.tsv:" }, { "de.tsv", "note.call\t%define\n", "de.tsv:" },
     };
     for (const auto& [file, line, where] : cases) {
         std::string path = m_dir.file("i18n/" + file), original = read_file(path);
