@@ -100,6 +100,19 @@ TEST(L10nTables, EveryLanguageHasEveryTextWithEnglishConversions)
         if (!line.empty() && line[0] != '#')
             keys.push_back(line.substr(0, line.find('\t')));
     ASSERT_GT(keys.size(), 60u);
+    // Plain texts are shown as written; a "%" in them is no conversion.
+    std::vector<std::string> plain;
+    std::istringstream plain_in(read_file(source_dir() + "/i18n/plain.tsv"));
+    for (std::string line; std::getline(plain_in, line);)
+        if (!line.empty() && line[0] != '#')
+            plain.push_back(line);
+    ASSERT_FALSE(plain.empty());
+    auto is_plain = [&](const std::string& key) {
+        for (const auto& p : plain)
+            if (key.rfind(p, 0) == 0)
+                return true;
+        return false;
+    };
     std::string r = in_child({}, [&] {
         L10n::init("");
         std::string problems;
@@ -115,7 +128,8 @@ TEST(L10nTables, EveryLanguageHasEveryTextWithEnglishConversions)
                 problems += "cannot select " + lang.code + "\n";
             for (const auto& key : keys) {
                 std::string text = L10n::tr(key), sig;
-                if (text.empty() || text == key || !L10n::conversions(text, &sig) || sig != english[key])
+                bool conversions_differ = !is_plain(key) && (!L10n::conversions(text, &sig) || sig != english[key]);
+                if (text.empty() || text == key || conversions_differ)
                     problems += lang.code + " " + key + " missing or with other conversions\n";
             }
         }
