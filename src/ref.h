@@ -108,6 +108,11 @@ int step_row(const std::vector<Row>& rows, int from, int count);
 // among the first 300 lines, else 64.
 int bits_of_source(const std::function<std::string(int)>& line, int line_count);
 
+// Whether a text can be laid out in the monospace font: every character is
+// at most U+058F or lies in U+2000 to U+2BFF (stray continuation bytes are
+// skipped). Titles and code lines in other scripts take the proportional one.
+bool mono_safe(const std::string& text);
+
 // The word around byte `col` of a source line: letters, digits and
 // _ . $ % ? @ # (a leading "%" or "." included), empty when none.
 std::string word_at(const std::string& line, int col);

@@ -211,6 +211,25 @@ std::vector<Block> detail(const Entry& e, int bits)
     return out;
 }
 
+bool mono_safe(const std::string& text)
+{
+    for (size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        if (len == 0) { // a continuation byte without its lead byte
+            ++i;
+            continue;
+        }
+        uint32_t cp = len == 1 ? c : c & (0x7F >> len);
+        for (size_t k = 1; k < len && i + k < text.size(); ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        if (cp > 0x58F && (cp < 0x2000 || cp > 0x2BFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
 std::string example(const Entry& e, int bits)
 {
     if (!e.valid())

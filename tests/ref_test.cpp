@@ -676,6 +676,18 @@ TEST(RefHover, WordUnderThePointer)
         EXPECT_EQ(ref::word_at(line, col), want) << line << " @" << col;
 }
 
+TEST(RefHover, MonospaceSafeTexts)
+{
+    const std::pair<const char*, bool> cases[] = {
+        { "mov rax, 60", true }, { "\xc3\xa9t\xc3\xa9", true }, { "\xd5\x80", true },        // U+0540
+        { "\xe2\x80\x94 \xe2\xaf\xbf", true }, { "\xd6\x90", false },                      // U+0590
+        { "\xe4\xb8\x80", false }, { "\xe3\x80\x82", false }, { "\x80\x80abc", true },
+        { "\xf0\x9f\x98\x80", false }, { "", true },
+    };
+    for (const auto& [text, want] : cases)
+        EXPECT_EQ(ref::mono_safe(text), want) << text;
+}
+
 // ---- inserting examples
 
 TEST(RefInsert, ExampleTextIsIndentedLikeCode)

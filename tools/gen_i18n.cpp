@@ -171,24 +171,33 @@ std::vector<Language> read_languages(const std::string& dir)
     return langs;
 }
 
+// Calls `each` with every line of a file that is neither empty nor a
+// comment, and its line number; false when the file cannot be read.
+template<typename F>
+bool for_each_line(const std::string& path, F&& each)
+{
+    std::vector<std::string> lines;
+    if (!read_lines(path, &lines)) {
+        fail(path, 0, "cannot read");
+        return false;
+    }
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!skip_line(lines[i]))
+            each(lines[i], int(i + 1));
+    return true;
+}
+
 std::map<std::string, int> read_families(const std::string& dir)
 {
     std::string path = dir + "/families.tsv";
-    std::vector<std::string> lines;
     std::map<std::string, int> families;
-    if (!read_lines(path, &lines)) {
-        fail(path, 0, "cannot read");
-        return families;
-    }
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (skip_line(lines[i]))
-            continue;
-        auto f = split_tabs(lines[i]);
+    for_each_line(path, [&](const std::string& line, int ln) {
+        auto f = split_tabs(line);
         int count = f.size() == 2 ? atoi(f[1].c_str()) : 0;
         if (f.size() != 2 || f[0].size() < 2 || f[0].back() != '.' || count <= 0
             || !families.emplace(f[0], count).second)
-            fail(path, int(i + 1), "expected: a new key prefix ending in '.', tab, key count");
-    }
+            fail(path, ln, "expected: a new key prefix ending in '.', tab, key count");
+    });
     return families;
 }
 
@@ -197,20 +206,13 @@ std::map<std::string, int> read_families(const std::string& dir)
 std::vector<std::string> read_plain(const std::string& dir)
 {
     std::string path = dir + "/plain.tsv";
-    std::vector<std::string> lines, prefixes;
-    if (!read_lines(path, &lines)) {
-        fail(path, 0, "cannot read");
-        return prefixes;
-    }
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (skip_line(lines[i]))
-            continue;
-        const std::string& p = lines[i];
+    std::vector<std::string> prefixes;
+    for_each_line(path, [&](const std::string& p, int ln) {
         if (p.find('\t') != std::string::npos || p.find('.') == std::string::npos || p.find(' ') != std::string::npos)
-            fail(path, int(i + 1), "expected: one key prefix per line");
+            fail(path, ln, "expected: one key prefix per line");
         else
             prefixes.push_back(p);
-    }
+    });
     return prefixes;
 }
 
