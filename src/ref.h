@@ -104,6 +104,15 @@ int first_entry_row(const std::vector<Row>& rows);
 // the list has no entries.
 int step_row(const std::vector<Row>& rows, int from, int count);
 
+// What opening the dialog at a topic id or a word shows: a topic id that
+// names a topic gives it (the word is then not used); else a word the
+// reference knows gives its entry; else the word becomes the query.
+struct Opening {
+    Entry entry;
+    std::string query;
+};
+Opening opening(const std::string& word, const std::string& topic_id);
+
 // 32 when a "bits 32" or "bits 16" line (also "[bits 32]", any case) is
 // among the first 300 lines, else 64.
 int bits_of_source(const std::function<std::string(int)>& line, int line_count);

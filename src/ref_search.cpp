@@ -160,6 +160,21 @@ std::vector<Row> rows(const std::string& query, int category)
     return out;
 }
 
+Opening opening(const std::string& word, const std::string& topic_id)
+{
+    Opening o;
+    if (!topic_id.empty()) {
+        o.entry = topic(topic_id);
+        return o;
+    }
+    if (word.empty())
+        return o;
+    o.entry = lookup(word);
+    if (!o.entry.valid())
+        o.query = word;
+    return o;
+}
+
 int row_of(const std::vector<Row>& rows, const Entry& e)
 {
     for (size_t i = 0; i < rows.size(); ++i)

@@ -445,6 +445,27 @@ TEST(RefSearch, DialogRowsHeadingsAndStepping)
     EXPECT_TRUE(ref::rows("zzzzqq", 0).empty());
 }
 
+TEST(RefSearch, OpeningAtAWordOrATopic)
+{
+    struct Case {
+        const char* word;
+        const char* topic;
+        Entry entry;
+        const char* query;
+    };
+    const Case cases[] = {
+        { "mov", "", { Kind::Insn, 0 }, "" },        { "", "keys", { Kind::Topic, 10 }, "" },
+        { "mov", "keys", { Kind::Topic, 10 }, "" },  { "", "nosuch", {}, "" },
+        { "mov", "nosuch", {}, "" },                 { "frobnicate", "", {}, "frobnicate" },
+        { "", "", {}, "" },
+    };
+    for (const Case& c : cases) {
+        ref::Opening o = ref::opening(c.word, c.topic);
+        EXPECT_EQ(o.entry, c.entry) << c.word << " @" << c.topic;
+        EXPECT_EQ(o.query, c.query) << c.word << " @" << c.topic;
+    }
+}
+
 // ---- pages and examples
 
 TEST(RefPages, InstructionDirectiveAndTopicPages)
