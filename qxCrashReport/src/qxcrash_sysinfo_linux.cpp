@@ -1,6 +1,7 @@
 // One-line facts about the machine and how the program was installed, read
-// afresh on every call from the environment, /proc, /sys, os-release and the
-// package databases. A fact that cannot be read is written as such.
+// from the environment, /proc, /sys, os-release and the package databases
+// (the installation once per process). A fact that cannot be read is written
+// as such.
 #include "qxcrash_detail.h"
 
 #include <dirent.h>
@@ -424,7 +425,9 @@ namespace qxcrash {
 
 using namespace detail;
 
-std::string package_line()
+namespace {
+
+std::string find_package_line()
 {
     std::string kind = package_kind();
     if (kind == "snap")
@@ -445,6 +448,16 @@ std::string package_line()
     if (kind == "appimage")
         return "appimage " + env("APPIMAGE");
     return plain_package_line("", link_target("/proc/self/exe", 1023));
+}
+
+} // namespace
+
+std::string package_line()
+{
+    // Start-up wants it for the version line, the report header and the
+    // system lines: the databases are searched once.
+    static const std::string line = find_package_line();
+    return line;
 }
 
 std::vector<std::string> system_lines()
