@@ -443,6 +443,10 @@ TEST_F(Mail, XdgEmailGetsEveryFileAndABodyCutLikeTheMailtoLink)
         GTEST_SKIP() << "dbus-run-session is not installed (package dbus)";
     ASSERT_TRUE(m_bus.command("plan early 1"));
     EXPECT_EQ(finish(start_send()), 0);
+    std::vector<std::string> request;
+    ASSERT_TRUE(m_bus.next(&request));
+    EXPECT_EQ(request.at(1), "ComposeEmail");
+    EXPECT_NE(request.at(6).find("log line 1000\\n"), std::string::npos) << "the portal gets the whole text";
 
     auto calls = records("xdg-email", 1);
     ASSERT_EQ(calls.size(), 1u);
