@@ -44,9 +44,6 @@ bool compose_with_attachments(const std::string& to, const std::string& subject,
 // Through the identity's open_uri, else a detached xdg-open.
 void open_uri(const std::string& uri);
 
-// Starts `argv` (searched in PATH) with SIGPIPE at its default; the vector
-// is turned into the child's arguments before the fork. -1 on failure.
-pid_t spawn(const std::vector<std::string>& argv);
 // Waits for the child; -1 when it died by a signal or the wait was given up
 // because mailing is being finished (the child is then left to run).
 int wait_child(pid_t pid);

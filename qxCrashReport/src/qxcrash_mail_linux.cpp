@@ -188,7 +188,7 @@ std::string folder_uri(const std::string& dir)
     return uri.empty() ? "file://" + dir : uri;
 }
 
-pid_t spawn(const std::vector<std::string>& argv)
+pid_t spawn(const std::vector<std::string>& argv, int out)
 {
     if (argv.empty())
         return -1;
@@ -204,8 +204,13 @@ pid_t spawn(const std::vector<std::string>& argv)
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigdefault(&attr, &defaults);
     posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (out >= 0)
+        posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
     pid_t pid = -1;
-    int failed = posix_spawnp(&pid, args[0], nullptr, &attr, args.data(), environ);
+    int failed = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     return failed ? -1 : pid;
 }
