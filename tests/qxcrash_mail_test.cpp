@@ -566,3 +566,30 @@ TEST_F(Mail, AnUnansweredPortalCountsAsFailureAfterItsWait)
     EXPECT_EQ(lines[0], "WARN Mail portal v4: response none (0 s)");
     EXPECT_EQ(lines[1], "INFO xdg-email: exit 0");
 }
+
+TEST_F(Mail, FinishingWhileTheBodyWaitsToBeReadRemovesItAndLogsNoMore)
+{
+    handler("thunderbird", m_root.file("bin/thunderbird") + " %u");
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    pid_t child = start_send([&] {
+        char byte;
+        if (read(go[0], &byte, 1) != 1)
+            _exit(4);
+        if (qxcrash::finish_mail(0))
+            _exit(5);
+    });
+    auto calls = records("thunderbird", 1);
+    ASSERT_EQ(calls.size(), 1u);
+    std::string body = compose_values(calls[0].args.at(2))["message"];
+    EXPECT_TRUE(testutil::file_exists(body)) << body;
+    ASSERT_EQ(write(go[1], "g", 1), 1);
+    EXPECT_EQ(finish(child), 0) << "4: no go, 5: the worker had ended already, 3: the worker did not end";
+    close(go[0]);
+    close(go[1]);
+    EXPECT_FALSE(testutil::file_exists(body));
+    EXPECT_FALSE(testutil::file_exists(body.substr(0, body.rfind('/'))));
+    // The mail program has the files: they keep their new names.
+    EXPECT_EQ(logged(), std::vector<std::string> { "INFO Thunderbird -compose" });
+    EXPECT_TRUE(exists("crash_report-sent.txt"));
+}

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <string_view>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -113,7 +114,8 @@ std::string subject()
 
 std::string mail_body(const std::string& text, size_t limit)
 {
-    static const std::string marker = "Log (last lines before the crash):\n";
+    // No static string: a worker abandoned at exit may still get here.
+    constexpr std::string_view marker = "Log (last lines before the crash):\n";
     std::string result = text;
     size_t mark = text.find(marker);
     if (mark != std::string::npos && text.size() > limit) {
