@@ -218,6 +218,31 @@ protected:
         _exit(done ? 0 : 3);
     }
 
+    // send() in a child that, once told to go, calls finish_mail(0), which
+    // must find the worker still busy (else the child exits with 5).
+    pid_t start_send_finishing_on_go()
+    {
+        if (pipe(m_go) != 0)
+            return -1;
+        return start_send([this] {
+            char byte;
+            if (read(m_go[0], &byte, 1) != 1)
+                _exit(4);
+            if (qxcrash::finish_mail(0))
+                _exit(5);
+        });
+    }
+
+    int go_and_finish(pid_t pid)
+    {
+        if (write(m_go[1], "g", 1) != 1)
+            kill(pid, SIGKILL);
+        int code = finish(pid);
+        close(m_go[0]);
+        close(m_go[1]);
+        return code;
+    }
+
     int finish(pid_t pid)
     {
         int status = -1;
@@ -283,6 +308,7 @@ protected:
     std::map<std::string, std::string> m_env;
     testutil::PortalBus m_bus;
     int m_portal_wait_ms = 30000;
+    int m_go[2] = { -1, -1 };
 };
 
 constexpr unsigned long k_sigpipe_bit = 1ul << (SIGPIPE - 1);
@@ -531,23 +557,12 @@ TEST_F(Mail, FinishingEndsAPortalWaitWithoutALogLineAndKeepsTheReportOffered)
     if (!serve_portal())
         GTEST_SKIP() << "dbus-run-session is not installed (package dbus)";
     ASSERT_TRUE(m_bus.command("plan hold 0"));
-    int go[2];
-    ASSERT_EQ(pipe(go), 0);
-    pid_t child = start_send([&] {
-        char byte;
-        if (read(go[0], &byte, 1) != 1)
-            _exit(4);
-        // The worker waits for the portal now: it cannot be done at once.
-        if (qxcrash::finish_mail(0))
-            _exit(5);
-    });
+    pid_t child = start_send_finishing_on_go();
     std::vector<std::string> f;
     ASSERT_TRUE(m_bus.next(&f));
     EXPECT_EQ(f.at(1), "ComposeEmail");
-    ASSERT_EQ(write(go[1], "g", 1), 1);
-    EXPECT_EQ(finish(child), 0) << "4: no go, 5: the wait had ended already, 3: the worker did not end";
-    close(go[0]);
-    close(go[1]);
+    // The worker waits for the portal now: it cannot be done at once.
+    EXPECT_EQ(go_and_finish(child), 0) << "4: no go, 5: the wait had ended already, 3: the worker did not end";
     EXPECT_EQ(logged(), std::vector<std::string> {});
     EXPECT_TRUE(records("xdg-email").empty());
     EXPECT_TRUE(exists("crash_report.txt"));
@@ -570,23 +585,12 @@ TEST_F(Mail, AnUnansweredPortalCountsAsFailureAfterItsWait)
 TEST_F(Mail, FinishingWhileTheBodyWaitsToBeReadRemovesItAndLogsNoMore)
 {
     handler("thunderbird", m_root.file("bin/thunderbird") + " %u");
-    int go[2];
-    ASSERT_EQ(pipe(go), 0);
-    pid_t child = start_send([&] {
-        char byte;
-        if (read(go[0], &byte, 1) != 1)
-            _exit(4);
-        if (qxcrash::finish_mail(0))
-            _exit(5);
-    });
+    pid_t child = start_send_finishing_on_go();
     auto calls = records("thunderbird", 1);
     ASSERT_EQ(calls.size(), 1u);
     std::string body = compose_values(calls[0].args.at(2))["message"];
     EXPECT_TRUE(testutil::file_exists(body)) << body;
-    ASSERT_EQ(write(go[1], "g", 1), 1);
-    EXPECT_EQ(finish(child), 0) << "4: no go, 5: the worker had ended already, 3: the worker did not end";
-    close(go[0]);
-    close(go[1]);
+    EXPECT_EQ(go_and_finish(child), 0) << "4: no go, 5: the worker had ended already, 3: the worker did not end";
     EXPECT_FALSE(testutil::file_exists(body));
     EXPECT_FALSE(testutil::file_exists(body.substr(0, body.rfind('/'))));
     // The mail program has the files: they keep their new names.
