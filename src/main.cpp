@@ -126,6 +126,8 @@ int run_window(const WindowOptions& options)
     // than pretend to open one.
     con::print("qxFerndockAssemblerIDE: the window is not built yet; see --help for the modes without a window\n");
     logger::warn("window mode requested, but the window is not built yet");
+    // A crash mail still being composed may log only while the log is open.
+    qxcrash::finish_mail(2000);
     logger::shutdown();
     return 1;
 }
