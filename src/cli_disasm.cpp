@@ -2,32 +2,98 @@
 #include "binimage.h"
 #include "cli.h"
 #include "con.h"
+#include "con_buffer.h"
 #include "disasm.h"
 #include "pseudo.h"
-
-#include <cstdio>
 
 namespace {
 
 constexpr size_t kMaxListed = 20000;
 constexpr size_t kMaxHexBytes = 10;
 
-// Section and symbol names come from the file and may hold terminal control
-// sequences; print anything outside printable ASCII as \xNN.
-std::string printable(const std::string& s)
+bool plain(unsigned char c) { return c >= 0x20 && c < 0x7F && c != '\\'; }
+
+// Names and paths come from the file or the command line and may hold
+// terminal control sequences; anything outside printable ASCII goes out as \xNN.
+void add_printable(con::Buffer& out, std::string_view s)
+{
+    for (unsigned char c : s) {
+        if (plain(c)) {
+            out.add(char(c));
+        } else {
+            const char esc[4] = { '\\', 'x', "0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15] };
+            out.add({ esc, 4 });
+        }
+    }
+}
+
+std::string printable(std::string_view s)
 {
     std::string out;
     out.reserve(s.size());
     for (unsigned char c : s) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
+        if (plain(c)) {
             out += char(c);
         } else {
-            char buf[8];
-            snprintf(buf, sizeof buf, "\\x%02X", c);
-            out += buf;
+            out += "\\x";
+            out += "0123456789ABCDEF"[c >> 4];
+            out += "0123456789ABCDEF"[c & 15];
         }
     }
     return out;
+}
+
+// One listing line: "  %08llx  %-20s %-36s %s%s\n" with the address, the
+// byte column, the text and "; " plus the explanation when there is one.
+void add_line(con::Buffer& out, const dis::Insn& insn, const std::string& note)
+{
+    char hex[2 * sizeof insn.bytes + 3];
+    out.add("  ");
+    out.hex(insn.addr, 8);
+    out.add("  ");
+    out.pad({ hex, dis::hex_bytes(insn, kMaxHexBytes, hex) }, 20);
+    out.add(' ');
+    out.pad(insn.text, 36);
+    out.add(' ');
+    if (!note.empty()) {
+        out.add("; ");
+        out.add(note);
+    }
+    out.add('\n');
+}
+
+// Decodes one code range instruction by instruction into a reused record,
+// so memory does not grow with the range. A range cut at the limit ends with
+// a line that says how much was left out.
+void list_range(con::Buffer& out, const BinImage& img, const BinImage::CodeRange& r)
+{
+    out.add('\n');
+    add_printable(out, r.name);
+    out.add(":\n");
+    if (r.off > img.m_data.size())
+        return;
+    const uint64_t size = std::min<uint64_t>(r.size, img.m_data.size() - r.off);
+    const uint8_t* code = img.m_data.data() + r.off;
+    auto names = [&img](uint64_t addr) { return printable(img.symbol_at(addr, false)); };
+    dis::Insn insn;
+    std::string note;
+    uint64_t off = 0;
+    for (size_t listed = 0; listed < kMaxListed && off < size; ++listed) {
+        dis::decode(code + off, size - off, r.addr + off, img.m_bits, &insn, false);
+        off += insn.len;
+        std::string label = img.symbol_at(insn.addr, true);
+        if (!label.empty()) {
+            add_printable(out, label);
+            out.add(":\n");
+        }
+        pseudo::comment(insn, names, &note);
+        add_line(out, insn, note);
+    }
+    if (off < size) {
+        out.add("  ... ");
+        out.dec(dis::count(code + off, size - off, img.m_bits));
+        out.add(" more instructions not listed (at most 20000 per code range)\n");
+    }
 }
 
 } // namespace
@@ -37,7 +103,7 @@ bool cli_load_image(const char* path, BinImage* img)
     std::string err;
     if (img->load(path, &err))
         return true;
-    con::printf("cannot read %s (%s)\n", path, err.c_str());
+    con::printf("cannot read %s (%s)\n", printable(path).c_str(), err.c_str());
     return false;
 }
 
@@ -49,28 +115,31 @@ int cli_disasm(const char* path, int bits)
     if (bits != 0)
         img.set_raw_view(bits, img.m_base);
 
-    con::printf("%s: %s, %d bit, entry %llx, %zu bytes\n", path, img.kind_name(), img.m_bits,
-        static_cast<unsigned long long>(img.m_entry), img.m_data.size());
+    con::Buffer out;
+    add_printable(out, path);
+    out.add(": ");
+    out.add(img.kind_name());
+    out.add(", ");
+    out.dec(uint64_t(img.m_bits));
+    out.add(" bit, entry ");
+    out.hex(img.m_entry);
+    out.add(", ");
+    out.dec(img.m_data.size());
+    out.add(" bytes\n");
     for (const BinImage::Section& s : img.m_sections) {
-        con::printf("  section %-16s addr %-12llx off %-8llx size %-8llx %s%s\n", printable(s.name).c_str(),
-            static_cast<unsigned long long>(s.addr), static_cast<unsigned long long>(s.offset),
-            static_cast<unsigned long long>(s.size), s.exec ? "x" : "-", s.write ? "w" : "-");
+        out.add("  section ");
+        out.pad(printable(s.name), 16);
+        out.add(" addr ");
+        out.hex_pad(s.addr, 12);
+        out.add(" off ");
+        out.hex_pad(s.offset, 8);
+        out.add(" size ");
+        out.hex_pad(s.size, 8);
+        out.add(s.exec ? " x" : " -");
+        out.add(s.write ? "w\n" : "-\n");
     }
-
-    auto names = [&img](uint64_t addr) { return printable(img.symbol_at(addr, false)); };
-    for (const BinImage::CodeRange& r : img.code_ranges()) {
-        con::printf("\n%s:\n", printable(r.name).c_str());
-        if (r.off > img.m_data.size())
-            continue;
-        uint64_t size = std::min<uint64_t>(r.size, img.m_data.size() - r.off);
-        for (const dis::Insn& insn : dis::sweep(img.m_data.data() + r.off, size, r.addr, img.m_bits, kMaxListed)) {
-            std::string label = img.symbol_at(insn.addr, true);
-            if (!label.empty())
-                con::printf("%s:\n", printable(label).c_str());
-            std::string note = pseudo::comment(insn, names);
-            con::printf("  %08llx  %-20s %-36s %s%s\n", static_cast<unsigned long long>(insn.addr),
-                dis::hex_bytes(insn, kMaxHexBytes).c_str(), insn.text.c_str(), note.empty() ? "" : "; ", note.c_str());
-        }
-    }
+    for (const BinImage::CodeRange& r : img.code_ranges())
+        list_range(out, img, r);
+    out.flush();
     return 0;
 }
