@@ -6,8 +6,12 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/personality.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/ptrace.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <algorithm>
 
 extern char** environ;
 
@@ -280,6 +286,8 @@ Process::~Process()
 {
     kill();
     detach_output();
+    if (m->sigfd >= 0)
+        close(m->sigfd);
 }
 
 bool Process::start(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
@@ -347,6 +355,9 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
         _exit(127);
     }
 
+    // Also here, so the group exists before anything may signal it; the
+    // child's own call and this one race harmlessly.
+    setpgid(pid, pid);
     close(in_pipe[0]);
     close(out_pipe[1]);
     m->in = in_pipe[1];
@@ -481,6 +492,9 @@ void Process::kill()
         }
         m_attached = false;
     } else if (alive()) {
+        // The program leads its own process group: whatever it started and
+        // left in the group ends with it.
+        ::kill(-m_pid, SIGKILL);
         ::kill(m_pid, SIGKILL);
         reap(m_pid);
         m_state = State::Exited;
@@ -520,6 +534,10 @@ void Process::poll(std::vector<Event>* ev)
     if (r != m_pid)
         return;
     if (WIFEXITED(status) || WIFSIGNALED(status)) {
+        // Children the program left in its group do not outlive it. The
+        // group's number cannot have been reused while members remain.
+        if (!m_attached)
+            ::kill(-m_pid, SIGKILL);
         m->drain_output(ev);
         m_state = State::Exited;
         std::string text;
@@ -545,6 +563,54 @@ void Process::poll(std::vector<Event>* ev)
     m->has_temp = false;
     m_state = State::Stopped;
     ev->push_back({ Event::Stopped, std::move(reason), 0, m->regs_ok ? uint64_t(m->regs.rip) : 0 });
+}
+
+namespace {
+
+int64_t now_ms()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Longest single sleep: a SIGCHLD that another thread of the process took
+// is noticed after this at the latest.
+constexpr int kSliceMs = 20;
+
+} // namespace
+
+void Process::wait(std::vector<Event>* ev, int timeout_ms)
+{
+    const size_t before = ev->size();
+    poll(ev);
+    if (timeout_ms <= 0 || ev->size() != before || m_state != State::Running || m_pid <= 0)
+        return;
+    // The stop of a traced child comes as SIGCHLD. Blocked in this thread,
+    // it waits in the signal descriptor, so a stop that arrives between the
+    // check below and the sleep still ends the sleep.
+    sigset_t chld, old;
+    sigemptyset(&chld);
+    sigaddset(&chld, SIGCHLD);
+    pthread_sigmask(SIG_BLOCK, &chld, &old);
+    if (m->sigfd < 0)
+        m->sigfd = signalfd(-1, &chld, SFD_NONBLOCK | SFD_CLOEXEC);
+    const int64_t deadline = now_ms() + timeout_ms;
+    for (;;) {
+        poll(ev);
+        if (ev->size() != before || m_state != State::Running)
+            break;
+        const int64_t left = deadline - now_ms();
+        if (left <= 0)
+            break;
+        pollfd fds[2] = { { m->out, POLLIN, 0 }, { m->sigfd, POLLIN, 0 } };
+        if (::poll(fds, 2, int(std::min<int64_t>(left, kSliceMs))) > 0 && (fds[1].revents & POLLIN)) {
+            signalfd_siginfo info[8];
+            while (::read(m->sigfd, info, sizeof info) > 0) { }
+        }
+    }
+    if (!sigismember(&old, SIGCHLD))
+        pthread_sigmask(SIG_UNBLOCK, &chld, nullptr);
 }
 
 // ---- registers ---------------------------------------------------------------------

@@ -38,6 +38,7 @@ struct Process::Impl {
     int pending_sig = 0;
     std::vector<RegInfo> list;
     bool dr7_set = false;
+    int sigfd = -1; // SIGCHLD for wait, opened at its first sleep
 
     // Process control (debugger_linux.cpp).
     void forget_run_state();
