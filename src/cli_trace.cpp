@@ -3,7 +3,7 @@
 // and its exit. It doubles as a quick check that the debugger works here.
 #include "cli.h"
 
-#include "con.h"
+#include "con_buffer.h"
 #include "debugger_linux.h"
 #include "disasm.h"
 
@@ -24,6 +24,9 @@ namespace {
 
 // How long one wait for a stop or an exit may take.
 constexpr int kWaitMs = 4000;
+// Output is collected and written in blocks, but not held back while the
+// program takes longer than this to stop.
+constexpr int kQuickMs = 50;
 
 enum class Waited {
     Stopped,
@@ -38,11 +41,27 @@ int64_t now_ms()
     return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
+// Everything the mode prints goes through here, in order.
+con::Buffer& out()
+{
+    static con::Buffer buffer;
+    return buffer;
+}
+
+void print(std::string_view s) { out().add(s); }
+void print_hex(uint64_t v) { out().hex(v); }
+void print_int(int v)
+{
+    if (v < 0)
+        out().add('-');
+    out().dec(v < 0 ? 0 - uint64_t(v) : uint64_t(v));
+}
+
 // Program output goes out byte for byte, NULs included.
 void print_output(const dbg::Event& e)
 {
-    con::print("[output] ");
-    con::print(e.text);
+    print("[output] ");
+    print(e.text);
 }
 
 // Waits for the next stop or exit until `deadline`, printing program output
@@ -50,9 +69,16 @@ void print_output(const dbg::Event& e)
 Waited wait_event(dbg::Process& proc, int64_t deadline, dbg::Event* last)
 {
     std::vector<dbg::Event> batch;
-    for (;;) {
+    for (bool quick = true;; quick = false) {
         batch.clear();
-        proc.wait(&batch, int(std::max<int64_t>(deadline - now_ms(), 0)));
+        int64_t left = std::max<int64_t>(deadline - now_ms(), 0);
+        if (quick) {
+            proc.wait(&batch, int(std::min<int64_t>(left, kQuickMs)));
+            if (batch.empty())
+                out().flush(); // a slow stop: what is known so far goes out now
+        } else {
+            proc.wait(&batch, int(left));
+        }
         for (dbg::Event& e : batch) {
             if (e.kind == dbg::Event::Output) {
                 print_output(e);
@@ -95,13 +121,30 @@ uint64_t reg_or_zero(const dbg::Process& proc, const char* name)
 
 void print_stop(const dbg::Process& proc, const dbg::Event& e)
 {
-    con::printf("stopped: %s at %llx\n", e.text.c_str(), (unsigned long long)proc.pc());
+    print("stopped: ");
+    print(e.text);
+    print(" at ");
+    print_hex(proc.pc());
+    print("\n");
+}
+
+void print_ended(std::string_view why, int code)
+{
+    print("ended while stepping (");
+    print(why);
+    print(", code ");
+    print_int(code);
+    print(")\n");
 }
 
 // The exit line; a program that a signal ended failed.
 int print_exit(const dbg::Event& e)
 {
-    con::printf("exited: code %d %s\n", e.code, e.text.c_str());
+    print("exited: code ");
+    print_int(e.code);
+    print(" ");
+    print(e.text);
+    print("\n");
     return e.text.empty() ? 0 : 1;
 }
 
@@ -116,7 +159,7 @@ int run_to_exit(dbg::Process& proc)
         if (w == Waited::Exited)
             return print_exit(e);
         if (w == Waited::RanOut) {
-            con::print("exited: wait ran out\n");
+            print("exited: wait ran out\n");
             return 1;
         }
         print_stop(proc, e);
@@ -127,32 +170,49 @@ int trace(dbg::Process& proc, const char* program, int steps)
 {
     std::string err;
     if (!proc.start(program, {}, std::string(), true, &err)) {
-        con::printf("start failed: %s\n", err.c_str());
+        print("start failed: ");
+        print(err);
+        print("\n");
         return 1;
     }
 
     dbg::Event e;
     if (wait_event(proc, &e) != Waited::Stopped) {
-        con::print("no stop at the entry\n");
+        print("no stop at the entry\n");
         return 1;
     }
-    con::printf("stopped: %s at %llx (entry %llx, bias %llx)\n", e.text.c_str(), (unsigned long long)proc.pc(),
-                (unsigned long long)proc.entry(), (unsigned long long)proc.load_bias());
+    print("stopped: ");
+    print(e.text);
+    print(" at ");
+    print_hex(proc.pc());
+    print(" (entry ");
+    print_hex(proc.entry());
+    print(", bias ");
+    print_hex(proc.load_bias());
+    print(")\n");
 
     const bool narrow = proc.bits() == 32;
     for (int done = 0; done < steps; ++done) {
         dis::Insn insn = insn_at_pc(proc);
         uint64_t ax = reg_or_zero(proc, narrow ? "eax" : "rax");
         uint64_t sp = reg_or_zero(proc, narrow ? "esp" : "rsp");
-        con::printf("  %llx  %-28s rax=%llx rsp=%llx\n", (unsigned long long)proc.pc(), insn.text.c_str(),
-                    (unsigned long long)ax, (unsigned long long)sp);
+        // "  %llx  %-28s rax=%llx rsp=%llx\n"
+        print("  ");
+        print_hex(proc.pc());
+        print("  ");
+        out().pad(insn.text, 28);
+        print(" rax=");
+        print_hex(ax);
+        print(" rsp=");
+        print_hex(sp);
+        print("\n");
         Waited w = proc.step_over() ? wait_event(proc, &e) : Waited::RanOut;
         if (w == Waited::Exited) {
-            con::printf("ended while stepping (%s, code %d)\n", e.text.empty() ? "exited" : e.text.c_str(), e.code);
+            print_ended(e.text.empty() ? "exited" : e.text, e.code);
             return e.text.empty() ? 0 : 1;
         }
         if (w == Waited::RanOut) {
-            con::printf("ended while stepping (wait ran out, code %d)\n", proc.exit_code());
+            print_ended("wait ran out", proc.exit_code());
             return 1;
         }
         // A signal stops the program before it is delivered; the next step
@@ -170,12 +230,19 @@ int trace(dbg::Process& proc, const char* program, int steps)
         if (w == Waited::Exited) // ended before it reached the breakpoint
             return print_exit(e);
         if (w == Waited::RanOut) {
-            con::printf("breakpoint: wait ran out (wanted %llx)\n", (unsigned long long)target);
+            print("breakpoint: wait ran out (wanted ");
+            print_hex(target);
+            print(")\n");
             return 1;
         }
         if (!is_signal_stop(e)) {
-            con::printf("breakpoint: %s at %llx (wanted %llx)\n", e.text.c_str(), (unsigned long long)proc.pc(),
-                        (unsigned long long)target);
+            print("breakpoint: ");
+            print(e.text);
+            print(" at ");
+            print_hex(proc.pc());
+            print(" (wanted ");
+            print_hex(target);
+            print(")\n");
             break;
         }
         print_stop(proc, e);
@@ -237,5 +304,6 @@ int cli_trace(const char* program, int steps)
         }
     }
     end_adopted();
+    out().flush();
     return code;
 }

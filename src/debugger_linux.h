@@ -127,6 +127,9 @@ public:
 private:
     struct Impl;
 
+    // The part of poll after the output: the program's stop or exit, if any.
+    void take_status(std::vector<Event>* ev);
+
     std::unique_ptr<Impl> m;
     std::vector<Watch> m_watches;
     bool m_attached = false;
