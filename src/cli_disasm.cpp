@@ -6,6 +6,8 @@
 #include "disasm.h"
 #include "pseudo.h"
 
+#include <algorithm>
+
 namespace {
 
 constexpr size_t kMaxListed = 20000;
@@ -78,14 +80,25 @@ void list_range(con::Buffer& out, const BinImage& img, const BinImage::CodeRange
     dis::Insn insn;
     std::string note;
     uint64_t off = 0;
+    // Addresses only grow along a range, so the symbols are walked alongside
+    // instead of searched for each line. The label of an address is the last
+    // symbol there, as symbol_at finds it.
+    const std::vector<BinImage::Symbol>& syms = img.m_symbols;
+    size_t next = std::lower_bound(syms.begin(), syms.end(), r.addr,
+                      [](const BinImage::Symbol& s, uint64_t a) { return s.addr < a; }) - syms.begin();
     for (size_t listed = 0; listed < kMaxListed && off < size; ++listed) {
         dis::decode(code + off, size - off, r.addr + off, img.m_bits, &insn, false);
         off += insn.len;
-        std::string label = img.symbol_at(insn.addr, true);
-        if (!label.empty()) {
-            add_printable(out, label);
+        while (next < syms.size() && syms[next].addr < insn.addr)
+            ++next;
+        size_t past = next;
+        while (past < syms.size() && syms[past].addr == insn.addr)
+            ++past;
+        if (past > next && !syms[past - 1].name.empty()) {
+            add_printable(out, syms[past - 1].name);
             out.add(":\n");
         }
+        next = past;
         pseudo::comment(insn, names, &note);
         add_line(out, insn, note);
     }

@@ -152,13 +152,26 @@ public:
     {
         if (mnemonic.size() > 8)
             return {};
-        auto it = m_map.find(key(mnemonic));
-        return it == m_map.end() ? Entry {} : it->second;
+        const uint64_t k = key(mnemonic);
+        for (size_t i = slot_of(k); m_slots[i].key != 0; i = (i + 1) % kSlots) {
+            if (m_slots[i].key == k)
+                return m_slots[i].entry;
+        }
+        return {};
     }
 
 private:
     // Every mnemonic with a rule has at most 8 letters: packed into one
-    // number it is hashed and compared at once.
+    // number it is hashed and compared at once, in an open table that is
+    // at most a third full.
+    static constexpr int kBits = 9;
+    static constexpr size_t kSlots = size_t(1) << kBits;
+
+    struct Slot {
+        uint64_t key = 0; // 0: free (no mnemonic packs to 0)
+        Entry entry;
+    };
+
     static uint64_t key(string_view m)
     {
         uint64_t k = 0;
@@ -166,9 +179,19 @@ private:
         return k;
     }
 
-    void add(string_view m, Rule rule, const char* text = nullptr) { m_map.emplace(key(m), Entry { rule, text }); }
+    static size_t slot_of(uint64_t k) { return size_t((k * 0x9E3779B97F4A7C15ull) >> (64 - kBits)); }
 
-    std::unordered_map<uint64_t, Entry> m_map;
+    void add(string_view m, Rule rule, const char* text = nullptr)
+    {
+        const uint64_t k = key(m);
+        size_t i = slot_of(k);
+        while (m_slots[i].key != 0 && m_slots[i].key != k)
+            i = (i + 1) % kSlots;
+        if (m_slots[i].key == 0)
+            m_slots[i] = { k, Entry { rule, text } };
+    }
+
+    Slot m_slots[kSlots];
 };
 
 const Table& table()
@@ -295,9 +318,15 @@ private:
 // hexadecimal numbers with their decimal value.
 void nice(string_view s, const dis::Insn& insn, const Names& names, std::string* out)
 {
+    // One look at the few bytes decides which of the rewrites can apply.
+    bool space = false, bracket = false;
+    for (char c : s) {
+        space |= c == ' ';
+        bracket |= c == '[';
+    }
     static constexpr string_view kSizeWords[] = { "byte ", "word ", "dword ", "qword ", "tword ", "oword ",
         "xmmword ", "ymmword ", "zmmword " };
-    if (s.find(' ') != string_view::npos) { // registers and numbers have no size word
+    if (space) { // registers and numbers have no size word
         for (string_view w : kSizeWords) {
             if (starts_with(s, w)) {
                 s.remove_prefix(w.size());
@@ -305,7 +334,7 @@ void nice(string_view s, const dis::Insn& insn, const Names& names, std::string*
             }
         }
     }
-    if (insn.has_mem && s.find("[rel ") != string_view::npos) {
+    if (bracket && insn.has_mem && s.find("[rel ") != string_view::npos) {
         std::string name = lookup(names, insn.mem);
         if (!name.empty()) {
             out->assign("[");
@@ -315,8 +344,10 @@ void nice(string_view s, const dis::Insn& insn, const Names& names, std::string*
         }
     }
     out->assign(s.data(), s.size());
-    if (out->find('[') != std::string::npos)
+    if (bracket) {
         drop_syntax(*out);
+        return;
+    }
     if (out->size() >= 3 && out->size() <= 6 && starts_with(*out, "0x")
         && out->find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos) {
         unsigned long v = strtoul(out->c_str() + 2, nullptr, 16);
