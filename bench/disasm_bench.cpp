@@ -28,6 +28,7 @@ constexpr int kSections = 24;
 
 struct Run {
     double seconds = -1;   // wall time, negative when the program failed
+    double cpu = 0;        // user and system time
     long peak_kib = 0;     // maximum resident set size
     size_t insn_lines = 0; // listed instructions counted in the output
 };
@@ -80,6 +81,7 @@ Run measure(const std::vector<std::string>& argv, const std::string& out = "/dev
     if (WIFEXITED(st) && WEXITSTATUS(st) == 0)
         r.seconds = bench::now_s() - start;
     r.peak_kib = ru.ru_maxrss;
+    r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     return r;
 }
 
@@ -208,9 +210,12 @@ int main(int argc, char** argv)
     Run ours = best_of(5, { QX_EXE, "--disasm", exe });
     Run objdump = best_of(5, { "objdump", "-d", "-M", "intel", exe });
     const bool listing_ok = ours.seconds > 0 && objdump.seconds > 0 && objdump.seconds / ours.seconds >= 3;
-    if (ours.seconds > 0 && objdump.seconds > 0)
+    if (ours.seconds > 0 && objdump.seconds > 0) {
         printf("listing: --disasm %.3f s, objdump -d -M intel %.3f s, ratio %.2fx (target 3.0x)\n", ours.seconds,
             objdump.seconds, objdump.seconds / ours.seconds);
+        printf("         processor time of those runs: %.3f s against %.3f s, %.2fx\n", ours.cpu, objdump.cpu,
+            ours.cpu > 0 ? objdump.cpu / ours.cpu : 0.0);
+    }
     else
         printf("listing: could not run both (--disasm %.3f s, objdump %.3f s)\n", ours.seconds, objdump.seconds);
     const long limit_kib = long(file_size(exe) / 1024) + 64 * 1024;

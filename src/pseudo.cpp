@@ -7,7 +7,6 @@
 #include <map>
 #include <set>
 #include <string_view>
-#include <unordered_map>
 
 namespace pseudo {
 
@@ -175,7 +174,8 @@ private:
     static uint64_t key(string_view m)
     {
         uint64_t k = 0;
-        memcpy(&k, m.data(), m.size());
+        for (size_t i = 0; i < m.size(); ++i)
+            k |= uint64_t(uint8_t(m[i])) << (8 * i);
         return k;
     }
 
@@ -209,19 +209,28 @@ public:
     {
         std::string lang = L10n::currentLanguage();
         if (lang != m_lang) {
-            m_lang = lang;
-            m_cache.clear();
+            m_lang = std::move(lang);
+            m_count = 0;
         }
-        auto it = m_cache.find(key);
-        if (it != m_cache.end())
-            return it->second;
+        // The keys are this file's literals: a handful, compared by address.
+        for (size_t i = 0; i < m_count; ++i) {
+            if (m_keys[i] == key)
+                return m_texts[i];
+        }
         std::string text = args == 0 ? L10n::tr(key) : args == 1 ? L10n::tr(key, "\x01") : L10n::tr(key, "\x01", "\x02");
-        return m_cache.emplace(key, std::move(text)).first->second;
+        if (m_count == kMax) // more keys than this file has; start over
+            m_count = 0;
+        m_keys[m_count] = key;
+        m_texts[m_count] = std::move(text);
+        return m_texts[m_count++];
     }
 
 private:
+    static constexpr size_t kMax = 32;
     std::string m_lang;
-    std::unordered_map<const char*, std::string> m_cache;
+    const char* m_keys[kMax] = {};
+    std::string m_texts[kMax];
+    size_t m_count = 0;
 };
 
 // Appends a translated text with its arguments in place of the markers.
@@ -328,7 +337,7 @@ void nice(string_view s, const dis::Insn& insn, const Names& names, std::string*
         "xmmword ", "ymmword ", "zmmword " };
     if (space) { // registers and numbers have no size word
         for (string_view w : kSizeWords) {
-            if (starts_with(s, w)) {
+            if (s[0] == w[0] && starts_with(s, w)) {
                 s.remove_prefix(w.size());
                 break;
             }
@@ -463,7 +472,7 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
         "notrack ", "ds " };
     if (!text.empty() && string_view("lrbnd").find(text[0]) != string_view::npos) {
         for (string_view p : kPrefixes) {
-            if (starts_with(text, p)) {
+            if (!text.empty() && text[0] == p[0] && starts_with(text, p)) {
                 text.remove_prefix(p.size());
                 prefix = p.substr(0, p.size() - 1);
             }
