@@ -3,24 +3,36 @@
 // would write call by call, in a few large writes.
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <cstring>
 #include <string_view>
 
 namespace con {
 
 class Buffer {
 public:
-    Buffer();
+    Buffer() = default;
     ~Buffer() { flush(); }
     Buffer(const Buffer&) = delete;
     Buffer& operator=(const Buffer&) = delete;
 
     void add(std::string_view s)
     {
-        m_s.append(s.data(), s.size());
-        spill();
+        if (s.size() > kRoom - m_n) {
+            flush();
+            if (s.size() > kRoom) {
+                write_through(s);
+                return;
+            }
+        }
+        memcpy(m_s + m_n, s.data(), s.size());
+        m_n += s.size();
     }
-    void add(char c) { m_s.push_back(c); }
+    void add(char c)
+    {
+        if (m_n == kRoom)
+            flush();
+        m_s[m_n++] = c;
+    }
     // The text followed by blanks up to `width` bytes, as "%-*s" prints it.
     void pad(std::string_view s, size_t width);
     // Lower-case hexadecimal with at least `digits` digits, zero-filled ("%0*llx").
@@ -32,14 +44,11 @@ public:
     void flush();
 
 private:
-    void spill()
-    {
-        if (m_s.size() >= kSpillAt)
-            flush();
-    }
+    void write_through(std::string_view s);
 
-    static constexpr size_t kSpillAt = 1 << 16;
-    std::string m_s;
+    static constexpr size_t kRoom = 1 << 16;
+    char m_s[kRoom];
+    size_t m_n = 0;
 };
 
 } // namespace con
