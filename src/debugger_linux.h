@@ -3,7 +3,8 @@
 // ptrace, and gives access to a traced program's registers, memory,
 // breakpoints, hardware watchpoints and stepping. Everything happens on the
 // thread that started or attached the program; nothing here blocks while the
-// program runs, the caller collects what happened through poll.
+// program runs, the caller collects what happened through poll, or through
+// wait, which sleeps until something happened for at most the time it is given.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
