@@ -83,68 +83,59 @@ const std::pair<const char*, const char*> kConditions[] = {
     { "p", "PF" }, { "pe", "PF" }, { "np", "!PF" }, { "po", "!PF" },
 };
 
+// Every mnemonic with a rule but the conditional ones, with the text the
+// rule needs.
+struct Row {
+    const char* mnemonic;
+    Rule rule;
+    const char* text;
+};
+
+const Row kRows[] = {
+    { "mov", Rule::Move, nullptr }, { "movabs", Rule::Move, nullptr }, { "movzx", Rule::Move, nullptr },
+    { "movd", Rule::Move, nullptr }, { "movq", Rule::Move, nullptr }, { "movaps", Rule::Move, nullptr },
+    { "movups", Rule::Move, nullptr }, { "movdqa", Rule::Move, nullptr }, { "movdqu", Rule::Move, nullptr },
+    { "movss", Rule::Move, nullptr }, { "movsd", Rule::Move, nullptr }, { "movsx", Rule::MoveSigned, nullptr },
+    { "movsxd", Rule::MoveSigned, nullptr }, { "lea", Rule::Lea, nullptr },
+    { "add", Rule::Assign, "+=" }, { "sub", Rule::Assign, "-=" }, { "and", Rule::Assign, "&=" },
+    { "or", Rule::Assign, "|=" }, { "xor", Rule::Assign, "^=" }, { "shl", Rule::Assign, "<<=" },
+    { "sal", Rule::Assign, "<<=" }, { "shr", Rule::Assign, ">>=" }, { "adc", Rule::Assign, "+= CF +" },
+    { "sbb", Rule::Assign, "-= CF +" }, { "sar", Rule::Sar, nullptr }, { "imul", Rule::Imul, nullptr },
+    { "inc", Rule::Inc, nullptr }, { "dec", Rule::Dec, nullptr }, { "neg", Rule::Neg, nullptr },
+    { "not", Rule::Not, nullptr }, { "rol", Rule::Rotate, nullptr }, { "ror", Rule::Rotate, nullptr },
+    { "mul", Rule::MulDiv, nullptr }, { "div", Rule::MulDiv, nullptr }, { "idiv", Rule::MulDiv, nullptr },
+    { "cqo", Rule::Fixed, "rdx:rax = (signed) rax" }, { "cwd", Rule::Fixed, "dx:ax = (signed) ax" },
+    { "cdq", Rule::Fixed, "edx:eax = (signed) eax" }, { "cdqe", Rule::Fixed, "rax = (signed) eax" },
+    { "cwde", Rule::Fixed, "eax = (signed) ax" }, { "cbw", Rule::Fixed, "ax = (signed) al" },
+    { "clc", Rule::Fixed, "CF = 0" }, { "stc", Rule::Fixed, "CF = 1" }, { "cmc", Rule::Fixed, "CF = !CF" },
+    { "cld", Rule::Fixed, "DF = 0" }, { "std", Rule::Fixed, "DF = 1" }, { "cli", Rule::Fixed, "IF = 0" },
+    { "sti", Rule::Fixed, "IF = 1" }, { "xchg", Rule::Xchg, nullptr }, { "cmp", Rule::Cmp, nullptr },
+    { "test", Rule::Test, nullptr }, { "jmp", Rule::Jmp, nullptr }, { "jrcxz", Rule::Jcxz, nullptr },
+    { "jecxz", Rule::Jcxz, nullptr }, { "jcxz", Rule::Jcxz, nullptr }, { "loop", Rule::Loop, nullptr },
+    { "loope", Rule::Loop, nullptr }, { "loopne", Rule::Loop, nullptr }, { "call", Rule::Call, nullptr },
+    { "ret", Rule::Ret, nullptr }, { "retf", Rule::Ret, nullptr }, { "iret", Rule::Ret, nullptr },
+    { "iretq", Rule::Ret, nullptr }, { "push", Rule::Push, nullptr }, { "pop", Rule::Pop, nullptr },
+    { "leave", Rule::Key, "note.leave" }, { "enter", Rule::Key, "note.enter" }, { "int3", Rule::Key, "note.int3" },
+    { "nop", Rule::Key, "note.nop" }, { "fnop", Rule::Key, "note.nop" }, { "pause", Rule::Key, "note.nop" },
+    { "endbr64", Rule::Key, "note.endbr" }, { "endbr32", Rule::Key, "note.endbr" }, { "hlt", Rule::Key, "note.hlt" },
+    { "ud2", Rule::Key, "note.ud2" }, { "cpuid", Rule::Key, "note.cpuid" }, { "syscall", Rule::Syscall, nullptr },
+    { "sysenter", Rule::Syscall, nullptr }, { "int", Rule::Int, nullptr }, { "rdtsc", Rule::Rdtsc, nullptr },
+    { "rdtscp", Rule::Rdtsc, nullptr },
+};
+
 // Every mnemonic with a rule, looked up once per instruction instead of
 // compared against each rule in turn.
 class Table {
 public:
     Table()
     {
-        for (const char* m : { "mov", "movabs", "movzx", "movd", "movq", "movaps", "movups", "movdqa", "movdqu",
-                 "movss", "movsd" })
-            add(m, Rule::Move);
-        add("movsx", Rule::MoveSigned);
-        add("movsxd", Rule::MoveSigned);
-        add("lea", Rule::Lea);
-        for (auto [m, op] : { std::pair { "add", "+=" }, { "sub", "-=" }, { "and", "&=" }, { "or", "|=" },
-                 { "xor", "^=" }, { "shl", "<<=" }, { "sal", "<<=" }, { "shr", ">>=" }, { "adc", "+= CF +" },
-                 { "sbb", "-= CF +" } })
-            add(m, Rule::Assign, op);
-        add("sar", Rule::Sar);
-        add("imul", Rule::Imul);
-        add("inc", Rule::Inc);
-        add("dec", Rule::Dec);
-        add("neg", Rule::Neg);
-        add("not", Rule::Not);
-        add("rol", Rule::Rotate);
-        add("ror", Rule::Rotate);
-        add("mul", Rule::MulDiv);
-        add("div", Rule::MulDiv);
-        add("idiv", Rule::MulDiv);
-        for (auto [m, text] : { std::pair { "cqo", "rdx:rax = (signed) rax" }, { "cwd", "dx:ax = (signed) ax" },
-                 { "cdq", "edx:eax = (signed) eax" }, { "cdqe", "rax = (signed) eax" },
-                 { "cwde", "eax = (signed) ax" }, { "cbw", "ax = (signed) al" }, { "clc", "CF = 0" },
-                 { "stc", "CF = 1" }, { "cmc", "CF = !CF" }, { "cld", "DF = 0" }, { "std", "DF = 1" },
-                 { "cli", "IF = 0" }, { "sti", "IF = 1" } })
-            add(m, Rule::Fixed, text);
-        add("xchg", Rule::Xchg);
-        add("cmp", Rule::Cmp);
-        add("test", Rule::Test);
-        add("jmp", Rule::Jmp);
-        add("jrcxz", Rule::Jcxz);
-        add("jecxz", Rule::Jcxz);
-        add("jcxz", Rule::Jcxz);
+        for (const Row& r : kRows)
+            add(r.mnemonic, r.rule, r.text);
         for (auto [suffix, rel] : kConditions) {
             add(std::string("j") + suffix, Rule::Jcc, rel);
             add(std::string("cmov") + suffix, Rule::Cmov, rel);
             add(std::string("set") + suffix, Rule::Set, rel);
         }
-        for (const char* m : { "loop", "loope", "loopne" })
-            add(m, Rule::Loop);
-        add("call", Rule::Call);
-        for (const char* m : { "ret", "retf", "iret", "iretq" })
-            add(m, Rule::Ret);
-        add("push", Rule::Push);
-        add("pop", Rule::Pop);
-        for (auto [m, key] : { std::pair { "leave", "note.leave" }, { "enter", "note.enter" },
-                 { "int3", "note.int3" }, { "nop", "note.nop" }, { "fnop", "note.nop" }, { "pause", "note.nop" },
-                 { "endbr64", "note.endbr" }, { "endbr32", "note.endbr" }, { "hlt", "note.hlt" },
-                 { "ud2", "note.ud2" }, { "cpuid", "note.cpuid" } })
-            add(m, Rule::Key, key);
-        add("syscall", Rule::Syscall);
-        add("sysenter", Rule::Syscall);
-        add("int", Rule::Int);
-        add("rdtsc", Rule::Rdtsc);
-        add("rdtscp", Rule::Rdtsc);
     }
 
     Entry find(string_view mnemonic) const

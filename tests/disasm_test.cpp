@@ -337,6 +337,9 @@ void round_trip(int bits, uint64_t org, const std::string& corpus_file, const st
     std::string head = "bits " + std::to_string(bits) + "\norg " + std::to_string(org) + "\n";
     std::string corpus = read_file(tests_dir() + "/data/disasm/" + corpus_file);
     ASSERT_FALSE(corpus.empty()) << corpus_file;
+    const std::string jcc = read_file(tests_dir() + "/data/disasm/jcc.s");
+    ASSERT_FALSE(jcc.empty());
+    corpus += jcc;
     ASSERT_EQ(nasm_build(head + corpus, dir.file("orig.bin"), "bin"), "");
     std::string orig = read_file(dir.file("orig.bin"));
     ASSERT_FALSE(orig.empty());
