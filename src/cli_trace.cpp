@@ -87,7 +87,9 @@ Waited wait_event(dbg::Process& proc, int64_t deadline, dbg::Event* last)
             *last = std::move(e);
             return last->kind == dbg::Event::Stopped ? Waited::Stopped : Waited::Exited;
         }
-        if (now_ms() >= deadline && batch.empty())
+        // Output without a stop: the program runs on and may take a while.
+        out().flush();
+        if (now_ms() >= deadline) // a program that only prints still ends the wait
             return Waited::RanOut;
     }
 }
@@ -95,6 +97,19 @@ Waited wait_event(dbg::Process& proc, int64_t deadline, dbg::Event* last)
 Waited wait_event(dbg::Process& proc, dbg::Event* last)
 {
     return wait_event(proc, now_ms() + kWaitMs, last);
+}
+
+// A program that the wait gave up on ends here, and what it printed until
+// then goes out before the line that says so.
+void end_program(dbg::Process& proc)
+{
+    proc.kill();
+    std::vector<dbg::Event> rest;
+    proc.poll(&rest);
+    for (const auto& e : rest) {
+        if (e.kind == dbg::Event::Output)
+            print_output(e);
+    }
 }
 
 bool is_signal_stop(const dbg::Event& e)
@@ -159,6 +174,7 @@ int run_to_exit(dbg::Process& proc)
         if (w == Waited::Exited)
             return print_exit(e);
         if (w == Waited::RanOut) {
+            end_program(proc);
             print("exited: wait ran out\n");
             return 1;
         }
@@ -212,7 +228,9 @@ int trace(dbg::Process& proc, const char* program, int steps)
             return e.text.empty() ? 0 : 1;
         }
         if (w == Waited::RanOut) {
-            print_ended("wait ran out", proc.exit_code());
+            const int code = proc.exit_code();
+            end_program(proc);
+            print_ended("wait ran out", code);
             return 1;
         }
         // A signal stops the program before it is delivered; the next step
@@ -230,6 +248,7 @@ int trace(dbg::Process& proc, const char* program, int steps)
         if (w == Waited::Exited) // ended before it reached the breakpoint
             return print_exit(e);
         if (w == Waited::RanOut) {
+            end_program(proc);
             print("breakpoint: wait ran out (wanted ");
             print_hex(target);
             print(")\n");

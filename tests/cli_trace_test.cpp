@@ -122,6 +122,21 @@ TEST(Trace, ChildrenAndDaemonsOfTheProgramEndWithTheTrace)
     }
 }
 
+// A program that prints without end never reaches the breakpoint behind its
+// first jump; the trace still ends when its wait runs out.
+TEST(Trace, EndlessPrinterEndsWhenTheWaitRunsOut)
+{
+    TempDir dir;
+    ASSERT_EQ(nasm_build("section .text\nglobal _start\n_start:\n    jmp top\n    nop\ntop:\n    mov eax, 1\n"
+                         "    mov edi, 1\n    lea rsi, [rel top]\n    mov edx, 1\n    syscall\n    jmp top\n",
+                  dir.file("printer"), "elf64"),
+        "");
+    RunResult r = run_exe({ "--trace", dir.file("printer"), "0" });
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("[output] "), std::string::npos);
+    EXPECT_TRUE(r.out.ends_with("breakpoint: wait ran out (wanted 401002)\n")) << r.out.substr(r.out.size() - 200);
+}
+
 // 256 MiB of output through a trace that keeps running to the exit: printed
 // as it comes (to /dev/null here), never held.
 TEST(Trace, OutputOfAChattyProgramIsNotKept)
