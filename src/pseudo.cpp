@@ -15,9 +15,16 @@ namespace {
 using Names = std::function<std::string(uint64_t)>;
 using std::string_view;
 
+// Byte by byte: the patterns here are a few letters, shorter than the cost
+// of a call to memcmp.
 bool starts_with(string_view s, string_view p)
 {
-    return s.substr(0, p.size()) == p;
+    if (s.size() < p.size())
+        return false;
+    for (size_t i = 0; i < p.size(); ++i)
+        if (s[i] != p[i])
+            return false;
+    return true;
 }
 
 void replace_all(std::string& s, string_view from, string_view to)
@@ -487,7 +494,10 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
     const Entry e = table().find(mn);
     const bool wants_ops = e.rule != Rule::None && e.rule != Rule::Fixed && e.rule != Rule::Key
         && e.rule != Rule::Ret && e.rule != Rule::Syscall && e.rule != Rule::Rdtsc;
-    if (wants_ops) {
+    // A branch shows its operand only when its target has no name.
+    const bool branch = e.rule == Rule::Jmp || e.rule == Rule::Jcxz || e.rule == Rule::Jcc || e.rule == Rule::Loop
+        || e.rule == Rule::Call;
+    if (wants_ops && !branch) {
         if (n > 0)
             nice(raw[0], insn, names, &a);
         if (n > 1)
@@ -501,6 +511,8 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
             if (!s.target.empty())
                 return s.target;
         }
+        if (n > 0)
+            nice(raw[0], insn, names, &a);
         return a;
     };
     auto join = [out](std::initializer_list<string_view> parts) {
