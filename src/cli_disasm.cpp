@@ -7,6 +7,7 @@
 #include "pseudo.h"
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -76,7 +77,9 @@ void list_range(con::Buffer& out, const BinImage& img, const BinImage::CodeRange
         return;
     const uint64_t size = std::min<uint64_t>(r.size, img.m_data.size() - r.off);
     const uint8_t* code = img.m_data.data() + r.off;
-    auto names = [&img](uint64_t addr) { return printable(img.symbol_at(addr, false)); };
+    const std::function<std::string(uint64_t)> names = [&img](uint64_t addr) {
+        return printable(img.symbol_at(addr, false));
+    };
     dis::Insn insn;
     std::string note;
     uint64_t off = 0;
