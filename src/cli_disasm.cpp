@@ -7,7 +7,9 @@
 #include "pseudo.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -48,7 +50,7 @@ std::string printable(std::string_view s)
 
 // One listing line: "  %08llx  %-20s %-36s %s%s\n" with the address, the
 // byte column, the text and "; " plus the explanation when there is one.
-void add_line(con::Buffer& out, const dis::Insn& insn, const std::string& note)
+void add_line(con::Buffer& out, const dis::Insn& insn, std::string_view text, std::string_view note)
 {
     char hex[2 * sizeof insn.bytes + 3];
     out.add("  ");
@@ -56,7 +58,7 @@ void add_line(con::Buffer& out, const dis::Insn& insn, const std::string& note)
     out.add("  ");
     out.pad({ hex, dis::hex_bytes(insn, kMaxHexBytes, hex) }, 20);
     out.add(' ');
-    out.pad(insn.text, 36);
+    out.pad(text, 36);
     out.add(' ');
     if (!note.empty()) {
         out.add("; ");
@@ -65,10 +67,59 @@ void add_line(con::Buffer& out, const dis::Insn& insn, const std::string& note)
     out.add('\n');
 }
 
+// Most instructions read the same wherever they stand: all but branches to
+// a target and RIP-relative addresses. Their text and explanation are kept
+// by their bytes, so a sequence met again (push rbp, mov rbp, rsp, ret and
+// so on) is neither decoded nor explained a second time. A valid
+// instruction's decoding depends on its own bytes alone, so equal bytes
+// give an equal line.
+class Memo {
+public:
+    struct Line {
+        uint8_t len = 0; // 0: a free slot
+        uint8_t bytes[15] = {};
+        std::string text;
+        std::string note;
+    };
+
+    // The kept line for the instruction at `code` (n bytes left), or null.
+    const Line* find(const uint8_t* code, size_t n) const
+    {
+        const Line& l = m_slots[slot(code, n)];
+        if (l.len == 0 || l.len > n || memcmp(l.bytes, code, l.len) != 0)
+            return nullptr;
+        return &l;
+    }
+
+    void keep(const uint8_t* code, size_t n, const dis::Insn& insn, const std::string& note)
+    {
+        if (!insn.valid || insn.len == 0 || insn.len > sizeof insn.bytes || insn.has_target || insn.has_mem
+            || insn.is_jump || insn.is_call || insn.text.find("rel ") != std::string::npos)
+            return;
+        Line& l = m_slots[slot(code, n)];
+        l.len = insn.len;
+        memcpy(l.bytes, insn.bytes, insn.len);
+        l.text = insn.text;
+        l.note = note;
+    }
+
+private:
+    static constexpr int kBits = 14;
+
+    static size_t slot(const uint8_t* code, size_t n)
+    {
+        uint32_t k = 0;
+        memcpy(&k, code, std::min<size_t>(n, 4));
+        return (k * 2654435761u) >> (32 - kBits);
+    }
+
+    std::vector<Line> m_slots = std::vector<Line>(size_t(1) << kBits);
+};
+
 // Decodes one code range instruction by instruction into a reused record,
 // so memory does not grow with the range. A range cut at the limit ends with
 // a line that says how much was left out.
-void list_range(con::Buffer& out, const BinImage& img, const BinImage::CodeRange& r)
+void list_range(con::Buffer& out, Memo& memo, const BinImage& img, const BinImage::CodeRange& r)
 {
     out.add('\n');
     add_printable(out, r.name);
@@ -90,7 +141,16 @@ void list_range(con::Buffer& out, const BinImage& img, const BinImage::CodeRange
     size_t next = std::lower_bound(syms.begin(), syms.end(), r.addr,
                       [](const BinImage::Symbol& s, uint64_t a) { return s.addr < a; }) - syms.begin();
     for (size_t listed = 0; listed < kMaxListed && off < size; ++listed) {
-        dis::decode(code + off, size - off, r.addr + off, img.m_bits, &insn, false);
+        const uint8_t* at = code + off;
+        const size_t left = size - off;
+        const Memo::Line* seen = memo.find(at, left);
+        if (seen) {
+            insn.addr = r.addr + off;
+            insn.len = seen->len;
+            memcpy(insn.bytes, seen->bytes, seen->len);
+        } else {
+            dis::decode(at, left, r.addr + off, img.m_bits, &insn, false);
+        }
         off += insn.len;
         while (next < syms.size() && syms[next].addr < insn.addr)
             ++next;
@@ -102,8 +162,13 @@ void list_range(con::Buffer& out, const BinImage& img, const BinImage::CodeRange
             out.add(":\n");
         }
         next = past;
+        if (seen) {
+            add_line(out, insn, seen->text, seen->note);
+            continue;
+        }
         pseudo::comment(insn, names, &note);
-        add_line(out, insn, note);
+        add_line(out, insn, insn.text, note);
+        memo.keep(at, left, insn, note);
     }
     if (off < size) {
         out.add("  ... ");
@@ -154,8 +219,9 @@ int cli_disasm(const char* path, int bits)
         out.add(s.exec ? " x" : " -");
         out.add(s.write ? "w\n" : "-\n");
     }
+    Memo memo; // one image, one width: its lines hold in every range
     for (const BinImage::CodeRange& r : img.code_ranges())
-        list_range(out, img, r);
+        list_range(out, memo, img, r);
     out.flush();
     return 0;
 }
