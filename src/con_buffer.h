@@ -17,6 +17,8 @@ public:
 
     void add(std::string_view s)
     {
+        if (s.empty()) // an empty view may have no data pointer at all
+            return;
         if (s.size() > kRoom - m_n) {
             flush();
             if (s.size() > kRoom) {
