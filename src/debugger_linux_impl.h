@@ -38,6 +38,16 @@ struct Process::Impl {
     int pending_sig = 0;
     std::vector<RegInfo> list;
     bool dr7_set = false;
+    int sigfd = -1; // SIGCHLD for wait, opened at its first sleep
+    // SIGCHLD is blocked in the engine's thread from the first wait that
+    // sleeps until kill; `chld_restore` when it was not blocked before.
+    bool chld_blocked = false;
+    bool chld_restore = false;
+    // The code at the instruction pointer, read once per stop: the front end
+    // and step_over both look at it for every step.
+    uint8_t code[16] {};
+    size_t code_len = 0;
+    bool code_ok = false;
 
     // Process control (debugger_linux.cpp).
     void forget_run_state();
@@ -47,6 +57,7 @@ struct Process::Impl {
     void open_memory();
     void close_memory();
     void read_entry_and_bias(const std::string& exe);
+    void unblock_chld();
 
     // Breakpoints, watches and resuming (debugger_linux_step.cpp).
     void insert_breakpoints();

@@ -137,6 +137,7 @@ bool Process::Impl::resume(int request)
         return false;
     pending_sig = 0;
     regs_ok = false;
+    code_ok = false;
     p->m_state = State::Running;
     return true;
 }
