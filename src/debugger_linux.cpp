@@ -179,6 +179,7 @@ void Process::Impl::forget_run_state()
     action = Action::None;
     regs_ok = false;
     dr7_set = false;
+    pushf_pending = false;
 }
 
 void Process::Impl::drain_output(std::vector<Event>* ev)

@@ -38,6 +38,11 @@ struct Process::Impl {
     int pending_sig = 0;
     std::vector<RegInfo> list;
     bool dr7_set = false;
+    // A single-stepped pushf stores the trap flag the step itself set; the
+    // slot it pushed is put right at the next stop (see note_pushf).
+    bool pushf_pending = false;
+    uint64_t pushf_sp = 0;
+    int pushf_size = 0;
 
     // Process control (debugger_linux.cpp).
     void forget_run_state();
@@ -54,6 +59,8 @@ struct Process::Impl {
     void program_watches();
     void clear_watch_registers();
     bool resume(int request);
+    void note_pushf();
+    void fix_pushf();
     bool stopped_under_trace() const;
     // Classifies a ptrace stop. Returns false when the stop was only the
     // single step off a breakpoint and the program was continued silently.
