@@ -43,6 +43,9 @@ struct Process::Impl {
     bool pushf_pending = false;
     uint64_t pushf_sp = 0;
     int pushf_size = 0;
+    // Processes whose attach stop did not come in time: still traced, they
+    // are let go at the stop that is on its way (release_late_stops).
+    std::vector<int> late;
 
     // Process control (debugger_linux.cpp).
     void forget_run_state();
@@ -52,6 +55,7 @@ struct Process::Impl {
     void open_memory();
     void close_memory();
     void read_entry_and_bias(const std::string& exe);
+    void release_late_stops();
 
     // Breakpoints, watches and resuming (debugger_linux_step.cpp).
     void insert_breakpoints();
