@@ -319,7 +319,11 @@ void snapshot_memory(Snapshot& snap, const dbg::Process& proc)
 {
     std::map<uint64_t, std::vector<uint8_t>> next;
     for (const auto& [start, len] : snapshot_plan(proc.regions())) {
-        std::vector<uint8_t> bytes(len);
+        std::vector<uint8_t> bytes;
+        auto spare = snap.mem_spare.find(start);
+        if (spare != snap.mem_spare.end())
+            bytes = std::move(spare->second);
+        bytes.resize(len);
         bytes.resize(proc.read(start, bytes.data(), len));
         if (!bytes.empty())
             next.emplace(start, std::move(bytes));
@@ -332,7 +336,42 @@ void snapshot_memory(Snapshot& snap, const dbg::Process& proc)
         size_t n = std::min(bytes.size(), old->second.size());
         add_changes(start, old->second.data(), bytes.data(), n, &snap.mem_changed);
     }
+    snap.mem_spare = std::move(snap.mem_snap);
     snap.mem_snap = std::move(next);
+}
+
+void snapshot_vars(Snapshot& snap, const dbg::Process& proc, const BinImage& img)
+{
+    snap.vars.clear();
+    const auto& syms = img.m_symbols;
+    for (size_t i = 0; i < syms.size() && snap.vars.size() < kMaxVars; ++i) {
+        const BinImage::Symbol& s = syms[i];
+        if (s.func)
+            continue;
+        bool data = false;
+        for (const auto& sec : img.m_sections) {
+            if (!sec.exec && sec.addr != 0 && s.addr >= sec.addr && s.addr < sec.addr + std::max<uint64_t>(sec.size, 1)) {
+                data = true;
+                break;
+            }
+        }
+        if (!data)
+            continue;
+        uint64_t len = kVarBytes;
+        for (size_t j = i + 1; j < syms.size(); ++j) {
+            if (syms[j].addr > s.addr) {
+                len = std::min(len, syms[j].addr - s.addr);
+                break;
+            }
+        }
+        Variable v;
+        v.name = s.name;
+        v.addr = s.addr + proc.load_bias();
+        v.bytes.resize(len);
+        v.bytes.resize(proc.read(v.addr, v.bytes.data(), len));
+        if (!v.bytes.empty())
+            snap.vars.push_back(std::move(v));
+    }
 }
 
 bool errno_name(int err, std::string* name, std::string* text)

@@ -4,6 +4,7 @@
 // line, and the register and memory snapshots that mark changes between
 // stops. The window keeps a StepState and a Snapshot and calls these around
 // every step and stop; nothing here paints or blocks.
+#include "binimage.h"
 #include "debugger_linux.h"
 #include "disasm.h"
 
@@ -36,14 +37,25 @@ struct StepState {
     std::map<int, std::string> line_effects; // by 0-based source line
 };
 
+// A data label of the program with its first bytes at a stop.
+struct Variable {
+    std::string name;
+    uint64_t addr = 0;          // run-time address
+    std::vector<uint8_t> bytes; // at most kVarBytes, cut at the next symbol
+};
+
 // Taken once per shown stop, so painters read values instead of the process.
 struct Snapshot {
     std::map<std::string, uint64_t> regs_now;
     std::map<std::string, uint64_t> prev_regs;
     // What each register's value points to at this stop (only non-empty texts).
     std::map<std::string, std::string> pointees;
+    std::vector<Variable> vars; // the first kMaxVars data labels that could be read
     std::map<uint64_t, std::vector<uint8_t>> mem_snap; // by start address of the part taken
     std::set<uint64_t> mem_changed;
+    // The snapshot before last, kept only so its buffers are reused instead
+    // of allocating (and faulting in) megabytes at every stop.
+    std::map<uint64_t, std::vector<uint8_t>> mem_spare;
 };
 
 // What a value points to ("" for nothing); the window passes its own,
@@ -56,6 +68,8 @@ constexpr uint64_t kRegionTake = 1048576;
 constexpr uint64_t kMemBudget = 8388608;
 constexpr size_t kMaxChanged = 200000;
 constexpr int64_t kMaxStackMove = 0xFFFF;
+constexpr size_t kMaxVars = 12;
+constexpr size_t kVarBytes = 16;
 
 // Live values of one decoded operand of the stopped process.
 uint64_t operand_address(const dbg::Process& proc, const dis::Operand& op);
@@ -79,6 +93,9 @@ void clear(StepState& st);
 
 void snapshot_regs(Snapshot& snap, dbg::Process& proc, const Pointee& pointee = nullptr);
 void snapshot_memory(Snapshot& snap, const dbg::Process& proc);
+// The data labels of the program's image: symbols that are not functions and
+// lie in a non-executable section with an address, shifted by the load bias.
+void snapshot_vars(Snapshot& snap, const dbg::Process& proc, const BinImage& img);
 // The parts snapshot_memory takes from a memory map: {start, length}.
 std::vector<std::pair<uint64_t, uint64_t>> snapshot_plan(const std::vector<dbg::Region>& regions);
 

@@ -371,3 +371,45 @@ TEST_F(StepFx, RegisterSnapshotKeepsThePreviousStopAndItsPointees)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(StepFx, DataLabelsAndChangedBytesAtAStop)
+{
+    BinImage img;
+    std::string err;
+    ASSERT_TRUE(img.load(s_dir->file("effects"), &err)) << err;
+    ASSERT_NO_FATAL_FAILURE(start("effects"));
+    stepfx::snapshot_vars(m_snap, m_proc, img);
+    stepfx::snapshot_memory(m_snap, m_proc);
+
+    auto text_of = [](const stepfx::Variable& v) { return std::string(v.bytes.begin(), v.bytes.end()); };
+    auto check = [&](const std::vector<std::string>& want) {
+        ASSERT_EQ(m_snap.vars.size(), 4u);
+        const char* names[] = { "text", "copy", "lower", "upper" };
+        for (size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(m_snap.vars[i].name, names[i]);
+            EXPECT_EQ(m_snap.vars[i].addr, fx(names[i]));
+            EXPECT_EQ(text_of(m_snap.vars[i]), want[i]) << names[i];
+        }
+    };
+    // Code labels are not variables; each variable is cut at the next label.
+    check({ std::string("hello\0", 6), std::string(6, '\0'), "h", "H" });
+
+    ASSERT_NO_FATAL_FAILURE(run_to(fx("s_write")));
+    stepfx::snapshot_vars(m_snap, m_proc, img);
+    stepfx::snapshot_memory(m_snap, m_proc);
+    check({ std::string("hello\0", 6), std::string("hello\0", 6), "H", "H" });
+    std::set<uint64_t> in_data;
+    for (uint64_t a : m_snap.mem_changed) {
+        if (a >= fx("text") && a < fx("upper") + 1)
+            in_data.insert(a);
+    }
+    std::set<uint64_t> want;
+    for (uint64_t i = 0; i < 5; ++i)
+        want.insert(fx("copy") + i);
+    want.insert(fx("lower"));
+    EXPECT_EQ(in_data, want);
+}
+
+} // namespace
