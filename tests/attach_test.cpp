@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,38 +12,11 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
-#include <sstream>
 
 using namespace testutil;
 
 namespace {
-
-std::string status_field(int pid, const std::string& key)
-{
-    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.rfind(key + ":", 0) == 0) {
-            size_t a = line.find_first_not_of(" \t", key.size() + 1);
-            return a == std::string::npos ? std::string() : line.substr(a);
-        }
-    }
-    return {};
-}
-
-uint64_t peek(int pid, uint64_t addr)
-{
-    uint64_t v = 0;
-    int fd = open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY);
-    if (fd >= 0) {
-        if (pread(fd, &v, 8, off_t(addr)) != 8)
-            v = 0;
-        close(fd);
-    }
-    return v;
-}
 
 class Attach : public testing::Test {
 public:
@@ -80,10 +52,7 @@ public:
     {
         std::string err = nasm_build(source, s_dir->file(name), "elf64");
         s_error += err.empty() ? "" : name + ": " + err;
-        std::istringstream lines(run({ "nm", s_dir->file(name) }).out);
-        std::string addr, type, sym;
-        while (lines >> addr >> type >> sym)
-            s_syms[name][sym] = std::stoull(addr, nullptr, 16);
+        s_syms[name] = symbols(s_dir->file(name));
     }
 
     // Starts the program outside the debugger and waits until it counts.
@@ -106,12 +75,12 @@ public:
     bool counts_on(int pid, const std::string& name)
     {
         uint64_t counter = s_syms[name]["counter"];
-        uint64_t before = peek(pid, counter);
+        uint64_t before = peek_u64(pid, counter);
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
         while (std::chrono::steady_clock::now() < until) {
             std::vector<dbg::Event> ev;
             m_proc.poll(&ev);
-            if (peek(pid, counter) > before + 2)
+            if (peek_u64(pid, counter) > before + 2)
                 return true;
             usleep(1000);
         }
@@ -189,9 +158,9 @@ TEST_F(Attach, ByPidAndByNameStopsTheProgramAndDetachLetsItRunOn)
         EXPECT_EQ(attach::message(r),
                   "Attached to process " + std::to_string(child) + " (" + exe + ") \u2013 stopped");
         uint64_t counter = s_syms[s_short]["counter"];
-        uint64_t held = peek(child, counter);
+        uint64_t held = peek_u64(child, counter);
         usleep(20000);
-        EXPECT_EQ(peek(child, counter), held) << "an attached program stands still";
+        EXPECT_EQ(peek_u64(child, counter), held) << "an attached program stands still";
 
         EXPECT_TRUE(attach::detach(m_proc));
         EXPECT_FALSE(m_proc.attached());

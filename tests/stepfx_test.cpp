@@ -11,20 +11,11 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <map>
-#include <sstream>
 
 using namespace testutil;
 
 namespace {
-
-std::string hx(uint64_t v)
-{
-    char buf[24];
-    snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
-    return buf;
-}
 
 class StepFx : public testing::Test {
 public:
@@ -36,10 +27,7 @@ public:
             std::string err
                 = nasm_build(read_file(tests_dir() + "/data/stepfx/" + name + ".s"), s_dir->file(name), "elf64");
             s_error += err.empty() ? "" : name + ": " + err;
-            std::istringstream lines(run({ "nm", s_dir->file(name) }).out);
-            std::string addr, type, sym;
-            while (lines >> addr >> type >> sym)
-                s_syms[name][sym] = std::stoull(addr, nullptr, 16);
+            s_syms[name] = symbols(s_dir->file(name));
         }
     }
 
@@ -141,43 +129,43 @@ TEST_F(StepFx, EachInstructionKindWritesItsEffect)
         // The pushed slot lies below the old stack pointer, not at it.
         { "s_push",
           [&](StepFx& t) {
-              return "rsp -8  [" + hx(t.reg("rsp") - 8) + "] " + A8 + "\u21921122334455667788";
+              return "rsp -8  [" + upper_hex(t.reg("rsp") - 8) + "] " + A8 + "\u21921122334455667788";
           } },
         { "s_call",
           [&](StepFx& t) {
-              return "rsp -8  [" + hx(t.reg("rsp") - 8) + "] " + A8 + "\u2192" + hx(fx("s_back"));
+              return "rsp -8  [" + upper_hex(t.reg("rsp") - 8) + "] " + A8 + "\u2192" + upper_hex(fx("s_back"));
           } },
         { "s_ret", [](StepFx&) { return std::string("rsp +8"); } },
         // One round of the copy: counters move and the first byte lands.
         { "s_rep",
           [](StepFx& t) {
               uint64_t si = t.reg("rsi"), di = t.reg("rdi");
-              return "rcx 5\u21924  rsi " + hx(si) + "\u2192" + hx(si + 1) + "  rdi " + hx(di) + "\u2192" + hx(di + 1)
-                  + "  [" + hx(fx("copy")) + "] 0\u219268 'h'";
+              return "rcx 5\u21924  rsi " + upper_hex(si) + "\u2192" + upper_hex(si + 1) + "  rdi " + upper_hex(di) + "\u2192" + upper_hex(di + 1)
+                  + "  [" + upper_hex(fx("copy")) + "] 0\u219268 'h'";
           } },
         { "s_cmp", [](StepFx&) { return std::string("PF 0\u21921  ZF 0\u21921"); } },
         { "s_jne", [](StepFx&) { return std::string("\u2193"); } },
-        { "s_jz", [](StepFx&) { return "\u2192 " + hx(fx("s_taken")); } },
+        { "s_jz", [](StepFx&) { return "\u2192 " + upper_hex(fx("s_taken")); } },
         { "s_enter",
           [&](StepFx& t) {
               uint64_t sp = t.reg("rsp");
-              return "rbp -8  rsp -28  [" + hx(sp - 8) + "] " + A8 + "\u2192" + hx(t.reg("rbp"));
+              return "rbp -8  rsp -28  [" + upper_hex(sp - 8) + "] " + A8 + "\u2192" + upper_hex(t.reg("rbp"));
           } },
         // The flags as the program has them: without the trap flag the
         // debugger's own single step sets.
         { "s_pushf",
           [&](StepFx& t) {
-              return "rsp -8  [" + hx(t.reg("rsp") - 8) + "] " + A8 + "\u2192" + hx(t.reg("eflags"));
+              return "rsp -8  [" + upper_hex(t.reg("rsp") - 8) + "] " + A8 + "\u2192" + upper_hex(t.reg("eflags"));
           } },
-        { "s_store_new", [](StepFx&) { return "[" + hx(fx("lower")) + "] 68\u219248 'h'\u2192'H'"; } },
-        { "s_store_same", [](StepFx&) { return "[" + hx(fx("upper")) + "] =48"; } },
+        { "s_store_new", [](StepFx&) { return "[" + upper_hex(fx("lower")) + "] 68\u219248 'h'\u2192'H'"; } },
+        { "s_store_same", [](StepFx&) { return "[" + upper_hex(fx("upper")) + "] =48"; } },
         // rcx and r11 take the return address and the flags; the flags are
         // read after the step, the rest is known.
         { "s_write",
-          [](StepFx&) { return "rax 1\u21925  rcx 0\u2192" + hx(fx("s_write_done")) + "  r11 0\u2192"; } },
+          [](StepFx&) { return "rax 1\u21925  rcx 0\u2192" + upper_hex(fx("s_write_done")) + "  r11 0\u2192"; } },
         { "s_close",
           [](StepFx&) {
-              return "rax 3\u2192FFFFFFFFFFFFFFF7 = -EBADF (Bad file descriptor)  rcx 0\u2192" + hx(fx("s_close_done"))
+              return "rax 3\u2192FFFFFFFFFFFFFFF7 = -EBADF (Bad file descriptor)  rcx 0\u2192" + upper_hex(fx("s_close_done"))
                   + "  r11 0\u2192";
           } },
         { "s_mov60", [](StepFx&) { return std::string("rax FFFFFFFFFFFFFFF7\u21923C"); } },
@@ -189,7 +177,7 @@ TEST_F(StepFx, EachInstructionKindWritesItsEffect)
         std::string want = c.expect(*this);
         ASSERT_NO_FATAL_FAILURE(step(line));
         if (want.ends_with("r11 0\u2192"))
-            want += hx(reg("r11"));
+            want += upper_hex(reg("r11"));
         EXPECT_EQ(m_fx.effects[fx(c.label)], want);
         EXPECT_EQ(m_fx.line_effects[line], want);
         ++line;
@@ -214,7 +202,7 @@ TEST_F(StepFx, RegisterChangeCarriesThePointeeAndAnEmptyEffectClearsTheNote)
     uint64_t text = fx("text");
     auto pointee = [&](uint64_t v) { return v == text + 1 ? std::string("text+0x1 'ello'") : std::string(); };
     ASSERT_NO_FATAL_FAILURE(step(10, pointee));
-    std::string want = "rcx 5\u21924  rsi " + hx(text) + "\u2192" + hx(text + 1) + " text+0x1 'ello'  rdi ";
+    std::string want = "rcx 5\u21924  rsi " + upper_hex(text) + "\u2192" + upper_hex(text + 1) + " text+0x1 'ello'  rdi ";
     EXPECT_EQ(m_fx.line_effects[10].rfind(want, 0), 0u) << m_fx.line_effects[10];
 }
 
