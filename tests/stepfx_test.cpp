@@ -206,6 +206,32 @@ TEST_F(StepFx, RegisterChangeCarriesThePointeeAndAnEmptyEffectClearsTheNote)
     EXPECT_EQ(m_fx.line_effects[10].rfind(want, 0), 0u) << m_fx.line_effects[10];
 }
 
+TEST_F(StepFx, ContinuingOffAPushfLeavesNoTrapFlagInTheProgram)
+{
+    // Leaving a stop at pushf takes one hidden single step; the flags it
+    // pushes, popped again by popfq, must not turn on tracing in the program.
+    ASSERT_NO_FATAL_FAILURE(start("effects"));
+    ASSERT_NO_FATAL_FAILURE(run_to(fx("s_pushf")));
+    ASSERT_NO_FATAL_FAILURE(run_to(fx("s_store_new")));
+    EXPECT_EQ(reg("eflags") & 0x100, 0u);
+    ASSERT_TRUE(m_proc.cont());
+    std::string out;
+    for (auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         m_proc.state() != dbg::State::Exited && std::chrono::steady_clock::now() < until;) {
+        std::vector<dbg::Event> ev;
+        m_proc.poll(&ev);
+        for (const auto& e : ev) {
+            if (e.kind == dbg::Event::Stopped) {
+                ADD_FAILURE() << "stopped: " << e.text << " at " << upper_hex(e.addr);
+                m_proc.cont();
+            }
+        }
+        usleep(200);
+    }
+    EXPECT_EQ(m_proc.state(), dbg::State::Exited);
+    EXPECT_EQ(m_proc.exit_code(), 0);
+}
+
 TEST_F(StepFx, ArmingNeedsAStoppedTracedProcess)
 {
     stepfx::arm_step(m_fx, m_proc);
