@@ -186,6 +186,7 @@ void Process::Impl::forget_run_state()
     regs_ok = false;
     dr7_set = false;
     code_ok = false;
+    pushf_pending = false;
 }
 
 void Process::Impl::unblock_chld()
@@ -296,6 +297,7 @@ Process::Process()
 
 Process::~Process()
 {
+    m->release_late_stops();
     kill();
     detach_output();
     if (m->sigfd >= 0)
@@ -449,9 +451,21 @@ bool Process::attach(int pid, std::string* exe, std::string* err)
         set_err(err, errno == EPERM ? std::string("eperm") : std::string(strerror(errno)));
         return false;
     }
+    // The stop normally arrives at once; a process held in the kernel (a
+    // vfork parent, uninterruptible I/O) stops only later, and the window
+    // must not wait for it. It is let go when that stop comes.
     int status = 0;
-    if (wait_for(pid, &status, 0) != pid || !WIFSTOPPED(status)) {
-        ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
+    pid_t got = 0;
+    for (int waited_ms = 0; got == 0 && waited_ms < kAttachWaitMs; ++waited_ms) {
+        got = wait_for(pid, &status, WNOHANG);
+        if (got == 0)
+            usleep(1000);
+    }
+    if (got != pid || !WIFSTOPPED(status)) {
+        if (got == 0)
+            m->late.push_back(pid);
+        else
+            ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
         set_err(err, "wait");
         return false;
     }
@@ -536,8 +550,30 @@ void Process::detach_output()
     m->close_memory();
 }
 
+void Process::Impl::release_late_stops()
+{
+    for (size_t i = 0; i < late.size();) {
+        int status = 0;
+        pid_t r = wait_for(late[i], &status, WNOHANG);
+        if (r == 0) {
+            ++i;
+            continue;
+        }
+        if (r == late[i] && WIFSTOPPED(status) && WSTOPSIG(status) != SIGSTOP) {
+            // Another signal came first: deliver it and wait for our stop.
+            ptrace(PTRACE_CONT, late[i], nullptr, reinterpret_cast<void*>(long(WSTOPSIG(status))));
+            ++i;
+            continue;
+        }
+        if (r == late[i] && WIFSTOPPED(status))
+            ptrace(PTRACE_DETACH, late[i], nullptr, nullptr); // its SIGSTOP suppressed: it runs on
+        late.erase(late.begin() + long(i));
+    }
+}
+
 void Process::poll(std::vector<Event>* ev)
 {
+    m->release_late_stops();
     m->drain_output(ev);
     take_status(ev);
 }

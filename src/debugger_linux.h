@@ -62,6 +62,9 @@ public:
     };
 
     static constexpr int kMaxWatches = 4;
+    // How long attach waits for the process to stop before it answers
+    // "wait"; a stop that comes later is released (the process runs on).
+    static constexpr int kAttachWaitMs = 500;
 
     Process();
     ~Process();
@@ -72,6 +75,7 @@ public:
     // under ptrace with address randomisation off and stops at its entry.
     bool start(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                bool trace, std::string* err);
+    // Waits at most kAttachWaitMs for the stop; poll lets a late one go.
     bool attach(int pid, std::string* exe, std::string* err);
     // Kills a started program with its process group; an attached one is
     // detached and runs on.

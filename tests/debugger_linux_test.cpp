@@ -158,16 +158,6 @@ uint8_t byte_at(const dbg::Process& p, uint64_t addr)
     return b;
 }
 
-std::string status_field(int pid, const std::string& key)
-{
-    std::string text = "\n" + read_file("/proc/" + std::to_string(pid) + "/status");
-    size_t at = text.find("\n" + key + ":\t");
-    if (at == std::string::npos)
-        return {};
-    at += key.size() + 3;
-    return text.substr(at, text.find('\n', at) - at);
-}
-
 // "name:size " for every register the engine lists.
 std::string layout(dbg::Process& p)
 {
@@ -549,18 +539,6 @@ TEST_F(Debugger, RegionsAndReadsAtTheirEdges)
 
 // ---- attaching --------------------------------------------------------------------------------
 
-uint64_t peek_counter(int pid, uint64_t addr)
-{
-    uint64_t v = 0;
-    int fd = open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY);
-    if (fd >= 0) {
-        if (pread(fd, &v, 8, off_t(addr)) != 8)
-            v = 0;
-        close(fd);
-    }
-    return v;
-}
-
 TEST_F(Debugger, AttachStopsASleeperAndDetachLetsItRunOn)
 {
     dbg::Process nobody;
@@ -575,7 +553,7 @@ TEST_F(Debugger, AttachStopsASleeperAndDetachLetsItRunOn)
         execl(exe("sleeper").c_str(), "sleeper", static_cast<char*>(nullptr));
         _exit(127);
     }
-    while (peek_counter(child, counter) < 2)
+    while (peek_u64(child, counter) < 2)
         usleep(1000);
 
     for (bool leave_running : { false, true }) {
@@ -604,13 +582,13 @@ TEST_F(Debugger, AttachStopsASleeperAndDetachLetsItRunOn)
 
         // Detached, unmarked and counting again.
         EXPECT_EQ(status_field(child, "TracerPid"), "0");
-        EXPECT_NE(peek_counter(child, round) & 0xFF, 0xCCu);
-        EXPECT_NE(peek_counter(child, never) & 0xFF, 0xCCu);
-        uint64_t now = peek_counter(child, counter);
+        EXPECT_NE(peek_u64(child, round) & 0xFF, 0xCCu);
+        EXPECT_NE(peek_u64(child, never) & 0xFF, 0xCCu);
+        uint64_t now = peek_u64(child, counter);
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (peek_counter(child, counter) <= now + 2 && std::chrono::steady_clock::now() < until)
+        while (peek_u64(child, counter) <= now + 2 && std::chrono::steady_clock::now() < until)
             usleep(1000);
-        EXPECT_GT(peek_counter(child, counter), now + 2);
+        EXPECT_GT(peek_u64(child, counter), now + 2);
     }
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
