@@ -336,8 +336,11 @@ void BinView::program_stopped()
         rebuild_live();
         k = row_of_addr(pc);
     }
-    if (k.valid())
-        select_row(k, true);
+    // The hex pane stays where it is (the stack after the first stop).
+    if (k.valid()) {
+        m_sel = k;
+        ensure_row_visible();
+    }
     if (m_dump_hi == 0)
         set_dump(m_proc->sp());
 }

@@ -293,7 +293,8 @@ void BinView::paint_list(cairo_t* cr, const Palette& pal, double font, bool focu
                     if (!c.empty()) {
                         if (!noted)
                             cx = text_x + std::max(std::clamp((x + w - text_x) * 0.42, 0.0, 30 * m_adv), tw + 2 * m_adv);
-                        if (x + w - cx - 10 > m_adv)
+                        // Too little room for a readable start: better none at all.
+                        if (x + w - cx - 10 > 8 * m_adv)
                             gfx::text(cr, "; " + c, cx, ry + ty, pal.s_comment, row_f, gfx::Align::Left,
                                       x + w - cx - 10);
                     }
