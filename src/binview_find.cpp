@@ -15,9 +15,11 @@ namespace {
 constexpr uint64_t kDumpMax = 0x4000000;
 constexpr size_t kWindow = size_t(4) << 20; // positions per step between clock checks
 constexpr size_t kNone = size_t(-1);
-// The list's texts exist only where rows are decoded; beyond this many rows
-// the text search gives up (a whole 100 MB file would take minutes).
-constexpr uint64_t kTextRowsMax = 2000000;
+// The list's texts exist only where rows are decoded (about half a
+// microsecond a row), so the text search looks at this many rows from the
+// selection on, about a megabyte of code; a whole 100 MB file would take
+// seconds.
+constexpr uint64_t kTextRowsMax = 250000;
 
 double now_ms()
 {
@@ -99,6 +101,21 @@ std::string lower_text(std::string s)
     for (char& c : s)
         c = char(lower(uint8_t(c)));
     return s;
+}
+
+// Whether the text holds `want` (already lower case), letters folded.
+bool holds(const std::string& text, const std::string& want)
+{
+    if (want.size() > text.size())
+        return false;
+    for (size_t i = 0; i + want.size() <= text.size(); ++i) {
+        size_t j = 0;
+        while (j < want.size() && lower(uint8_t(text[i + j])) == uint8_t(want[j]))
+            ++j;
+        if (j == want.size())
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -322,8 +339,7 @@ BinView::Search BinView::scan_slice(double budget_ms)
         s.rows_seen = 0;
         if (!s.next && s.row.valid()) {
             const Row* r = row(s.row);
-            if (r && (lower_text(r->insn.text).find(want) != std::string::npos
-                         || lower_text(r->label).find(want) != std::string::npos)) {
+            if (r && (holds(r->insn.text, want) || holds(r->label, want))) {
                 m_hit_len = 0;
                 select_row(s.row, true);
                 m_hex_focus = false;
@@ -339,8 +355,7 @@ BinView::Search BinView::scan_slice(double budget_ms)
         s.row = k;
         ++s.rows_seen;
         const Row* r = row(k);
-        if (r && (lower_text(r->insn.text).find(want) != std::string::npos
-                     || lower_text(r->label).find(want) != std::string::npos)) {
+        if (r && (holds(r->insn.text, want) || holds(r->label, want))) {
             m_hit_len = 0;
             select_row(k, true);
             m_hex_focus = false;

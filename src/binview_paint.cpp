@@ -140,16 +140,28 @@ void BinView::paint_hex(cairo_t* cr, const Palette& pal, double font, bool focus
     std::vector<uint8_t> bytes(static_cast<size_t>(count)), ok(static_cast<size_t>(count));
     if (count)
         hex_read_range(first, size_t(count), bytes.data(), ok.data());
+    // Text goes out in runs of one colour, one layout each: a frame of
+    // single bytes would cost over a thousand layouts.
+    struct Run {
+        std::string s;
+        double x = 0;
+        const Rgba* c = nullptr;
+        bool bold = false;
+    };
+    auto flush = [&](Run& r, double ry) {
+        if (!r.s.empty())
+            gfx::text(cr, r.s, r.x, ry + ty, *r.c, r.bold ? bold_f : row_f);
+        r.s.clear();
+    };
     for (int k = 0; k <= V; ++k) {
         uint64_t p = first + uint64_t(k) * bpr;
         if (p >= hi)
             break;
         double ry = y + m_head + k * m_lh;
         gfx::text(cr, addr_text(p), x + 10, ry + ty, pal.addr, row_f);
-        for (int i = 0; i < m_bpr; ++i) {
+        // Backgrounds first: search hit, cursor, caret.
+        for (int i = 0; i < m_bpr && p + uint64_t(i) < hi; ++i) {
             uint64_t q = p + uint64_t(i);
-            if (q >= hi)
-                break;
             double hx = m_hex_x + (3 * i + i / 8) * m_adv;
             double ax = m_asc_x + i * m_adv;
             if (hit_ok && q >= m_hit && q < m_hit + m_hit_len) {
@@ -161,24 +173,53 @@ void BinView::paint_hex(cairo_t* cr, const Palette& pal, double font, bool focus
                 Rgba c = focus && m_hex_focus ? pal.select : pal.select_dim;
                 gfx::fill_rect(cr, hx - 1, ry, 2 * m_adv + 2, m_lh, m_ascii ? with_alpha(c, 0.45) : c);
                 gfx::fill_rect(cr, ax, ry, m_adv, m_lh, m_ascii ? c : with_alpha(c, 0.45));
+                if (focus && m_hex_focus && caret_on && !m_ascii)
+                    gfx::fill_rect(cr, hx + m_nib * m_adv, ry + m_lh - 3, m_adv, 2, pal.caret);
             }
+        }
+        Run hex_run, asc_run;
+        for (int i = 0; i < m_bpr && p + uint64_t(i) < hi; ++i) {
+            uint64_t q = p + uint64_t(i);
             size_t idx = size_t(q - first);
+            const Rgba* hc = &pal.faint;
+            const Rgba* ac = &pal.faint;
+            bool bold = false;
+            char hx_s[4] = "??";
+            char ch = ' ';
             if (idx < ok.size() && ok[idx]) {
                 uint8_t b = bytes[idx];
                 bool changed = (marks && m_changed.count(q)) || (lv && live_changed && live_changed(q));
-                char hx_s[4];
                 snprintf(hx_s, sizeof hx_s, "%02X", b);
-                gfx::text(cr, hx_s, hx, ry + ty, changed ? pal.changed : (b ? pal.text : pal.zero),
-                          changed ? bold_f : row_f);
                 bool shown = b >= 0x20 && b <= 0x7E;
-                std::string ch(1, shown ? char(b) : '.');
-                gfx::text(cr, ch, ax, ry + ty, changed ? pal.changed : (shown ? pal.dim : pal.faint), row_f);
-            } else {
-                gfx::text(cr, "??", hx, ry + ty, pal.faint, row_f);
+                ch = shown ? char(b) : '.';
+                hc = changed ? &pal.changed : (b ? &pal.text : &pal.zero);
+                ac = changed ? &pal.changed : (shown ? &pal.dim : &pal.faint);
+                bold = changed;
             }
-            if (q == m_cur && focus && m_hex_focus && caret_on && !m_ascii)
-                gfx::fill_rect(cr, hx + m_nib * m_adv, ry + m_lh - 3, m_adv, 2, pal.caret);
+            if (hex_run.c != hc || hex_run.bold != bold) {
+                flush(hex_run, ry);
+                hex_run.c = hc;
+                hex_run.bold = bold;
+            }
+            if (hex_run.s.empty())
+                hex_run.x = m_hex_x + (3 * i + i / 8) * m_adv;
+            else
+                hex_run.s += i % 8 == 0 ? "  " : " ";
+            hex_run.s += hx_s;
+            if (ch != ' ') {
+                if (asc_run.c != ac) {
+                    flush(asc_run, ry);
+                    asc_run.c = ac;
+                }
+                if (asc_run.s.empty())
+                    asc_run.x = m_asc_x + i * m_adv;
+                asc_run.s += ch;
+            } else {
+                flush(asc_run, ry);
+            }
         }
+        flush(hex_run, ry);
+        flush(asc_run, ry);
     }
     cairo_restore(cr);
 }
