@@ -813,9 +813,19 @@ TEST_F(Live, RowsAroundThePcAndOneMapsReadPerStop)
     EXPECT_GT(w->v.m_dump_hi, w->v.m_dump_lo);
     EXPECT_TRUE(proc.sp() >= w->v.m_dump_lo && proc.sp() < w->v.m_dump_hi);
     uint64_t reads = w->v.m_maps_reads;
+    uint64_t pc = proc.pc(), sp = proc.sp();
+    w->v.note = [&](uint64_t a, int* kind) -> std::string {
+        if (a == pc) {
+            *kind = 1;
+            return "eax = 0x0";
+        }
+        *kind = 2;
+        return a == pc + 5 ? "no effect" : "";
+    };
+    w->v.live_changed = [&](uint64_t a) { return a >= sp && a < sp + 4; };
     for (bool dark : { true, false }) {
-        Canvas c(1100, 420);
-        w->v.paint(c.cr, 0, 0, 1100, 420, Palette::make(dark), 13, true, true);
+        Canvas c(1400, 420);
+        w->v.paint(c.cr, 0, 0, 1400, 420, Palette::make(dark), 13, true, true);
         c.save(dark ? "live-dark.png" : "live-light.png");
     }
     w->v.goto_addr(w->sym("buf"));
