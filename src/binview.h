@@ -256,11 +256,14 @@ private:
     // binview_nav.cpp
     int visible_rows() const;
     void show_hex_at_cursor();
+    void cursor_to_file_addr(uint64_t a);
     Search scan_slice(double budget_ms);
 
     // binview_edit.cpp
     bool write_assembled(const std::vector<uint8_t>& bytes);
+    void byte_typed(uint8_t old, bool record, bool advance);
     bool apply_record(const Undo& r, Undo* inverse);
+    bool replay(std::vector<Undo>& from, std::vector<Undo>& to);
 
     // binview_paint.cpp
     void paint_hex(cairo_t* cr, const Palette& pal, double font, bool focus, bool caret_on, uint64_t hi, int V);

@@ -16,6 +16,23 @@ constexpr uint64_t kOffsetBit = 1ULL << 63;
 
 } // namespace
 
+// After a byte at the cursor was written (old: its value before): the
+// undo record when asked for, the changed mark, the cursor moved on when
+// asked for, and the rows and the application told.
+void BinView::byte_typed(uint8_t old, bool record, bool advance)
+{
+    bool lv = live();
+    if (record)
+        push_undo(lv, lv ? m_cur : (m_cur | kOffsetBit), { old });
+    note_changed(m_cur);
+    if (advance && m_cur + 1 < hex_limit_hi())
+        ++m_cur;
+    ensure_hex_visible();
+    memory_changed();
+    if (on_edited)
+        on_edited();
+}
+
 void BinView::hex_type(int nibble)
 {
     uint8_t b = 0;
@@ -24,21 +41,10 @@ void BinView::hex_type(int nibble)
     uint8_t nb = m_nib == 0 ? uint8_t((nibble << 4) | (b & 0x0F)) : uint8_t((b & 0xF0) | nibble);
     if (!hex_write(m_cur, nb))
         return;
-    bool lv = live();
-    if (m_nib == 0)
-        push_undo(lv, lv ? m_cur : (m_cur | kOffsetBit), { b });
-    note_changed(m_cur);
-    if (m_nib == 0) {
-        m_nib = 1;
-    } else {
-        m_nib = 0;
-        if (m_cur + 1 < hex_limit_hi())
-            ++m_cur;
-    }
-    ensure_hex_visible();
-    memory_changed();
-    if (on_edited)
-        on_edited();
+    // One record per byte, holding it as it was before its first digit.
+    bool first = m_nib == 0;
+    m_nib = first ? 1 : 0;
+    byte_typed(b, first, !first);
 }
 
 void BinView::ascii_type(unsigned char ch)
@@ -46,16 +52,8 @@ void BinView::ascii_type(unsigned char ch)
     uint8_t b = 0;
     if (!hex_read(m_cur, &b) || !hex_write(m_cur, ch))
         return;
-    bool lv = live();
-    push_undo(lv, lv ? m_cur : (m_cur | kOffsetBit), { b });
-    note_changed(m_cur);
     m_nib = 0;
-    if (m_cur + 1 < hex_limit_hi())
-        ++m_cur;
-    ensure_hex_visible();
-    memory_changed();
-    if (on_edited)
-        on_edited();
+    byte_typed(b, true, true);
 }
 
 void BinView::text_input(const char* utf8)
@@ -237,8 +235,7 @@ namespace {
 // The newest record that fits the view's mode. Records of the other mode
 // stay for later (image edits while the program is stopped), except live
 // records whose program is gone, which can never apply again.
-template <class Rec>
-int usable_record(std::vector<Rec>& recs, bool lv, bool proc_alive)
+int usable_record(std::vector<BinView::Undo>& recs, bool lv, bool proc_alive)
 {
     for (int i = int(recs.size()) - 1; i >= 0; --i) {
         if (recs[size_t(i)].live == lv)
@@ -251,40 +248,25 @@ int usable_record(std::vector<Rec>& recs, bool lv, bool proc_alive)
 
 } // namespace
 
-bool BinView::undo()
+// Takes the newest usable record from one list, applies it, and files
+// what it replaced in the other: undo and redo are the same step.
+bool BinView::replay(std::vector<Undo>& from, std::vector<Undo>& to)
 {
-    bool lv = live();
-    bool alive = m_proc && m_proc->alive();
-    int i = usable_record(m_undo, lv, alive);
+    int i = usable_record(from, live(), m_proc && m_proc->alive());
     if (i < 0)
         return false;
-    Undo r = m_undo[size_t(i)];
-    m_undo.erase(m_undo.begin() + i);
+    Undo r = from[size_t(i)];
+    from.erase(from.begin() + i);
     Undo inverse;
     if (!apply_record(r, &inverse))
         return false;
-    m_redo.push_back(std::move(inverse));
+    to.push_back(std::move(inverse));
     memory_changed();
     if (on_edited)
         on_edited();
     return true;
 }
 
-bool BinView::redo()
-{
-    bool lv = live();
-    bool alive = m_proc && m_proc->alive();
-    int i = usable_record(m_redo, lv, alive);
-    if (i < 0)
-        return false;
-    Undo r = m_redo[size_t(i)];
-    m_redo.erase(m_redo.begin() + i);
-    Undo inverse;
-    if (!apply_record(r, &inverse))
-        return false;
-    m_undo.push_back(std::move(inverse));
-    memory_changed();
-    if (on_edited)
-        on_edited();
-    return true;
-}
+bool BinView::undo() { return replay(m_undo, m_redo); }
+
+bool BinView::redo() { return replay(m_redo, m_undo); }

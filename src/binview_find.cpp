@@ -65,32 +65,26 @@ size_t scan(const uint8_t* base, size_t clen, size_t s, size_t e, const Pat& pat
     }
     size_t best = kNone;
     for (int k = 0; k < nv; ++k) {
-        if (forward) {
-            size_t p = s, stop = best == kNone ? e : best;
-            while (p < stop) {
-                auto* q = static_cast<const uint8_t*>(memchr(base + p, v[k], stop - p));
-                if (!q)
-                    break;
-                size_t at = size_t(q - base);
-                if (pat.at(q)) {
-                    best = at;
-                    break;
-                }
-                p = at + 1;
+        // [lo, hi) still to look at; a candidate of an earlier variant
+        // narrows it, since only a nearer hit can win.
+        size_t lo = s, hi = e;
+        if (best != kNone && forward)
+            hi = best;
+        else if (best != kNone)
+            lo = best + 1;
+        while (lo < hi) {
+            const void* q = forward ? memchr(base + lo, v[k], hi - lo) : memrchr(base + lo, v[k], hi - lo);
+            if (!q)
+                break;
+            size_t at = size_t(static_cast<const uint8_t*>(q) - base);
+            if (pat.at(base + at)) {
+                best = at;
+                break;
             }
-        } else {
-            size_t lo = best == kNone ? s : best + 1, p = e;
-            while (p > lo) {
-                auto* q = static_cast<const uint8_t*>(memrchr(base + lo, v[k], p - lo));
-                if (!q)
-                    break;
-                size_t at = size_t(q - base);
-                if (pat.at(q)) {
-                    best = at;
-                    break;
-                }
-                p = at;
-            }
+            if (forward)
+                lo = at + 1;
+            else
+                hi = at;
         }
     }
     return best;

@@ -138,6 +138,19 @@ void BinView::show_hex_at_cursor()
     ensure_hex_visible();
 }
 
+// The hex cursor to the file byte of an address; an error status when
+// the address has none.
+void BinView::cursor_to_file_addr(uint64_t a)
+{
+    if (!m_img)
+        return;
+    uint64_t off = 0;
+    if (m_img->addr_to_off(a, &off))
+        m_cur = off;
+    else if (on_status)
+        on_status(L10n::tr("bin.not_mapped"), true);
+}
+
 void BinView::goto_addr(uint64_t a)
 {
     if (m_sel.valid() && m_sel.kind != Key::Header && row(m_sel)) {
@@ -167,13 +180,7 @@ void BinView::goto_addr(uint64_t a)
             m_hex_focus = false;
             return;
         }
-        if (m_img) {
-            uint64_t off = 0;
-            if (m_img->addr_to_off(a, &off))
-                m_cur = off;
-            else if (on_status)
-                on_status(L10n::tr("bin.not_mapped"), true);
-        }
+        cursor_to_file_addr(a);
     }
     show_hex_at_cursor();
 }
@@ -232,12 +239,8 @@ void BinView::show_in_hex(uint64_t a)
     if (live()) {
         set_dump(a);
         m_cur = a;
-    } else if (m_img) {
-        uint64_t off = 0;
-        if (m_img->addr_to_off(a, &off))
-            m_cur = off;
-        else if (on_status)
-            on_status(L10n::tr("bin.not_mapped"), true);
+    } else {
+        cursor_to_file_addr(a);
     }
     show_hex_at_cursor();
 }

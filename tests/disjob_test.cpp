@@ -27,22 +27,13 @@ DisJob::Outcome poll_to_end(DisJob& job)
     return job.take();
 }
 
-const char* kNasmProgram = R"(bits 64
-section .text
-global _start
-_start:
-    mov eax, 1
-    mov edi, 1
-    lea rsi, [rel msg]
-    mov edx, len
-    syscall
-    mov eax, 60
-    xor edi, edi
-    syscall
-section .data
-msg: db 'hello', 10
-len equ $ - msg
-)";
+// A NASM program of the disassembly cases, built and loaded.
+bool hello(const TempDir& dir, BinImage* img)
+{
+    std::string exe = dir.file("hello");
+    std::string src = read_file(tests_dir() + "/cases/disasm-source/hello64.asm");
+    return !src.empty() && nasm_build(src, exe, "elf64").empty() && img->load(exe);
+}
 
 TEST(DisJobNames, SourceNamesSizesAndMemory)
 {
@@ -82,10 +73,8 @@ TEST(DisJobRun, NasmProgramVerifies)
     if (!have("nasm") || !have("ld"))
         GTEST_SKIP() << "nasm and ld are needed";
     TempDir dir;
-    std::string exe = dir.file("hello");
-    ASSERT_EQ(nasm_build(kNasmProgram, exe, "elf64"), "");
     BinImage img;
-    ASSERT_TRUE(img.load(exe));
+    ASSERT_TRUE(hello(dir, &img));
     std::string err;
     auto job = DisJob::start(img, &err);
     ASSERT_NE(job, nullptr) << err;
@@ -127,10 +116,8 @@ TEST(DisJobRun, KeepsTheToolPathsItStartedWith)
     if (!have("nasm") || !have("ld"))
         GTEST_SKIP() << "nasm and ld are needed";
     TempDir dir;
-    std::string exe = dir.file("hello");
-    ASSERT_EQ(nasm_build(kNasmProgram, exe, "elf64"), "");
     BinImage img;
-    ASSERT_TRUE(img.load(exe));
+    ASSERT_TRUE(hello(dir, &img));
     tc::set_tool_path("nasm", dir.file("no-such-nasm"));
     std::string err;
     auto job = DisJob::start(img, &err);
@@ -155,10 +142,8 @@ TEST(DisJobRun, GoingAwayWhileRunning)
     if (!have("nasm") || !have("ld"))
         GTEST_SKIP() << "nasm and ld are needed";
     TempDir dir;
-    std::string exe = dir.file("hello");
-    ASSERT_EQ(nasm_build(kNasmProgram, exe, "elf64"), "");
     BinImage img;
-    ASSERT_TRUE(img.load(exe));
+    ASSERT_TRUE(hello(dir, &img));
     for (int i = 0; i < 5; ++i) {
         std::string err;
         auto job = DisJob::start(img, &err);
