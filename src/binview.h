@@ -128,7 +128,13 @@ public:
     // Address of a row (a header: its part's start).
     uint64_t row_addr(const Key& k) const;
 
-    // For the binary bar: the decoding width, load address and info text.
+    // For the binary bar: whether it shows anything (the image holds
+    // bytes), the base button (raw images) and the bit chips (raw, .COM,
+    // MZ); the decoding width, the load address and the info text
+    // ("ELF64 · entry 401000 · 4232 B").
+    bool bar_shown() const;
+    bool bar_base() const;
+    bool bar_bits() const;
     int image_bits() const;
     uint64_t image_base() const;
     std::string info_text() const;

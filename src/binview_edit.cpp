@@ -61,7 +61,8 @@ void BinView::text_input(const char* utf8)
     if (!utf8)
         return;
     if (m_edit_active) {
-        m_edit.input(utf8);
+        if (!m_overwrite_pending)
+            m_edit.input(utf8);
         return;
     }
     if (!m_hex_focus)

@@ -35,6 +35,16 @@ int BinView::bits() const
     return m_img ? m_img->m_bits : 64;
 }
 
+bool BinView::bar_shown() const { return m_img && !m_img->m_data.empty(); }
+
+bool BinView::bar_base() const { return bar_shown() && m_img->m_kind == BinImage::Raw; }
+
+bool BinView::bar_bits() const
+{
+    return bar_shown()
+        && (m_img->m_kind == BinImage::Raw || m_img->m_kind == BinImage::Com || m_img->m_kind == BinImage::Mz);
+}
+
 int BinView::image_bits() const { return m_img ? m_img->m_bits : 64; }
 
 uint64_t BinView::image_base() const { return m_img ? m_img->m_base : 0; }

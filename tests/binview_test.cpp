@@ -241,6 +241,11 @@ TEST(Rows, EveryFormatListsItsPartsAndSelectsTheEntry)
         ASSERT_NE(in, nullptr);
         EXPECT_EQ(in->addr, w.img.m_entry);
         EXPECT_EQ(in->text, c.entry_text);
+        // The binary bar: base only for raw, bit chips for raw, .COM and MZ.
+        EXPECT_TRUE(w.v.bar_shown());
+        EXPECT_FALSE(w.v.bar_base());
+        EXPECT_EQ(w.v.bar_bits(), c.kind == BinImage::Com || c.kind == BinImage::Mz);
+        EXPECT_EQ(w.v.info_text().rfind(std::string(w.img.kind_name()) + " · entry ", 0), 0u) << w.v.info_text();
     }
 }
 
@@ -251,8 +256,11 @@ TEST(Rows, RawImagesListOnlyCodeAndEmptyImagesNothing)
     std::vector<Key> rows = w.rows();
     ASSERT_EQ(rows.size(), 4u);
     EXPECT_EQ(w.text(rows[3]), "ret");
+    EXPECT_TRUE(w.v.bar_base() && w.v.bar_bits());
+    EXPECT_EQ(w.v.info_text(), "RAW · entry 0 · 3 B");
     View e;
     e.bytes({}, "/x/empty.bin");
+    EXPECT_FALSE(e.v.bar_shown());
     EXPECT_FALSE(e.v.first_row().valid());
     EXPECT_EQ(e.v.selected_insn(), nullptr);
 }
@@ -876,12 +884,15 @@ TEST_F(Live, EditsUndoAndTheEndOfTheProgram)
     EXPECT_FALSE(w->v.undo());
     EXPECT_EQ(w->v.m_undo.size(), 1u);
 
-    // Another live edit, then the program ends: its positions and its
-    // undo record go, the image record is undone.
+    // Another live edit and a live search hit, then the program ends: its
+    // positions, its hit and its undo record go, the image record is undone.
     w->v.text_input("66");
+    ASSERT_TRUE(w->v.find("3344", true, false));
+    EXPECT_TRUE(w->v.m_hit_live);
     proc.kill();
     w->v.program_ended();
     EXPECT_TRUE(w->v.m_changed.empty());
+    EXPECT_EQ(w->v.m_hit_len, 0u);
     ASSERT_TRUE(w->v.undo());
     EXPECT_EQ(w->img.m_data[size_t(off)], 0x11);
     EXPECT_FALSE(w->v.undo());
