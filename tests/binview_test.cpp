@@ -754,6 +754,15 @@ TEST(Paint, TabHomeAndTips)
 
 // ---- a program stopped under the debugger ----------------------------------------------------------------
 
+// Read system calls this process has made (/proc/self/io "syscr"),
+// reading the file itself with one call.
+uint64_t read_calls()
+{
+    std::string io = read_file("/proc/self/io");
+    size_t at = io.find("syscr: ");
+    return at == std::string::npos ? 0 : strtoull(io.c_str() + at + 7, nullptr, 10);
+}
+
 const char* kLive = R"(bits 64
 section .text
 global _start
@@ -835,6 +844,17 @@ TEST_F(Live, RowsAroundThePcAndOneMapsReadPerStop)
         Canvas c(1400, 420);
         w->v.paint(c.cr, 0, 0, 1400, 420, Palette::make(dark), 13, true, true);
         c.save(dark ? "live-dark.png" : "live-light.png");
+    }
+    // A frame reads the program's memory once per visible range, not per
+    // byte: count this process's read calls around one.
+    {
+        Canvas c(1400, 420);
+        w->v.paint(c.cr, 0, 0, 1400, 420, Palette::make(true), 13, true, true);
+        uint64_t before = read_calls();
+        w->v.paint(c.cr, 0, 0, 1400, 420, Palette::make(true), 13, true, true);
+        uint64_t calls = read_calls() - before;
+        EXPECT_LE(calls, 4u);
+        EXPECT_GE(calls, 1u);
     }
     w->v.goto_addr(w->sym("buf"));
     w->v.find("3344", true, false);
