@@ -63,10 +63,7 @@ void BinView::clear_rows()
     m_syncs.clear();
 }
 
-void BinView::add_part(const Part& p)
-{
-    m_parts.push_back(p);
-}
+void BinView::add_part(const Part& p) { m_parts.push_back(p); }
 
 const uint8_t* BinView::part_bytes(const Part& p) const
 {
@@ -280,7 +277,6 @@ BinView::Key BinView::fix_key(const Key& k) const
 
 const BinView::Row* BinView::row(const Key& k) const
 {
-    static const Row kNone;
     if (k.part < 0 || size_t(k.part) >= m_parts.size())
         return nullptr;
     if (k.kind == Key::Header) {
@@ -305,7 +301,6 @@ const BinView::Row* BinView::row(const Key& k) const
     int kind = r.insn.len ? Key::Insn : Key::Label;
     if (off != k.off || kind != k.kind)
         return nullptr;
-    (void)kNone;
     return &r;
 }
 
@@ -316,7 +311,6 @@ BinView::Key BinView::next_row(const Key& k) const
     int p = k.part;
     uint64_t b = 0;
     size_t i = 0;
-    bool from_block = false;
     if (k.kind != Key::Header) {
         if (!locate(k, &p, &b, &i))
             return Key();
@@ -324,9 +318,7 @@ BinView::Key BinView::next_row(const Key& k) const
         if (i + 1 < blk->rows.size())
             return key_of(p, b, i + 1);
         ++b;
-        from_block = true;
     }
-    (void)from_block;
     for (;;) {
         uint64_t n = block_count(p);
         for (; b < n; ++b) {
@@ -368,7 +360,7 @@ BinView::Key BinView::prev_row(const Key& k) const
             if (!blk->rows.empty())
                 return key_of(p, b, blk->rows.size() - 1);
         }
-        if (m_parts[size_t(p)].header && !(k.part == p && k.kind == Key::Header))
+        if (m_parts[size_t(p)].header)
             return Key { p, 0, Key::Header };
         if (p == 0)
             return Key();

@@ -98,6 +98,47 @@ opt_end:
     times 0x600-($-$$) db 0
 )";
 
+// The same for PE32+: a 64-bit optional header.
+const char* kPe64 = R"(bits 64
+    db 'MZ'
+    times 0x3c-($-$$) db 0
+    dd pe
+    times 0x80-($-$$) db 0
+pe: db 'PE', 0, 0
+    dw 0x8664, 2
+    dd 0, 0, 0
+    dw opt_end - opt, 0x0022
+opt: dw 0x20b
+    db 0, 0
+    dd 0x200, 0x200, 0
+    dd 0x1000, 0x1000
+    dq 0x140000000
+    dd 0x1000, 0x200
+    dw 6, 0, 0, 0, 6, 0
+    dd 0, 0x3000, 0x200, 0
+    dw 3, 0
+    dq 0x100000, 0x1000, 0x100000, 0x1000
+    dd 0, 16
+    times 32 dd 0
+opt_end:
+    db '.text', 0, 0, 0
+    dd 0x200, 0x1000, 0x200, 0x200, 0, 0
+    dw 0, 0
+    dd 0x60000020
+    db '.data', 0, 0, 0
+    dd 0x200, 0x2000, 0x200, 0x400, 0, 0
+    dw 0, 0
+    dd 0xC0000040
+    times 0x200-($-$$) db 0
+    sub rsp, 40
+    xor ecx, ecx
+    add rsp, 40
+    ret
+    times 0x400-($-$$) db 0x90
+    db 'PE+ data', 0
+    times 0x600-($-$$) db 0
+)";
+
 // A DOS MZ program: a 64-byte header, then code from CS:IP = 0:0.
 const char* kMz = R"(bits 16
     db 'MZ'
@@ -220,6 +261,7 @@ TEST(Rows, EveryFormatListsItsPartsAndSelectsTheEntry)
         { "e64", "elf64", kElf64, BinImage::Elf64, true, "mov eax, 0x1" },
         { "e32", "elf32", kElf32, BinImage::Elf32, true, "mov eax, 0x4" },
         { "p.exe", "bin", kPe32, BinImage::Pe32, true, "push ebp" },
+        { "p64.exe", "bin", kPe64, BinImage::Pe64, true, "sub rsp, 0x28" },
         { "m.exe", "bin", kMz, BinImage::Mz, false, "mov ax, 0x4C00" },
         { "c.com", "bin", kCom, BinImage::Com, false, "mov dx, 0x108" },
     };
