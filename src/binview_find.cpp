@@ -120,8 +120,9 @@ struct BinView::Scan {
         const uint8_t* p = nullptr;
         size_t n = 0;
         uint64_t at = 0; // index of its first byte in the whole sequence
-        std::vector<uint8_t> own;
     };
+    std::vector<uint8_t> window; // the bytes of a live window being searched
+    size_t longest = 0;
     std::vector<Pat> pats;
     std::vector<Chunk> chunks;
     uint64_t total = 0;
@@ -197,20 +198,16 @@ void BinView::find_begin(const std::string& q, bool forward, bool next)
     }
 
     if (s->live) {
+        // Regions are read a window at a time while the search runs, so
+        // starting one costs nothing however large the program is.
         for (const dbg::Region& r : regions()) {
             uint64_t len = r.end - r.start;
             if (!r.r || len == 0 || len > kDumpMax || r.name == "[vvar]" || r.name == "[vsyscall]")
                 continue;
             Scan::Chunk c;
             c.base = r.start;
-            c.own.resize(size_t(len));
-            if (m_proc->read(r.start, c.own.data(), c.own.size()) != c.own.size())
-                continue;
+            c.n = size_t(len);
             s->chunks.push_back(std::move(c));
-        }
-        for (Scan::Chunk& c : s->chunks) {
-            c.p = c.own.data();
-            c.n = c.own.size();
         }
     } else if (m_img && !m_img->m_data.empty()) {
         // The file is searched where it lies, never copied.
@@ -219,6 +216,8 @@ void BinView::find_begin(const std::string& q, bool forward, bool next)
         c.n = m_img->m_data.size();
         s->chunks.push_back(std::move(c));
     }
+    for (const Pat& p : s->pats)
+        s->longest = std::max(s->longest, p.b.size());
     for (Scan::Chunk& c : s->chunks) {
         c.at = s->total;
         s->total += c.n;
@@ -263,32 +262,35 @@ BinView::Search BinView::scan_slice(double budget_ms)
                 c = &ch;
         }
         size_t local = size_t(s.pos - c->at);
+        // Start positions [wlo, whi) of this window, in the chunk.
+        uint64_t span = s.forward ? std::min<uint64_t>({ s.left, kWindow, c->n - local })
+                                  : std::min<uint64_t>({ s.left, kWindow, uint64_t(local) + 1 });
+        size_t wlo = s.forward ? local : local + 1 - size_t(span);
+        size_t whi = wlo + size_t(span);
+        const uint8_t* buf = c->p;
+        size_t blen = c->n, from = 0;
+        if (!buf) {
+            // Live: this window's bytes and what a match starting in it may
+            // reach; an unreadable tail simply matches nothing.
+            size_t want = std::min(c->n, whi + s.longest - 1) - wlo;
+            s.window.resize(want);
+            blen = m_proc->read(c->base + wlo, s.window.data(), want);
+            buf = s.window.data();
+            from = wlo;
+        }
         size_t hit = kNone;
         size_t hit_len = 0;
         bool hit_fold = false;
-        uint64_t span = 0;
-        if (s.forward) {
-            span = std::min<uint64_t>({ s.left, kWindow, c->n - local });
-            for (const Pat& p : s.pats) {
-                size_t h = scan(c->p, c->n, local, local + size_t(span), p, true);
-                if (h != kNone && (hit == kNone || h < hit)) {
-                    hit = h;
-                    hit_len = p.b.size();
-                    hit_fold = p.fold;
-                }
-            }
-        } else {
-            span = std::min<uint64_t>({ s.left, kWindow, uint64_t(local) + 1 });
-            size_t lo = local + 1 - size_t(span);
-            for (const Pat& p : s.pats) {
-                size_t h = scan(c->p, c->n, lo, local + 1, p, false);
-                if (h != kNone && (hit == kNone || h > hit)) {
-                    hit = h;
-                    hit_len = p.b.size();
-                    hit_fold = p.fold;
-                }
+        for (const Pat& p : s.pats) {
+            size_t h = scan(buf, blen, wlo - from, whi - from, p, s.forward);
+            if (h != kNone && (hit == kNone || (s.forward ? h < hit : h > hit))) {
+                hit = h;
+                hit_len = p.b.size();
+                hit_fold = p.fold;
             }
         }
+        if (hit != kNone)
+            hit += from;
         if (hit != kNone) {
             uint64_t h = c->base + hit;
             if (s.live && (h < m_dump_lo || h >= m_dump_hi))
