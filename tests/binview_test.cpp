@@ -652,7 +652,38 @@ TEST_F(Assembler, FocusLossNeverWrites)
     EXPECT_EQ(bytes()[0], 0xB8);
 }
 
-TEST_F(Assembler, ErrorsAndUnmappedTargets)
+// The line takes typed text and editing keys while it is open.
+TEST_F(Assembler, TypingIntoTheLine)
+{
+    w->v.select_row(w->v.row_of_addr(5), true);
+    w->v.start_edit();
+    ASSERT_TRUE(w->v.m_edit_active);
+    EXPECT_EQ(w->v.m_edit.text, "xor eax, eax");
+    EXPECT_EQ(w->v.m_edit.anchor, 0); // all selected: typing replaces it
+    w->v.text_input("inc ecx");
+    EXPECT_EQ(w->v.m_edit.text, "inc ecx");
+    struct Step {
+        SDL_Keycode key;
+        uint16_t mod;
+        std::string text;
+        int caret;
+    };
+    for (const Step& st : std::vector<Step> { { SDLK_BACKSPACE, 0, "inc ec", 6 }, { SDLK_HOME, 0, "inc ec", 0 },
+             { SDLK_DELETE, 0, "nc ec", 0 }, { SDLK_END, KMOD_LSHIFT, "nc ec", 5 }, { SDLK_LEFT, 0, "nc ec", 0 } }) {
+        EXPECT_TRUE(w->v.key(keysym(st.key, st.mod)));
+        EXPECT_EQ(w->v.m_edit.text, st.text);
+        EXPECT_EQ(w->v.m_edit.caret, st.caret);
+    }
+    w->v.text_input("i");
+    w->v.key(keysym(SDLK_END));
+    w->v.text_input("x");
+    w->v.key(keysym(SDLK_RETURN));
+    EXPECT_FALSE(w->v.m_edit_active);
+    EXPECT_EQ(bytes()[5], 0x41); // inc ecx
+    EXPECT_EQ(bytes()[6], 0x90);
+}
+
+TEST_F(Assembler, AssemblerErrorsAreReported)
 {
     edit(0, "mov eax,");
     w->v.commit_edit();
