@@ -245,8 +245,10 @@ void BinView::rebuild_live()
     clear_rows();
     m_rows_live = true;
     m_live_buf.clear();
-    if (!live())
+    if (!live()) {
+        m_sel = m_top = Key();
         return;
+    }
     uint64_t pc = m_proc->pc();
     uint64_t start = pc, end = pc + 4096;
     std::string name;

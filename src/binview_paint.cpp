@@ -51,6 +51,8 @@ void BinView::paint(cairo_t* cr, double x, double y, double w, double h, const P
         hi = hex_limit_hi();
     }
 
+    m_top = fix_key(m_top);
+    m_sel = m_sel.valid() ? fix_key(m_sel) : m_sel;
     double a = double(addr_text(hi).size());
     m_hex0 = x + 10 + (a + 2) * m_adv;
     int wanted = 16;

@@ -707,6 +707,16 @@ TEST(Faults, HexClickAndWheelClampAtZero)
     w.v.wheel(10, 100, 2);
     EXPECT_EQ(w.v.m_hex_top, 0u);
 
+    // No image at all: messages, no rows, keys unused.
+    BinView none;
+    none.paint(c.cr, 0, 0, 800, 300, Palette::make(false), 13, true, true);
+    EXPECT_TRUE(none.m_vis.empty());
+    EXPECT_FALSE(none.key(keysym(SDLK_DOWN)) && none.selected_insn());
+    none.mouse_down(500, 100, 2, false);
+    EXPECT_FALSE(none.m_edit_active);
+    EXPECT_FALSE(none.undo());
+    EXPECT_FALSE(none.find("x", true, true));
+
     View f;
     f.bytes(std::vector<uint8_t>(4096, 1), "/x/f.bin");
     f.v.paint(c.cr, 0, 0, 800, 300, Palette::make(true), 13, true, true);
