@@ -711,7 +711,9 @@ TEST(Faults, HexClickAndWheelClampAtZero)
     BinView none;
     none.paint(c.cr, 0, 0, 800, 300, Palette::make(false), 13, true, true);
     EXPECT_TRUE(none.m_vis.empty());
-    EXPECT_FALSE(none.key(keysym(SDLK_DOWN)) && none.selected_insn());
+    none.key(keysym(SDLK_DOWN));
+    EXPECT_EQ(none.selected_insn(), nullptr);
+    EXPECT_EQ(none.status_line(), "");
     none.mouse_down(500, 100, 2, false);
     EXPECT_FALSE(none.m_edit_active);
     EXPECT_FALSE(none.undo());
