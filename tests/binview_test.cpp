@@ -59,85 +59,27 @@ section .data
 text: db 'hello', 0
 )";
 
-// A PE32 image with a code and a data section, written out field by field.
-const char* kPe32 = R"(bits 32
-    db 'MZ'
-    times 0x3c-($-$$) db 0
-    dd pe
-    times 0x80-($-$$) db 0
-pe: db 'PE', 0, 0
-    dw 0x14c, 2
-    dd 0, 0, 0
-    dw opt_end - opt, 0x0102
-opt: dw 0x10b
-    db 0, 0
-    dd 0x200, 0x200, 0
-    dd 0x1000, 0x1000, 0x2000, 0x400000, 0x1000, 0x200
-    dw 4, 0, 0, 0, 4, 0
-    dd 0, 0x3000, 0x200, 0
-    dw 3, 0
-    dd 0x100000, 0x1000, 0x100000, 0x1000, 0, 16
-    times 32 dd 0
-opt_end:
-    db '.text', 0, 0, 0
-    dd 0x200, 0x1000, 0x200, 0x200, 0, 0
-    dw 0, 0
-    dd 0x60000020
-    db '.data', 0, 0, 0
-    dd 0x200, 0x2000, 0x200, 0x400, 0, 0
-    dw 0, 0
-    dd 0xC0000040
-    times 0x200-($-$$) db 0
-    push ebp
-    mov ebp, esp
-    mov eax, [0x402000]
-    pop ebp
-    ret
-    times 0x400-($-$$) db 0x90
-    db 'PE data', 0
-    times 0x600-($-$$) db 0
-)";
-
-// The same for PE32+: a 64-bit optional header.
-const char* kPe64 = R"(bits 64
-    db 'MZ'
-    times 0x3c-($-$$) db 0
-    dd pe
-    times 0x80-($-$$) db 0
-pe: db 'PE', 0, 0
-    dw 0x8664, 2
-    dd 0, 0, 0
-    dw opt_end - opt, 0x0022
-opt: dw 0x20b
-    db 0, 0
-    dd 0x200, 0x200, 0
-    dd 0x1000, 0x1000
-    dq 0x140000000
-    dd 0x1000, 0x200
-    dw 6, 0, 0, 0, 6, 0
-    dd 0, 0x3000, 0x200, 0
-    dw 3, 0
-    dq 0x100000, 0x1000, 0x100000, 0x1000
-    dd 0, 16
-    times 32 dd 0
-opt_end:
-    db '.text', 0, 0, 0
-    dd 0x200, 0x1000, 0x200, 0x200, 0, 0
-    dw 0, 0
-    dd 0x60000020
-    db '.data', 0, 0, 0
-    dd 0x200, 0x2000, 0x200, 0x400, 0, 0
-    dw 0, 0
-    dd 0xC0000040
-    times 0x200-($-$$) db 0
-    sub rsp, 40
-    xor ecx, ecx
-    add rsp, 40
-    ret
-    times 0x400-($-$$) db 0x90
-    db 'PE+ data', 0
-    times 0x600-($-$$) db 0
-)";
+// A PE32 or PE32+ image with a code and a data section, written out field
+// by field; the two differ in the optional header and the code.
+std::string pe_source(bool plus)
+{
+    std::string opt = plus ? "    dd 0x1000, 0x1000\n    dq 0x140000000\n    dd 0x1000, 0x200\n"
+                             "    dw 6, 0, 0, 0, 6, 0\n    dd 0, 0x3000, 0x200, 0\n    dw 3, 0\n"
+                             "    dq 0x100000, 0x1000, 0x100000, 0x1000\n"
+                           : "    dd 0x1000, 0x1000, 0x2000, 0x400000, 0x1000, 0x200\n"
+                             "    dw 4, 0, 0, 0, 4, 0\n    dd 0, 0x3000, 0x200, 0\n    dw 3, 0\n"
+                             "    dd 0x100000, 0x1000, 0x100000, 0x1000\n";
+    std::string code = plus ? "    sub rsp, 40\n    xor ecx, ecx\n    add rsp, 40\n    ret\n"
+                            : "    push ebp\n    mov ebp, esp\n    mov eax, [0x402000]\n    pop ebp\n    ret\n";
+    return std::string(plus ? "bits 64\n" : "bits 32\n") + "    db 'MZ'\n    times 0x3c-($-$$) db 0\n    dd pe\n"
+        + "    times 0x80-($-$$) db 0\npe: db 'PE', 0, 0\n    dw " + (plus ? "0x8664" : "0x14c")
+        + ", 2\n    dd 0, 0, 0\n    dw opt_end - opt, 0x0102\nopt: dw " + (plus ? "0x20b" : "0x10b")
+        + "\n    db 0, 0\n    dd 0x200, 0x200, 0\n" + opt + "    dd 0, 16\n    times 32 dd 0\nopt_end:\n"
+        + "    db '.text', 0, 0, 0\n    dd 0x200, 0x1000, 0x200, 0x200, 0, 0\n    dw 0, 0\n    dd 0x60000020\n"
+        + "    db '.data', 0, 0, 0\n    dd 0x200, 0x2000, 0x200, 0x400, 0, 0\n    dw 0, 0\n    dd 0xC0000040\n"
+        + "    times 0x200-($-$$) db 0\n" + code + "    times 0x400-($-$$) db 0x90\n    db 'PE data', 0\n"
+        + "    times 0x600-($-$$) db 0\n";
+}
 
 // A DOS MZ program: a 64-byte header, then code from CS:IP = 0:0.
 const char* kMz = R"(bits 16
@@ -157,7 +99,7 @@ org 0x100
 msg: db 'Hi$'
 )";
 
-std::string build(const TempDir& dir, const std::string& name, const char* src, const std::string& fmt)
+std::string build(const TempDir& dir, const std::string& name, const std::string& src, const std::string& fmt)
 {
     std::string out = dir.file(name);
     std::string err = nasm_build(src, out, fmt);
@@ -252,7 +194,7 @@ TEST(Rows, EveryFormatListsItsPartsAndSelectsTheEntry)
     TempDir dir;
     struct Case {
         std::string name, fmt;
-        const char* src;
+        std::string src;
         BinImage::Kind kind;
         bool data_part;
         std::string entry_text;
@@ -260,8 +202,8 @@ TEST(Rows, EveryFormatListsItsPartsAndSelectsTheEntry)
     std::vector<Case> cases = {
         { "e64", "elf64", kElf64, BinImage::Elf64, true, "mov eax, 0x1" },
         { "e32", "elf32", kElf32, BinImage::Elf32, true, "mov eax, 0x4" },
-        { "p.exe", "bin", kPe32, BinImage::Pe32, true, "push ebp" },
-        { "p64.exe", "bin", kPe64, BinImage::Pe64, true, "sub rsp, 0x28" },
+        { "p.exe", "bin", pe_source(false), BinImage::Pe32, true, "push ebp" },
+        { "p64.exe", "bin", pe_source(true), BinImage::Pe64, true, "sub rsp, 0x28" },
         { "m.exe", "bin", kMz, BinImage::Mz, false, "mov ax, 0x4C00" },
         { "c.com", "bin", kCom, BinImage::Com, false, "mov dx, 0x108" },
     };
