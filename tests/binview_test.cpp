@@ -892,7 +892,10 @@ TEST_F(Live, RowsAroundThePcAndOneMapsReadPerStop)
     uint64_t lo = w->v.m_dump_lo;
     ASSERT_TRUE(proc.step());
     ASSERT_EQ(wait_stop(), "step");
+    // The new pc is on a row of the live window: selected, nothing rebuilt.
+    uint64_t decoded = w->v.m_blocks_decoded;
     w->v.program_stopped();
+    EXPECT_EQ(w->v.m_blocks_decoded, decoded);
     Canvas c(1100, 420);
     w->v.paint(c.cr, 0, 0, 1100, 420, Palette::make(true), 13, true, true);
     w->v.paint(c.cr, 0, 0, 1100, 420, Palette::make(true), 13, true, true);
