@@ -1,0 +1,251 @@
+#pragma once
+// The application object of the window mode: the window, the main loop, the
+// open documents and everything painted each frame. Its methods are spread
+// over the app_*.cpp files, one concern each.
+#include "binimage.h"
+#include "debugger_linux.h"
+#include "editor.h"
+#include "gfx.h"
+#include "palette.h"
+#include "settings.h"
+#include "toolchain.h"
+
+#include <SDL.h>
+#include <cairo.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+// One open file, source or binary. Never copied or moved once created: the
+// application keeps plain pointers into it.
+struct Doc {
+    bool bin = false;
+    Editor ed;
+    std::string path;
+    std::string name_hint;
+    tc::LinkOpts link;
+    tc::BuildResult build;
+    bool have_build = false;
+    int build_gen = -1;
+    std::string build_src;
+    BinImage img;
+    std::set<uint64_t> bps;
+    bool hidden = false;
+    int rec_gen = 0;
+    std::string rec_file;
+};
+
+// A clickable rectangle of the last painted frame, in logical pixels.
+struct Hit {
+    double x = 0, y = 0, w = 0, h = 0;
+    std::string id;
+    int n = 0;
+    std::string tip;
+};
+
+// The desktop's colour-scheme answer, fetched off the main thread.
+struct ThemeQuery;
+
+// A command-line path made absolute once, without resolving links, so that
+// "./a.asm" and "a.asm" name one document in any later directory.
+std::string absolute_path(const std::string& path);
+// The text after the last '/', or the whole path.
+std::string base_name(const std::string& path);
+
+class App {
+public:
+    enum class Modal : int { None, Message, Prompt, Confirm, Language, About, Reference, Crash, Settings, License, Convert, Link };
+    enum class Focus : int { Editor, Bin, ProgIn, ConIn, Find, Replace };
+    enum class Drag : int { None, Bottom, Right, Editor, Bin, Tab };
+    enum class FileOp : int { None, OpenSrc, SaveSrcAs, OpenBin, SaveBinAs, PickNasm, PickLd };
+
+    App();
+    ~App();
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // The whole window run; 0 after a normal end, 1 when no window opened.
+    int run(const std::vector<std::string>& files);
+
+    std::string force_theme;
+    int force_w = 0;
+    int force_h = 0;
+    std::string screenshot;
+    std::string script;
+    std::string reference;
+
+private:
+    friend struct AppProbe; // the tests' view of the inside
+
+    // Main loop and dispatch (app_main.cpp).
+    void handle(const SDL_Event& e);
+    void loop();
+    int end_run(int code);
+    void open_start_documents(const std::vector<std::string>& files);
+    void cmd_quit();
+    void queue_save();
+    void save_now();
+    // A dialog asked for while another is open waits its turn.
+    void show_modal(Modal m);
+    void close_modal();
+
+    // Input that exists so far (app_input.cpp).
+    void key_down(const SDL_Keysym& k);
+    void text_input(const char* utf8);
+    void mouse_move(double x, double y);
+    void mouse_down(double x, double y, int button, int clicks);
+    void mouse_up(double x, double y);
+    void wheel(double mx, double my, double dy);
+    const Hit* hit_at(double x, double y) const;
+    Editor* typing_target();
+
+    // Window, scale, theme and geometry (app_window.cpp).
+    bool init_window();
+    void shutdown_window();
+    void update_scale();
+    void update_theme();
+    void start_theme_query();
+    // Takes the answer when it came; waits up to wait_ms for it.
+    void poll_theme_query(int wait_ms = 0);
+    SDL_Rect work_area(int x, int y, bool* found) const;
+    void apply_geometry();
+    void measure_frame();
+    void remember_geometry();
+    void set_parent_window_env();
+    // Runs fn with QXASM_PARENT_WINDOW set, for the start of a file dialog.
+    void with_parent_window(const std::function<void()>& fn);
+    bool write_screenshot();
+
+    // Documents and tabs (app_docs.cpp).
+    Doc* new_doc(bool bin);
+    void activate(Doc* d);
+    Doc* find_doc(const std::string& path, bool bin) const;
+    void close_doc(Doc* d, bool confirmed);
+    void remember_tabs();
+    bool is_placeholder(const Doc* d) const { return d == m_blank_s.get() || d == m_blank_b.get(); }
+    Doc* shown_doc() const;
+    std::string display_name(const Doc* d, bool for_tab) const;
+    bool doc_modified(const Doc* d) const;
+
+    // Opening files (app_open.cpp).
+    void open_any(const std::string& path);
+    bool load_source(const std::string& path);
+    bool load_binary(const std::string& path, bool quiet, bool hidden);
+    void cmd_open_example();
+    void status(const std::string& text, bool error);
+
+    // Frame painting and the hit list (app_paint.cpp).
+    void paint();
+    void paint_all(cairo_t* cr, double W, double H);
+    void paint_source(cairo_t* cr, Doc* d, double x, double y, double w, double h);
+    void paint_tooltip(cairo_t* cr, double W, double H);
+    void hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip);
+    void button(cairo_t* cr, double x, double y, double w, double h, const std::string& label, const std::string& id,
+                bool enabled, bool primary, const gfx::Icon* icon, const std::string& tip);
+    double chip(cairo_t* cr, double x, double y, const std::string& label, bool on, const std::string& id, int n,
+                bool changed, const std::string& tip);
+    double wrapped_text(cairo_t* cr, const std::string& text, double x, double y, double w, const Rgba& c,
+                        const gfx::Font& f);
+
+    // Bars and tabs (app_bars.cpp).
+    void paint_menubar(cairo_t* cr, double W);
+    void paint_toolbar(cairo_t* cr, double y, double W);
+    void paint_tabs(cairo_t* cr, double x, double y, double w);
+    double paint_find(cairo_t* cr, double x, double y, double w);
+    // One line of a find field's text with its caret.
+    void paint_field(cairo_t* cr, const std::string& text, double x, double y, double w, double h, bool focused);
+    void paint_status(cairo_t* cr, double y, double W);
+    std::string format_text();
+
+    Settings m_settings;
+    bool m_dirty = true;
+    bool m_quit = false;
+    bool m_caret_on = true;
+    Uint32 m_caret_t = 0;
+    Uint32 m_save_at = 0;
+
+    SDL_Window* m_win = nullptr;
+    SDL_Renderer* m_ren = nullptr;
+    SDL_Texture* m_tex = nullptr;
+    cairo_surface_t* m_surf = nullptr;
+    int m_pw = 0, m_ph = 0;
+    double m_k = 1.0;
+    double m_ww = 0, m_wh = 0;
+    SDL_BlendMode m_premul = SDL_BLENDMODE_BLEND;
+    SDL_Cursor* m_cur_arrow = nullptr;
+    SDL_Cursor* m_cur_ibeam = nullptr;
+    SDL_Cursor* m_cur_we = nullptr;
+    SDL_Cursor* m_cur_ns = nullptr;
+    SDL_Cursor* m_cur_hand = nullptr;
+    Palette m_pal;
+    bool m_system_dark = false;
+    std::shared_ptr<ThemeQuery> m_theme_query;
+    bool m_no_bus = false;
+    std::string m_parent_handle; // "x11:" and the window id, for the portal
+    int m_exit = 0;
+
+    Uint32 m_frame_check_at = 0;
+    int m_req_x = 0, m_req_y = 0;
+    int m_frame_dx = 0, m_frame_dy = 0;
+    bool m_frame_known = false;
+    bool m_shown = false;
+    Uint32 m_start = 0;
+    bool m_told_startup = false;
+
+    std::vector<std::unique_ptr<Doc>> m_docs;
+    std::unique_ptr<Doc> m_blank_s;
+    std::unique_ptr<Doc> m_blank_b;
+    Doc* m_s = nullptr;
+    Doc* m_b = nullptr;
+    Doc* m_dsrc = nullptr;
+    Doc* m_dbin = nullptr;
+    Doc* m_save_doc = nullptr;
+    dbg::Process m_proc;
+    // Remembered tabs that this run did not open (a start with files keeps
+    // them for the next start).
+    std::vector<std::string> m_kept_tabs;
+    int m_kept_active = 0;
+
+    Focus m_focus = Focus::Editor;
+    bool m_find_open = false;
+    std::string m_find;
+    bool m_replace_open = false;
+    std::string m_replace;
+    int m_menu = -1;
+    double m_menu_x = 0;
+    int m_menu_hover = -1;
+    Modal m_modal = Modal::None;
+    std::vector<Modal> m_modal_queue;
+    FileOp m_file_op = FileOp::None;
+
+    std::vector<std::pair<std::string, int>> m_msgs;
+    std::string m_status;
+    bool m_status_err = false;
+
+    std::vector<Hit> m_hits;
+    std::string m_hover;
+    std::string m_tip;
+    double m_mx = 0, m_my = 0;
+    int m_drag_tab = -1;
+    double m_drag_x0 = 0;
+    bool m_drag_moved = false;
+    Drag m_drag = Drag::None;
+    double m_main_x = 0, m_main_y = 0, m_main_w = 0, m_main_h = 0;
+    double m_bottom_y = 0, m_bottom_h = 0;
+    double m_right_x = 0;
+    // Tab strip scrolling when the tabs do not fit: the offset, the room
+    // they need, and the active tab the offset was last fitted to.
+    double m_tab_scroll = 0;
+    double m_tab_overflow = 0;
+    const Doc* m_tab_fitted = nullptr;
+    // The status line's format text, kept while the source does not change.
+    const Doc* m_fmt_doc = nullptr;
+    int m_fmt_gen = -1;
+    std::string m_fmt_setting;
+    std::string m_fmt_text;
+    int m_fmt_runs = 0; // detections made, for the tests
+};
