@@ -76,6 +76,7 @@ void App::activate(Doc* d)
         m_settings.main_tab = 0;
         m_focus = Focus::Editor;
     }
+    m_tab_fitted = nullptr; // the tab strip brings it into view
     remember_tabs();
     m_dirty = true;
 }

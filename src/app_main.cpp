@@ -9,6 +9,7 @@
 #include "qxcrash.h"
 
 #include <csignal>
+#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -67,6 +68,7 @@ int App::run(const std::vector<std::string>& files)
 
     StopSignals signals;
     if (!init_window()) {
+        fprintf(stderr, "qxFerndockAssemblerIDE: cannot open the window: %s\n", SDL_GetError());
         // The same clean end as a quit, so the next start keeps its language;
         // the settings stay as they were.
         shutdown_window();
