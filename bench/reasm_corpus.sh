@@ -1,8 +1,13 @@
 #!/bin/sh
-# Disassembly to source over a corpus built here with nasm, ld, gcc and, when
-# installed, Free Pascal. Prints one line per program (outcome, instructions
-# left as bytes, time) and the totals. C programs are rebuilt from the
-# printed source and must print what the original prints.
+# Disassembly to source over a corpus built here with nasm, ld, gcc, g++ and,
+# when installed, Free Pascal. Every printed source is built again with the
+# options its heading prints, using only "--build", and checked:
+#   VERIFIED  => every loaded section byte-identical (and the same loadable
+#                segments), and the program behaves the same (output and
+#                exit code; flat files are compared whole)
+#   "rebuilt" => the program behaves the same
+# Prints one line per program (outcome, instructions left as bytes, time,
+# rebuild check) and the totals.
 #
 # usage: bench/reasm_corpus.sh [path/to/qxferndockassembleride]
 set -u
@@ -23,9 +28,65 @@ ms() { date +%s%N | cut -c1-13; }
 
 verified=0 rebuilt=0 failed=0 total=0
 
+# The value of one option in the heading's "Build it with these options:"
+# line, without the quotes.
+printed_option() { # source-file option
+    sed -n 's/^; Build it with these options: //p' "$1" | sed -n "s/.*$2 \"\([^\"]*\)\".*/\1/p"
+}
+
+# Builds NAME.src with its printed options into NAME.r (or NAME.r.bin).
+rebuild_printed() { # name
+    cp "$1.src" "$1.r.asm"
+    crt=
+    grep -q '^; Build it with these options: .*--crt' "$1.src" && crt=--crt
+    "$exe" --build "$1.r.asm" --libs "$(printed_option "$1.src" --libs)" \
+        --libdirs "$(printed_option "$1.src" --libdirs)" --ldflags "$(printed_option "$1.src" --ldflags)" \
+        $crt > "$1.r.log" 2>&1
+}
+
+# Allocated sections: name type address offset size flags.
+alloc_sections() {
+    readelf -SW "$1" 2>/dev/null | awk '/^ *\[ *[0-9]+\]/ { sub(/^ *\[ *[0-9]+\] */, "");
+        if ($2 != "NULL" && $7 ~ /A/) print $1, $2, $3, $4, $5, $7 }'
+}
+
+bytes_of() { # file offset size (hex)
+    dd if="$1" bs=65536 iflag=skip_bytes,count_bytes skip=$((0x$2)) count=$((0x$3)) status=none
+}
+
+# Every allocated section of the original at the same address with the
+# same bytes (size, type and flags for zero-filled ones) in the rebuild, and
+# the same loadable, thread-local and stack segments (address, memory size,
+# permissions).
+same_loaded() { # original rebuilt
+    alloc_sections "$2" > rebuilt.secs
+    alloc_sections "$1" | while read -r name type addr off size flags; do
+        other=$(awk -v n="$name" -v a="$addr" '$1 == n && $3 == a' rebuilt.secs)
+        [ -n "$other" ] || { echo "$name missing"; return 1; }
+        set -- $other
+        [ "$type" = "$2" ] && [ "$flags" = "$6" ] && [ $((0x$size)) -eq $((0x$5)) ] || { echo "$name header"; return 1; }
+        if [ "$type" != NOBITS ]; then
+            bytes_of "$orig_file" "$off" "$size" > a.bytes
+            bytes_of "$rebuilt_file" "$4" "$5" > b.bytes
+            cmp -s a.bytes b.bytes || { echo "$name bytes"; return 1; }
+        fi
+    done || return 1
+    # Offsets in the file and the alignment field do not change the memory.
+    segs() { readelf -lW "$1" | awk '$1 == "LOAD" || $1 == "TLS" || $1 == "GNU_STACK" { $2 = ""; $4 = ""; $5 = ""; $NF = ""; print }'; }
+    [ "$(segs "$1")" = "$(segs "$2")" ] || { echo "segments"; return 1; }
+}
+
+behaviour() { # program
+    timeout 10 ./"$1" > "$1.stdout" 2>&1
+    echo "exit $?" >> "$1.stdout"
+    cat "$1.stdout"
+}
+
 # convert NAME KIND FILE [bits base]: KIND is "nasm" (must verify with no
-# instruction left as bytes), "c" (must be rebuilt and print the same
-# output) or "c32" (rebuilt only).
+# instruction left as bytes, and the rebuild must load and behave the
+# same), "nasm32" (likewise, but 32-bit programs cannot run here), "flat"
+# (must verify; the rebuilt file must equal the original), "c" (must be
+# rebuilt and behave the same) or "c32" (rebuilt only).
 convert() {
     name=$1 kind=$2 file=$3
     shift 3
@@ -37,33 +98,48 @@ convert() {
     asdb=$(echo "$summary" | sed -n 's/.*, \([0-9]*\) as db.*/\1/p')
     why=$(echo "$summary" | sed -n 's/.*why: //p')
     total=$((total + 1))
-    result=FAIL
+    result=FAIL check=-
     case $kind in
-        nasm)
-            if [ $code -eq 0 ] && [ "$asdb" = 0 ]; then result=verified; verified=$((verified + 1)); fi ;;
+        nasm|nasm32|flat)
+            if [ $code -eq 0 ] && [ "$asdb" = 0 ]; then
+                result=verified
+                orig_file=$file rebuilt_file=$name.r
+                if ! rebuild_printed "$name"; then
+                    result="VERIFIED, REBUILD FAILS"
+                elif [ $kind = flat ]; then
+                    cmp -s "$file" "$name.r.bin" && check="same bytes" || result="VERIFIED, BYTES DIFFER"
+                elif ! diff=$(same_loaded "$file" "$name.r"); then
+                    result="VERIFIED, LOADS DIFFERENT: $diff"
+                elif [ $kind = nasm32 ]; then
+                    check="same sections (32-bit: not run)"
+                elif [ "$(behaviour "$file")" = "$(behaviour "$name.r")" ]; then
+                    check="same sections and behaviour"
+                else
+                    result="VERIFIED, BEHAVES DIFFERENTLY"
+                fi
+                case $result in verified) verified=$((verified + 1)) ;; esac
+            fi ;;
         c|c32)
             if [ "$why" = rebuilt ]; then
                 result=rebuilt
                 if [ $kind = c ]; then
-                    if nasm -f elf64 "$name.src" -o "$name.r.o" 2>/dev/null &&
-                        gcc -no-pie -o "$name.r" "$name.r.o" 2>/dev/null &&
-                        ./"$name.r" > "$name.r.out" 2>&1 && cmp -s "$name.r.out" "$name.expect"; then
-                        result="rebuilt, same output"
+                    if rebuild_printed "$name" && [ "$(behaviour "$file")" = "$(behaviour "$name.r")" ]; then
+                        check="same behaviour"
                     else
-                        result="rebuilt, OUTPUT DIFFERS"
+                        result="rebuilt, BEHAVES DIFFERENTLY"
                     fi
                 fi
             fi
-            case $result in rebuilt*DIFFERS|FAIL) ;; *) rebuilt=$((rebuilt + 1)) ;; esac ;;
+            case $result in rebuilt*DIFFER*|FAIL) ;; *) rebuilt=$((rebuilt + 1)) ;; esac ;;
     esac
-    case $result in FAIL|*DIFFERS) failed=$((failed + 1)) ;; esac
-    printf '%-16s %-26s as db %-4s %6d ms  %s\n' "$name" "$result" "${asdb:-?}" $((t1 - t0)) "$why"
+    case $result in verified|rebuilt) ;; *) failed=$((failed + 1)) ;; esac
+    printf '%-18s %-30s as db %-4s %6d ms  %-30s %s\n' "$name" "$result" "${asdb:-?}" $((t1 - t0)) "$check" "$why"
 }
 
 nasm_elf() { # name format source-file [ld args...]
     n=$1 f=$2 s=$3
     shift 3
-    nasm -f "$f" "$s" -o "$n.o" && ld "$@" -o "$n" "$n.o"
+    nasm -f "$f" "$s" -o "$n.o" && ld -o "$n" "$n.o" "$@"
 }
 
 cat > elf64.asm <<'EOF'
@@ -122,7 +198,7 @@ section .data
 msg: db "corpus", 10
 table: dd two, one
 EOF
-nasm_elf elf32 elf32 elf32.asm -m elf_i386 && convert elf32-table nasm elf32
+nasm_elf elf32 elf32 elf32.asm -m elf_i386 && convert elf32-table nasm32 elf32
 
 cat > plt64.asm <<'EOF'
 bits 64
@@ -160,7 +236,7 @@ fmt: db "%d", 10, 0
 EOF
 if [ -e /lib/ld-linux.so.2 ] && { [ -d /usr/lib32 ] || [ -d /usr/lib/i386-linux-gnu ]; }; then
     nasm_elf plt32 elf32 plt32.asm -m elf_i386 -lc -dynamic-linker /lib/ld-linux.so.2 2>/dev/null &&
-        convert elf32-printf nasm plt32
+        convert elf32-printf nasm32 plt32
 fi
 
 cat > com.asm <<'EOF'
@@ -179,10 +255,10 @@ sub1:
     ret
 msg: db "corpus$"
 EOF
-nasm -f bin com.asm -o prog.com && convert com nasm prog.com
+nasm -f bin com.asm -o prog.com && convert com flat prog.com
 
 cp "$here/../tests/cases/disasm-source/boot.asm" boot.asm
-nasm -f bin boot.asm -o boot.bin && convert boot-sector nasm boot.bin 16 0x7c00
+nasm -f bin boot.asm -o boot.bin && convert boot-sector flat boot.bin 16 0x7c00
 
 cat > raw64.asm <<'EOF'
 bits 64
@@ -198,7 +274,7 @@ f:  lea rdx, [rel data]
     ret
 data: dq 1, 2, 3
 EOF
-nasm -f bin raw64.asm -o raw64.bin && convert raw64 nasm raw64.bin 64 0x1000
+nasm -f bin raw64.asm -o raw64.bin && convert raw64 flat raw64.bin 64 0x1000
 
 cat > raw32.asm <<'EOF'
 bits 32
@@ -210,11 +286,122 @@ org 0x8000
     ret
 data: db 1, 2, 3, 4
 EOF
-nasm -f bin raw32.asm -o raw32.bin && convert raw32 nasm raw32.bin 32 0x8000
+nasm -f bin raw32.asm -o raw32.bin && convert raw32 flat raw32.bin 32 0x8000
+
+cp "$here/../tests/cases/disasm-source/boot07c0.asm" boot07c0.asm
+nasm -f bin boot07c0.asm -o boot07c0.bin && convert boot-07c0 flat boot07c0.bin 16 0x7c00
+
+# Placement, alignment, notes and thread-local data that plain ld and
+# NASM's defaults would change.
+cat > layout.asm <<'EOF'
+bits 64
+global _start
+section .text
+_start:
+    mov eax, [rel val]
+    add eax, [rel val2]
+    mov edi, eax
+    mov eax, 60
+    syscall
+section .rodata
+val2: dd 3
+section .data
+val: dd 39
+EOF
+nasm -f elf64 layout.asm -o layout.o
+for v in ttext:-Ttext=0x500000 ttext-odd:-Ttext=0x401234 tdata-page:-Tdata=0x401800 n:-N \
+    tt-td:"-Ttext=0x600000 -Tdata=0x700123"; do
+    ld ${v#*:} -o "layout-${v%%:*}" layout.o 2>/dev/null && convert "ld-${v%%:*}" nasm "layout-${v%%:*}"
+done
+
+cat > aligned.asm <<'EOF'
+bits 64
+global _start
+section .note.corpus note alloc noexec nowrite align=4
+    dd 7, 4, 1
+    db "corpus", 0, 0
+    dd 42
+section .text
+_start:
+    lea rsi, [rel msg]
+    mov edx, 6
+    mov eax, 1
+    mov edi, 1
+    syscall
+    vmovdqa ymm0, [rel wide]
+    vmovdqa [rel buf], ymm0
+    mov edi, [rel buf + 4]
+    mov eax, 60
+    syscall
+section .rodata align=32
+    db 1
+align 32
+wide: dd 1, 2, 3, 4, 5, 6, 7, 8
+section .data align=64
+    db 2
+align 64
+msg: db "align", 10
+section .bss align=64
+    resb 5
+alignb 64
+buf: resb 64
+EOF
+# The program runs only where the processor has AVX.
+if grep -q ' avx' /proc/cpuinfo; then
+    nasm_elf aligned elf64 aligned.asm && convert nasm-align-32-64 nasm aligned
+fi
+
+cat > tls.asm <<'EOF'
+bits 64
+global _start
+section .note.tag note alloc noexec nowrite align=4
+    dd 4, 4, 1
+    db "QXT", 0
+    dd 7
+section .text
+_start:
+    mov edi, [rel after]
+    mov eax, 60
+    syscall
+section .tdata progbits alloc noexec write tls align=32
+    dq 5
+section .tbss nobits alloc noexec write tls align=64
+    resb 24
+section .data
+after: dd 3
+section .bss align=32
+    resb 40
+EOF
+nasm_elf tls elf64 tls.asm && convert nasm-tls-notes nasm tls
 
 if have fpc; then
     printf "program p;\nvar i: integer;\nbegin\n  for i := 1 to 3 do writeln('line ', i);\nend.\n" > fp.pas
     fpc -ofp fp.pas >/dev/null 2>&1 && convert fpc-static nasm fp
+    fpc -O2 -ofp4 fp.pas >/dev/null 2>&1 && convert fpc-O2 nasm fp4
+    cat > fp2.pas <<'EOF'
+program records;
+type TPoint = record x, y: longint; end;
+var pts: array[1..5] of TPoint; i: integer; s: ansistring;
+threadvar counter: longint;
+begin
+  for i := 1 to 5 do begin pts[i].x := i * i; pts[i].y := 10 - i; inc(counter, pts[i].x); end;
+  s := 'sum ';
+  writeln(s, counter, ' last ', pts[5].x, ',', pts[5].y);
+end.
+EOF
+    fpc -ofp2 fp2.pas >/dev/null 2>&1 && convert fpc-records-tls nasm fp2
+    cat > fp3.pas <<'EOF'
+program units;
+uses sysutils, strutils;
+var i: integer;
+begin
+  writeln(Format('%d-%s', [42, UpperCase('pascal')]));
+  writeln(ReverseString('corpus'), ' ', IntToHex(48879, 4));
+  for i := 1 to 3 do write(IntToStr(i * 11), ';');
+  writeln;
+end.
+EOF
+    fpc -ofp3 fp3.pas >/dev/null 2>&1 && convert fpc-sysutils nasm fp3
 fi
 
 if have gcc; then
@@ -245,9 +432,59 @@ EOF
             convert "$n" c "$n"
         fi
     done
+    cat > avx.c <<'EOF'
+#include <stdio.h>
+#include <stdint.h>
+_Alignas(64) static int in[64];
+_Alignas(32) int out[64];
+_Alignas(32) const int k[8] = { 1, 2, 3, 4, 5, 6, 7, 8 };
+static int ready;
+__attribute__((constructor)) static void setup(void) { ready = 42; for (int i = 0; i < 64; i++) in[i] = i; }
+__attribute__((destructor)) static void done(void) { printf("bye %d\n", ready); }
+int main(void) {
+    for (int i = 0; i < 64; i++) out[i] = in[i] * k[i % 8] + ready;
+    long s = 0;
+    for (int i = 0; i < 64; i++) s += out[i];
+    printf("%ld %d %d %d\n", s, (int)((uintptr_t)in % 64), (int)((uintptr_t)out % 32), (int)((uintptr_t)k % 32));
+    return 0;
+}
+EOF
+    if grep -q ' avx2' /proc/cpuinfo; then
+        gcc -O3 -mavx2 -o c-avx2 avx.c 2>/dev/null && convert c-O3-avx2-ctors c c-avx2
+        gcc -O3 -mavx2 -no-pie -o c-avx2-nopie avx.c 2>/dev/null && convert c-O3-avx2-no-pie c c-avx2-nopie
+    fi
+    cat > tls.c <<'EOF'
+#include <stdio.h>
+__thread int counter = 5;
+__thread _Alignas(64) char big[100];
+int main(void) { counter += 2; big[3] = 'x'; printf("%d %c %d\n", counter, big[3], (int)((unsigned long)big % 64)); return 0; }
+EOF
+    gcc -O2 -o c-tls tls.c 2>/dev/null && convert c-thread-locals c c-tls
+    # No C runtime: the source is NASM's, with gcc's build-id and unwind tables.
+    printf 'void _start(void) { __asm__ volatile("mov $60, %%%%eax; mov $7, %%%%edi; syscall" ::: "memory"); }\n' > bare.c
+    gcc -O2 -nostdlib -static -o c-nostdlib bare.c 2>/dev/null && convert c-nostdlib-static nasm c-nostdlib
     if gcc -m32 -fno-pie -no-pie -o c-m32 c.c 2>/dev/null; then
         convert c-m32-no-pie c32 c-m32
     fi
+fi
+
+if have g++; then
+    cat > ctor.cpp <<'EOF'
+#include <cstdio>
+struct Counter { int v; Counter() : v(42) {} ~Counter() { std::printf("end %d\n", v); } };
+Counter counter;
+static Counter second;
+int main() { std::printf("%d %d\n", counter.v + 1, second.v); return 0; }
+EOF
+    g++ -O1 -o cpp-ctor ctor.cpp 2>/dev/null && convert cpp-static-ctors c cpp-ctor
+    g++ -O2 -no-pie -s -o cpp-ctor-s ctor.cpp 2>/dev/null && convert cpp-ctors-nopie-s c cpp-ctor-s
+    cat > ios.cpp <<'EOF'
+#include <iostream>
+#include <string>
+static std::string greeting = "hello from a static string";
+int main() { std::cout << greeting << " " << greeting.size() << std::endl; return 0; }
+EOF
+    g++ -O2 -o cpp-iostream ios.cpp 2>/dev/null && convert cpp-iostream c cpp-iostream
 fi
 
 echo "programs: $total, verified: $verified, rebuilt: $rebuilt, failed: $failed"

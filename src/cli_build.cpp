@@ -64,6 +64,9 @@ int cli_build(const std::string& source, const std::string& key, const tc::LinkO
 int cli_build_args(int argc, char** argv, int i)
 {
     std::string source = argv[i + 1];
+    // nasm would read a file name that starts with '-' as an option.
+    if (!source.empty() && source[0] == '-')
+        source = "./" + source;
     std::string key = "auto";
     tc::LinkOpts link;
     for (int j = i + 2; j < argc; ++j) {

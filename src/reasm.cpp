@@ -14,14 +14,45 @@ namespace {
 
 constexpr int kMaxBuilds = 8;
 
-// File, section and library names go into comments; a line break in one
-// would end the comment and put the rest of the name into the source.
-std::string one_line(std::string s)
+// Length of the UTF-8 sequence at s[i] when it is valid and is no C1
+// control character, else 0.
+size_t utf8_printable(const std::string& s, size_t i)
 {
-    for (auto& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-            c = '?';
-    return s;
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > s.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+            return 0;
+    unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
+    if ((c == 0xC2 && c1 < 0xA0) || (c == 0xE0 && c1 < 0xA0) || (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 >= 0x90)
+        || (c == 0xED && c1 >= 0xA0))
+        return 0;
+    return n;
+}
+
+// File, section and library names go into comments and reach terminals: a
+// line break would end the comment and put the rest of the name into the
+// source, and control bytes (C0, DEL, C1 such as 0x9B, broken UTF-8) could
+// steer a terminal. Those are written as \xNN, as the listing does.
+std::string one_line(const std::string& s)
+{
+    std::string out;
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n = c >= 0x80 ? utf8_printable(s, i) : (c >= 0x20 && c < 0x7F && c != '\\') ? 1 : 0;
+        if (n) {
+            out.append(s, i, n);
+            i += n;
+            continue;
+        }
+        char buf[8];
+        std::snprintf(buf, sizeof buf, "\\x%02X", c);
+        out += buf;
+        ++i;
+    }
+    return out;
 }
 
 std::string note(const std::string& text)
@@ -49,13 +80,69 @@ std::string reading_listing(const BinImage& image)
     return s;
 }
 
-void pin_sections(Writer* w)
+void add_option(tc::LinkOpts* link, const std::string& option)
 {
+    if (!link->extra.empty())
+        link->extra += ' ';
+    link->extra += option;
+}
+
+// A program laid out by another linker script: the linker gets the address
+// of each section that landed elsewhere in the last rebuild, but only of
+// the first of a run of such sections, as the rest follow it. Every option
+// is printed with the source, so the fewer the better. False when nothing
+// new could be pinned.
+bool pin_moved_sections(Writer* w)
+{
+    BinImage rebuilt;
+    if (!rebuilt.load(tc::temp_dir() + "/reasm.out"))
+        return false;
+    bool added = false, previous_moved = false;
     for (const auto& sec : w->m_secs) {
-        if (!w->m_link.extra.empty())
-            w->m_link.extra += ' ';
-        w->m_link.extra += "--section-start=" + section_name(sec.name) + "=0x" + hex(sec.addr);
+        if (sec.tls && !sec.in_file)
+            continue;
+        bool moved = true;
+        for (const auto& s : rebuilt.m_sections)
+            moved &= !(s.name == section_name(sec.name) && s.addr == sec.addr);
+        std::string option = "--section-start=" + section_name(sec.name) + "=0x" + hex(sec.addr);
+        if (moved && !previous_moved && (" " + w->m_link.extra + " ").find(" " + option + " ") == std::string::npos) {
+            add_option(&w->m_link, option);
+            added = true;
+        }
+        previous_moved = moved;
     }
+    return added;
+}
+
+// "ld -N" puts text and data into one writable segment without page
+// alignment; no section address can ask for that.
+bool one_unaligned_segment(const ElfLayout& layout)
+{
+    int loads = 0;
+    bool rwx_unaligned = false;
+    for (const auto& seg : layout.segs) {
+        if (seg.type != kPtLoad)
+            continue;
+        ++loads;
+        rwx_unaligned = (seg.flags & 7) == 7 && seg.align < 4096;
+    }
+    return loads == 1 && rwx_unaligned;
+}
+
+// The options as "--build" takes them.
+std::string build_options(const tc::LinkOpts& link)
+{
+    std::string s;
+    auto add = [&](const char* flag, const std::string& value) {
+        if (!value.empty())
+            s += std::string(s.empty() ? "" : " ") + flag + " \"" + value + "\"";
+    };
+    add("--libs", link.libs);
+    add("--libdirs", link.dirs);
+    add("--ldflags", link.extra);
+    if (link.crt)
+        s += s.empty() ? "--crt" : " --crt";
+    return s;
 }
 
 // A C program is built again through cc; nothing is compared, but an
@@ -124,8 +211,12 @@ Result disassemble(const BinImage& image, bool verify)
         r.why = "compiled";
         if (verify)
             r.why = rebuild_compiled(&w, &text, &lines, &as_bytes);
+    } else if (!w.m_flat && w.m_layout.missing) {
+        // Bytes the file does not hold cannot be compared.
+        r.why = "truncated";
     } else if (verify) {
-        bool pinned = false;
+        if (one_unaligned_segment(w.m_layout))
+            add_option(&w.m_link, "-N");
         for (int attempts = kMaxBuilds;; --attempts) {
             std::set<uint64_t> differing;
             bool same = false;
@@ -137,13 +228,8 @@ Result disassemble(const BinImage& image, bool verify)
                 r.why.clear();
                 break;
             }
-            if (built && differing.empty() && moved && !pinned && attempts > 1) {
-                // The program was laid out by another linker script: give
-                // the linker every section's address.
-                pin_sections(&w);
-                pinned = true;
+            if (built && differing.empty() && moved && attempts > 1 && pin_moved_sections(&w))
                 continue;
-            }
             size_t before = as_bytes.size();
             as_bytes.insert(differing.begin(), differing.end());
             bool grew = as_bytes.size() != before;
@@ -166,6 +252,8 @@ Result disassemble(const BinImage& image, bool verify)
     std::string notes;
     if (r.verified) {
         notes += note(L10n::tr("dis.ok"));
+    } else if (r.why == "truncated") {
+        notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.truncated", std::to_string(w.m_layout.missing))));
     } else if (r.why == "rebuilt") {
         notes += note(L10n::tr("dis.c_built"));
     } else if (r.why == "compiled") {
@@ -177,6 +265,8 @@ Result disassemble(const BinImage& image, bool verify)
     } else if (verify && !w.m_compiled) {
         notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.differs")));
     }
+    if (r.buildable && !build_options(r.link).empty())
+        notes += note(L10n::tr("dis.opts", build_options(r.link)));
     if (r.as_bytes)
         notes += note(L10n::tr("dis.db", std::to_string(r.as_bytes)));
     if (w.m_compiled && has_section(image, ".gcc_except_table"))

@@ -148,6 +148,12 @@ bool check(const Writer& w, const BinImage& image, const std::string& source, co
         }
         if (rebuilt.m_entry != image.m_entry)
             *same = false;
+        // Equal section bytes are not enough: segments that the loader
+        // maps over each other, or with other permissions, give another
+        // program in memory.
+        std::string where;
+        if (*same && !same_when_loaded(w.m_layout, image.m_data, read_layout(rebuilt.m_data), rebuilt.m_data, &where))
+            *same = false;
     }
     if (!*same && differing->empty())
         *why = "differs";

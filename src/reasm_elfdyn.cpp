@@ -8,6 +8,9 @@ namespace reasm {
 namespace {
 
 constexpr size_t kMaxName = 256;
+// More libraries than any real program needs; a crafted file with
+// thousands would only drive the linker to gigabytes.
+constexpr size_t kMaxLibraries = 256;
 
 const BinImage::Section* find_section(const BinImage& img, const char* name)
 {
@@ -123,8 +126,31 @@ const std::set<std::string>& libc_exports(bool is64)
     return is64 ? names64 : names32;
 }
 
+// The folders of a run path that can be handed to the linker: "-Wl,-rpath,"
+// splits at commas, and a blank, quote or control byte would split or
+// break the printed options.
+std::string plain_dirs(const std::string& run_path)
+{
+    std::string out, dir;
+    for (size_t i = 0; i <= run_path.size(); ++i) {
+        if (i < run_path.size() && run_path[i] != ':') {
+            dir += run_path[i];
+            continue;
+        }
+        bool plain = !dir.empty() && dir[0] != '-';
+        for (unsigned char c : dir)
+            plain &= c > 0x20 && c < 0x7F && c != ',' && c != '"' && c != '\'' && c != '\\';
+        if (plain)
+            out += (out.empty() ? "" : ":") + dir;
+        dir.clear();
+    }
+    return out;
+}
+
 void append_word(std::string& list, const std::string& word)
 {
+    if (word.empty())
+        return;
     if (!list.empty())
         list += ' ';
     list += word;
@@ -148,10 +174,10 @@ void Writer::read_dynamic()
                 break;
             if (tag == 0)
                 break;
-            if (tag == 1)
+            if (tag == 1 && m_needed.size() < kMaxLibraries)
                 m_needed.push_back(string_at(data, t.dynstr->offset + value));
             else if (tag == 15 || tag == 29)
-                append_word(m_link.dirs, string_at(data, t.dynstr->offset + value));
+                append_word(m_link.dirs, plain_dirs(string_at(data, t.dynstr->offset + value)));
         }
     }
 
@@ -219,13 +245,17 @@ void Writer::read_dynamic()
         }
     }
 
+    std::set<std::string> linked;
     for (const auto& lib : m_needed) {
         std::string l = lib.rfind("lib", 0) == 0 ? lib.substr(3) : lib;
         size_t so = l.find(".so");
         if (so != std::string::npos)
             l = l.substr(0, so);
-        if (l.empty() || l.rfind("ld-linux", 0) == 0
-            || l.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+-") != std::string::npos)
+        // The name reaches the linker's command line: only a plain file
+        // name, never something the linker would read as an option.
+        if (l.empty() || l.rfind("ld-linux", 0) == 0 || lib[0] == '-' || l[0] == '-'
+            || l.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._+-") != std::string::npos
+            || !linked.insert(l).second)
             continue;
         append_word(m_link.libs, l);
     }

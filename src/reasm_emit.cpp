@@ -171,19 +171,27 @@ std::string Writer::section_line(const Sec& sec) const
     std::string s = "section " + section_name(sec.name);
     bool standard = sec.name == ".text" || sec.name == ".data" || sec.name == ".rodata" || sec.name == ".bss";
     if (!standard) {
-        s += sec.in_file ? " progbits" : " nobits";
+        s += sec.note ? " note" : sec.in_file ? " progbits" : " nobits";
         s += " alloc";
         s += sec.exec ? " exec" : " noexec";
         s += sec.write ? " write" : " nowrite";
+        if (sec.tls)
+            s += " tls";
+        // Constructor arrays are read as one run of pointers: padding
+        // between the runtime's entries and these would be called.
         if (m_compiled)
-            s += " align=16";
+            s += " align=" + std::to_string(sec.array ? std::max<uint64_t>(sec.align, 1) : std::max<uint64_t>(sec.align, 16));
     }
     // Without the section's own alignment the linker would place it after
     // its predecessor with NASM's default, and every later address moves.
+    // Thread-local sections keep their own: it sets the TLS segment's; so
+    // do notes, which follow the program headers.
     if (!m_compiled) {
-        uint64_t align = alignment_for(sec.addr);
+        uint64_t align = sec.tls || sec.note ? std::max<uint64_t>(sec.align, 1) : alignment_for(sec.addr);
         if (align != default_alignment(sec.name))
             s += " align=" + std::to_string(align);
+    } else if (standard && sec.align > default_alignment(sec.name)) {
+        s += " align=" + std::to_string(sec.align);
     }
     return s;
 }
@@ -216,11 +224,28 @@ std::string Writer::emit(const std::set<uint64_t>& as_bytes, LineMap* lines)
         line("");
         if (!m_flat)
             line(section_line(sec));
+        if (sec.tls && !sec.in_file) {
+            // Its addresses belong to the sections after it.
+            line("    resb " + std::to_string(sec.size));
+            continue;
+        }
+        if (sec.array) {
+            emit_array(sec);
+            continue;
+        }
         emit_section(sec, as_bytes, lines);
         uint64_t end = sec.addr + sec.size;
         bool next_starts_there = std::any_of(m_secs.begin(), m_secs.end(), [&](const Sec& s) { return s.addr == end; });
         if (!next_starts_there)
             labels_at(end);
+    }
+    // The stack's permissions come from this marker (without it the linker
+    // makes the stack executable), and its header counts among those that
+    // the first loaded sections follow.
+    int stack = m_flat ? -1 : stack_flags(m_layout);
+    if (stack >= 0) {
+        line("");
+        line(std::string("section .note.GNU-stack noalloc ") + (stack & 1 ? "exec" : "noexec") + " nowrite progbits");
     }
     return m_out;
 }
@@ -239,6 +264,15 @@ void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& a
         line("    " + pad(db) + "; " + hex(insn.addr) + "  " + text);
     } else {
         line("    " + pad(text) + "; " + hex(insn.addr));
+    }
+}
+
+void Writer::emit_array(const Sec& sec)
+{
+    for (uint64_t slot : m_own_slots) {
+        std::string target = label(m_relative.at(slot));
+        if (slot >= sec.addr && slot < sec.addr + sec.size && !target.empty())
+            line((m_bits == 64 ? "    dq " : "    dd ") + target);
     }
 }
 
@@ -302,7 +336,7 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
 
         if (m_compiled && m_names.count(a) && a % 2 == 0) {
             uint64_t k = 2;
-            for (uint64_t c : { 4, 8, 16 })
+            for (uint64_t c = 4; c <= std::max<uint64_t>(sec.align, 16) && c <= 4096; c *= 2)
                 if (a % c == 0)
                     k = c;
             line((sec.in_file ? "    align " : "    alignb ") + std::to_string(k));

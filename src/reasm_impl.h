@@ -5,6 +5,7 @@
 #include "binimage.h"
 #include "disasm.h"
 #include "reasm.h"
+#include "reasm_layout.h"
 #include "toolchain.h"
 
 #include <cstdint>
@@ -24,6 +25,10 @@ struct Sec {
     bool exec = false;
     bool write = false;
     bool in_file = false; // false for a section without file bytes, like .bss
+    uint64_t align = 0;   // the alignment the file states
+    bool tls = false;     // thread-local data; a .tbss takes no address range of its own
+    bool array = false;   // constructor or destructor pointers of a C program
+    bool note = false;
 };
 
 // Source line (1-based) -> address of the instruction written on it.
@@ -86,6 +91,8 @@ struct Writer {
     std::map<uint64_t, std::vector<std::string>> m_names;
     std::string m_out;
     int m_line = 0;
+    ElfLayout m_layout;
+    std::set<uint64_t> m_own_slots; // entries of constructor arrays that the program itself adds
 
 private:
     void discover(uint64_t start, const std::vector<uint64_t>& first_seeds, const std::set<uint64_t>& skip);
@@ -97,6 +104,9 @@ private:
     void emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines);
     void emit_data(uint64_t off, uint64_t n);
     std::string section_line(const Sec& sec) const;
+    void find_own_constructors(const std::set<uint64_t>& runtime, std::vector<uint64_t>* seeds);
+    void emit_array(const Sec& sec);
+    bool build_id_option(const BinImage::Section& note);
 
     std::set<std::string> m_taken; // label names already given to an address
 };
@@ -104,6 +114,8 @@ private:
 // Section-name sets of the setup.
 bool made_by_linker(const std::string& section);
 bool c_start(const std::string& section);
+// Sections of pointers to functions the C runtime calls before or after main.
+bool constructor_array(const std::string& section);
 
 // Assembles and links the source again and compares the result with the
 // image. True when the rebuild succeeded; `differing` gets the instructions

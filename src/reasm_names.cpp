@@ -128,6 +128,12 @@ bool c_start(const std::string& section)
     return names.count(section) != 0;
 }
 
+bool constructor_array(const std::string& section)
+{
+    static const std::set<std::string> names = { ".init_array", ".fini_array", ".preinit_array", ".ctors", ".dtors" };
+    return names.count(section) != 0;
+}
+
 std::string hex(uint64_t value)
 {
     char buf[24];
@@ -229,6 +235,11 @@ void Writer::assign_labels()
             if (!has_name(r) && labelable(r))
                 add_label(r, generated(r));
         }
+    }
+    for (uint64_t slot : m_own_slots) {
+        uint64_t target = m_relative.at(slot);
+        if (!has_name(target) && labelable(target))
+            add_label(target, generated(target));
     }
     // The C runtime's own objects hold pointers of their own; only a C
     // program has such stretches, every other program's slots all count.

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 
 namespace reasm {
@@ -72,7 +73,7 @@ bool Writer::far_target(const dis::Insn& insn, uint64_t* target) const
 const Sec* Writer::section_at(uint64_t addr) const
 {
     for (const auto& s : m_secs)
-        if (s.addr <= addr && addr < s.addr + s.size)
+        if (s.addr <= addr && addr < s.addr + s.size && !(s.tls && !s.in_file))
             return &s;
     return nullptr;
 }
@@ -86,7 +87,7 @@ bool Writer::is_code(uint64_t addr) const
 bool Writer::in_some_section(uint64_t addr) const
 {
     for (const auto& s : m_secs)
-        if (s.addr <= addr && addr <= s.addr + s.size)
+        if (s.addr <= addr && addr <= s.addr + s.size && !(s.tls && !s.in_file))
             return true;
     return false;
 }
@@ -179,10 +180,24 @@ bool Writer::setup()
                 m_compiled = true;
         if (type3 || m_imports.count("__libc_start_main"))
             m_compiled = true;
+        m_layout = read_layout(m_img.m_data);
         for (const auto& s : m_img.m_sections) {
-            if (!s.addr || !s.size || made_by_linker(s.name) || starts_with(s.name, ".note") || c_start(s.name))
+            const ElfSec* es = find_sec(m_layout, s.name, s.addr);
+            // Loaded notes are part of the program's bytes; cc adds its own.
+            bool note = es ? es->type == kShtNote : starts_with(s.name, ".note");
+            bool array = m_compiled && constructor_array(s.name);
+            bool skip = m_compiled ? note || made_by_linker(s.name) || (c_start(s.name) && !array)
+                                   : (made_by_linker(s.name) && !note && s.name != ".eh_frame") || c_start(s.name);
+            if (!s.addr || !s.size || skip)
                 continue;
-            m_secs.push_back({ s.name, s.addr, s.size, s.offset, s.exec, s.write, s.in_file });
+            if (!m_compiled && s.name == ".note.gnu.build-id" && build_id_option(s))
+                continue;
+            Sec sec { s.name, s.addr, s.size, s.offset, s.exec, s.write, s.in_file };
+            sec.align = es ? es->align : 0;
+            sec.tls = es && (es->flags & kShfTls);
+            sec.array = array;
+            sec.note = note;
+            m_secs.push_back(sec);
         }
         if (m_compiled) {
             m_link.crt = true;
@@ -195,9 +210,9 @@ bool Writer::setup()
         std::vector<Sec> kept;
         for (const auto& s : m_secs) {
             bool overlaps = std::any_of(m_secs.begin(), m_secs.end(), [&](const Sec& o) {
-                return &o != &s && o.addr < s.addr + s.size && s.addr < o.addr + o.size;
+                return &o != &s && !o.tls && o.addr < s.addr + s.size && s.addr < o.addr + o.size;
             });
-            if (s.in_file || !overlaps)
+            if (s.in_file || !overlaps || s.tls)
                 kept.push_back(s);
         }
         m_secs = std::move(kept);
@@ -224,6 +239,7 @@ bool Writer::setup()
                     skip.insert(sym.addr);
             if (!type3)
                 find_absolute_pointers();
+            find_own_constructors(skip, &seeds);
             // Functions reached only through a pointer are code as well.
             for (const auto& [slot, target] : m_relative)
                 if (!is_static && is_code(target) && !skip.count(target) && !m_plt.count(target))
@@ -262,6 +278,72 @@ void Writer::find_absolute_pointers()
                 v = v << 8 | m_img.m_data[off + i];
             if (section_at(v) && !m_relative.count(a))
                 m_relative[a] = v;
+        }
+    }
+}
+
+// The linker drops a build-id note it is given and writes its own only when
+// asked: the note's bytes become that request.
+bool Writer::build_id_option(const BinImage::Section& note)
+{
+    const auto& d = m_img.m_data;
+    if (note.size < 16 || note.offset + note.size > d.size())
+        return false;
+    auto word = [&](uint64_t at) {
+        return uint32_t(d[at]) | uint32_t(d[at + 1]) << 8 | uint32_t(d[at + 2]) << 16 | uint32_t(d[at + 3]) << 24;
+    };
+    uint64_t o = note.offset;
+    uint32_t namesz = word(o), descsz = word(o + 4), type = word(o + 8);
+    if (namesz != 4 || type != 3 || descsz == 0 || 16 + uint64_t(descsz) != note.size
+        || std::string(reinterpret_cast<const char*>(&d[o + 12]), 4) != std::string("GNU\0", 4))
+        return false;
+    std::string id = "--build-id=0x";
+    for (uint32_t i = 0; i < descsz; ++i) {
+        char b[4];
+        std::snprintf(b, sizeof b, "%02x", d[o + 16 + i]);
+        id += b;
+    }
+    if (!m_link.extra.empty())
+        m_link.extra += ' ';
+    m_link.extra += id;
+    return true;
+}
+
+// The entries of .init_array and its kin that the program adds itself: the
+// C runtime's own (frame_dummy and the like) come back with cc. A static
+// program carries the C library's constructors too; only the compiler's
+// static initialisers are known to be the program's there.
+void Writer::find_own_constructors(const std::set<uint64_t>& runtime, std::vector<uint64_t>* seeds)
+{
+    const unsigned width = m_bits == 64 ? 8 : 4;
+    const bool is_static = !has_section(m_img, ".dynamic");
+    for (const auto& sec : m_secs) {
+        if (!sec.array)
+            continue;
+        bool stripped = m_img.m_symbols.empty();
+        for (uint64_t a = sec.addr; a + width <= sec.addr + sec.size; a += width) {
+            uint64_t off = sec.off + (a - sec.addr), v = 0;
+            if (off + width > m_img.m_data.size())
+                break;
+            for (unsigned i = width; i-- > 0;)
+                v = v << 8 | m_img.m_data[off + i];
+            auto rel = m_relative.find(a);
+            if (rel != m_relative.end())
+                v = rel->second;
+            std::string name = m_img.symbol_at(v, true);
+            bool own = is_code(v) && !runtime.count(v) && !c_runtime_name(name);
+            // Without symbols, crtbegin's entry is the first of its array.
+            if (stripped && a == sec.addr && (sec.name == ".init_array" || sec.name == ".fini_array"))
+                own = false;
+            if (is_static)
+                own = own && (starts_with(name, "_GLOBAL__sub_I_") || starts_with(name, "_GLOBAL__sub_D_"));
+            if (own) {
+                m_own_slots.insert(a);
+                m_relative[a] = v;
+                seeds->push_back(v);
+            } else {
+                m_relative.erase(a);
+            }
         }
     }
 }

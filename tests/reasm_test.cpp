@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <sstream>
 
 using namespace testutil;
@@ -462,21 +463,313 @@ TEST(ReasmDisassemble, NamesFromTheFileCannotBreakOutOfTheirLines)
     write_file(dir.file("we\nird"), bytes);
     auto r = reasm::disassemble(load(dir.file("we\nird")), true);
     EXPECT_TRUE(r.verified) << r.source;
-    EXPECT_EQ(r.source.rfind("; Disassembled from we?ird (ELF64, 64 bit)\n", 0), 0u);
+    EXPECT_EQ(r.source.rfind("; Disassembled from we\\x0Aird (ELF64, 64 bit)\n", 0), 0u);
     EXPECT_TRUE(has_line(r.source, "section .d_a_ progbits alloc noexec write align=4096")) << r.source;
     EXPECT_EQ(r.source.find("\na;"), std::string::npos);
 }
 
-TEST(ReasmDisassemble, StaticFreePascalProgramVerifies)
+// ---- what the printed source and options rebuild -------------------------------------------------
+
+namespace {
+
+// The options the heading asks for, split as "--build" takes them.
+std::vector<std::string> printed_options(const std::string& source)
+{
+    std::vector<std::string> out;
+    const std::string head = "; Build it with these options: ";
+    size_t p = source.find(head);
+    if (p == std::string::npos)
+        return out;
+    std::string line = source.substr(p + head.size(), source.find('\n', p) - p - head.size());
+    for (size_t i = 0; line.compare(i, 2, "--") == 0;) {
+        size_t sp = line.find(' ', i);
+        out.push_back(line.substr(i, sp - i));
+        if (out.back() == "--crt") {
+            i = sp + 1;
+            continue;
+        }
+        size_t end = line.find('"', sp + 2);
+        out.push_back(line.substr(sp + 2, end - sp - 2));
+        i = end + 2;
+    }
+    return out;
+}
+
+// Builds the printed source with the printed options through "--build",
+// as a user would, into dir/r.
+std::string rebuild_printed(const TempDir& dir, const std::string& source)
+{
+    write_file(dir.file("r.asm"), source);
+    std::vector<std::string> args { "--build", dir.file("r.asm") };
+    for (const auto& o : printed_options(source))
+        args.push_back(o);
+    auto b = run_exe(args);
+    EXPECT_EQ(b.code, 0) << b.out;
+    return dir.file("r");
+}
+
+// Both programs give the same memory where the original loads sections.
+void expect_same_when_loaded(const std::string& original, const std::string& rebuilt)
+{
+    std::string a = read_file(original), b = read_file(rebuilt);
+    std::vector<uint8_t> da(a.begin(), a.end()), db(b.begin(), b.end());
+    std::string where;
+    EXPECT_TRUE(reasm::same_when_loaded(reasm::read_layout(da), da, reasm::read_layout(db), db, &where)) << where;
+}
+
+std::string output_of(const std::string& program)
+{
+    auto r = run({ program });
+    return r.out + "[exit " + std::to_string(r.code) + "]";
+}
+
+} // namespace
+
+TEST(ReasmRebuild, PrintedSourceAndOptionsGiveTheSameProgram)
+{
+    REQUIRE_TOOLS();
+    TempDir dir;
+    const std::string plain = "bits 64\nglobal _start\nsection .text\n_start:\n    mov eax, [rel val]\n"
+                              "    add eax, [rel val2]\n    mov edi, eax\n    mov eax, 60\n    syscall\n"
+                              "section .rodata\nval2: dd 3\nsection .data\nval: dd 39\n";
+    // A note, thread-local data aligned 32 and 64, and data aligned above 16.
+    const std::string sections = "bits 64\nglobal _start\n"
+                                 "section .note.tag note alloc noexec nowrite align=4\n"
+                                 "    dd 4, 4, 1\n    db \"QXT\", 0\n    dd 7\n"
+                                 "section .text\n_start:\n    mov edi, [rel wide]\n    mov eax, 60\n    syscall\n"
+                                 "section .tdata progbits alloc noexec write tls align=32\n    dq 5\n"
+                                 "section .tbss nobits alloc noexec write tls align=64\n    resb 24\n"
+                                 "section .rodata align=64\n    db 1\nalign 64\nwide: dd 9\n"
+                                 "section .bss align=32\n    resb 3\nalignb 32\nbuf: resb 64\n";
+    struct Case {
+        const char* name;
+        std::string source;
+        std::string link; // turns p.o into p
+        const char* option; // what the heading must ask for, or ""
+    } cases[] = {
+        { "-Ttext", plain, "ld -Ttext=0x500000 -o p p.o", "--section-start=.text=0x500000" },
+        { "-N", plain, "ld -N -o p p.o", "-N" },
+        { "-Tdata in the code's page", plain, "ld -Tdata=0x401800 -o p p.o", "--section-start=.data=0x401800" },
+        { "notes, TLS, alignment", sections, "ld -o p p.o", "" },
+        // The linker drops a build-id note it is given: the note becomes the option.
+        { "build-id", plain, "ld --build-id -o p p.o", "--build-id=0x" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(dir.file("p.asm"), c.source);
+        auto b = sh("cd " + dir.path() + " && nasm -f elf64 p.asm -o p.o && " + c.link + " 2>&1");
+        ASSERT_EQ(b.code, 0) << b.out;
+        auto r = reasm::disassemble(load(dir.file("p")), true);
+        EXPECT_TRUE(r.verified) << r.why << "\n" << r.source;
+        std::string options = printed_options(r.source).empty() ? "" : printed_options(r.source).back();
+        EXPECT_EQ(options, r.link.extra);
+        EXPECT_NE(r.link.extra.find(c.option), std::string::npos) << r.link.extra;
+        if (!*c.option) {
+            EXPECT_EQ(r.link.extra, "");
+        }
+        std::string rebuilt = rebuild_printed(dir, r.source);
+        expect_same_when_loaded(dir.file("p"), rebuilt);
+        EXPECT_EQ(output_of(rebuilt), output_of(dir.file("p")));
+    }
+}
+
+TEST(ReasmRebuild, MemoryIsJudgedAsTheLoaderMapsIt)
+{
+    using reasm::ElfLayout;
+    using reasm::ElfSeg;
+    // One page of code at 0x401000 from file offset 0x1000 and a page of
+    // data with zero-filled memory after it; the file holds both.
+    std::vector<uint8_t> file(0x3000, 0);
+    for (size_t i = 0; i < 0x40; ++i)
+        file[0x1000 + i] = uint8_t(0x90 + i), file[0x2000 + i] = uint8_t(i + 1);
+    ElfLayout base;
+    base.secs = { { ".text", 1, 0x6, 0x401000, 0x1000, 0x40, 16 }, { ".data", 1, 0x3, 0x402000, 0x2000, 0x40, 8 },
+                  { ".bss", reasm::kShtNobits, 0x3, 0x402040, 0x2040, 0x100, 32 } };
+    base.segs = { { reasm::kPtLoad, 5, 0x1000, 0x401000, 0x40, 0x40, 0x1000 },
+                  { reasm::kPtLoad, 6, 0x2000, 0x402000, 0x40, 0x140, 0x1000 },
+                  { reasm::kPtGnuStack, 6, 0, 0, 0, 0, 16 } };
+    struct Case {
+        const char* name;
+        std::function<void(ElfLayout&, std::vector<uint8_t>&)> change;
+        bool same;
+    } cases[] = {
+        { "unchanged", [](ElfLayout&, std::vector<uint8_t>&) {}, true },
+        { "bytes after the file part of a page are not memory", [](ElfLayout&, std::vector<uint8_t>& f) { f[0x2050] = 7; }, true },
+        { "a later segment maps the code page from elsewhere",
+          [](ElfLayout& l, std::vector<uint8_t>&) { l.segs.push_back({ reasm::kPtLoad, 4, 0x2000, 0x401800, 0x10, 0x10, 0x1000 }); },
+          false },
+        { "code without execute permission", [](ElfLayout& l, std::vector<uint8_t>&) { l.segs[0].flags = 4; }, false },
+        { "zero-filled memory that holds file bytes",
+          [](ElfLayout& l, std::vector<uint8_t>& f) { l.segs[1].filesz = 0x60; f[0x2048] = 1; }, false },
+        { "another thread-local alignment",
+          [](ElfLayout& l, std::vector<uint8_t>&) { l.segs.push_back({ reasm::kPtTls, 4, 0x2000, 0x402000, 8, 16, 64 }); },
+          false },
+        { "an executable stack", [](ElfLayout& l, std::vector<uint8_t>&) { l.segs[2].flags = 7; }, false },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ElfLayout other = base;
+        std::vector<uint8_t> other_file = file;
+        c.change(other, other_file);
+        std::string where;
+        EXPECT_EQ(reasm::same_when_loaded(base, file, other, other_file, &where), c.same) << where;
+    }
+}
+
+TEST(ReasmRebuild, FreePascalProgramsRebuildFromThePrintedOptions)
 {
     if (!have_tool("fpc") || !have_tool("nasm"))
         GTEST_SKIP() << "Free Pascal is not installed";
     TempDir dir;
-    write_file(dir.file("p.pas"),
-               "program p;\nvar i: integer;\nbegin\n  for i := 1 to 3 do writeln('line ', i);\nend.\n");
+    write_file(dir.file("p.pas"), "program p;\nvar i: integer;\n    s: string;\nbegin\n  s := 'line ';\n"
+                                  "  for i := 1 to 3 do writeln(s, i * 7);\nend.\n");
     auto b = sh("cd " + dir.path() + " && fpc -op p.pas 2>&1");
     ASSERT_EQ(b.code, 0) << b.out;
     auto r = reasm::disassemble(load(dir.file("p")), true);
     EXPECT_TRUE(r.verified) << r.why;
-    EXPECT_EQ(r.as_bytes, 0);
+    EXPECT_NE(r.source.find("section .note.ABI-tag note alloc"), std::string::npos);
+    std::string rebuilt = rebuild_printed(dir, r.source);
+    expect_same_when_loaded(dir.file("p"), rebuilt);
+    EXPECT_EQ(output_of(rebuilt), output_of(dir.file("p")));
+}
+
+TEST(ReasmRebuild, TruncatedFilesAreNeverVerified)
+{
+    REQUIRE_TOOLS();
+    TempDir dir;
+    ASSERT_EQ(nasm_build(data("hello64.s"), dir.file("hello"), "elf64"), "");
+    std::string bytes = read_file(dir.file("hello"));
+    BinImage whole = load(dir.file("hello"));
+    uint64_t data_off = 0;
+    for (const auto& s : whole.m_sections)
+        if (s.name == ".data")
+            data_off = s.offset;
+    ASSERT_NE(data_off, 0u);
+    // Cut inside .data, and cut only the section headers off the end.
+    for (size_t keep : { size_t(data_off + 3), bytes.size() - 20 }) {
+        SCOPED_TRACE(keep);
+        write_file(dir.file("cut"), bytes.substr(0, keep));
+        auto r = reasm::disassemble(load(dir.file("cut")), true);
+        EXPECT_FALSE(r.verified);
+        EXPECT_EQ(r.why, "truncated");
+        EXPECT_NE(r.source.find("; Not checked: The file is cut short: "), std::string::npos) << r.source;
+        auto cli = run_exe({ "--disasm-source", dir.file("cut") });
+        EXPECT_EQ(cli.code, 2);
+        EXPECT_NE(cli.out.find("; == NOT VERIFIED, 0 as db, why: truncated"), std::string::npos);
+    }
+}
+
+TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
+{
+    REQUIRE_GCC();
+    TempDir dir;
+    const std::string c = "#include <stdio.h>\n#include <stdint.h>\n"
+                          "_Alignas(64) static int in[64];\n_Alignas(32) int out[64];\n"
+                          "_Alignas(32) const int k[8] = { 1, 2, 3, 4, 5, 6, 7, 8 };\nstatic int ready;\n"
+                          "__attribute__((constructor)) static void setup(void) { ready = 42; for (int i = 0; i < 64; i++) in[i] = i; }\n"
+                          "__attribute__((destructor)) static void done(void) { printf(\"bye %d\\n\", ready); }\n"
+                          "int main(void) {\n  for (int i = 0; i < 64; i++) out[i] = in[i] * k[i % 8] + ready;\n"
+                          "  long s = 0; for (int i = 0; i < 64; i++) s += out[i];\n"
+                          "  printf(\"%ld %d %d %d\\n\", s, (int)((uintptr_t)in % 64), (int)((uintptr_t)out % 32),"
+                          " (int)((uintptr_t)k % 32));\n  return 0;\n}\n";
+    const std::string cpp = "#include <cstdio>\nstruct Counter { int v; Counter() : v(42) {} ~Counter() { std::printf(\"end %d\\n\", v); } };\n"
+                            "Counter counter;\nint main() { std::printf(\"%d\\n\", counter.v + 1); return 0; }\n";
+    bool avx2 = read_file("/proc/cpuinfo").find(" avx2") != std::string::npos;
+    struct Case {
+        const char* name;
+        std::string file, text, build;
+    } cases[] = {
+        { "C", "p.c", c, std::string("gcc -O3 ") + (avx2 ? "-mavx2 " : "") + "-o p p.c" },
+        { "C, no PIE, stripped", "p.c", c, "gcc -O2 -no-pie -s -o p p.c" },
+        { "C++", "p.cpp", cpp, "g++ -O1 -o p p.cpp" },
+        { "C with thread-local data", "p.c",
+          "#include <stdio.h>\n__thread int counter = 5;\n__thread _Alignas(64) char big[100];\n"
+          "int main(void) { counter += 2; big[3] = 'x';\n"
+          "  printf(\"%d %c %d\\n\", counter, big[3], (int)((unsigned long)big % 64)); return 0; }\n",
+          "gcc -O2 -o p p.c" },
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        write_file(dir.file(k.file), k.text);
+        auto b = sh("cd " + dir.path() + " && " + k.build + " 2>&1");
+        if (b.code != 0 && k.file == "p.cpp")
+            continue; // no g++
+        ASSERT_EQ(b.code, 0) << b.out;
+        auto r = reasm::disassemble(load(dir.file("p")), true);
+        EXPECT_EQ(r.why, "rebuilt") << r.source.substr(0, 2000);
+        EXPECT_EQ(printed_options(r.source).back(), "--crt");
+        std::string rebuilt = rebuild_printed(dir, r.source);
+        EXPECT_EQ(output_of(rebuilt), output_of(dir.file("p")));
+    }
+}
+
+// ---- hostile files ---------------------------------------------------------------------------------
+
+TEST(ReasmHostile, LibraryNamesAndRunPathsNeverBecomeLinkerOptions)
+{
+    REQUIRE_GCC();
+    TempDir dir;
+    write_file(dir.file("p.asm"), "bits 64\nglobal _start\nextern exit\nsection .text\n_start:\n    xor edi, edi\n"
+                                  "    call exit wrt ..plt\n");
+    auto b = sh("cd " + dir.path() + " && nasm -f elf64 p.asm -o p.o && ld -o p p.o -rpath /tmp/aaaaaaa -lc "
+                "-dynamic-linker /lib64/ld-linux-x86-64.so.2 2>&1");
+    ASSERT_EQ(b.code, 0) << b.out;
+    std::string bytes = read_file(dir.file("p"));
+    for (auto [from, to] : { std::pair<std::string, std::string> { "libc.so.6"s, "-o.bashrc"s },
+                             { "/tmp/aaaaaaa"s, "/t,-o,.zshrc"s } }) {
+        size_t at = bytes.find(from + '\0');
+        ASSERT_NE(at, std::string::npos) << from;
+        bytes.replace(at, from.size(), to);
+    }
+    write_file(dir.file("evil"), bytes);
+    BinImage img = load(dir.file("evil"));
+    reasm::Writer w(img);
+    w.read_dynamic();
+    EXPECT_EQ(w.m_needed, std::vector<std::string> { "-o.bashrc" });
+    EXPECT_EQ(w.m_link.libs, "");
+    EXPECT_EQ(w.m_link.dirs, "");
+    // The whole conversion, run where the names would write their files.
+    auto r = run_exe({ "--disasm-source", "evil" }, {}, dir.path());
+    EXPECT_EQ(r.code, 2);
+    EXPECT_FALSE(file_exists(dir.file(".bashrc")));
+    EXPECT_FALSE(file_exists(dir.file(".zshrc")));
+
+    // Thousands of needed libraries are not all handed to the linker.
+    write_file(dir.file("many.asm"),
+               "bits 64\norg 0\n    db 0x7F, \"ELF\", 2, 1, 1, 0\n    times 8 db 0\n    dw 2, 62\n    dd 1\n"
+               "    dq 0, 0, shdrs\n    dd 0\n    dw 64, 56, 0, 64, 4, 1\n"
+               "shstr: db 0, \".shstrtab\", 0, \".dynstr\", 0, \".dynamic\", 0\n"
+               "dynstr: db 0, \"libx.so\", 0\ndynstr_end:\nalign 8\ndynamic:\n    times 10000 dq 1, 1\n    dq 0, 0\n"
+               "dynamic_end:\nshdrs:\n    times 64 db 0\n"
+               "    dd 1, 3\n    dq 0, 0, shstr, dynstr - shstr\n    dd 0, 0\n    dq 1, 0\n"
+               "    dd 11, 3\n    dq 2, 0x1000, dynstr, dynstr_end - dynstr\n    dd 0, 0\n    dq 1, 0\n"
+               "    dd 19, 6\n    dq 3, 0x2000, dynamic, dynamic_end - dynamic\n    dd 2, 0\n    dq 8, 16\n");
+    ASSERT_EQ(run({ "nasm", "-f", "bin", "-o", dir.file("many"), dir.file("many.asm") }).code, 0);
+    BinImage many = load(dir.file("many"));
+    reasm::Writer m(many);
+    m.read_dynamic();
+    EXPECT_GT(m.m_needed.size(), 100u);
+    EXPECT_LE(m.m_needed.size(), 256u);
+    EXPECT_EQ(m.m_link.libs, "x");
+}
+
+TEST(ReasmHostile, ControlBytesInNamesAreEscaped)
+{
+    REQUIRE_GCC();
+    TempDir dir;
+    write_file(dir.file("p.asm"), "bits 64\nglobal _start\nextern exit\nsection .text\n_start:\n    xor edi, edi\n"
+                                  "    call exit wrt ..plt\n");
+    auto b = sh("cd " + dir.path() + " && nasm -f elf64 p.asm -o p.o && ld -o p p.o -lc "
+                "-dynamic-linker /lib64/ld-linux-x86-64.so.2 2>&1");
+    ASSERT_EQ(b.code, 0) << b.out;
+    std::string bytes = read_file(dir.file("p"));
+    size_t at = bytes.find("libc.so.6\0"s);
+    ASSERT_NE(at, std::string::npos);
+    bytes[at + 8] = '\x9B';
+    write_file(dir.file("p\x9B\x1B[2J\xC3\xA9"), bytes);
+    auto r = run_exe({ "--disasm-source", dir.file("p\x9B\x1B[2J\xC3\xA9") });
+    EXPECT_NE(r.out.find("; Disassembled from p\\x9B\\x1B[2J\xC3\xA9 (ELF64"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; Libraries: libc.so.\\x9B"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x9B'), std::string::npos);
+    EXPECT_EQ(r.out.find('\x1B'), std::string::npos);
 }
