@@ -3,6 +3,7 @@
 // open documents and everything painted each frame. Its methods are spread
 // over the app_*.cpp files, one concern each.
 #include "binimage.h"
+#include "console.h"
 #include "debugger_linux.h"
 #include "editor.h"
 #include "gfx.h"
@@ -56,7 +57,7 @@ std::string absolute_path(const std::string& path);
 // The text after the last '/', or the whole path.
 std::string base_name(const std::string& path);
 
-class App {
+class App : public Console::Host {
 public:
     enum class Modal : int { None, Message, Prompt, Confirm, Language, About, Reference, Crash, Settings, License, Convert, Link };
     enum class Focus : int { Editor, Bin, ProgIn, ConIn, Find, Replace };
@@ -64,7 +65,7 @@ public:
     enum class FileOp : int { None, OpenSrc, SaveSrcAs, OpenBin, SaveBinAs, PickNasm, PickLd };
 
     App();
-    ~App();
+    ~App() override;
     App(const App&) = delete;
     App& operator=(const App&) = delete;
 
@@ -80,6 +81,30 @@ public:
 
 private:
     friend struct AppProbe; // the tests' view of the inside
+
+    // The console's target (app_console.cpp). Until the debugger front end
+    // is in the window there is no target to act on.
+    bool has_target() override;
+    bool live() override;
+    int bits() override;
+    size_t read(uint64_t addr, uint8_t* out, size_t n) override;
+    bool write(uint64_t addr, const uint8_t* in, size_t n) override;
+    bool reg(const std::string& name, uint64_t* out) override;
+    bool set_reg(const std::string& name, uint64_t value) override;
+    std::vector<std::string> reg_names() override;
+    bool symbol(const std::string& name, uint64_t* out) override;
+    std::string symbol_at(uint64_t addr) override;
+    uint64_t here() override;
+    bool go(bool to, uint64_t addr) override;
+    bool trace(int n) override;
+    bool proceed(int n) override;
+    bool toggle_bp(uint64_t addr, bool on) override;
+    std::vector<uint64_t> bps() override;
+    void clear_bps() override;
+    bool write_file(const std::string& path, std::string* msg) override;
+    void stop() override;
+    void changed() override;
+    void run_script(const std::string& commands);
 
     // Main loop and dispatch (app_main.cpp).
     void handle(const SDL_Event& e);
@@ -205,6 +230,7 @@ private:
     Doc* m_dbin = nullptr;
     Doc* m_save_doc = nullptr;
     dbg::Process m_proc;
+    Console m_con{ this };
     // Remembered tabs that this run did not open (a start with files keeps
     // them for the next start).
     std::vector<std::string> m_kept_tabs;

@@ -28,8 +28,10 @@ Editor* App::typing_target()
 void App::key_down(const SDL_Keysym& k)
 {
     // Command keys and the editor's own keys arrive with the keyboard
-    // handling; Escape already closes the find bar.
-    if (k.sym == SDLK_ESCAPE && m_find_open && m_modal == Modal::None) {
+    // handling; Escape already closes a dialog and the find bar.
+    if (k.sym == SDLK_ESCAPE && m_modal != Modal::None) {
+        close_modal();
+    } else if (k.sym == SDLK_ESCAPE && m_find_open) {
         m_find_open = false;
         m_focus = Focus::Editor;
         m_dirty = true;

@@ -7,6 +7,7 @@
 #include "logger.h"
 #include "paths.h"
 #include "qxcrash.h"
+#include "x11_title.h"
 
 #include <csignal>
 #include <cstdio>
@@ -85,6 +86,7 @@ int App::run(const std::vector<std::string>& files)
 
     apply_geometry();
     SDL_ShowWindow(m_win);
+    x11_plain_title(m_win, "qxFerndockAssemblerIDE");
     m_shown = true;
     SDL_StartTextInput();
     update_scale();
@@ -99,6 +101,9 @@ int App::run(const std::vector<std::string>& files)
     }
     if (qxcrash::pending(nullptr))
         show_modal(Modal::Crash);
+    m_con.print(L10n::tr("con.welcome"), Console::kNotice);
+    if (!script.empty())
+        run_script(script);
 
     m_start = SDL_GetTicks();
     if (!m_quit)

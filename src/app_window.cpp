@@ -4,8 +4,8 @@
 
 #include "logger.h"
 #include "qxcrash.h"
+#include "x11_title.h"
 
-#include <SDL_syswm.h>
 #include <gio/gio.h>
 
 #include <algorithm>
@@ -74,27 +74,11 @@ int read_color_scheme()
     return dark ? ThemeQuery::Dark : ThemeQuery::Light;
 }
 
-std::string window_handle(SDL_Window* win)
+// SDL's video on the X11 driver when a display is set, else SDL's choice.
+// The driver is chosen through SDL's hint rather than the environment, so
+// that programs started from the window do not inherit the choice.
+bool start_video()
 {
-    SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!SDL_GetWindowWMInfo(win, &info) || info.subsystem != SDL_SYSWM_X11)
-        return {};
-    char buf[64];
-    snprintf(buf, sizeof buf, "x11:%lx", (unsigned long)info.info.x11.window);
-    return buf;
-}
-
-} // namespace
-
-bool App::init_window()
-{
-    SDL_SetHint("SDL_NO_SIGNAL_HANDLERS", "1");
-    SDL_SetHint("SDL_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR", "0");
-    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengl");
-
-    // The driver is chosen through SDL's hint rather than the environment,
-    // so that programs started from the window do not inherit the choice.
     const char* driver = getenv("SDL_VIDEODRIVER");
     const char* display = getenv("DISPLAY");
     if ((!driver || !*driver) && display && *display) {
@@ -109,21 +93,37 @@ bool App::init_window()
         logger::error(std::string("SDL_Init: ") + SDL_GetError());
         return false;
     }
+    return true;
+}
 
-    // SDL reads the window class from the environment when the window is
-    // created; it is taken away again so children do not see it.
+
+} // namespace
+
+bool App::init_window()
+{
+    SDL_SetHint("SDL_NO_SIGNAL_HANDLERS", "1");
+    SDL_SetHint("SDL_VIDEO_X11_NET_WM_BYPASS_COMPOSITOR", "0");
+    SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengl");
+    // The window class: SDL reads it from the environment while its video
+    // starts. It is there only for that moment (no other thread runs yet),
+    // so the tools and the debugged program never inherit it.
     const char* cls = getenv("SDL_VIDEO_X11_WMCLASS");
-    bool set_class = !cls || !*cls;
-    if (set_class)
+    bool own_class = !cls || !*cls;
+    if (own_class)
         setenv("SDL_VIDEO_X11_WMCLASS", kTitle, 1);
+    bool video = start_video();
+    if (own_class)
+        unsetenv("SDL_VIDEO_X11_WMCLASS");
+    if (!video)
+        return false;
+
     m_win = SDL_CreateWindow(kTitle, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, 1280, 800,
                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE | SDL_WINDOW_ALLOW_HIGHDPI);
-    if (set_class)
-        unsetenv("SDL_VIDEO_X11_WMCLASS");
     if (!m_win) {
         logger::error(std::string("SDL_CreateWindow: ") + SDL_GetError());
         return false;
     }
+    x11_plain_title(m_win, kTitle);
 
     m_ren = SDL_CreateRenderer(m_win, -1, SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
     if (!m_ren)
@@ -367,7 +367,7 @@ void App::set_parent_window_env()
     // Kept here and put into the environment only around the start of a
     // file dialog (with_parent_window), so that the tools and the debugged
     // program never inherit it.
-    m_parent_handle = window_handle(m_win);
+    m_parent_handle = x11_window_handle(m_win);
 }
 
 bool App::write_screenshot()
