@@ -371,3 +371,27 @@ TEST(App, HoverRepaintsOnlyWhenSomethingChanges)
     AppProbe::mouse_move(app, 602, 21);
     EXPECT_FALSE(AppProbe::dirty(app));
 }
+
+TEST(App, ConsoleScriptIsReadLikeLines)
+{
+    struct Case {
+        const char* script;
+        std::vector<std::string> echoed;
+    };
+    const Case cases[] = {
+        { "r;;d", { "-r", "-", "-d" } },
+        { "r;", { "-r" } },
+        { "?", { "-?" } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        App app;
+        AppProbe::run_script(app, c.script);
+        std::vector<std::string> echoed;
+        for (const Console::Line& l : AppProbe::console(app).lines())
+            if (l.kind == Console::kEcho)
+                echoed.push_back(l.text);
+        EXPECT_EQ(echoed, c.echoed);
+        EXPECT_EQ(AppProbe::settings(app).bottom_tab, 2);
+    }
+}

@@ -32,6 +32,14 @@ struct AppProbe {
     static const Hit* hit_at(App& a, double x, double y) { return a.hit_at(x, y); }
     static bool init_window(App& a) { return a.init_window(); }
     static void shutdown_window(App& a) { a.shutdown_window(); }
+    static void drop_texture(App& a)
+    {
+        SDL_DestroyTexture(a.m_tex);
+        a.m_tex = nullptr;
+    }
+    static const std::string& parent_handle(App& a) { return a.m_parent_handle; }
+    static void run_script(App& a, const std::string& s) { a.run_script(s); }
+    static const Console& console(App& a) { return a.m_con; }
     static void set_theme(App& a, bool system_dark) { a.m_system_dark = system_dark; a.update_theme(); }
 
     // One frame at the logical size W x H. Without a window it is painted
