@@ -127,6 +127,7 @@ private:
     void wheel(double mx, double my, double dy);
     const Hit* hit_at(double x, double y) const;
     Editor* typing_target();
+    bool caret_shown();
 
     // Window, scale, theme and geometry (app_window.cpp).
     bool init_window();
@@ -219,7 +220,7 @@ private:
     bool m_frame_known = false;
     bool m_shown = false;
     Uint32 m_start = 0;
-    bool m_told_startup = false;
+    bool m_painted_once = false;
 
     std::vector<std::unique_ptr<Doc>> m_docs;
     std::unique_ptr<Doc> m_blank_s;

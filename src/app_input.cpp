@@ -25,6 +25,18 @@ Editor* App::typing_target()
     return &d->ed;
 }
 
+bool App::caret_shown()
+{
+    if (m_modal != Modal::None || m_menu >= 0)
+        return false;
+    switch (m_focus) {
+    case Focus::Editor: return typing_target() != nullptr;
+    case Focus::Find: return m_find_open;
+    case Focus::Replace: return m_find_open && m_replace_open;
+    default: return false;
+    }
+}
+
 void App::key_down(const SDL_Keysym& k)
 {
     // Command keys and the editor's own keys arrive with the keyboard

@@ -9,6 +9,7 @@
 #include "qxcrash.h"
 #include "x11_title.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <unistd.h>
@@ -40,6 +41,9 @@ struct StopSignals {
         sigaction(SIGTERM, &old_term, nullptr);
     }
 };
+
+// Taken when the program is loaded, for the start-up time in the log.
+const auto g_loaded = std::chrono::steady_clock::now();
 
 // Events handled before the next frame is painted, so that a flood of
 // input never starves the screen, nor painting the input.
@@ -184,9 +188,14 @@ void App::loop()
 
         Uint32 now = SDL_GetTicks();
         if (now - m_caret_t > 530) {
-            m_caret_on = !m_caret_on;
+            // Only a caret on screen needs the blink's frames.
             m_caret_t = now;
-            m_dirty = true;
+            if (caret_shown()) {
+                m_caret_on = !m_caret_on;
+                m_dirty = true;
+            } else {
+                m_caret_on = true;
+            }
         }
         if (m_frame_check_at != 0 && now >= m_frame_check_at)
             measure_frame();
@@ -196,8 +205,15 @@ void App::loop()
             said_started = true;
             L10n::startupSucceeded();
         }
-        if (m_dirty)
+        if (m_dirty) {
             paint();
+            if (!m_painted_once) {
+                m_painted_once = true;
+                auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now()
+                                                                                - g_loaded);
+                logger::info("first frame after " + std::to_string(ms.count()) + " ms");
+            }
+        }
         if (!screenshot.empty() && !m_quit && now - m_start > 600) {
             paint();
             if (!write_screenshot())

@@ -223,6 +223,9 @@ void App::paint_source(cairo_t* cr, Doc* d, double x, double y, double w, double
         gfx::text(cr, std::to_string(i + 1), x + gutter - 12, ty, i == caret.line ? m_pal.dim : m_pal.faint, mono,
                   gfx::Align::Right);
         const std::string& line = ed.line(i);
+        if (i == caret.line && m_caret_on && m_focus == Focus::Editor && m_modal == Modal::None)
+            gfx::fill_rect(cr, x + gutter + 8 + caret.col * gfx::mono_advance(cr, font), ly + 2, 2, lh - 4,
+                           m_pal.caret);
         if (line.empty())
             continue;
         PangoLayout* layout = gfx::make_layout(cr, line, mono);

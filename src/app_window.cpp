@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 
 // The colour-scheme read runs on its own thread: a slow or hanging session
@@ -91,6 +92,15 @@ bool start_video()
     }
     if (!SDL_WasInit(SDL_INIT_VIDEO) && SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
         logger::error(std::string("SDL_Init: ") + SDL_GetError());
+        return false;
+    }
+    // A window nobody can see is no window: SDL's own fallback to its
+    // off-screen drivers counts as failure unless they were asked for.
+    const char* chosen = SDL_GetCurrentVideoDriver();
+    bool invisible = chosen && (strcmp(chosen, "offscreen") == 0 || strcmp(chosen, "dummy") == 0);
+    if (invisible && (!driver || !*driver)) {
+        SDL_SetError("no display reachable");
+        logger::error("SDL_Init: no display reachable");
         return false;
     }
     return true;

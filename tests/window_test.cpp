@@ -6,13 +6,10 @@
 #include "app_probe.h"
 #include "sealed_file.h"
 #include "testutil.h"
+#include "xserver.h"
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -22,56 +19,7 @@ using namespace testutil;
 
 namespace {
 
-// One X server for the whole suite, on a display number it picks itself.
-class XServer {
-public:
-    bool start()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return false;
-        m_pid = fork();
-        if (m_pid == 0) {
-            close(fds[0]);
-            int null = open("/dev/null", O_RDWR);
-            dup2(null, 1);
-            dup2(null, 2);
-            std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1920x1080x24", "-nolisten", "tcp",
-                   (char*)nullptr);
-            _exit(127);
-        }
-        close(fds[1]);
-        std::string number;
-        pollfd p{ fds[0], POLLIN, 0 };
-        while (poll(&p, 1, 10000) > 0) {
-            char c;
-            if (read(fds[0], &c, 1) != 1 || c == '\n')
-                break;
-            number += c;
-        }
-        close(fds[0]);
-        if (number.empty())
-            return false;
-        m_display = ":" + number;
-        return true;
-    }
-    void stop()
-    {
-        if (m_pid > 0) {
-            kill(m_pid, SIGTERM);
-            waitpid(m_pid, nullptr, 0);
-        }
-        m_pid = -1;
-    }
-    const std::string& display() const { return m_display; }
-
-private:
-    pid_t m_pid = -1;
-    std::string m_display;
-};
-
-XServer g_x;
+testutil::XServer g_x;
 bool g_have_x = false;
 
 struct Png {
@@ -105,7 +53,7 @@ uint32_t rgb(const Rgba& c)
 
 class Window : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() { g_have_x = g_x.start(); }
+    static void SetUpTestSuite() { g_have_x = g_x.start("1920x1080x24"); }
     static void TearDownTestSuite() { g_x.stop(); }
     void SetUp() override
     {
@@ -195,13 +143,18 @@ TEST_F(Window, FailedStartClearsTheLanguageGuard)
     s.language = "de";
     ASSERT_EQ(run_exe({ "--version" }, env()).code, 0);
     ASSERT_TRUE(s.save());
-    auto e = env();
-    e.push_back("SDL_VIDEODRIVER=bogus");
-    auto r = run_exe({ m_tmp.file("x.asm") }, e);
-    EXPECT_EQ(r.code, 1);
-    EXPECT_NE(r.err.find("cannot open the window"), std::string::npos) << r.err;
-    EXPECT_FALSE(file_exists(config("language-guard")));
-    EXPECT_NE(read_file(config("qxFerndockAssemblerIDE.log")).find("ERROR SDL_Init: "), std::string::npos);
+    // A driver that does not exist, and a display nobody answers on (SDL's
+    // own fallback would be an invisible off-screen window).
+    for (const char* bad : { "SDL_VIDEODRIVER=bogus", "DISPLAY=:4711" }) {
+        SCOPED_TRACE(bad);
+        auto e = env();
+        e.push_back(bad);
+        auto r = run_exe({ m_tmp.file("x.asm") }, e);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("cannot open the window"), std::string::npos) << r.err;
+        EXPECT_FALSE(file_exists(config("language-guard")));
+        EXPECT_NE(read_file(config("qxFerndockAssemblerIDE.log")).find("ERROR SDL_Init: "), std::string::npos);
+    }
 }
 
 TEST_F(Window, UnwritableScreenshotEndsWithOne)
