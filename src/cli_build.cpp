@@ -3,13 +3,22 @@
 #include "cli.h"
 
 #include "con.h"
+#include "files.h"
 #include "needs.h"
 #include "toolchain.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
+
+// Sources beyond this are not NASM programs anyone wrote; reading them would
+// only fill the memory.
+constexpr off_t kMaxSourceBytes = off_t(256) << 20;
 
 // The source without its extension; a dot before the last '/' is part of
 // a folder name, not an extension.
@@ -22,26 +31,40 @@ std::string output_base(const std::string& source)
     return source;
 }
 
-std::string read_source(const std::string& path)
+// Reads the source into `text`; a file that cannot be opened leaves it
+// empty (the build then says it cannot read it). Returns false, after saying
+// why, for what must not be built: anything but a regular file (a FIFO would
+// block, /dev/zero never ends) and files beyond the size limit.
+bool read_source(const std::string& path, std::string* text)
 {
-    std::string text;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    fclose(f);
-    return text;
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    struct stat st {};
+    bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (!regular || st.st_size > kMaxSourceBytes) {
+        close(fd);
+        if (!regular)
+            con::printf("cannot build %s: not a regular file\n", path.c_str());
+        else
+            con::printf("cannot build %s: %lld bytes, more than the %lld MiB a source may have\n", path.c_str(),
+                        static_cast<long long>(st.st_size), static_cast<long long>(kMaxSourceBytes >> 20));
+        return false;
+    }
+    files::read_all(fd, text);
+    close(fd);
+    return true;
 }
 
 int cli_build(const std::string& source, const std::string& key, const tc::LinkOpts& link)
 {
+    std::string text;
+    if (!read_source(source, &text))
+        return 1;
     std::string output = output_base(source);
     tc::Format fmt = tc::format_from_key(key);
     if (fmt == tc::Format::Auto)
-        fmt = tc::detect_format(read_source(source));
+        fmt = tc::detect_format(text);
     if (fmt == tc::Format::Bin)
         output += ".bin";
     if (output == source)

@@ -14,6 +14,13 @@
 #include <utility>
 #include <vector>
 
+// ---- begin: keys, mouse, view and painting (forward declarations) ----
+struct Palette;
+struct SDL_Keysym;
+typedef struct _cairo cairo_t;
+typedef struct _PangoLayout PangoLayout;
+// ---- end: keys, mouse, view and painting (forward declarations) ----
+
 class Editor {
 public:
     struct Pos {
@@ -137,6 +144,8 @@ private:
     void push_undo(int kind);
     void restore(Snapshot s);
     void clamp_block();
+    // One undo step that replaces the given lines and drops the selection.
+    void replace_lines(std::vector<std::pair<int, std::string>> changes);
     Snapshot snapshot() const { return { m_lines.freeze(), m_caret, m_anchor }; }
     void shift_breakpoints(int from, int delta);  // b >= from moves by delta
     void drop_breakpoints(int first, int last);   // removes first..last
@@ -148,6 +157,7 @@ private:
     Pos sel_start() const;
     Pos sel_end() const;
     void erase_selection();
+    bool delete_selected(bool before);  // block or selection; false when neither
     void lines_of_selection(int* first, int* last) const;
     void erase_block();
     void block_insert(const std::string& text);
@@ -183,4 +193,75 @@ private:
     Metrics m_metrics;
     mutable int m_labels_gen = -1;
     mutable std::vector<std::pair<std::string, int>> m_labels;
+
+    // ---- begin: keys, mouse, view and painting ----
+    // (editor_keys.cpp, editor_view.cpp, editor_paint.cpp, editor_measure.cpp)
+public:
+    // One word of an end-of-line note as painted, for hover and clicks.
+    struct NoteWord {
+        double x0 = 0, x1 = 0;  // left and right edge, window pixels
+        double y0 = 0, y1 = 0;  // top and bottom of the row
+        std::string w;
+        std::string next;       // the following word of the same note
+    };
+
+    // A key press that the window's own shortcuts did not take; true when
+    // the editor used it. Printable keys without Ctrl return false: their
+    // characters arrive through text_input.
+    bool key(const SDL_Keysym& k);
+    // Ctrl+Shift+K (with or without Alt) deletes lines. A window that binds
+    // Ctrl+K itself must test this first so the editor's binding stays
+    // reachable.
+    static bool is_delete_lines_key(const SDL_Keysym& k);
+
+    // Mouse in window pixels, using the geometry of the last paint. A press
+    // in the breakpoint strip returns its line (the caller toggles it) and
+    // changes nothing; otherwise -1.
+    int mouse_down(double x, double y, bool shift, int clicks, bool alt);
+    void mouse_drag(double x, double y);
+    void mouse_up();
+    bool dragging() const { return m_dragging || m_line_drag; }
+    // Positive steps scroll towards the start, three lines a step.
+    void wheel(double steps);
+    bool selection_contains(double x, double y);
+    int line_at_y(double y) const;
+    // The word under a window point for hover help; empty over the gutter
+    // or in a comment.
+    std::string word_at(double x, double y);
+    // The note word under a window point; *next gets the word after it.
+    std::string note_word_at(double x, double y, std::string* next) const;
+    const std::vector<NoteWord>& note_words() const { return m_note_words; }
+
+    // Paints into the rectangle of cr and records the geometry the mouse
+    // and scrolling use. The first paint switches text measuring to the
+    // Pango layouts the text is drawn with.
+    void paint(cairo_t* cr, double x, double y, double w, double h, const Palette& pal, double font,
+               bool focus, bool caret_on);
+    double line_height_px() const { return m_lh; }
+    double scroll_x() const { return m_left; }
+
+    struct Measure;  // Pango measuring on a private surface
+    struct MeasureFree {
+        void operator()(Measure* m) const;
+    };
+
+private:
+    Pos pos_at(double x, double y);
+    void vertical_move(int n, bool shift);
+    void jump_to(Pos p, bool shift);
+    void block_key(int dir_x, int dir_y);
+    bool ctrl_key(int sym, bool shift);
+    void tab_key(bool shift);
+    Pos word_right(Pos p) const;
+    Pos word_left(Pos p) const;
+    Measure& measure();
+    struct PaintFrame;  // values of one paint shared by the row painters
+    void paint_row(cairo_t* cr, const PaintFrame& fr, int i, double Y, bool caret_on);
+    void paint_note(cairo_t* cr, const PaintFrame& fr, int i, double Y, double lw);
+    void paint_gutter_row(cairo_t* cr, const PaintFrame& fr, int i, double Y);
+
+    std::unique_ptr<Measure, MeasureFree> m_meas;
+    std::vector<NoteWord> m_note_words;
+    bool m_pango_metrics = false;  // measuring switched to Pango by paint
+    // ---- end: keys, mouse, view and painting ----
 };

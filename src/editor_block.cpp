@@ -1,13 +1,14 @@
 // Block (column) selection: every row between two rows, between two
 // horizontal edges measured in layout pixels.
 #include "editor.h"
+#include "editor_chars.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace {
+using edchars::utf8_cont;
 
-bool utf8_cont(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
+namespace {
 
 // Two edges closer than this are one zero-width column: a caret on many rows.
 bool same_edge(double a, double b) { return std::fabs(a - b) <= 0.5; }

@@ -1,23 +1,13 @@
 // Selection and editing commands in normal (stream) selection mode.
 #include "editor.h"
+#include "editor_chars.h"
 
 #include <SDL.h>
 
 #include <algorithm>
 
-namespace {
-
-bool utf8_cont(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
-
-int leading_blanks(const std::string& s)
-{
-    size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
-        ++i;
-    return int(i);
-}
-
-} // namespace
+using edchars::leading_blanks;
+using edchars::utf8_cont;
 
 Editor::Pos Editor::sel_start() const
 {
@@ -131,18 +121,24 @@ void Editor::newline()
     insert("\n" + s.substr(0, size_t(ind)));
 }
 
-void Editor::backspace()
+bool Editor::delete_selected(bool before)
 {
     if (m_block) {
-        block_delete_char(true);
-        return;
+        block_delete_char(before);
+        return true;
     }
-    if (has_selection()) {
-        push_undo(0);
-        erase_selection();
-        changed();
+    if (!has_selection())
+        return false;
+    push_undo(0);
+    erase_selection();
+    changed();
+    return true;
+}
+
+void Editor::backspace()
+{
+    if (delete_selected(true))
         return;
-    }
     if (m_caret.line == 0 && m_caret.col == 0)
         return;
     push_undo(2);
@@ -168,16 +164,8 @@ void Editor::backspace()
 
 void Editor::del()
 {
-    if (m_block) {
-        block_delete_char(false);
+    if (delete_selected(false))
         return;
-    }
-    if (has_selection()) {
-        push_undo(0);
-        erase_selection();
-        changed();
-        return;
-    }
     const int L = m_caret.line;
     const std::string& s = m_lines[L];
     if (m_caret.col < int(s.size())) {

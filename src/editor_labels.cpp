@@ -2,23 +2,14 @@
 // every use of one, and renaming. A name that starts with '.' belongs to the
 // last ordinary label above it and may be written out as "global.local".
 #include "editor.h"
+#include "editor_chars.h"
 #include "syntax.h"
 
 namespace {
 
 using Defs = std::vector<std::pair<int, std::string>>;  // (offset in chunk, label)
 
-bool is_alnum(unsigned char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-}
-
-bool lbl_char(unsigned char c)
-{
-    return c == '@' || c == '#' || c == '$' || c == '.' || c == '?' || c == '_' || c == '~';
-}
-
-bool label_char(unsigned char c) { return is_alnum(c) || lbl_char(c); }
+using edchars::label_char;
 
 std::string strip_dollar(const std::string& s) { return !s.empty() && s[0] == '$' ? s.substr(1) : s; }
 
@@ -35,20 +26,17 @@ std::string label_of(const std::string& line, const std::vector<syntax::Span>& s
     return {};
 }
 
-std::string defined_label(const std::string& line) { return label_of(line, syntax::highlight(line)); }
+std::string defined_label(const std::string& line)
+{
+    return label_of(line, { syntax::label_span(line) });
+}
 
 bool starts_with(const std::string& s, const std::string& p) { return s.compare(0, p.size(), p) == 0; }
 
-int first_nonblank(const std::string& s)
-{
-    size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
-        ++i;
-    return int(i);
-}
+int first_nonblank(const std::string& s) { return edchars::leading_blanks(s); }
 
-// One line's label tokens outside comments and strings: start (at a '$'
-// prefix when there is one) and end.
+// One line's label tokens outside comments and strings: fn(start, start
+// after a '$' prefix, the token without that prefix).
 template <class F>
 void for_each_token(const std::string& s, const std::vector<syntax::Span>& spans, F&& fn)
 {
@@ -66,13 +54,64 @@ void for_each_token(const std::string& s, const std::vector<syntax::Span>& spans
             size_t j = i;
             while (j < s.size() && label_char((unsigned char)s[j]))
                 ++j;
-            fn(i, j);
+            const size_t ta = s[i] == '$' ? i + 1 : i;
+            fn(i, ta, s.substr(ta, j - ta));
             i = j;
             continue;
         }
         ++i;
     }
 }
+
+// What the scan knows of one line.
+struct Scan {
+    std::vector<syntax::Span> spans;
+    std::string defined;  // the label the line defines
+    std::string global;   // the ordinary label in effect, this line's included
+};
+
+// Every line in order with its spans and label scope.
+template <class F>
+void scan_lines(const edlines::Lines& lines, F&& fn)
+{
+    Scan sc;
+    const int n = lines.size();
+    for (int i = 0; i < n; ++i) {
+        const std::string& s = lines[i];
+        sc.spans = syntax::highlight(s);
+        sc.defined = label_of(s, sc.spans);
+        if (!sc.defined.empty() && sc.defined[0] != '.')
+            sc.global = sc.defined;
+        fn(i, s, sc);
+    }
+}
+
+enum class Match { None, Name, WrittenOut, GlobalOfLocal };
+
+// Which tokens name a label: a local one (".x") as itself inside its scope
+// or written out as "scope.x" anywhere; a global one as itself or as the
+// front of a written-out local ("g.x").
+struct Matcher {
+    std::string name, scope, written, global_dot;
+    bool local;
+    Matcher(const std::string& n, const std::string& s)
+        : name(n), scope(s), written(s + n), global_dot(n + "."), local(n[0] == '.')
+    {
+    }
+    Match match(const std::string& tok, const std::string& global) const
+    {
+        if (local) {
+            if (tok == name && global == scope)
+                return Match::Name;
+            if (!scope.empty() && tok == written)
+                return Match::WrittenOut;
+            return Match::None;
+        }
+        if (tok == name)
+            return Match::Name;
+        return starts_with(tok, global_dot) ? Match::GlobalOfLocal : Match::None;
+    }
+};
 
 } // namespace
 
@@ -156,36 +195,22 @@ std::vector<Editor::Ref> Editor::label_refs(const std::string& name, int line) c
     if (w[0] == '.') {
         scope = global_at(line);
     } else if (size_t p = w.find('.', 1); p != std::string::npos) {
+        // A written-out local is searched as the local label of its global.
         scope = w.substr(0, p);
         w = w.substr(p);
     }
-    const bool local = w[0] == '.';
-    const std::string written = scope + w;
-    const std::string global_dot = w + ".";
-    std::string g;
-    const int n = m_lines.size();
-    for (int i = 0; i < n; ++i) {
-        const std::string& s = m_lines[i];
-        const auto spans = syntax::highlight(s);
-        const std::string d = label_of(s, spans);
-        if (!d.empty() && d[0] != '.')
-            g = d;
+    const Matcher m(w, scope);
+    scan_lines(m_lines, [&](int i, const std::string& s, const Scan& sc) {
         const int lead = first_nonblank(s);
-        const bool defines = d == w && (!local || g == scope);
-        for_each_token(s, spans, [&](size_t a, size_t b) {
-            const size_t ta = s[a] == '$' ? a + 1 : a;
-            const std::string t = s.substr(ta, b - ta);
-            int len = 0;
-            if (local) {
-                if ((t == w && g == scope) || (!scope.empty() && t == written))
-                    len = int(t.size());
-            } else if (t == w || starts_with(t, global_dot)) {
-                len = int(w.size());
-            }
-            if (len > 0)
-                out.push_back({ i, int(ta), len, defines && int(a) == lead });
+        const bool defines = sc.defined == w && (!m.local || sc.global == scope);
+        for_each_token(s, sc.spans, [&](size_t a, size_t ta, const std::string& tok) {
+            const Match hit = m.match(tok, sc.global);
+            if (hit == Match::None)
+                return;
+            const int len = m.local ? int(tok.size()) : int(w.size());
+            out.push_back({ i, int(ta), len, defines && int(a) == lead });
         });
-    }
+    });
     return out;
 }
 
@@ -195,62 +220,35 @@ int Editor::rename_label(const std::string& old_name, const std::string& new_nam
     const std::string t = strip_dollar(new_name);
     if (f.empty() || t.empty() || f == t)
         return 0;
-    const bool local = f[0] == '.';
-    const std::string scope = local ? global_at(line) : std::string();
-    const std::string written = scope + f;
-    const std::string global_dot = f + ".";
+    const std::string scope = f[0] == '.' ? global_at(line) : std::string();
+    const Matcher m(f, scope);
     std::vector<std::pair<int, std::string>> changes;
     int count = 0;
-    std::string g;
-    const int n = m_lines.size();
-    for (int i = 0; i < n; ++i) {
-        const std::string& s = m_lines[i];
-        const auto spans = syntax::highlight(s);
-        const std::string d = label_of(s, spans);
-        if (!d.empty() && d[0] != '.')
-            g = d;
+    scan_lines(m_lines, [&](int i, const std::string& s, const Scan& sc) {
         std::string out;
         size_t at = 0;
         int here = 0;
-        for_each_token(s, spans, [&](size_t a, size_t b) {
-            const size_t ta = s[a] == '$' ? a + 1 : a;
-            const std::string tok = s.substr(ta, b - ta);
-            std::string repl;
-            bool hit = false;
-            if (local) {
-                if (tok == f && g == scope) {
-                    repl = t;
-                    hit = true;
-                } else if (!scope.empty() && tok == written) {
-                    repl = scope + t;
-                    hit = true;
-                }
-            } else if (tok == f) {
-                repl = t;
-                hit = true;
-            } else if (starts_with(tok, global_dot)) {
-                repl = t + tok.substr(f.size());
-                hit = true;
-            }
-            if (!hit)
+        for_each_token(s, sc.spans, [&](size_t, size_t ta, const std::string& tok) {
+            const Match hit = m.match(tok, sc.global);
+            if (hit == Match::None)
                 return;
             out.append(s, at, ta - at);
-            out += repl;
-            at = b;
+            if (hit == Match::Name)
+                out += t;
+            else if (hit == Match::WrittenOut)
+                out += scope + t;
+            else
+                out += t + tok.substr(f.size());
+            at = ta + tok.size();
             ++here;
         });
         if (here == 0)
-            continue;
+            return;
         out.append(s, at, std::string::npos);
         changes.emplace_back(i, std::move(out));
         count += here;
-    }
-    if (count == 0)
-        return 0;
-    push_undo(0);
-    for (auto& [i, s] : changes)
-        m_lines.set(i, std::move(s));
-    m_caret = m_anchor = clamp(m_caret);
-    changed();
+    });
+    if (count > 0)
+        replace_lines(std::move(changes));
     return count;
 }

@@ -6,59 +6,74 @@
 namespace edlines {
 
 namespace {
-std::shared_ptr<const std::string> make_line(std::string s)
+
+struct LineNode : LineOwner {
+    std::string s;
+};
+
+struct LineBlock : LineOwner {
+    std::vector<std::string> lines;
+};
+
+LinePtr make_line(std::string s)
 {
-    return std::make_shared<const std::string>(std::move(s));
+    auto* n = new LineNode;
+    n->s = std::move(s);
+    return LinePtr(&n->s, n);
 }
+
 } // namespace
 
 Lines::Lines() { assign(std::string()); }
 
 void Lines::assign(const std::string& text)
 {
-    auto list = std::make_shared<std::vector<ChunkPtr>>();
-    auto chunk = std::make_shared<Chunk>();
-    chunk->lines.reserve(kChunk);
-    std::string cur;
-    auto push = [&] {
-        if (int(chunk->lines.size()) == kChunk) {
-            list->push_back(std::move(chunk));
-            chunk = std::make_shared<Chunk>();
-            chunk->lines.reserve(kChunk);
-        }
-        chunk->lines.push_back(make_line(std::move(cur)));
-        cur.clear();
+    // The strings of each chunk live in one block that the lines alias, so
+    // loading costs one allocation per long line instead of two per line.
+    auto list = std::make_shared<std::vector<ChunkRef>>();
+    auto* block = new LineBlock;
+    block->lines.reserve(kChunk);
+    auto flush = [&] {
+        ChunkRef c(new Chunk);
+        c->lines.reserve(block->lines.size());
+        for (auto& s : block->lines)
+            c->lines.emplace_back(&s, block);
+        list->push_back(std::move(c));
+        block = new LineBlock;
+        block->lines.reserve(kChunk);
     };
     size_t i = 0;
     const size_t n = text.size();
-    while (i < n) {
+    size_t cr = text.find('\r');  // the next carriage return, searched once per hit
+    for (;;) {
         size_t lf = text.find('\n', i);
         size_t end = lf == std::string::npos ? n : lf;
-        size_t cr = text.find('\r', i);
+        if (cr != std::string::npos && cr < i)
+            cr = text.find('\r', i);
+        if (int(block->lines.size()) == kChunk)
+            flush();
         if (cr == std::string::npos || cr >= end) {
-            cur.assign(text, i, end - i);
+            block->lines.emplace_back(text, i, end - i);
         } else {
+            std::string& cur = block->lines.emplace_back();
             cur.reserve(end - i);
             for (size_t j = i; j < end; ++j)
                 if (text[j] != '\r')
                     cur.push_back(text[j]);
         }
-        if (lf == std::string::npos) {
-            i = n;
+        if (lf == std::string::npos)
             break;
-        }
-        push();
         i = lf + 1;
     }
-    push();  // the line after the last line feed (possibly empty)
-    list->push_back(std::move(chunk));
+    flush();
+    delete block;  // the spare one the last flush made
     m_chunks = std::move(list);
     reindex(0);
 }
 
 void Lines::thaw(Frozen f)
 {
-    m_chunks = std::const_pointer_cast<std::vector<ChunkPtr>>(std::move(f));
+    m_chunks = std::const_pointer_cast<std::vector<ChunkRef>>(std::move(f));
     reindex(0);
 }
 
@@ -93,21 +108,23 @@ const std::string& Lines::operator[](int i) const
     return *(*m_chunks)[size_t(k)]->lines[size_t(off)];
 }
 
-std::vector<Lines::ChunkPtr>& Lines::own_list()
+std::vector<ChunkRef>& Lines::own_list()
 {
     // A frozen snapshot still holds this list: edit a copy of it.
     if (m_chunks.use_count() > 1)
-        m_chunks = std::make_shared<std::vector<ChunkPtr>>(*m_chunks);
+        m_chunks = std::make_shared<std::vector<ChunkRef>>(*m_chunks);
     return *m_chunks;
 }
 
-Lines::Chunk& Lines::own_chunk(int k)
+Chunk& Lines::own_chunk(int k)
 {
     auto& list = own_list();
-    ChunkPtr& c = list[size_t(k)];
-    if (c.use_count() > 1) {
-        auto copy = std::make_shared<Chunk>();
-        copy->lines = c->lines;
+    ChunkRef& c = list[size_t(k)];
+    if (c.shared()) {
+        auto copy = ChunkRef(new Chunk);
+        // A little room, so the insertion that follows does not double it.
+        copy->lines.reserve(c->lines.size() + 8);
+        copy->lines.assign(c->lines.begin(), c->lines.end());
         c = std::move(copy);
     }
     c->memo.reset();
@@ -152,13 +169,13 @@ void Lines::insert(int at, std::vector<std::string> lines)
         k = int(m_chunks->size()) - 1;
         off = chunk_size(k);
     } else if (m_chunks->empty()) {
-        own_list().push_back(std::make_shared<Chunk>());
+        own_list().push_back(ChunkRef(new Chunk));
         m_first.assign(1, 0);
     } else {
         k = locate(at, &off);
     }
     Chunk& c = own_chunk(k);
-    std::vector<std::shared_ptr<const std::string>> add;
+    std::vector<LinePtr> add;
     add.reserve(lines.size());
     for (auto& s : lines)
         add.push_back(make_line(std::move(s)));
@@ -173,9 +190,9 @@ void Lines::split(int k)
 {
     auto& list = own_list();
     auto& big = list[size_t(k)]->lines;
-    std::vector<ChunkPtr> parts;
+    std::vector<ChunkRef> parts;
     for (size_t a = 0; a < big.size(); a += kChunk) {
-        auto c = std::make_shared<Chunk>();
+        auto c = ChunkRef(new Chunk);
         size_t b = std::min(big.size(), a + kChunk);
         c->lines.assign(std::make_move_iterator(big.begin() + long(a)),
                         std::make_move_iterator(big.begin() + long(b)));

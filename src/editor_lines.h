@@ -3,17 +3,92 @@
 // shared strings held in chunks of a few hundred; a frozen copy (an undo
 // snapshot) shares every chunk and line with the live text, and an edit
 // copies only the chunk list and the one chunk it touches. Main thread only.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace edlines {
 
+struct Chunk;
+
+// A counted reference to a chunk. The count is not atomic: the editor lives
+// on the main thread, and half the size of a shared_ptr keeps the chunk list
+// that every undo step copies small.
+class ChunkRef {
+public:
+    ChunkRef() = default;
+    explicit ChunkRef(Chunk* c);
+    ChunkRef(const ChunkRef& o);
+    ChunkRef(ChunkRef&& o) noexcept : m_p(o.m_p) { o.m_p = nullptr; }
+    ChunkRef& operator=(ChunkRef o) noexcept
+    {
+        std::swap(m_p, o.m_p);
+        return *this;
+    }
+    ~ChunkRef();
+    Chunk* operator->() const { return m_p; }
+    Chunk& operator*() const { return *m_p; }
+    bool shared() const;
+
+private:
+    Chunk* m_p = nullptr;
+};
+
+// Owner of line strings: one block holding the lines of a loaded chunk, or
+// one edited line. Counted without atomics like the chunks.
+struct LineOwner {
+    uint32_t refs = 0;
+    virtual ~LineOwner() = default;
+};
+
+// One immutable line: its string and the owner that keeps it alive.
+class LinePtr {
+public:
+    LinePtr(const std::string* s, LineOwner* o) : m_s(s), m_o(o) { ++m_o->refs; }
+    LinePtr(const LinePtr& x) : m_s(x.m_s), m_o(x.m_o) { ++m_o->refs; }
+    LinePtr(LinePtr&& x) noexcept : m_s(x.m_s), m_o(x.m_o) { x.m_o = nullptr; }
+    LinePtr& operator=(LinePtr x) noexcept
+    {
+        std::swap(m_s, x.m_s);
+        std::swap(m_o, x.m_o);
+        return *this;
+    }
+    ~LinePtr()
+    {
+        if (m_o && --m_o->refs == 0)
+            delete m_o;
+    }
+    const std::string& operator*() const { return *m_s; }
+
+private:
+    const std::string* m_s;
+    LineOwner* m_o;
+};
+
+struct Chunk {
+    uint32_t refs = 0;
+    std::vector<LinePtr> lines;
+    mutable std::shared_ptr<const void> memo;
+};
+
+inline ChunkRef::ChunkRef(Chunk* c) : m_p(c) { ++m_p->refs; }
+inline ChunkRef::ChunkRef(const ChunkRef& o) : m_p(o.m_p)
+{
+    if (m_p)
+        ++m_p->refs;
+}
+inline ChunkRef::~ChunkRef()
+{
+    if (m_p && --m_p->refs == 0)
+        delete m_p;
+}
+inline bool ChunkRef::shared() const { return m_p->refs > 1; }
+
 class Lines {
 public:
     // What a snapshot keeps: the chunk list, shared until someone edits.
-    struct Chunk;
-    using Frozen = std::shared_ptr<const std::vector<std::shared_ptr<Chunk>>>;
+    using Frozen = std::shared_ptr<const std::vector<ChunkRef>>;
 
     Lines();  // one empty line
 
@@ -38,27 +113,20 @@ public:
     const std::shared_ptr<const void>& memo(int k) const;
     void set_memo(int k, std::shared_ptr<const void> m) const;
 
-    // Bytes held by the lines themselves (for the caller's accounting).
     static constexpr int kChunk = 256;
 
 private:
-    using ChunkPtr = std::shared_ptr<Chunk>;
-    std::shared_ptr<std::vector<ChunkPtr>> m_chunks;
+    std::shared_ptr<std::vector<ChunkRef>> m_chunks;
     std::vector<int> m_first;  // first line index of each chunk
     int m_size = 0;
     mutable int m_hint = 0;    // chunk of the last lookup
 
     int locate(int i, int* off) const;
-    std::vector<ChunkPtr>& own_list();
+    std::vector<ChunkRef>& own_list();
     Chunk& own_chunk(int k);
     void reindex(int from);
     void split(int k);
     void merge_small(int k);
-};
-
-struct Lines::Chunk {
-    std::vector<std::shared_ptr<const std::string>> lines;
-    mutable std::shared_ptr<const void> memo;
 };
 
 } // namespace edlines

@@ -1,5 +1,6 @@
 // Find and replace, go to line, the word and prefix at the caret, completion.
 #include "editor.h"
+#include "editor_chars.h"
 
 #include <algorithm>
 #include <array>
@@ -65,25 +66,13 @@ size_t rfind_fold(const std::string& hay, const std::string& folded, size_t limi
     }
 }
 
-bool is_alnum(unsigned char c)
+bool caret_word_char(unsigned char c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    return edchars::is_alnum(c) || c == '$' || c == '%' || c == '.' || c == '_';
 }
 
-bool caret_word_char(unsigned char c) { return is_alnum(c) || c == '$' || c == '%' || c == '.' || c == '_'; }
-
-bool label_char(unsigned char c)
-{
-    return is_alnum(c) || c == '@' || c == '#' || c == '$' || c == '.' || c == '?' || c == '_' || c == '~';
-}
-
-int leading_blanks(const std::string& s)
-{
-    size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t'))
-        ++i;
-    return int(i);
-}
+using edchars::label_char;
+using edchars::leading_blanks;
 
 } // namespace
 
@@ -169,13 +158,8 @@ int Editor::replace_all(const std::string& needle, const std::string& replacemen
         out.append(s, at, std::string::npos);
         changes.emplace_back(i, std::move(out));
     }
-    if (hits == 0)
-        return 0;
-    push_undo(0);
-    for (auto& [i, s] : changes)
-        m_lines.set(i, std::move(s));
-    m_caret = m_anchor = clamp(m_caret);
-    changed();
+    if (hits > 0)
+        replace_lines(std::move(changes));
     return hits;
 }
 

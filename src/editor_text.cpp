@@ -1,5 +1,6 @@
 // Text model, undo history and how breakpoints follow line edits.
 #include "editor.h"
+#include "editor_chars.h"
 
 #include <SDL.h>
 
@@ -11,8 +12,6 @@ namespace {
 constexpr size_t kUndoLimit = 400;
 constexpr uint32_t kGroupPauseMs = 1199;
 
-bool utf8_cont(unsigned char c) { return c >= 0x80 && c <= 0xBF; }
-
 // Monospace cells until the window installs its own measuring.
 double cell_width(double font) { return font * 0.6; }
 
@@ -23,7 +22,7 @@ double mono_x_of(const std::string& s, int col, double font)
         unsigned char c = (unsigned char)s[size_t(i)];
         if (c == '\t')
             cells = (cells / 8 + 1) * 8;
-        else if (!utf8_cont(c))
+        else if (!edchars::utf8_cont(c))
             ++cells;
     }
     return cells * cell_width(font);
@@ -37,7 +36,7 @@ int mono_index_at_x(const std::string& s, double x, double font)
     const int n = int(s.size());
     while (i < n) {
         int j = i + 1;
-        while (j < n && utf8_cont((unsigned char)s[size_t(j)]))
+        while (j < n && edchars::utf8_cont((unsigned char)s[size_t(j)]))
             ++j;
         double next = mono_x_of(s, j, font);
         if (x < (at + next) / 2)
@@ -135,6 +134,15 @@ void Editor::push_undo(int kind)
         m_last_kind = kind;
     }
     m_last_time = now;
+}
+
+void Editor::replace_lines(std::vector<std::pair<int, std::string>> changes)
+{
+    push_undo(0);
+    for (auto& [i, s] : changes)
+        m_lines.set(i, std::move(s));
+    m_caret = m_anchor = clamp(m_caret);
+    changed();
 }
 
 void Editor::restore(Snapshot s)

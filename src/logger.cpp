@@ -1,5 +1,10 @@
 #include "logger.h"
 
+#include "files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -46,7 +51,13 @@ void init(const std::string& dir, const std::string& app)
     if (g_f)
         return;
     g_path = dir + "/" + app + ".log";
-    g_f = fopen(g_path.c_str(), "we");
+    // A link planted at the log's name is replaced, never written through.
+    int fd = files::open_regular(g_path, O_WRONLY | O_TRUNC, 0600);
+    if (fd < 0)
+        return;
+    g_f = fdopen(fd, "w");
+    if (!g_f)
+        close(fd);
 }
 
 void shutdown()

@@ -3,10 +3,12 @@
 #include "app.h"
 #include "cli.h"
 #include "con.h"
+#include "files.h"
 #include "l10n.h"
 #include "logger.h"
 #include "paths.h"
 #include "qxcrash.h"
+#include "toolchain.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -57,6 +59,8 @@ void install_crash_handler()
     app.log = forward_log;
     app.open_uri = nullptr;
     qxcrash::install(app);
+    // A crash must not leave nasm or ld running on their own.
+    qxcrash::set_fatal_hook(tc::kill_running_tools);
 }
 
 // fontconfig is optional; the handle stays open for the whole run.
@@ -82,7 +86,7 @@ int to_int(const char* text)
 bool take_lock(const std::string& dir)
 {
     std::string path = dir + "/qxFerndockAssemblerIDE.lock";
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int fd = files::open_regular(path, O_RDWR, 0600);
     if (fd < 0)
         return true;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -22,4 +22,37 @@ struct Insn {
 inline constexpr std::size_t kInsnCount = 135;
 extern const Insn kInsns[kInsnCount];
 
+// One NASM directive entry.
+struct Directive {
+    const char* id;      // unique key, also the suffix of its translation key
+    const char* names;   // the spellings it explains, separated by "," without blanks
+    const char* example; // NASM code, lines separated by "\n"
+};
+
+inline constexpr std::size_t kDirectiveCount = 23;
+extern const Directive kDirectives[kDirectiveCount];
+
+// One Linux system call in the x86-64 and the i386 numbering.
+struct Syscall {
+    const char* name;
+    int nr64;            // x86-64 number, -1 when the call has none there
+    int nr32;            // i386 number (int 0x80), -1 when none
+    const char* args;    // C parameter list; null when not recorded, empty for none
+    const char* args32;  // the i386 call's own list, null when it equals args
+    bool obsolete;       // only the number is left; the kernel answers -ENOSYS
+};
+
+inline constexpr std::size_t kSyscallCount = 472;
+extern const Syscall kSyscalls[kSyscallCount];
+
+// One Linux error code.
+struct Errno {
+    const char* name;    // upper case, "ENOENT"
+    int nr;              // positive error number
+    const char* alias;   // empty, or the name of the row whose number this one shares
+};
+
+inline constexpr std::size_t kErrnoCount = 135;
+extern const Errno kErrnos[kErrnoCount];
+
 } // namespace refdata

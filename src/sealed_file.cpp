@@ -1,5 +1,6 @@
 #include "sealed_file.h"
 
+#include "files.h"
 #include "logger.h"
 #include "save_crypt.h"
 
@@ -13,35 +14,6 @@
 namespace sealed {
 
 namespace {
-
-bool write_all(int fd, const std::string& data)
-{
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        done += size_t(n);
-    }
-    return true;
-}
-
-bool read_all(int fd, std::string* out)
-{
-    char buf[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
-        out->append(buf, size_t(n));
-    }
-}
 
 std::string parent_dir(const std::string& path)
 {
@@ -62,21 +34,42 @@ void sync_dir(const std::string& dir)
     }
 }
 
+// Every broken file is kept: the first under the plain ".manipuliert" name,
+// later ones numbered, so a second break never overwrites the first copy.
+std::string move_aside(const std::string& path)
+{
+    constexpr int kMaxCopies = 100;
+    std::string base = path + ".manipuliert";
+    for (int n = 1; n < kMaxCopies; ++n) {
+        std::string aside = n == 1 ? base : base + "." + std::to_string(n);
+        if (files::move_new(path, aside))
+            return aside;
+        if (errno != EEXIST)
+            break;
+    }
+    // Out of numbers (or a file system that cannot say): the last one goes.
+    std::string last = base + "." + std::to_string(kMaxCopies);
+    rename(path.c_str(), last.c_str());
+    return last;
+}
+
 } // namespace
 
 bool write(const std::string& path, const std::string& plain)
 {
-    std::string tmp = path + ".tmp";
     std::string data = crypto::encrypt(plain);
     if (data.empty())
         return false;
 
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A fresh name for every write: two writers never share a temporary
+    // file, and a link planted at a fixed name is never written through.
+    std::string tmp;
+    int fd = files::create_temp(path, &tmp);
     if (fd < 0)
         return false;
     // Every step is checked: a short write, a failed sync or close on a full
     // disk must never let a truncated file replace the good one.
-    bool ok = write_all(fd, data);
+    bool ok = files::write_all(fd, data.data(), data.size());
     ok = ok && fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
@@ -94,7 +87,7 @@ Result read(const std::string& path, std::string* plain)
     if (fd < 0)
         return Result::Missing;
     std::string data;
-    bool ok = read_all(fd, &data);
+    bool ok = files::read_all(fd, &data);
     ::close(fd);
     // A file that cannot be read (a directory, for one) counts as missing.
     if (!ok || data.empty())
@@ -103,8 +96,7 @@ Result read(const std::string& path, std::string* plain)
     if (crypto::decrypt(data, plain) == crypto::ReadResult::Ok)
         return Result::Ok;
 
-    std::string aside = path + ".manipuliert";
-    rename(path.c_str(), aside.c_str());
+    std::string aside = move_aside(path);
     logger::warn("seal broken, moved aside: " + aside);
     plain->clear();
     return Result::Tampered;

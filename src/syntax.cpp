@@ -92,7 +92,11 @@ const std::set<std::string>& register_names()
 
 bool is_register(const std::string& w) { return register_names().count(w) != 0; }
 
-std::vector<Span> highlight(const std::string& line)
+namespace {
+
+// The scan behind highlight; with first_word_only it ends once the first
+// word or macro token has been classified.
+std::vector<Span> scan(const std::string& line, bool first_word_only)
 {
     std::vector<Span> out;
     const size_t n = line.size();
@@ -149,6 +153,8 @@ std::vector<Span> highlight(const std::string& line)
             add(i, j, Kind::Macro);
             ++words;
             i = j;
+            if (first_word_only)
+                break;
             continue;
         }
         if (!ident_char(c)) {
@@ -163,6 +169,8 @@ std::vector<Span> highlight(const std::string& line)
             labelled = true;
             words = 0;
             i = j + 1;
+            if (first_word_only)
+                break;
             continue;
         }
         const std::string key = lower(line, i, j);
@@ -199,8 +207,22 @@ std::vector<Span> highlight(const std::string& line)
             }
         }
         i = j;
+        if (first_word_only)
+            break;
     }
     return out;
+}
+
+} // namespace
+
+std::vector<Span> highlight(const std::string& line) { return scan(line, false); }
+
+Span label_span(const std::string& line)
+{
+    for (const Span& s : scan(line, true))
+        if (s.kind == Kind::Label)
+            return s;
+    return {};
 }
 
 } // namespace syntax

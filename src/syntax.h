@@ -18,6 +18,11 @@ struct Span {
 // Spans in ascending, non-overlapping order; bytes not covered are plain.
 std::vector<Span> highlight(const std::string& line);
 
+// The span of the label a line defines, kind Plain when it defines none.
+// Same rules as highlight, but it stops at the line's first word, which is
+// the only place a label can stand.
+Span label_span(const std::string& line);
+
 // Lower-case keyword sets, built once.
 const std::set<std::string>& directive_names();
 const std::set<std::string>& register_names();

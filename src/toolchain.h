@@ -95,16 +95,30 @@ ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int
 // that a child must not inherit (the ignored SIGPIPE). Async-signal-safe.
 void child_defaults();
 
+// Ends the process groups of every tool running now. Async-signal-safe: the
+// program's fatal-signal handling calls it, and the first tool run installs
+// it for SIGINT, SIGTERM, SIGHUP and SIGQUIT, so no tool outlives the program.
+void kill_running_tools();
+
 std::string find_tool(const std::string& name);
 void set_tool_path(const std::string& name, const std::string& path);
 std::string find_tool_auto(const std::string& name);
 bool is_executable(const std::string& path);
 std::string tool_version(const std::string& path);
 bool has_crt32();
+// This process's work directory, inside the per-user one; made on first use
+// and removed when the process exits.
 std::string temp_dir();
-// The work directory that temp_dir settles on for a given XDG_RUNTIME_DIR
-// value; creates it when needed.
+// The per-user directory that temp_dir settles on for a given
+// XDG_RUNTIME_DIR value; creates it when needed.
 std::string choose_temp_dir(const std::string& runtime_dir);
+// A directory of this process inside `user_dir` ("run-<pid>-" and six random
+// characters, mode 0700), locked as long as `lock_fd` (the directory opened)
+// stays open. Directories left by processes that have ended are removed
+// first. Empty when none can be made.
+std::string make_process_dir(const std::string& user_dir, int* lock_fd);
+// Removes a directory and everything in it, following no link.
+void remove_process_dir(const std::string& dir);
 std::string snap_root();
 std::string quote_cmd(const std::vector<std::string>& argv);
 

@@ -1,6 +1,7 @@
 // Building one NASM source into a program or a flat binary, choosing the
 // output format, and assembling single lines.
 #include "binimage.h"
+#include "files.h"
 #include "numfmt.h"
 #include "toolchain.h"
 
@@ -8,12 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <fstream>
 
 namespace tc {
 
@@ -23,26 +22,22 @@ constexpr int kToolLimitMs = 30000;
 
 bool read_file(const std::string& path, std::string* out)
 {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only regular files: a FIFO would block the open or the reads, and a
+    // device such as /dev/zero never ends.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
-    std::string text;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n == 0)
-            break;
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            close(fd);
-            return false;
-        }
-        text.append(buf, size_t(n));
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return false;
     }
+    std::string text;
+    bool ok = files::read_all(fd, &text);
     close(fd);
-    *out = std::move(text);
-    return true;
+    if (ok)
+        *out = std::move(text);
+    return ok;
 }
 
 bool is_blank(char c)
@@ -211,9 +206,12 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     std::string listing = stem + ".lst";
     std::string object = stem + ".o";
     std::string map = stem + ".map";
-    unlink(listing.c_str());
-    unlink(object.c_str());
-    unlink(map.c_str());
+    // The tools write into the private work directory; the result is then
+    // renamed over the requested output, so a link planted there is
+    // replaced rather than written through.
+    std::string product = stem + ".out";
+    for (const std::string* f : { &listing, &object, &map, &product })
+        unlink(f->c_str());
 
     size_t src_slash = source.rfind('/');
     std::string folder = src_slash == std::string::npos ? "." : source.substr(0, src_slash);
@@ -233,7 +231,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     if (elf)
         cmd.insert(cmd.end(), { "-f", elf_kind, "-g", "-F", "dwarf", "-l", listing, "-o", object, source });
     else
-        cmd.insert(cmd.end(), { "-f", "bin", "-l", listing, "-o", output, source });
+        cmd.insert(cmd.end(), { "-f", "bin", "-l", listing, "-o", product, source });
     ProcResult p = run_logged(r, cmd);
     if (!p.started) {
         missing(r, "missing:nasm", "nasm");
@@ -278,7 +276,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
         if (!lost.empty())
             return r;
 
-        std::vector<std::string> link_cmd = link_command(tool, fmt, link, object, output);
+        std::vector<std::string> link_cmd = link_command(tool, fmt, link, object, product);
         // Writing the map costs the linker about a tenth of its time, so it
         // is asked for only where the output's sections are not enough.
         if (link.crt)
@@ -290,21 +288,22 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
         }
         if (l.status != 0)
             return r;
-        chmod(output.c_str(), 0755);
+        chmod(product.c_str(), 0755);
     }
 
     r.ok = true;
     std::string listing_text;
-    if (!read_file(listing, &listing_text))
-        return r;
+    bool listed = read_file(listing, &listing_text);
     std::vector<ListEntry> entries = parse_listing(listing_text);
 
-    if (!elf) {
+    if (!listed) {
+        // A build whose listing is lost still succeeded, with no line table.
+    } else if (!elf) {
         r.org = org_of(text);
         for (const auto& e : entries)
             r.lines.push_back({ e.line, r.org + e.offset, e.len });
     } else {
-        auto bases = section_bases(map, object, output, link.crt);
+        auto bases = section_bases(map, object, product, link.crt);
         for (const auto& e : entries) {
             auto it = bases.find(e.section);
             if (it != bases.end())
@@ -313,6 +312,16 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     }
     std::stable_sort(r.lines.begin(), r.lines.end(),
                      [](const LineAddr& a, const LineAddr& b) { return a.addr < b.addr; });
+    // Removing the old output first spares some file systems (ext4) the
+    // flush they force when a rename replaces a file; nothing is written at
+    // the name in between, so a link planted meanwhile is still replaced.
+    if (output != product)
+        unlink(output.c_str());
+    if (output != product && !files::replace(product, output)) {
+        r.ok = false;
+        r.lines.clear();
+        missing(r, "cannot write", output);
+    }
     return r;
 }
 
@@ -332,8 +341,15 @@ bool assemble_line(const std::string& text, int bits, uint64_t addr, std::vector
     {
         char head[64];
         snprintf(head, sizeof head, "bits %d\norg 0x%llx\n", bits, static_cast<unsigned long long>(addr));
-        std::ofstream f(source, std::ios::binary | std::ios::trunc);
-        f << head << text << "\n";
+        std::string body = head + text + "\n";
+        int fd = files::open_regular(source, O_WRONLY | O_TRUNC, 0600);
+        bool written = fd >= 0 && files::write_all(fd, body.data(), body.size());
+        if (fd >= 0)
+            close(fd);
+        if (!written) {
+            why = "write";
+            return false;
+        }
     }
     unlink(binary.c_str());
     ProcResult p = run({ nasm, "-f", "bin", "-o", binary, source }, {}, kToolLimitMs);

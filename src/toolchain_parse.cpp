@@ -190,11 +190,22 @@ bool source_line_rule(std::string_view line, Diag* d)
     return false;
 }
 
+// "<object>: in function `name':" only says where the next message belongs;
+// it is no message of its own.
+bool is_context_line(std::string_view rest)
+{
+    size_t at = rest.find("n function `");
+    return at != std::string_view::npos && at > 0 && (rest[at - 1] == 'i' || rest[at - 1] == 'I')
+        && rest.size() >= 2 && rest.substr(rest.size() - 2) == "':";
+}
+
 bool linker_rule(std::string_view line, Diag* d)
 {
     std::string_view rest;
     bool from_linker = strip_linker_prefix(line, &rest);
     if (!from_linker && line.find("undefined reference") == std::string_view::npos)
+        return false;
+    if (from_linker && is_context_line(rest))
         return false;
     d->file.clear();
     d->line = 0;

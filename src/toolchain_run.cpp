@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <map>
@@ -50,9 +51,72 @@ std::string base_name(const std::string& path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Waits for the child's exit for at most `left_ms`; false on timeout.
-// Without pidfd support it waits without a limit.
-bool wait_exit(pid_t pid, int left_ms, int* wstatus)
+// Process groups of the tools running now, one slot each, so that a signal
+// handler can end them without taking a lock. A slot is emptied before its
+// child is reaped, while the pid cannot yet belong to anyone else.
+constexpr int kToolSlots = 32;
+std::atomic<pid_t> g_tool_groups[kToolSlots];
+static_assert(std::atomic<pid_t>::is_always_lock_free);
+// Threads between starting a tool and putting it on record; they hold the
+// ending signals back meanwhile, so the handler runs on another thread and
+// can wait for them.
+std::atomic<int> g_starting;
+
+int claim_slot(pid_t pid)
+{
+    for (int i = 0; i < kToolSlots; ++i) {
+        pid_t empty = 0;
+        if (g_tool_groups[i].compare_exchange_strong(empty, pid))
+            return i;
+    }
+    return -1;
+}
+
+void release_slot(int slot)
+{
+    if (slot >= 0)
+        g_tool_groups[slot].store(0);
+}
+
+// The signals that end the program from outside. The tools run in process
+// groups of their own, so a Ctrl-C at the terminal never reaches them.
+constexpr int kEndSignals[] = { SIGINT, SIGTERM, SIGHUP, SIGQUIT };
+// The fatal signals, whose handler (the crash report's) ends the tools too.
+// Sent from outside they can arrive while a tool is being started.
+constexpr int kFatalSignals[] = { SIGSEGV, SIGABRT, SIGFPE, SIGBUS, SIGILL, SIGTRAP };
+
+void on_end_signal(int sig)
+{
+    int saved = errno;
+    kill_running_tools();
+    errno = saved;
+    // The handler was reset on entry: the signal now takes its default
+    // effect, ending the program as it would have without the handler.
+    raise(sig);
+}
+
+// Installed with the first tool run, for the signals whose default effect
+// would end the program; an inherited "ignore" is left alone.
+void arm_end_signals()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        for (int sig : kEndSignals) {
+            struct sigaction old {};
+            if (sigaction(sig, nullptr, &old) != 0 || (old.sa_flags & SA_SIGINFO) || old.sa_handler != SIG_DFL)
+                continue;
+            struct sigaction sa {};
+            sa.sa_handler = on_end_signal;
+            sigemptyset(&sa.sa_mask);
+            sa.sa_flags = SA_RESETHAND | SA_RESTART;
+            sigaction(sig, &sa, nullptr);
+        }
+    });
+}
+
+// Waits for the child's exit, without reaping it, for at most `left_ms`;
+// false on timeout. Without pidfd support it waits without a limit.
+bool wait_exit(pid_t pid, int left_ms)
 {
 #ifdef SYS_pidfd_open
     int pfd = int(syscall(SYS_pidfd_open, pid, 0));
@@ -73,26 +137,29 @@ bool wait_exit(pid_t pid, int left_ms, int* wstatus)
                 break;
         }
         close(pfd);
-        if (!exited)
-            return false;
+        return exited;
     }
 #else
     (void)left_ms;
 #endif
-    while (waitpid(pid, wstatus, 0) < 0) {
-        if (errno != EINTR)
-            return true;
-    }
+    siginfo_t info {};
+    while (waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) { }
     return true;
 }
 
 // The child's side of run: plumbing, then the program. Only system calls,
 // so it is safe between vfork and exec.
-[[noreturn]] __attribute__((noinline)) void exec_child(int out_fd, const char* cwd, char* const* argv)
+[[noreturn]] __attribute__((noinline)) void exec_child(int out_fd, const char* cwd, char* const* argv,
+                                                       const sigset_t* mask)
 {
     // Its own process group, so a time-limit kill also reaches what the
     // tool started itself (cc runs collect2 and ld).
     setpgid(0, 0);
+    // The parent's handlers must not run in the child; then the signals
+    // held back around the start are let through again.
+    for (int sig : kEndSignals)
+        signal(sig, SIG_DFL);
+    sigprocmask(SIG_SETMASK, mask, nullptr);
     dup2(out_fd, 1);
     dup2(out_fd, 2);
     int null_fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -112,6 +179,21 @@ void child_defaults()
     signal(SIGPIPE, SIG_DFL);
 }
 
+void kill_running_tools()
+{
+    for (int i = 0; i < 1000 && g_starting.load() > 0; ++i) {
+        timespec pause { 0, 1000000 };
+        nanosleep(&pause, nullptr);
+    }
+    for (auto& slot : g_tool_groups) {
+        pid_t pid = slot.load();
+        if (pid > 0) {
+            kill(-pid, SIGKILL);
+            kill(pid, SIGKILL);
+        }
+    }
+}
+
 ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int limit_ms)
 {
     ProcResult r;
@@ -129,11 +211,26 @@ ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return r;
+    arm_end_signals();
+    // The ending signals wait until the child's group is on record, so no
+    // tool can start unseen by a handler. Nothing in between can fault, so
+    // holding back the fatal ones too loses no crash report.
+    sigset_t held, old_mask;
+    sigemptyset(&held);
+    for (int sig : kEndSignals)
+        sigaddset(&held, sig);
+    for (int sig : kFatalSignals)
+        sigaddset(&held, sig);
+    pthread_sigmask(SIG_BLOCK, &held, &old_mask);
+    ++g_starting;
     // vfork spares copying the parent's page tables, a noticeable part of
     // a short tool run; the child only makes system calls until it execs.
     pid_t pid = vfork();
     if (pid == 0)
-        exec_child(fds[1], cwd.empty() ? nullptr : cwd.c_str(), args.data());
+        exec_child(fds[1], cwd.empty() ? nullptr : cwd.c_str(), args.data(), &old_mask);
+    int slot = pid > 0 ? claim_slot(pid) : -1;
+    --g_starting;
+    pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
     if (pid < 0) {
         close(fds[0]);
         close(fds[1]);
@@ -164,20 +261,22 @@ ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int
     }
     close(fds[0]);
 
-    int wstatus = 0;
     if (!timed_out) {
         int64_t left = int64_t(limit_ms) - (now_ms() - start);
         // A child that closed its output but lingers still gets the limit.
-        if (left < 1 || !wait_exit(pid, int(left), &wstatus))
+        if (left < 1 || !wait_exit(pid, int(left)))
             timed_out = true;
     }
     if (timed_out) {
         kill(-pid, SIGKILL);
         kill(pid, SIGKILL);
         r.out += "\n(timeout)\n";
-        while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) { }
-        return r;
     }
+    release_slot(slot);
+    int wstatus = 0;
+    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) { }
+    if (timed_out)
+        return r;
     if (WIFEXITED(wstatus)) {
         r.status = WEXITSTATUS(wstatus);
         if (r.status == 127)
@@ -233,7 +332,8 @@ std::string find_tool_auto(const std::string& name)
 {
     // A directory that happens to carry the tool's name is not the tool,
     // so candidates must be executable regular files.
-    std::string own = paths::exe_dir();
+    // The program does not move while it runs; asked once.
+    static const std::string own = paths::exe_dir();
     if (!own.empty() && is_executable(own + "/" + name))
         return own + "/" + name;
     const char* env = getenv("PATH");
@@ -287,29 +387,6 @@ bool has_crt32()
     std::string file = trim(r.out);
     struct stat st {};
     return r.started && file.find('/') != std::string::npos && stat(file.c_str(), &st) == 0;
-}
-
-std::string choose_temp_dir(const std::string& runtime_dir)
-{
-    std::string base = runtime_dir.empty() ? "/tmp" : runtime_dir;
-    std::string candidate = base + "/qxFerndockAssemblerIDE-" + std::to_string(getuid());
-    mkdir(candidate.c_str(), 0700);
-    struct stat st {};
-    if (lstat(candidate.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid())
-        return candidate;
-    char tmpl[] = "/tmp/qxFerndockAssemblerIDE-XXXXXX";
-    if (mkdtemp(tmpl))
-        return tmpl;
-    return ".";
-}
-
-std::string temp_dir()
-{
-    static const std::string dir = [] {
-        const char* env = getenv("XDG_RUNTIME_DIR");
-        return choose_temp_dir(env ? env : "");
-    }();
-    return dir;
 }
 
 std::string snap_root()

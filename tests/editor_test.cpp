@@ -1,3 +1,4 @@
+#include "dummy_video.h"
 #include "editor.h"
 
 #include <SDL.h>
@@ -305,22 +306,7 @@ TEST(EditorEdit, SelectedTextAndSelectAll)
 
 // ---------------------------------------------------------------- clipboard
 
-class EditorClipboard : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        setenv("SDL_VIDEODRIVER", "dummy", 1);
-        ASSERT_EQ(SDL_Init(SDL_INIT_VIDEO), 0) << SDL_GetError();
-    }
-    static void TearDownTestSuite() { SDL_Quit(); }
-    static std::string clip()
-    {
-        char* t = SDL_GetClipboardText();
-        std::string s = t ? t : "";
-        SDL_free(t);
-        return s;
-    }
-};
+using EditorClipboard = testutil::DummyVideo;
 
 TEST_F(EditorClipboard, CopyAndCutWithoutSelectionTakeTheLine)
 {

@@ -1,6 +1,7 @@
 #include "cli.h"
 #include "gfx.h"
 #include "gfx_impl.h"
+#include "paint_canvas.h"
 #include "palette.h"
 #include "testutil.h"
 
@@ -21,25 +22,8 @@ using namespace testutil;
 namespace {
 
 // A transparent ARGB32 image with a context on it, and pixel reads.
-struct Canvas {
-    cairo_surface_t* surface;
-    cairo_t* cr;
-    int w, h;
-
-    Canvas(int width, int height)
-        : surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height))
-        , cr(cairo_create(surface))
-        , w(width)
-        , h(height)
-    {
-    }
-    ~Canvas()
-    {
-        cairo_destroy(cr);
-        cairo_surface_destroy(surface);
-    }
-    Canvas(const Canvas&) = delete;
-    Canvas& operator=(const Canvas&) = delete;
+struct Canvas : testpaint::Canvas {
+    using testpaint::Canvas::Canvas;
 
     uint32_t px(int x, int y)
     {

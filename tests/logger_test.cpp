@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <regex>
 #include <sstream>
 #include <thread>
@@ -93,4 +95,30 @@ TEST(Logger, LinesFromManyThreadsNeverInterleave)
     std::regex re(R"(\d\d:\d\d:\d\d INFO  thread \d line \d+)");
     for (const auto& l : lines)
         EXPECT_TRUE(std::regex_match(l, re)) << l;
+}
+
+// A link planted at the log's name is replaced by the log, never written
+// through; a FIFO there is refused instead of blocking the start.
+TEST(Logger, PlantedLinkIsReplacedAndFifoRefused)
+{
+    TempDir dir;
+    write_file(dir.file("precious"), "keep me");
+    ASSERT_EQ(symlink(dir.file("precious").c_str(), dir.file("app.log").c_str()), 0);
+    logger::shutdown();
+    logger::init(dir.path(), "app");
+    logger::info("into the log");
+    logger::shutdown();
+    EXPECT_EQ(read_file(dir.file("precious")), "keep me");
+    struct stat st {};
+    ASSERT_EQ(lstat(dir.file("app.log").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_NE(read_file(dir.file("app.log")).find("into the log"), std::string::npos);
+
+    TempDir fifo_dir;
+    ASSERT_EQ(mkfifo(fifo_dir.file("app.log").c_str(), 0600), 0);
+    logger::init(fifo_dir.path(), "app");
+    logger::info("only in the tail");
+    logger::shutdown();
+    ASSERT_EQ(lstat(fifo_dir.file("app.log").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }

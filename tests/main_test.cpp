@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -143,6 +144,23 @@ TEST(WindowMode, SecondInstanceSaysSoAndExitsZero)
     EXPECT_EQ(read_file(dir + "/qxFerndockAssemblerIDE.lock"), "4242");
     EXPECT_FALSE(file_exists(dir + "/qxFerndockAssemblerIDE.log"));
     close(fd);
+}
+
+// A link planted at the lock's name is replaced, never written through.
+TEST(WindowMode, PlantedLinkAtTheLockIsReplaced)
+{
+    TempDir tmp;
+    std::string dir = tmp.file("qxFerndockAssemblerIDE");
+    ASSERT_EQ(run_exe({ "--version" }, { "XDG_CONFIG_HOME=" + tmp.path() }).code, 0);
+    ASSERT_TRUE(write_file(tmp.file("precious"), "keep me"));
+    ASSERT_EQ(symlink(tmp.file("precious").c_str(), (dir + "/qxFerndockAssemblerIDE.lock").c_str()), 0);
+    auto r = run({ "/bin/sh", "-c", "echo $$; exec \"$0\"", exe_path() }, { "XDG_CONFIG_HOME=" + tmp.path() },
+                 tmp.path());
+    EXPECT_EQ(read_file(tmp.file("precious")), "keep me");
+    EXPECT_EQ(read_file(dir + "/qxFerndockAssemblerIDE.lock"), r.out.substr(0, r.out.find('\n')));
+    struct stat st {};
+    ASSERT_EQ(lstat((dir + "/qxFerndockAssemblerIDE.lock").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
 }
 
 TEST(WindowMode, UnopenableLockIsSkipped)

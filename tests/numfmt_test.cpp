@@ -25,6 +25,9 @@ const ParseCase kParseCases[] = {
     { "'AB'", true, 0x4241, 2 },
     { "''", false, 0, 0 },
     { "'123456789'", false, 0, 0 },
+    // Eight characters still fit: the full 64 bits, first character lowest.
+    { "'abcdefgh'", true, 0x6867666564636261ull, 8 },
+    { "'abcd'", true, 0x64636261, 4 },
     { "0b102", false, 0, 0 },
     { "101b", true, 5, 0 },
     { "0x10", true, 16, 1 },

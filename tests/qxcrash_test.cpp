@@ -198,6 +198,35 @@ TEST(CrashReport, UnwritableReportStillEndsTheProcessAndNoLinkIsFollowed)
     EXPECT_EQ(read_file(dir.file("precious.txt")), "keep me");
 }
 
+namespace {
+
+char g_hook_mark[512];
+
+void mark_hook()
+{
+    int fd = open(g_hook_mark, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd >= 0)
+        close(fd);
+}
+
+} // namespace
+
+// The program's hook runs before the report is written; the report and the
+// signal's effect are the same as without it.
+TEST(CrashReport, FatalHookRunsFirst)
+{
+    TempDir dir;
+    snprintf(g_hook_mark, sizeof g_hook_mark, "%s", dir.file("hook-ran").c_str());
+    int status = run_child([&] {
+        install_in(dir.path());
+        qxcrash::set_fatal_hook(mark_hook);
+        fault_segv(dir.path());
+    });
+    EXPECT_TRUE(died_of(status, SIGSEGV));
+    EXPECT_TRUE(testutil::file_exists(dir.file("hook-ran")));
+    EXPECT_TRUE(read_file(dir.file("qxTest_crash.txt")).starts_with("=== qxTest crash report ===\n"));
+}
+
 TEST(CrashReport, LogTail)
 {
     // 100 lines of 60 bytes: the last 2500 bytes begin 20 bytes into line 58.
@@ -284,19 +313,161 @@ TEST_F(ReportFiles, EarlyReportPathAndItsCrashLog)
     EXPECT_EQ(qxcrash::report_path(), m_dir.file("run/qxTest_crash.txt"));
     EXPECT_EQ(qxcrash::crash_log_path(), m_dir.file("run/crash_log.txt"));
 
+    // Without the runtime directory the report goes into a private folder
+    // of this user inside the shared temporary one.
+    std::string own = "qxTest-" + std::to_string(getuid());
     setenv("XDG_RUNTIME_DIR", "", 1);
     qxcrash::install(k_app);
-    EXPECT_EQ(qxcrash::report_path(), m_dir.file("run/qxTest_crash.txt")) << "TMPDIR is next";
+    EXPECT_EQ(qxcrash::report_path(), m_dir.file("run/" + own + "/qxTest_crash.txt")) << "TMPDIR is next";
+    EXPECT_EQ(qxcrash::crash_log_path(), m_dir.file("run/" + own + "/crash_log.txt"));
+    struct stat st {};
+    ASSERT_EQ(lstat(m_dir.file("run/" + own).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
     unsetenv("XDG_RUNTIME_DIR");
     unsetenv("TMPDIR");
     qxcrash::install(k_app);
-    EXPECT_EQ(qxcrash::report_path(), "/tmp/qxTest_crash.txt");
+    EXPECT_EQ(qxcrash::report_path(), "/tmp/" + own + "/qxTest_crash.txt");
+    rmdir(("/tmp/" + own).c_str());
 
     // A path that would have to be cut is not used at all.
     setenv("XDG_RUNTIME_DIR", (m_dir.path() + "/" + std::string(1100, 'd')).c_str(), 1);
     qxcrash::install(k_app);
     EXPECT_EQ(qxcrash::report_path(), "");
     EXPECT_EQ(qxcrash::crash_log_path(), "");
+}
+
+// What may already sit at the private folder's name in a shared TMPDIR: a
+// link and another user's folder are refused; a folder of this user that
+// others may enter is closed to them first.
+TEST_F(ReportFiles, PrivateFolderInASharedTmpdir)
+{
+    std::string own = "qxTest-" + std::to_string(getuid());
+    unsetenv("XDG_RUNTIME_DIR");
+    struct Case {
+        const char* name;
+        std::function<void(const std::string& folder)> plant;
+        bool used;
+    } cases[] = {
+        { "link", [&](const std::string& f) { ASSERT_EQ(symlink(m_dir.file("config").c_str(), f.c_str()), 0); },
+          false },
+        { "other user", [](const std::string& f) { ASSERT_TRUE(mkdir(f.c_str(), 0700) == 0 && chown(f.c_str(), 65534, 65534) == 0); },
+          false },
+        { "open to all", [](const std::string& f) { ASSERT_TRUE(mkdir(f.c_str(), 0777) == 0 && chmod(f.c_str(), 0777) == 0); },
+          true },
+        { "file", [](const std::string& f) { ASSERT_TRUE(write_file(f, "x")); }, false },
+    };
+    for (const auto& c : cases) {
+        if (std::string(c.name) == "other user" && getuid() != 0)
+            continue;
+        TempDir shared;
+        std::string folder = shared.file(own);
+        c.plant(folder);
+        setenv("TMPDIR", shared.path().c_str(), 1);
+        qxcrash::install(k_app);
+        EXPECT_EQ(qxcrash::report_path(), c.used ? folder + "/qxTest_crash.txt" : "") << c.name;
+        struct stat st {};
+        if (c.used) {
+            ASSERT_EQ(lstat(folder.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0700u) << c.name;
+        } else {
+            EXPECT_TRUE(died_of(run_child([] { qd::on_crash(SIGUSR1); }), SIGUSR1)) << c.name;
+        }
+    }
+    EXPECT_EQ(read_file(m_dir.file("config/qxTest_crash.txt")), "") << "nothing written through the link";
+}
+
+// Another user's file at the report's name in a shared sticky folder can
+// neither be written into nor removed: the report is refused. Run as an
+// unprivileged user in a child, with the other user being root.
+TEST_F(ReportFiles, ForeignFileInASharedFolderIsNeverWritten)
+{
+    if (getuid() != 0)
+        GTEST_SKIP() << "needs root to act as two users";
+    TempDir shared;
+    ASSERT_EQ(chmod(shared.path().c_str(), 01777), 0);
+    std::string planted = shared.file("qxTest_crash.txt");
+    ASSERT_TRUE(write_file(planted, "theirs"));
+    ASSERT_EQ(chmod(planted.c_str(), 0666), 0);
+    for (bool runtime_set : { true, false }) {
+        int status = run_child([&] {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(3);
+            setenv("TMPDIR", shared.path().c_str(), 1);
+            if (runtime_set)
+                setenv("XDG_RUNTIME_DIR", shared.path().c_str(), 1);
+            else
+                unsetenv("XDG_RUNTIME_DIR");
+            qxcrash::install(k_app);
+            qd::on_crash(SIGUSR1);
+        });
+        EXPECT_TRUE(died_of(status, SIGUSR1)) << status;
+        EXPECT_EQ(read_file(planted), "theirs") << runtime_set;
+    }
+    // Without the runtime directory the report landed in the private folder.
+    std::string report = read_file(shared.file("qxTest-65534/qxTest_crash.txt"));
+    EXPECT_TRUE(report.starts_with("=== qxTest crash report ===\n")) << report;
+    struct stat st {};
+    ASSERT_EQ(lstat(shared.file("qxTest-65534").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 65534u);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+namespace {
+
+// A directory below `base` whose path is exactly `length` characters long,
+// made of nested folders (a single name may not exceed 255 bytes).
+std::string dir_of_length(const std::string& base, size_t length)
+{
+    std::string path = base;
+    mkdir(path.c_str(), 0700);
+    while (path.size() < length) {
+        size_t left = length - path.size();
+        // Each step adds '/' and a name; never leave a single byte to fill.
+        size_t part = left <= 201 ? left - 1 : (left - 201 == 1 ? 199 : 200);
+        path += "/" + std::string(part, 'p');
+        mkdir(path.c_str(), 0700);
+    }
+    return path;
+}
+
+} // namespace
+
+// Each fixed buffer holds 1023 characters and the final zero: a path one
+// shorter than the buffer is used whole; one of the buffer's length or one
+// longer is not used at all. A used report path also takes a real report.
+TEST_F(ReportFiles, PathsAtTheBufferLength)
+{
+    const size_t size = sizeof qd::g_report;
+    ASSERT_EQ(size, 1024u);
+    for (size_t length : { size - 1, size, size + 1 }) {
+        TempDir base;
+        // The report in the runtime directory.
+        std::string runtime = dir_of_length(base.path(), length - std::string("/qxTest_crash.txt").size());
+        ASSERT_EQ(runtime.size() + 17, length);
+        setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+        qxcrash::install(k_app);
+        std::string want = length < size ? runtime + "/qxTest_crash.txt" : "";
+        EXPECT_EQ(qxcrash::report_path(), want) << length;
+
+        // The log file.
+        std::string log = dir_of_length(base.path() + "/l", length - 4) + "/l.l";
+        ASSERT_EQ(log.size(), length);
+        ASSERT_TRUE(write_file(log, "a line\n"));
+        qxcrash::set_log_file(log);
+        EXPECT_EQ(std::string(qd::g_log), length < size ? log : "") << length;
+
+        if (length < size) {
+            EXPECT_TRUE(died_of(run_child([] { qd::on_crash(SIGUSR1); }), SIGUSR1));
+            std::string report = read_file(want);
+            EXPECT_TRUE(report.ends_with("\nLog file:\n  " + log + "\n=== end of report ===\n")) << report.size();
+        }
+
+        // The report folder, whose two names must both fit.
+        std::string config = dir_of_length(base.path() + "/c", length - std::string("/crash_report.txt").size());
+        qxcrash::set_report_dir(config);
+        EXPECT_EQ(qxcrash::report_path(), length < size ? config + "/crash_report.txt" : want) << length;
+    }
 }
 
 TEST_F(ReportFiles, SetReportDirMovesTheEarlyReportOverAnOlderOneAndCrashesWriteThere)

@@ -7,10 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <thread>
 #include <tuple>
 
 using namespace testutil;
@@ -93,37 +98,93 @@ TEST(SealedFile, RoundTripsWithFreshNoncesAndAtomicReplace)
     }
 }
 
+namespace {
+
+// Names in the folder that begin with `prefix`.
+std::vector<std::string> names_with(const std::string& dir, const std::string& prefix)
+{
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(dir)) {
+        std::string name = e.path().filename().string();
+        if (name.rfind(prefix, 0) == 0)
+            out.push_back(name);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace
+
 TEST(SealedFile, FailedWriteKeepsTheOldFile)
 {
     TempDir dir;
-    std::string path = dir.file("state.dat"), tmp = path + ".tmp";
+    std::string path = dir.file("state.dat");
     ASSERT_TRUE(sealed::write(path, "good"));
     std::string before = read_file(path);
 
-    // A full disk: every write to the temporary file fails with ENOSPC.
-    ASSERT_EQ(symlink("/dev/full", tmp.c_str()), 0);
-    EXPECT_FALSE(sealed::write(path, "new"));
+    // A full disk: the file size limit makes every longer write fail.
+    {
+        auto old_handler = signal(SIGXFSZ, SIG_IGN);
+        rlimit old {};
+        getrlimit(RLIMIT_FSIZE, &old);
+        rlimit tiny = old;
+        tiny.rlim_cur = 10;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &tiny), 0);
+        bool wrote = sealed::write(path, "new");
+        setrlimit(RLIMIT_FSIZE, &old);
+        signal(SIGXFSZ, old_handler);
+        EXPECT_FALSE(wrote);
+    }
     EXPECT_EQ(read_file(path), before);
-    struct stat st {};
-    EXPECT_NE(lstat(tmp.c_str(), &st), 0) << "temporary file left behind";
-
-    // The temporary name cannot be created at all.
-    ASSERT_EQ(mkdir(tmp.c_str(), 0700), 0);
-    EXPECT_FALSE(sealed::write(path, "new"));
-    EXPECT_EQ(read_file(path), before);
-    rmdir(tmp.c_str());
+    EXPECT_EQ(names_with(dir.path(), "state.dat.tmp"), std::vector<std::string> {}) << "temporary file left behind";
 
     // The rename fails: the target is a directory that is not empty.
     std::string target = dir.file("busy");
     ASSERT_EQ(mkdir(target.c_str(), 0700), 0);
     ASSERT_TRUE(write_file(target + "/inside", "x"));
     EXPECT_FALSE(sealed::write(target, "new"));
-    EXPECT_FALSE(file_exists(target + ".tmp"));
+    EXPECT_EQ(names_with(dir.path(), "busy.tmp"), std::vector<std::string> {});
     EXPECT_FALSE(sealed::write(dir.file("no/such/dir/file.dat"), "x"));
 
     std::string plain;
     EXPECT_EQ(sealed::read(path, &plain), sealed::Result::Ok);
     EXPECT_EQ(plain, "good");
+}
+
+// Links planted at the temporary name of old and at the target itself are
+// replaced, never written through, and writers side by side never share a
+// temporary file.
+TEST(SealedFile, PlantedLinksAndConcurrentWriters)
+{
+    TempDir dir;
+    std::string precious = dir.file("precious"), path = dir.file("settings.dat");
+    ASSERT_TRUE(write_file(precious, "keep me"));
+    ASSERT_EQ(symlink(precious.c_str(), (path + ".tmp").c_str()), 0);
+    ASSERT_EQ(symlink(precious.c_str(), path.c_str()), 0);
+    ASSERT_TRUE(sealed::write(path, "mine"));
+    EXPECT_EQ(read_file(precious), "keep me");
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << "the link was replaced by the file";
+    EXPECT_EQ(st.st_mode & 077, 0u) << "sealed files are private";
+
+    // Four writers, each many times: every read sees one writer's whole text.
+    std::vector<std::thread> writers;
+    std::atomic<int> failed { 0 };
+    for (int w = 0; w < 4; ++w)
+        writers.emplace_back([&, w] {
+            for (int i = 0; i < 50; ++i)
+                if (!sealed::write(path, "writer " + std::to_string(w) + std::string(1000 * w, 'x')))
+                    ++failed;
+        });
+    for (auto& t : writers)
+        t.join();
+    EXPECT_EQ(failed.load(), 0);
+    std::string plain;
+    ASSERT_EQ(sealed::read(path, &plain), sealed::Result::Ok);
+    EXPECT_EQ(plain.rfind("writer ", 0), 0u);
+    EXPECT_EQ(plain.size(), 8 + 1000 * size_t(plain[7] - '0'));
+    EXPECT_EQ(names_with(dir.path(), "settings.dat.tmp-"), std::vector<std::string> {});
 }
 
 TEST(SealedFile, ReadOutcomes)
@@ -147,8 +208,6 @@ TEST(SealedFile, ReadOutcomes)
         std::string path = c.name.empty() ? dir.path() : dir.file(c.name), plain = "stale";
         if (!c.content.empty()) {
             ASSERT_TRUE(write_file(path, c.content));
-            // An older copy aside is replaced by the newer broken file.
-            ASSERT_TRUE(write_file(path + ".manipuliert", "older"));
         }
         EXPECT_EQ(sealed::read(path, &plain), c.want) << c.name;
         EXPECT_EQ(plain, "");
@@ -160,4 +219,29 @@ TEST(SealedFile, ReadOutcomes)
         auto noted = [&](const std::string& l) { return l.find(note) != std::string::npos; };
         EXPECT_EQ(std::any_of(log.begin(), log.end(), noted), moved) << c.name;
     }
+}
+
+// Each broken file is kept: later ones get numbers, and a link planted at
+// a name aside is skipped, not written through.
+TEST(SealedFile, EveryBrokenCopyIsKept)
+{
+    TempDir dir;
+    std::string path = dir.file("settings.dat"), aside = path + ".manipuliert";
+    ASSERT_TRUE(write_file(dir.file("precious"), "keep me"));
+    std::string plain;
+    for (const char* text : { "first", "second", "third" }) {
+        ASSERT_TRUE(write_file(path, text));
+        EXPECT_EQ(sealed::read(path, &plain), sealed::Result::Tampered);
+        if (std::string(text) == "second") {
+            ASSERT_EQ(symlink(dir.file("precious").c_str(), (aside + ".3").c_str()), 0);
+        }
+    }
+    EXPECT_EQ(read_file(aside), "first");
+    EXPECT_EQ(read_file(aside + ".2"), "second");
+    EXPECT_EQ(read_file(aside + ".4"), "third");
+    EXPECT_EQ(read_file(dir.file("precious")), "keep me");
+    auto log = logger::tail(500);
+    EXPECT_NE(std::find_if(log.begin(), log.end(),
+                           [&](const std::string& l) { return l.ends_with("moved aside: " + aside + ".4"); }),
+              log.end());
 }

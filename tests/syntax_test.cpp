@@ -88,6 +88,28 @@ TEST(Syntax, LinesGiveTheirSpans)
         EXPECT_EQ(render(c.line), c.spans) << "line: " << c.line;
 }
 
+TEST(Syntax, LabelSpanAgreesWithTheFullScan)
+{
+    std::vector<std::string> lines;
+    for (const auto& c : kCases)
+        lines.push_back(c.line);
+    for (const char* extra : { "%macro x 1", "  ; only: a comment", "'s': db 1", "10: nop", "foo",
+                               "x: y: z", "lbl dq 1", "$$ equ 1", "1a equ 2" })
+        lines.push_back(extra);
+    for (const auto& line : lines) {
+        syntax::Span want {};
+        for (const auto& s : syntax::highlight(line))
+            if (s.kind == syntax::Kind::Label) {
+                want = s;
+                break;
+            }
+        const syntax::Span got = syntax::label_span(line);
+        EXPECT_EQ(got.kind, want.kind) << line;
+        EXPECT_EQ(got.start, want.start) << line;
+        EXPECT_EQ(got.end, want.end) << line;
+    }
+}
+
 TEST(Syntax, WordSets)
 {
     EXPECT_EQ(syntax::directive_names().size(), 57u);

@@ -5,12 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <thread>
 
 using namespace testutil;
 using Strings = std::vector<std::string>;
@@ -156,8 +162,10 @@ TEST(Diags, RealNasmAndLinkerMessages)
     ASSERT_EQ(run({ "nasm", "-f", "elf64", "-o", dir.file("n.o"), dir.file("u.asm") }).code, 0);
     auto d = tc::parse_diags(run({ "/usr/bin/ld", "-o", dir.file("n"), dir.file("n.o") }, {}, dir.path()).err);
     ASSERT_FALSE(d.empty());
-    for (const auto& x : d)
+    for (const auto& x : d) {
         EXPECT_TRUE(x.line == 0 && x.file.empty() && x.error) << x.msg;
+        EXPECT_FALSE(contains(x.msg, "in function")) << "a context line is no error: " << x.msg;
+    }
     d = tc::parse_diags(run({ "/usr/bin/ld", "-o", dir.file("n"), dir.file("n.o"), "-lqxnosuchlib" }).err);
     EXPECT_TRUE(std::any_of(d.begin(), d.end(), [](const tc::Diag& x) {
         return x.error && contains(x.msg, "cannot find -lqxnosuchlib");
@@ -171,11 +179,19 @@ TEST(Diags, ShapesByRule)
                                         "ld: warning: cannot find entry symbol _start\n"
                                         "a.asm:9: error: one: warning: two\n"
                                         "a.asm:2: ... from macro `m' defined here\n"
-                                        "/usr/bin/ld: NOTE: This behaviour is deprecated\n")),
+                                        "/usr/bin/ld: NOTE: This behaviour is deprecated\n"
+                                        // Where the next message belongs, not a message of its own.
+                                        "/usr/bin/ld: /w/build.o: in function `_start':\n"
+                                        "ld: x.o: In function `main':\n"
+                                        "x.o: in function `_start':\n"
+                                        // The linker's position line after its full path.
+                                        "/usr/bin/ld: /w/x.asm:12:(.text+0x3): relocation truncated to fit\n"
+                                        "/usr/local/bin/x86_64-linux-gnu-ld: y.asm:4:(.data+0x0): undefined reference to `z'\n")),
               (Strings { "3 E x.asm: relocation truncated to fit: R_X86_64_32",
                          "0 E : ld: x.o:(.text+0x5): undefined reference to `y'",
                          "0 W ld: cannot find entry symbol _start", "9 E a.asm: one: warning: two",
-                         "0 W : /usr/bin/ld: NOTE: This behaviour is deprecated" }));
+                         "0 W : /usr/bin/ld: NOTE: This behaviour is deprecated",
+                         "12 E /w/x.asm: relocation truncated to fit", "4 E y.asm: undefined reference to `z'" }));
 }
 
 TEST(Run, ExitCodesDirectoriesAndMergedOutput)
@@ -328,7 +344,7 @@ TEST(Link, LibraryResolutionAndMaps)
 {
     TempDir a, b;
     for (std::string f : { b.file("libver.so.1.2.3"), b.file("libver.so.1"), a.file("libver.so.10"),
-                           a.file("libstat.a") })
+                           a.file("libstat.a"), b.file("libfoo.so") })
         write_file(f, "");
     // The first folder that has a versioned file decides.
     const std::tuple<std::string, std::string, bool> cases[] = {
@@ -336,6 +352,8 @@ TEST(Link, LibraryResolutionAndMaps)
         { "libver.so.1", "-l:libver.so.1", true }, { "libver.so.7", "-l:libver.so.7", false },
         { "-static", "-static", true }, { b.file("libver.so.1"), b.file("libver.so.1"), true },
         { "-lnothere", "-lnothere", false },
+        // A file name of a plain shared library is linked by its short name.
+        { "libfoo.so", "-lfoo", true }, { "libfoo.a", "-lfoo", true }, { "libgone.so", "-lgone", false },
     };
     for (const auto& [word, want, found_want] : cases) {
         bool found = !found_want;
@@ -437,4 +455,242 @@ TEST(AssembleLine, BytesAddressesAndFailures)
     EXPECT_FALSE(tc::assemble_line("mov eax, 1, 2", 64, 0, &out, &err));
     EXPECT_EQ(err, "invalid combination of opcode and operands");
     EXPECT_TRUE(out.empty());
+}
+
+namespace {
+
+pid_t dead_pid()
+{
+    pid_t pid = fork();
+    if (pid == 0)
+        _exit(0);
+    waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+Strings run_dirs(const std::string& user_dir)
+{
+    Strings out;
+    for (const auto& e : std::filesystem::directory_iterator(user_dir)) {
+        std::string name = e.path().filename().string();
+        if (name.rfind("run-", 0) == 0)
+            out.push_back(name);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+} // namespace
+
+TEST(WorkDir, OwnDirectoryPerProcessAndStaleOnesRemoved)
+{
+    // This process's own: inside the per-user one, private, its lock held.
+    std::string mine = tc::temp_dir();
+    std::string user = tc::choose_temp_dir(getenv("XDG_RUNTIME_DIR"));
+    EXPECT_EQ(mine.rfind(user + "/run-" + std::to_string(getpid()) + "-", 0), 0u) << mine;
+    struct stat st {};
+    ASSERT_EQ(lstat(mine.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    int probe = open(mine.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(probe, 0);
+    EXPECT_NE(flock(probe, LOCK_EX | LOCK_NB), 0) << "the lock is held while the process lives";
+    close(probe);
+
+    // What another process finds in the per-user directory.
+    TempDir dir;
+    ASSERT_TRUE(write_file(dir.file("precious"), "keep me"));
+    std::string dead = std::to_string(dead_pid());
+    std::string live = std::to_string(getppid());
+    struct Plant {
+        std::string name;
+        bool held, kept;
+    } plants[] = {
+        { "run-" + dead + "-gone01", false, false }, // ended: removed with its files
+        { "run-" + dead + "-inuse1", true, true },   // pid looks dead, but the lock is held
+        { "run-" + live + "-alive1", false, true },  // its process still runs
+        { "keep-" + dead + "-other", false, true },  // not a process directory
+    };
+    int held_fd = -1;
+    for (const auto& p : plants) {
+        std::string path = dir.file(p.name);
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+        ASSERT_TRUE(write_file(path + "/build.o", "x"));
+        ASSERT_EQ(mkdir((path + "/sub").c_str(), 0700), 0);
+        ASSERT_EQ(symlink(dir.file("precious").c_str(), (path + "/sub/link").c_str()), 0);
+        if (p.held) {
+            held_fd = open(path.c_str(), O_RDONLY | O_DIRECTORY);
+            ASSERT_EQ(flock(held_fd, LOCK_EX), 0);
+        }
+    }
+    // A link named like a process directory is never followed.
+    ASSERT_EQ(symlink(dir.path().c_str(), dir.file("run-" + dead + "-link01").c_str()), 0);
+
+    int lock_fd = -1;
+    std::string made = tc::make_process_dir(dir.path(), &lock_fd);
+    ASSERT_FALSE(made.empty());
+    EXPECT_GE(lock_fd, 0);
+    for (const auto& p : plants)
+        EXPECT_EQ(file_exists(dir.file(p.name + "/build.o")), p.kept) << p.name;
+    EXPECT_EQ(read_file(dir.file("precious")), "keep me");
+    EXPECT_TRUE(file_exists(dir.file("run-" + dead + "-link01")));
+
+    // Ours is not stale to the next process; once its lock is let go and its
+    // pid is gone it would be, and it can always be removed by its owner.
+    int other_fd = -1;
+    std::string second = tc::make_process_dir(dir.path(), &other_fd);
+    EXPECT_TRUE(file_exists(made));
+    close(other_fd);
+    tc::remove_process_dir(second);
+    close(lock_fd);
+    tc::remove_process_dir(made);
+    close(held_fd);
+    Strings left { "run-" + dead + "-inuse1", "run-" + dead + "-link01", "run-" + live + "-alive1" };
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(run_dirs(dir.path()), left);
+}
+
+// Builds of different programs at the same time, with the same per-user
+// directory: each gets its own program and its own line table.
+TEST(Build, SideBySideBuildsKeepTheirOwnFiles)
+{
+    TempDir dir;
+    auto program = [](int code, int pad) {
+        return "section .text\nglobal _start\n_start:\n    times " + std::to_string(pad) + " nop\n    mov edi, "
+            + std::to_string(code) + "\n    mov eax, 60\n    syscall\n";
+    };
+    write_file(dir.file("a.asm"), program(3, 20000));
+    write_file(dir.file("b.asm"), program(5, 7));
+    std::vector<std::string> env { "XDG_RUNTIME_DIR=" + dir.path(), "XDG_CONFIG_HOME=" + dir.file("config") };
+    for (int round = 0; round < 5; ++round) {
+        RunResult ra, rb;
+        std::thread ta([&] { ra = run_exe({ "--build", "a.asm" }, env, dir.path()); });
+        std::thread tb([&] { rb = run_exe({ "--build", "b.asm" }, env, dir.path()); });
+        ta.join();
+        tb.join();
+        ASSERT_EQ(ra.code, 0) << ra.out;
+        ASSERT_EQ(rb.code, 0) << rb.out;
+        // The line of the exit code's move sits after each program's own padding.
+        EXPECT_TRUE(contains(ra.out, "  line 5    00405e20 5\n")) << ra.out;
+        EXPECT_TRUE(contains(rb.out, "  line 5    00401007 5\n")) << rb.out;
+        EXPECT_EQ(run({ dir.file("a") }).code, 3);
+        EXPECT_EQ(run({ dir.file("b") }).code, 5);
+    }
+    // Every process took its directory along when it ended.
+    EXPECT_EQ(run_dirs(tc::choose_temp_dir(dir.path())), Strings {});
+}
+
+// The tools write into the work directory; the result replaces whatever is
+// at the output's name. A link planted there is replaced, its target kept.
+TEST(Build, OutputReplacesAPlantedLink)
+{
+    TempDir dir;
+    ASSERT_TRUE(write_file(dir.file("precious"), "keep me"));
+    write_file(dir.file("p.asm"), "section .text\nglobal _start\n_start:\n mov edi, 7\n mov eax, 60\n syscall\n");
+    write_file(dir.file("boot.asm"), "org 0x7c00\njmp $\n");
+    for (const char* out : { "p", "boot.bin" }) {
+        ASSERT_EQ(symlink(dir.file("precious").c_str(), dir.file(out).c_str()), 0);
+        std::string src = std::string(out) == "p" ? "p.asm" : "boot.asm";
+        tc::BuildResult r = tc::build(dir.file(src), tc::Format::Auto, dir.file(out), {});
+        ASSERT_TRUE(r.ok) << r.log;
+        EXPECT_EQ(read_file(dir.file("precious")), "keep me") << out;
+        struct stat st {};
+        ASSERT_EQ(lstat(dir.file(out).c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << out;
+    }
+    EXPECT_EQ(run({ dir.file("p") }).code, 7);
+    EXPECT_EQ(read_file(dir.file("boot.bin")), "\xEB\xFE");
+
+    // An output that cannot be written leaves the build failed and says so.
+    ASSERT_EQ(mkdir(dir.file("taken").c_str(), 0700), 0);
+    ASSERT_TRUE(write_file(dir.file("taken/inside"), ""));
+    tc::BuildResult r = tc::build(dir.file("p.asm"), tc::Format::Auto, dir.file("taken"), {});
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(described(r.diags), Strings { "0 E " + dir.file("taken") + ": cannot write" });
+
+    // A source that is not a regular file is not read at all.
+    for (const char* odd : { "/dev/zero", "/dev/null" }) {
+        r = tc::build(odd, tc::Format::Auto, dir.file("odd"), {});
+        EXPECT_EQ(described(r.diags), Strings { std::string("0 E ") + odd + ": cannot read" });
+    }
+}
+
+namespace {
+
+// The pids of the processes whose parent is `parent`.
+std::vector<pid_t> children_of(pid_t parent)
+{
+    std::vector<pid_t> out;
+    for (const auto& e : std::filesystem::directory_iterator("/proc")) {
+        std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::string stat = read_file("/proc/" + name + "/stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        int ppid = 0;
+        char state = 0;
+        if (sscanf(stat.c_str() + close + 2, "%c %d", &state, &ppid) == 2 && ppid == parent)
+            out.push_back(pid_t(atoi(name.c_str())));
+    }
+    return out;
+}
+
+} // namespace
+
+// Ending the program while nasm runs ends nasm too: by Ctrl-C, by a
+// termination request and by a crash (which still leaves its report). The
+// test process adopts orphans, so a tool left behind would be seen here.
+TEST(Run, EndingTheProgramEndsItsTools)
+{
+    ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    TempDir dir;
+    // Preprocessing this takes nasm hours.
+    write_file(dir.file("slow.asm"), "%assign i 0\n%rep 1000000\n%rep 1000000\n%assign i i+1\n%endrep\n%endrep\n");
+    for (int sig : { SIGINT, SIGTERM, SIGSEGV }) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
+            setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+            // As from a terminal: a test run in the background inherits an
+            // ignored SIGINT, which the program rightly leaves alone.
+            signal(SIGINT, SIG_DFL);
+            signal(SIGTERM, SIG_DFL);
+            int null_fd = open("/dev/null", O_RDWR);
+            dup2(null_fd, 1);
+            if (chdir(dir.path().c_str()) != 0)
+                _exit(126);
+            execl(exe_path().c_str(), exe_path().c_str(), "--build", "slow.asm", nullptr);
+            _exit(127);
+        }
+        std::vector<pid_t> tools;
+        for (int i = 0; i < 1000 && tools.empty(); ++i) {
+            usleep(10000);
+            tools = children_of(pid);
+        }
+        ASSERT_EQ(tools.size(), 1u) << "nasm did not start";
+        ASSERT_EQ(kill(pid, sig), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+
+        // The orphaned tool is ours now; it must already be on its way out.
+        int tool_status = 0;
+        pid_t got = 0;
+        for (int i = 0; i < 500 && got == 0; ++i) {
+            got = waitpid(tools[0], &tool_status, WNOHANG);
+            if (got == 0)
+                usleep(10000);
+        }
+        if (got == 0) {
+            kill(-tools[0], SIGKILL);
+            waitpid(tools[0], &tool_status, 0);
+            ADD_FAILURE() << "nasm outlived the program after signal " << sig;
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(tool_status) && WTERMSIG(tool_status) == SIGKILL) << tool_status;
+        }
+    }
+    EXPECT_TRUE(read_file(dir.file("qxFerndockAssemblerIDE_crash.txt")).starts_with("=== qxFerndockAssemblerIDE crash report"));
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
 }

@@ -5,7 +5,8 @@
 //   gen_i18n <i18n dir> <output dir>
 //
 // Inputs: languages.tsv (code, own name, "rtl" or "ltr"), families.tsv
-// (key prefix and its largest key count), en.tsv and one <code>.tsv per
+// (key prefix and its largest key count), plain.tsv (key prefixes whose
+// texts are shown as written, never formatted), en.tsv and one <code>.tsv per
 // language (key, tab, text with \n, \t and \\ escapes; '#' starts a comment
 // line). Any wrong key, empty text or translation whose %s/%d conversions
 // differ from the English text stops the build with a message naming the
@@ -110,13 +111,18 @@ bool conversions(const std::string& format, std::string* sig)
     return true;
 }
 
+// The family part is lower case; later parts may hold capitals, since some
+// keys end in a name that is written in capitals (ref.e.ENOENT).
 bool valid_key(const std::string& key)
 {
     if (key.empty() || key.front() == '.' || key.back() == '.' || key.find('.') == std::string::npos
         || key.find("..") != std::string::npos)
         return false;
-    for (char c : key) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.';
+    size_t family_end = key.find('.');
+    for (size_t i = 0; i < key.size(); ++i) {
+        char c = key[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.'
+            || (i > family_end && c >= 'A' && c <= 'Z');
         if (!ok)
             return false;
     }
@@ -165,25 +171,59 @@ std::vector<Language> read_languages(const std::string& dir)
     return langs;
 }
 
+// Calls `each` with every line of a file that is neither empty nor a
+// comment, and its line number; false when the file cannot be read.
+template<typename F>
+bool for_each_line(const std::string& path, F&& each)
+{
+    std::vector<std::string> lines;
+    if (!read_lines(path, &lines)) {
+        fail(path, 0, "cannot read");
+        return false;
+    }
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (!skip_line(lines[i]))
+            each(lines[i], int(i + 1));
+    return true;
+}
+
 std::map<std::string, int> read_families(const std::string& dir)
 {
     std::string path = dir + "/families.tsv";
-    std::vector<std::string> lines;
     std::map<std::string, int> families;
-    if (!read_lines(path, &lines)) {
-        fail(path, 0, "cannot read");
-        return families;
-    }
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (skip_line(lines[i]))
-            continue;
-        auto f = split_tabs(lines[i]);
+    for_each_line(path, [&](const std::string& line, int ln) {
+        auto f = split_tabs(line);
         int count = f.size() == 2 ? atoi(f[1].c_str()) : 0;
         if (f.size() != 2 || f[0].size() < 2 || f[0].back() != '.' || count <= 0
             || !families.emplace(f[0], count).second)
-            fail(path, int(i + 1), "expected: a new key prefix ending in '.', tab, key count");
-    }
+            fail(path, ln, "expected: a new key prefix ending in '.', tab, key count");
+    });
     return families;
+}
+
+// Key prefixes of texts the program shows as they are: a "%" in them is an
+// ordinary character (NASM's %define), so they carry no conversions.
+std::vector<std::string> read_plain(const std::string& dir)
+{
+    std::string path = dir + "/plain.tsv";
+    std::vector<std::string> prefixes;
+    for_each_line(path, [&](const std::string& p, int ln) {
+        if (p.find('\t') != std::string::npos || p.find('.') == std::string::npos || p.find(' ') != std::string::npos)
+            fail(path, ln, "expected: one key prefix per line");
+        else
+            prefixes.push_back(p);
+    });
+    return prefixes;
+}
+
+std::vector<std::string> g_plain;
+
+bool plain_key(const std::string& key)
+{
+    for (const std::string& p : g_plain)
+        if (key.compare(0, p.size(), p) == 0)
+            return true;
+    return false;
 }
 
 // Reads one language file; every entry is checked on its own here, against
@@ -219,7 +259,7 @@ std::map<std::string, Entry> read_texts(const std::string& path)
             fail(path, ln, "empty text for " + key);
             continue;
         }
-        if (!conversions(text, &sig)) {
+        if (!plain_key(key) && !conversions(text, &sig)) {
             fail(path, ln, "the text of " + key + " has a conversion other than %s, %d or %%");
             continue;
         }
@@ -287,6 +327,7 @@ int main(int argc, char** argv)
 
     std::vector<Language> langs = read_languages(dir);
     std::map<std::string, int> families = read_families(dir);
+    g_plain = read_plain(dir);
     std::string en_path = dir + "/en.tsv";
     std::map<std::string, Entry> english = read_texts(en_path);
 
@@ -319,6 +360,8 @@ int main(int argc, char** argv)
                 fail(path, entry.line, "key " + key + " is not an English key");
                 continue;
             }
+            if (plain_key(key))
+                continue;
             std::string sig, en_sig;
             conversions(entry.text, &sig);
             conversions(en->second.text, &en_sig);

@@ -32,6 +32,11 @@ enum class Context : int {
 // handler (SIGSEGV, SIGABRT, SIGFPE, SIGBUS, SIGILL, SIGTRAP).
 void install(const App& app);
 
+// A function the fatal-signal handler calls first, before it writes the
+// report (the program ends the tools it runs there). It must be
+// async-signal-safe. Null removes it.
+void set_fatal_hook(void (*hook)());
+
 // Moves an existing log at `path` to `path` + ".1"; returns that name, or ""
 // when nothing was moved.
 std::string rotate_log(const std::string& path);

@@ -2,8 +2,11 @@
 // the crash library that runs outside the signal handler.
 #include "qxcrash_detail.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -26,6 +29,7 @@ char g_tail[k_tail_bytes + 1];
 char g_ctx[k_ctx_slots][2][k_ctx_bytes];
 std::atomic<int> g_ctx_live[k_ctx_slots];
 std::string g_prev_log;
+std::atomic<void (*)()> g_fatal_hook;
 
 static App& app_copy()
 {
@@ -70,6 +74,23 @@ bool copy_path(char* buffer, size_t size, const std::string& path)
     return true;
 }
 
+std::string private_dir(const std::string& base, const char* name)
+{
+    std::string dir = base + "/" + name + "-" + std::to_string(getuid());
+    mkdir(dir.c_str(), 0700);
+    // Checked on the opened folder itself, so nothing can be swapped in
+    // between the look and the repair of its mode.
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    struct stat st;
+    bool mine = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid();
+    if (mine && (st.st_mode & 077) != 0)
+        mine = fchmod(fd, 0700) == 0;
+    close(fd);
+    return mine ? dir : std::string();
+}
+
 void set_header_package(const std::string& line)
 {
     copy_text(g_package, sizeof g_package, line.c_str());
@@ -96,15 +117,27 @@ bool file_copy(const std::string& from, const std::string& to)
     std::ifstream in(from, std::ios::binary);
     if (!in)
         return false;
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    if (!out)
+    // The copy is a new file: whatever had the name goes first, and the
+    // exclusive create never writes through a link planted there.
+    unlink(to.c_str());
+    int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
         return false;
-    // Streaming an empty buffer sets the target's failbit although nothing
-    // went wrong, so an empty source is a successful copy on its own.
-    if (in.peek() != std::ifstream::traits_type::eof())
-        out << in.rdbuf();
-    out.flush();
-    return out.good();
+    char block[4096];
+    bool ok = true;
+    while (ok && in) {
+        in.read(block, sizeof block);
+        std::streamsize got = in.gcount();
+        for (std::streamsize done = 0; ok && done < got;) {
+            ssize_t n = write(fd, block + done, static_cast<size_t>(got - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            ok = n > 0;
+            done += n > 0 ? n : 0;
+        }
+    }
+    ok = (close(fd) == 0) && ok && !in.bad();
+    return ok;
 }
 
 bool file_read(const std::string& path, std::string* out, size_t limit)

@@ -35,6 +35,13 @@ extern char g_tail[k_tail_bytes + 1];
 extern char g_ctx[k_ctx_slots][2][k_ctx_bytes];
 extern std::atomic<int> g_ctx_live[k_ctx_slots];
 extern std::string g_prev_log;
+extern std::atomic<void (*)()> g_fatal_hook;
+
+// The folder of the early report when XDG_RUNTIME_DIR is not set: `base`
+// plus "/" + name + "-" + the real user id, made with mode 0700 and used only
+// while it is a directory of this user that nobody else may enter.
+// Returns "" when it cannot be had.
+std::string private_dir(const std::string& base, const char* name);
 
 // Copies `text` into a fixed buffer, cut at its size less one; null is "".
 void copy_text(char* buffer, size_t size, const char* text);

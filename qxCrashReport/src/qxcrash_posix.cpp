@@ -160,9 +160,29 @@ void put_num(int fd, int64_t value)
     put(fd, p, static_cast<size_t>(end - p));
 }
 
+namespace {
+
+// A fresh file: an older report there is removed first, and the exclusive
+// create never writes into a file or through a link that someone else put
+// at the name (in a shared folder such a file cannot be removed, and the
+// report is refused).
+int create_report()
+{
+    if (!g_report[0])
+        return -1;
+    unlink(g_report);
+    return open(g_report, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+}
+
+} // namespace
+
 void on_crash(int sig)
 {
-    int fd = g_report[0] ? open(g_report, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600) : -1;
+    // The program's own clean-up first: it is short, and the report below
+    // may fail halfway.
+    if (auto hook = g_fatal_hook.load())
+        hook();
+    int fd = create_report();
     if (fd >= 0) {
         put(fd, "=== ");
         put(fd, g_name);
@@ -246,6 +266,11 @@ namespace qxcrash {
 
 using namespace detail;
 
+void set_fatal_hook(void (*hook)())
+{
+    g_fatal_hook.store(hook);
+}
+
 void install(const App& app)
 {
     set_app(app);
@@ -253,12 +278,18 @@ void install(const App& app)
     copy_text(g_version, sizeof g_version, app.version);
     copy_text(g_build, sizeof g_build, app.build);
 
-    const char* dir = getenv("XDG_RUNTIME_DIR");
-    if (!dir || !*dir)
-        dir = getenv("TMPDIR");
-    if (!dir || !*dir)
-        dir = "/tmp";
-    copy_path(g_report, sizeof g_report, std::string(dir) + "/" + g_name + "_crash.txt");
+    // The runtime directory is the user's own. A shared temporary folder is
+    // not: there the report goes into a private folder of its own, or nowhere.
+    const char* runtime = getenv("XDG_RUNTIME_DIR");
+    std::string dir = runtime ? runtime : "";
+    if (dir.empty()) {
+        const char* tmp = getenv("TMPDIR");
+        dir = private_dir(tmp && *tmp ? tmp : "/tmp", g_name);
+    }
+    if (dir.empty())
+        g_report[0] = '\0';
+    else
+        copy_path(g_report, sizeof g_report, dir + "/" + g_name + "_crash.txt");
     g_crash_log[0] = '\0';
 
     copy_text(g_snap_revision, sizeof g_snap_revision, getenv("SNAP_REVISION"));

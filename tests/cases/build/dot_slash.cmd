@@ -1,4 +1,4 @@
 $ cp {cases}/build/hello.asm prog
 run: --build ./prog
 env: XDG_RUNTIME_DIR={tmp}
-mask: [^ ,]*/qxFerndockAssemblerIDE-[^/ ]* -> {work}
+mask: [^ ,]*/qxFerndockAssemblerIDE-[^/ ]*/run-[0-9]+-[A-Za-z0-9]{6} -> {work}

@@ -1,5 +1,5 @@
 $ cp {cases}/build/hello.asm .
 run: --build hello.asm --libs "m qxnosuchlib -l:libqxgone.so.2"
 env: XDG_RUNTIME_DIR={tmp}
-mask: [^ ,]*/qxFerndockAssemblerIDE-[^/ ]* -> {work}
+mask: [^ ,]*/qxFerndockAssemblerIDE-[^/ ]*/run-[0-9]+-[A-Za-z0-9]{6} -> {work}
 mask: (Search for the package with: |Install with: ).* -> $1{command}

@@ -1,0 +1,2 @@
+$ mkdir folder.asm
+run: --build folder.asm

@@ -1,0 +1,2 @@
+$ mkfifo pipe.asm
+run: --build pipe.asm

@@ -1,0 +1,2 @@
+$ truncate -s 300M big.asm
+run: --build big.asm
