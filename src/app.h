@@ -9,6 +9,7 @@
 #include "gfx.h"
 #include "palette.h"
 #include "settings.h"
+#include "textfield.h"
 #include "toolchain.h"
 
 #include <SDL.h>
@@ -167,7 +168,6 @@ private:
     // Frame painting and the hit list (app_paint.cpp).
     void paint();
     void paint_all(cairo_t* cr, double W, double H);
-    void paint_source(cairo_t* cr, Doc* d, double x, double y, double w, double h);
     void paint_tooltip(cairo_t* cr, double W, double H);
     void hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip);
     void button(cairo_t* cr, double x, double y, double w, double h, const std::string& label, const std::string& id,
@@ -182,8 +182,6 @@ private:
     void paint_toolbar(cairo_t* cr, double y, double W);
     void paint_tabs(cairo_t* cr, double x, double y, double w);
     double paint_find(cairo_t* cr, double x, double y, double w);
-    // One line of a find field's text with its caret.
-    void paint_field(cairo_t* cr, const std::string& text, double x, double y, double w, double h, bool focused);
     void paint_status(cairo_t* cr, double y, double W);
     std::string format_text();
 
@@ -213,6 +211,7 @@ private:
     bool m_no_bus = false;
     std::string m_parent_handle; // "x11:" and the window id, for the portal
     int m_exit = 0;
+    bool m_quit_warned = false; // unsaved documents were named once
 
     Uint32 m_frame_check_at = 0;
     int m_req_x = 0, m_req_y = 0;
@@ -239,9 +238,9 @@ private:
 
     Focus m_focus = Focus::Editor;
     bool m_find_open = false;
-    std::string m_find;
+    TextField m_find;
     bool m_replace_open = false;
-    std::string m_replace;
+    TextField m_replace;
     int m_menu = -1;
     double m_menu_x = 0;
     int m_menu_hover = -1;

@@ -230,15 +230,6 @@ void App::paint_tabs(cairo_t* cr, double x, double y, double w)
     }
 }
 
-void App::paint_field(cairo_t* cr, const std::string& text, double x, double y, double w, double h, bool focused)
-{
-    double lh = gfx::line_height(cr, kUi);
-    double ty = y + (h - lh) / 2;
-    double tw = gfx::text(cr, text, x, ty, m_pal.text, kUi, gfx::Align::Left, w);
-    if (focused && m_caret_on)
-        gfx::vline(cr, x + std::min(tw, w) + 1, ty, lh, m_pal.caret);
-}
-
 double App::paint_find(cairo_t* cr, double x, double y, double w)
 {
     bool source = m_settings.main_tab != 1;
@@ -259,7 +250,7 @@ double App::paint_find(cairo_t* cr, double x, double y, double w)
     };
     bool find_focus = m_focus == Focus::Find;
     field_box(y + 5, find_focus);
-    paint_field(cr, m_find, x + 42, y + 5, fw - 16, 24, find_focus);
+    m_find.paint(cr, x + 42, y + 5, fw - 16, 24, m_pal, 13, find_focus, m_caret_on, "", nullptr);
     hit(x + 34, y + 5, fw, 24, "find_in", 0, "");
 
     double bx = x + 34 + fw + 8;
@@ -281,14 +272,14 @@ double App::paint_find(cairo_t* cr, double x, double y, double w)
     if (replace_row) {
         bool rep_focus = m_focus == Focus::Replace;
         field_box(y + 36, rep_focus);
-        if (m_replace.empty() && !rep_focus)
+        if (m_replace.text.empty() && !rep_focus)
             gfx::text(cr, L10n::tr("find.replace_hint"), x + 42, y + 40, m_pal.faint, kUi, gfx::Align::Left, fw - 16);
-        paint_field(cr, m_replace, x + 42, y + 36, fw - 16, 24, rep_focus);
+        m_replace.paint(cr, x + 42, y + 36, fw - 16, 24, m_pal, 13, rep_focus, m_caret_on, "", nullptr);
         hit(x + 34, y + 36, fw, 24, "replace_in", 0, "");
         gfx::Font small{ 12, false, false };
         std::string one = L10n::tr("find.replace"), all = L10n::tr("find.replace_all");
         double w1 = gfx::text_width(cr, one, small) + 20, w2 = gfx::text_width(cr, all, small) + 20;
-        bool can = !m_find.empty();
+        bool can = !m_find.text.empty();
         button(cr, bx, y + 36, w1, 24, one, "replace_one", can, false, nullptr, one + "  (Enter)");
         button(cr, bx + w1 + 6, y + 36, w2, 24, all, "replace_all", can, false, nullptr, all + "  (Ctrl+Enter)");
     }

@@ -1,5 +1,6 @@
 // The input the window handles so far: hovering and tooltips, the tab strip
-// (choose, close, scroll) and typed text into the shown source.
+// (choose, close, scroll), the find fields, and keys, typed text, clicks and
+// the wheel for the shown source.
 #include "app.h"
 
 #include <algorithm>
@@ -39,27 +40,58 @@ bool App::caret_shown()
 
 void App::key_down(const SDL_Keysym& k)
 {
-    // Command keys and the editor's own keys arrive with the keyboard
-    // handling; Escape already closes a dialog and the find bar.
-    if (k.sym == SDLK_ESCAPE && m_modal != Modal::None) {
-        close_modal();
-    } else if (k.sym == SDLK_ESCAPE && m_find_open) {
+    // The window's command keys arrive with the menus; what exists is
+    // Escape for a dialog and the find bar, and the focused widget's keys.
+    if (m_modal != Modal::None) {
+        if (k.sym == SDLK_ESCAPE)
+            close_modal();
+        return;
+    }
+    if (k.sym == SDLK_ESCAPE && m_find_open) {
         m_find_open = false;
         m_focus = Focus::Editor;
+        m_dirty = true;
+        return;
+    }
+    bool used = false;
+    if (m_focus == Focus::Find && m_find_open)
+        used = m_find.key(k, false);
+    else if (m_focus == Focus::Replace && m_find_open && m_replace_open)
+        used = m_replace.key(k, false);
+    else if (Editor* ed = typing_target())
+        used = ed->key(k);
+    if (used) {
+        m_caret_on = true;
+        m_caret_t = SDL_GetTicks();
         m_dirty = true;
     }
 }
 
 void App::text_input(const char* utf8)
 {
-    if (Editor* ed = typing_target()) {
+    if (m_modal != Modal::None || m_menu >= 0)
+        return;
+    if (m_focus == Focus::Find && m_find_open)
+        m_find.input(utf8);
+    else if (m_focus == Focus::Replace && m_find_open && m_replace_open)
+        m_replace.input(utf8);
+    else if (Editor* ed = typing_target())
         ed->text_input(utf8);
-        m_dirty = true;
-    }
+    else
+        return;
+    m_caret_on = true;
+    m_caret_t = SDL_GetTicks();
+    m_dirty = true;
 }
 
 void App::mouse_move(double x, double y)
 {
+    if (m_drag == Drag::Editor) {
+        if (Editor* ed = typing_target())
+            ed->mouse_drag(x, y);
+        m_dirty = true;
+        return;
+    }
     bool had_tip = !m_tip.empty();
     m_mx = x;
     m_my = y;
@@ -76,7 +108,6 @@ void App::mouse_move(double x, double y)
 
 void App::mouse_down(double x, double y, int button, int clicks)
 {
-    (void)clicks;
     m_tip.clear();
     const Hit* h = hit_at(x, y);
     if (!h || button != SDL_BUTTON_LEFT)
@@ -94,10 +125,17 @@ void App::mouse_down(double x, double y, int button, int clicks)
         m_replace_open = !m_replace_open;
     } else if (h->id == "find_in") {
         m_focus = Focus::Find;
+        m_find.click(x, "");
     } else if (h->id == "replace_in") {
         m_focus = Focus::Replace;
-    } else if (h->id == "editor") {
+        m_replace.click(x, "");
+    } else if (h->id == "editor" && m_modal == Modal::None) {
         m_focus = Focus::Editor;
+        if (Editor* ed = typing_target()) {
+            SDL_Keymod mod = SDL_GetModState();
+            ed->mouse_down(x, y, mod & KMOD_SHIFT, clicks, mod & KMOD_ALT);
+            m_drag = Drag::Editor;
+        }
     }
     m_dirty = true;
 }
@@ -106,6 +144,9 @@ void App::mouse_up(double x, double y)
 {
     (void)x;
     (void)y;
+    if (m_drag == Drag::Editor)
+        if (Editor* ed = typing_target())
+            ed->mouse_up();
     m_drag = Drag::None;
 }
 
@@ -115,5 +156,12 @@ void App::wheel(double mx, double my, double dy)
     if (my >= m_main_y && my < m_main_y + 32 && mx >= m_main_x && mx < m_main_x + m_main_w && m_tab_overflow > 0) {
         m_tab_scroll = std::clamp(m_tab_scroll - dy * 60, 0.0, m_tab_overflow);
         m_dirty = true;
+        return;
     }
+    const Hit* h = hit_at(mx, my);
+    if (h && h->id == "editor")
+        if (Editor* ed = typing_target()) {
+            ed->wheel(dy);
+            m_dirty = true;
+        }
 }

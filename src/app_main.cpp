@@ -59,6 +59,7 @@ App::App()
     m_s = m_blank_s.get();
     m_b = m_blank_b.get();
     m_pal = Palette::make(false);
+    m_replace.mono = true;
 }
 
 App::~App() = default;
@@ -66,8 +67,8 @@ App::~App() = default;
 int App::run(const std::vector<std::string>& files)
 {
     m_settings.load(paths::config_dir() + "/settings.dat");
-    m_find = m_settings.find_text;
-    m_replace = m_settings.replace_text;
+    m_find.set(m_settings.find_text);
+    m_replace.set(m_settings.replace_text);
     if (m_settings.language != "auto")
         L10n::setLanguage(m_settings.language);
 
@@ -219,6 +220,7 @@ void App::loop()
             if (!write_screenshot())
                 m_exit = 1;
             screenshot.clear();
+            m_quit_warned = true; // a picture is not a reason to ask
             cmd_quit();
         }
         if (m_quit)
@@ -240,8 +242,17 @@ int App::end_run(int code)
 
 void App::cmd_quit()
 {
-    // Asking about unsaved documents belongs to the save commands; until a
-    // document can be saved there is nothing to ask.
+    // Until documents can be saved from the window, unsaved changes are
+    // named once and the next quit request ends the run.
+    if (!m_quit_warned) {
+        for (auto& d : m_docs) {
+            if (d->hidden || !doc_modified(d.get()))
+                continue;
+            m_quit_warned = true;
+            close_doc(d.get(), false); // brings it to front and says so
+            return;
+        }
+    }
     m_quit = true;
 }
 
@@ -254,8 +265,8 @@ void App::save_now()
 {
     m_save_at = 0;
     remember_geometry();
-    m_settings.find_text = m_find;
-    m_settings.replace_text = m_replace;
+    m_settings.find_text = m_find.text;
+    m_settings.replace_text = m_replace.text;
     if (!m_settings.save())
         logger::warn("settings could not be written");
 }

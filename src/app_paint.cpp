@@ -3,7 +3,6 @@
 #include "app.h"
 
 #include "l10n.h"
-#include "syntax.h"
 
 #include <pango/pangocairo.h>
 
@@ -37,26 +36,6 @@ std::string keys(std::string s)
     replace_all(s, "Ctrl+", L10n::tr("key.ctrl") + "+");
     replace_all(s, "Shift+", L10n::tr("key.shift") + "+");
     return s;
-}
-
-const Rgba& span_colour(const Palette& p, syntax::Kind k)
-{
-    switch (k) {
-    case syntax::Kind::Comment: return p.s_comment;
-    case syntax::Kind::String: return p.s_string;
-    case syntax::Kind::Number: return p.s_number;
-    case syntax::Kind::Register: return p.s_register;
-    case syntax::Kind::Mnemonic: return p.s_mnemonic;
-    case syntax::Kind::Directive: return p.s_directive;
-    case syntax::Kind::Label: return p.s_label;
-    case syntax::Kind::Macro: return p.s_macro;
-    default: return p.text;
-    }
-}
-
-guint16 channel(double v)
-{
-    return guint16(std::clamp(v, 0.0, 1.0) * 65535.0 + 0.5);
 }
 
 } // namespace
@@ -159,7 +138,8 @@ void App::paint_all(cairo_t* cr, double W, double H)
             cy += fh;
             ch -= fh;
         }
-        paint_source(cr, d, dx, cy, dw, std::max(0.0, ch));
+        bool focus = m_focus == Focus::Editor && m_modal == Modal::None;
+        d->ed.paint(cr, dx, cy, dw, std::max(0.0, ch), m_pal, m_settings.font, focus, m_caret_on);
         hit(dx, cy, dw, std::max(0.0, ch), "editor", 0, "");
     } else {
         // The binary view and its bar come with the binary view itself.
@@ -192,59 +172,6 @@ void App::paint_all(cairo_t* cr, double W, double H)
     paint_status(cr, sy, W);
     if (!m_tip.empty() && m_menu < 0 && m_modal == Modal::None)
         paint_tooltip(cr, W, H);
-}
-
-void App::paint_source(cairo_t* cr, Doc* d, double x, double y, double w, double h)
-{
-    // The document's text with its line numbers and syntax colours, the
-    // visible lines only.
-    const Editor& ed = d->ed;
-    double font = m_settings.font;
-    gfx::Font mono{ font, false, true };
-    double lh = std::ceil(gfx::line_height(cr, mono) * 1.25);
-    int lines = ed.line_count();
-    int first = std::clamp(ed.scroll_line(), 0, std::max(0, lines - 1));
-    int rows = int(h / lh) + 1;
-    std::string widest = std::to_string(std::max(lines, 999));
-    double gutter = gfx::text_width(cr, widest, mono) + 28;
-
-    cairo_save(cr);
-    cairo_rectangle(cr, x, y, w, h);
-    cairo_clip(cr);
-    gfx::fill_rect(cr, x, y, w, h, m_pal.bg);
-    gfx::fill_rect(cr, x, y, gutter, h, m_pal.panel2);
-    Editor::Pos caret = ed.caret();
-    for (int r = 0; r < rows && first + r < lines; ++r) {
-        int i = first + r;
-        double ly = y + 4 + r * lh;
-        double ty = ly + (lh - gfx::line_height(cr, mono)) / 2;
-        if (i == caret.line)
-            gfx::fill_rect(cr, x + gutter, ly, w - gutter, lh, m_pal.line_hl);
-        gfx::text(cr, std::to_string(i + 1), x + gutter - 12, ty, i == caret.line ? m_pal.dim : m_pal.faint, mono,
-                  gfx::Align::Right);
-        const std::string& line = ed.line(i);
-        if (i == caret.line && m_caret_on && m_focus == Focus::Editor && m_modal == Modal::None)
-            gfx::fill_rect(cr, x + gutter + 8 + caret.col * gfx::mono_advance(cr, font), ly + 2, 2, lh - 4,
-                           m_pal.caret);
-        if (line.empty())
-            continue;
-        PangoLayout* layout = gfx::make_layout(cr, line, mono);
-        PangoAttrList* attrs = pango_attr_list_new();
-        for (const syntax::Span& s : syntax::highlight(line)) {
-            const Rgba& c = span_colour(m_pal, s.kind);
-            PangoAttribute* a = pango_attr_foreground_new(channel(c.r), channel(c.g), channel(c.b));
-            a->start_index = guint(s.start);
-            a->end_index = guint(s.end);
-            pango_attr_list_insert(attrs, a);
-        }
-        pango_layout_set_attributes(layout, attrs);
-        pango_attr_list_unref(attrs);
-        gfx::set(cr, m_pal.text);
-        cairo_move_to(cr, x + gutter + 8, ty);
-        pango_cairo_show_layout(cr, layout);
-        g_object_unref(layout);
-    }
-    cairo_restore(cr);
 }
 
 void App::paint_tooltip(cairo_t* cr, double W, double H)

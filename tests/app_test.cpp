@@ -395,3 +395,41 @@ TEST(App, ConsoleScriptIsReadLikeLines)
         EXPECT_EQ(AppProbe::settings(app).bottom_tab, 2);
     }
 }
+
+TEST(App, QuitNamesUnsavedDocumentsBeforeEnding)
+{
+    App app;
+    Doc* a = add_source(app, "/tmp/a.asm");
+    add_source(app, "/tmp/b.asm");
+    AppProbe::cmd_quit(app);
+    EXPECT_TRUE(AppProbe::quitting(app)) << "nothing unsaved: no question";
+
+    App edited;
+    a = add_source(edited, "/tmp/a.asm");
+    add_source(edited, "/tmp/b.asm");
+    a->ed.insert("x");
+    AppProbe::cmd_quit(edited);
+    EXPECT_FALSE(AppProbe::quitting(edited));
+    EXPECT_EQ(AppProbe::front(edited), a);
+    EXPECT_NE(AppProbe::status(edited).find("a.asm"), std::string::npos);
+    AppProbe::cmd_quit(edited);
+    EXPECT_TRUE(AppProbe::quitting(edited));
+}
+
+TEST(App, KeysAndTextGoToTheFocusedField)
+{
+    App app;
+    Doc* d = add_source(app, "/tmp/a.asm", "ab");
+    AppProbe::key(app, SDLK_END);
+    AppProbe::text_input(app, "c");
+    EXPECT_EQ(d->ed.line(0), "abc");
+    AppProbe::open_find(app); // focus in the find field holding "mov"
+    AppProbe::text_input(app, "e");
+    AppProbe::key(app, SDLK_BACKSPACE);
+    AppProbe::key(app, SDLK_BACKSPACE);
+    EXPECT_EQ(d->ed.line(0), "abc");
+    AppProbe::paint(app, 1280, 800);
+    AppProbe::key(app, SDLK_ESCAPE);
+    AppProbe::text_input(app, "d");
+    EXPECT_EQ(d->ed.line(0), "abcd") << "Escape closed the bar, the editor has the keys again";
+}

@@ -102,7 +102,7 @@ TEST_F(Window, SizeAndThemeFromTheCommandLine)
         EXPECT_EQ(p.h, 700);
         Palette pal = Palette::make(dark);
         // Inside the editor below its one line, and the status line.
-        EXPECT_EQ(p.pixel(400, 400), rgb(pal.bg));
+        EXPECT_EQ(p.pixel(400, 400), rgb(pal.panel));
         EXPECT_EQ(p.pixel(500, 690), rgb(pal.panel2));
     }
 }

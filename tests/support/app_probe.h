@@ -40,6 +40,24 @@ struct AppProbe {
     static const std::string& parent_handle(App& a) { return a.m_parent_handle; }
     static void run_script(App& a, const std::string& s) { a.run_script(s); }
     static const Console& console(App& a) { return a.m_con; }
+    static void open_find(App& a)
+    {
+        a.m_find_open = true;
+        a.m_replace_open = true;
+        a.m_find.set("mov");
+        a.m_focus = App::Focus::Find;
+    }
+    static void cmd_quit(App& a) { a.cmd_quit(); }
+    static bool quitting(App& a) { return a.m_quit; }
+    static void key(App& a, SDL_Keycode sym, Uint16 mod = KMOD_NONE)
+    {
+        SDL_Keysym k{};
+        k.sym = sym;
+        k.scancode = SDL_GetScancodeFromKey(sym);
+        k.mod = mod;
+        a.key_down(k);
+    }
+    static const std::string& status(App& a) { return a.m_status; }
     static void set_theme(App& a, bool system_dark) { a.m_system_dark = system_dark; a.update_theme(); }
 
     // One frame at the logical size W x H. Without a window it is painted
