@@ -176,7 +176,7 @@ void App::loop()
         bool fast = m_proc.state() == dbg::State::Running || m_file_op != FileOp::None
                     || m_theme_query != nullptr;
         SDL_Event e;
-        if (SDL_WaitEventTimeout(&e, fast ? 15 : 100)) {
+        if (SDL_WaitEventTimeout(&e, debug_wait_ms(fast ? 15 : 100))) {
             handle(e);
             for (int n = 1; n < kEventBatch && SDL_PollEvent(&e); ++n)
                 handle(e);
@@ -186,6 +186,7 @@ void App::loop()
             m_quit = true;
         }
         poll_theme_query();
+        debug_tick();
 
         Uint32 now = SDL_GetTicks();
         if (now - m_caret_t > 530) {
