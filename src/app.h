@@ -354,6 +354,7 @@ private:
     bool debug_click(const Hit& h, double x);
     bool debug_wheel(const Hit& h, double dy);
     int debug_wait_ms(int normal) const;
+    void prepare_script_target();
     void settle_script_step();
     void debug_tick() { poll_build(); poll_process(); }
 

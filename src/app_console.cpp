@@ -9,6 +9,8 @@
 #include "l10n.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cstdio>
 
 bool App::has_target()
@@ -204,6 +206,7 @@ void App::run_script(const std::string& commands)
 {
     // Read like lines ended by ";": an empty piece between two ";" is a
     // command too, nothing follows a final ";".
+    prepare_script_target();
     size_t at = 0;
     while (at < commands.size()) {
         size_t semi = commands.find(';', at);
@@ -215,6 +218,22 @@ void App::run_script(const std::string& commands)
         at = semi + 1;
     }
     m_settings.bottom_tab = 2;
+}
+
+void App::prepare_script_target()
+{
+    // Console commands given at start act on the shown source's program,
+    // stopped at its entry, when there is nothing else to act on. The wait
+    // for its build and start is bounded; the script runs either way.
+    if (m_proc.alive() || is_placeholder(m_s) || m_s->bin || m_settings.main_tab != 0)
+        return;
+    start_program(true);
+    auto t0 = std::chrono::steady_clock::now();
+    while (building() && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(10)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        poll_build();
+    }
+    settle_script_step();
 }
 
 void App::settle_script_step()

@@ -131,6 +131,8 @@ int App::debug_wait_ms(int normal) const
     // step does not sleep between its batches.
     if (m_restep)
         return 0;
+    if (stepping())
+        return 1;
     if (m_build_job || m_proc.state() == dbg::State::Running)
         return std::min(normal, 15);
     return normal;
