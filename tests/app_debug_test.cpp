@@ -140,7 +140,12 @@ struct AppDebugProbe {
                            "    bogus1 eax\n"
                            "    nop\n"
                            "    bogus2 eax\n");
-        AppDebugProbe::build(app);
+        // The tools run off the main thread: the window paints meanwhile.
+        app.cmd_build({});
+        EXPECT_TRUE(app.building());
+        AppDebugProbe::paint(app, 1280, 800);
+        AppDebugProbe::finish_build(app);
+        EXPECT_FALSE(app.building());
         ASSERT_TRUE(d->have_build);
         EXPECT_FALSE(d->build.ok);
         EXPECT_TRUE(d->ed.marks.count(1) && d->ed.marks.count(3));
@@ -529,6 +534,30 @@ struct AppDebugProbe {
         EXPECT_EQ(app.m_prog_top, top - 6);
     }
 
+    static void OnlyTheShownRowsAreAskedFor()
+    {
+        App app;
+        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 400, 200);
+        cairo_t* cr = cairo_create(s);
+        std::string row = "row";
+        size_t asked = 0;
+        App::PaneLines pl;
+        pl.count = 100000;
+        pl.text = [&](size_t) -> const std::string& {
+            ++asked;
+            return row;
+        };
+        pl.kind = [](size_t) { return 0; };
+        int top = 0;
+        bool follow = true;
+        app.paint_lines(cr, 0, 0, 400, 200, pl, top, follow, "pane_prog");
+        EXPECT_GT(top, 99980);
+        EXPECT_GT(asked, 0u);
+        EXPECT_LT(asked, 30u);
+        cairo_destroy(cr);
+        cairo_surface_destroy(s);
+    }
+
     static void HeaderTabsAndInputRows()
     {
         App app;
@@ -665,6 +694,10 @@ TEST(AppDebugPane, OutputIsCappedWrappedAndEscaped)
     AppDebugProbe::OutputIsCappedWrappedAndEscaped();
 }
 
+TEST(AppDebugPane, OnlyTheShownRowsAreAskedFor)
+{
+    AppDebugProbe::OnlyTheShownRowsAreAskedFor();
+}
 TEST(AppDebugPane, HeaderTabsAndInputRows)
 {
     AppDebugProbe::HeaderTabsAndInputRows();
