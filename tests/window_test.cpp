@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -206,4 +208,53 @@ TEST_F(Window, InProcessTextureRetryAndNothingLeftInTheEnvironment)
     AppProbe::paint(app, 0, 0);
     EXPECT_NE(AppProbe::texture(app), nullptr);
     AppProbe::shutdown_window(app);
+}
+
+TEST(ThemeQuery, SilentSessionBusDoesNotHoldUpTheWindow)
+{
+    // A bus socket that takes connections and never answers. The colour
+    // scheme is asked for off the main thread: asking and looking for the
+    // answer return at once, and the question stays open.
+    TempDir tmp;
+    std::string path = tmp.file("silent");
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    std::string old = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+    {
+        App app;
+        AppProbe::start_theme_query(app);
+        AppProbe::poll_theme_query(app, 20);
+        EXPECT_TRUE(AppProbe::theme_query_open(app));
+        // A focus change while the question is open asks nothing more.
+        AppProbe::start_theme_query(app);
+        EXPECT_FALSE(AppProbe::palette(app).dark);
+    }
+    if (old.empty())
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        setenv("DBUS_SESSION_BUS_ADDRESS", old.c_str(), 1);
+    close(fd);
+}
+
+TEST(ThemeQuery, MissingBusCostsNothing)
+{
+    std::string old = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
+    std::string run = getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "";
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    setenv("XDG_RUNTIME_DIR", "/nonexistent", 1);
+    App app;
+    AppProbe::start_theme_query(app);
+    EXPECT_FALSE(AppProbe::theme_query_open(app)) << "no thread, no question";
+    if (!old.empty())
+        setenv("DBUS_SESSION_BUS_ADDRESS", old.c_str(), 1);
+    if (run.empty())
+        unsetenv("XDG_RUNTIME_DIR");
+    else
+        setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
 }
