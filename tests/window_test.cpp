@@ -68,6 +68,16 @@ protected:
                  "DBUS_SESSION_BUS_ADDRESS=", "XDG_RUNTIME_DIR=" };
     }
     std::string config(const std::string& name) const { return m_tmp.file("qxFerndockAssemblerIDE/" + name); }
+    // Settings as a previous run would have left them.
+    template <class Fill> bool save_settings(Fill fill) const
+    {
+        if (run_exe({ "--version" }, env()).code != 0) // makes the folder
+            return false;
+        Settings s;
+        s.m_path = config("settings.dat");
+        fill(s);
+        return s.save();
+    }
     TempDir m_tmp;
 };
 
@@ -112,13 +122,16 @@ TEST_F(Window, SizeAndThemeFromTheCommandLine)
 TEST_F(Window, TitleClassGeometryAndACleanEndBySignal)
 {
     // A saved language arms the start-up guard; a clean end disarms it.
-    Settings s;
-    s.m_path = config("settings.dat");
-    s.language = "de";
-    ASSERT_EQ(run_exe({ "--version" }, env()).code, 0);
-    ASSERT_TRUE(s.save());
+    ASSERT_TRUE(save_settings([](Settings& s) { s.language = "de"; }));
     const char* script = "\"$1\" \"$2\" & p=$!\n"
-                         "w=$(timeout 20 xdotool search --sync --classname qxFerndockAssemblerIDE | head -n 1)\n"
+                         "w=$(timeout 20 xdotool search --sync --onlyvisible --classname qxFerndockAssemblerIDE"
+                         " | head -n 1)\n"
+                         // Shown, placed and titled follow each other closely: wait for all three.
+                         "for i in $(seq 100); do\n"
+                         "  xprop -id \"$w\" WM_NAME | grep -q STRING && xwininfo -id \"$w\" | grep -q 'Width: 1536'"
+                         " && break\n"
+                         "  sleep 0.05\n"
+                         "done\n"
                          "xprop -id \"$w\" WM_NAME WM_CLASS\n"
                          "xwininfo -id \"$w\" | grep -E 'Absolute|Width|Height'\n"
                          "kill -TERM $p; wait $p; echo \"exit=$?\"\n";
@@ -140,11 +153,7 @@ TEST_F(Window, TitleClassGeometryAndACleanEndBySignal)
 
 TEST_F(Window, FailedStartClearsTheLanguageGuard)
 {
-    Settings s;
-    s.m_path = config("settings.dat");
-    s.language = "de";
-    ASSERT_EQ(run_exe({ "--version" }, env()).code, 0);
-    ASSERT_TRUE(s.save());
+    ASSERT_TRUE(save_settings([](Settings& s) { s.language = "de"; }));
     // A driver that does not exist, and a display nobody answers on (SDL's
     // own fallback would be an invisible off-screen window).
     for (const char* bad : { "SDL_VIDEODRIVER=bogus", "DISPLAY=:4711" }) {
@@ -172,11 +181,8 @@ TEST_F(Window, CommandLineFilesJoinTheRememberedTabs)
 {
     write_file(m_tmp.file("a.asm"), "nop\n");
     write_file(m_tmp.file("old.asm"), "nop\n");
-    Settings s;
-    s.m_path = config("settings.dat");
-    s.open_tabs = { "s:" + m_tmp.file("old.asm") };
-    ASSERT_EQ(run_exe({ "--version" }, env()).code, 0);
-    ASSERT_TRUE(s.save());
+    std::string old = m_tmp.file("old.asm");
+    ASSERT_TRUE(save_settings([&](Settings& s) { s.open_tabs = { "s:" + old }; }));
     auto r = run_exe({ "--screenshot", m_tmp.file("s.png"), "./a.asm", "a.asm" }, env(), m_tmp.path());
     ASSERT_EQ(r.code, 0) << r.err;
     Settings after;
