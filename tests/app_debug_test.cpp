@@ -3,6 +3,7 @@
 // console acting on a live program and on a file, and one debug session
 // painted in a real window under Xvfb in both themes.
 #include "app.h"
+#include "app_probe.h"
 #include "testutil.h"
 #include "xserver.h"
 
@@ -119,15 +120,7 @@ struct AppDebugProbe {
         a.key_down(k);
     }
     static void caret_to(App& a, int line) { a.m_s->ed.set_view(line, 0, 0); }
-    static void paint(App& a, double W, double H)
-    {
-        if (!a.m_win) {
-            a.m_ww = W;
-            a.m_wh = H;
-            a.m_k = 1.0;
-        }
-        a.paint();
-    }
+    static void paint(App& a, double W, double H) { AppProbe::paint(a, W, H); }
     static std::string console_text(App& a)
     {
         std::string out;
@@ -651,77 +644,24 @@ struct AppDebugProbe {
     }
 };
 
-using P = AppDebugProbe;
+// Each test's body is a member of the probe, which may look inside App.
+#define DEBUG_TEST(name)                                                                                              \
+    TEST_F(AppDebug, name) { AppDebugProbe::name(m_tmp); }
+#define PANE_TEST(name)                                                                                               \
+    TEST(AppDebugPane, name) { AppDebugProbe::name(); }
 
-TEST_F(AppDebug, BuildListsOutputAndMarksEachDiagnosticAtItsOwnLine)
-{
-    AppDebugProbe::BuildListsOutputAndMarksEachDiagnosticAtItsOwnLine(m_tmp);
-}
-
-TEST_F(AppDebug, OutputNamesFollowTheWindowsRule)
-{
-    AppDebugProbe::OutputNamesFollowTheWindowsRule(m_tmp);
-}
-
-TEST_F(AppDebug, UntitledDocumentsBuildTheirOwnPrograms)
-{
-    AppDebugProbe::UntitledDocumentsBuildTheirOwnPrograms(m_tmp);
-}
-
-TEST_F(AppDebug, ASourceThatCannotBeWrittenIsNotBuilt)
-{
-    AppDebugProbe::ASourceThatCannotBeWrittenIsNotBuilt(m_tmp);
-}
-
-TEST_F(AppDebug, DebugBreakStepAndEnd)
-{
-    AppDebugProbe::DebugBreakStepAndEnd(m_tmp);
-}
-
-TEST_F(AppDebug, RunToCursorWithoutCodeRefuses)
-{
-    AppDebugProbe::RunToCursorWithoutCodeRefuses(m_tmp);
-}
-
-TEST_F(AppDebug, LongLineStepRunsInBatchesAndStopEndsIt)
-{
-    AppDebugProbe::LongLineStepRunsInBatchesAndStopEndsIt(m_tmp);
-}
-
-TEST_F(AppDebug, PositionIndependentBreakpointsKeepFileAddresses)
-{
-    AppDebugProbe::PositionIndependentBreakpointsKeepFileAddresses(m_tmp);
-}
-
-TEST_F(AppDebug, ConsoleTracesALiveProgramAndReadsAFile)
-{
-    AppDebugProbe::ConsoleTracesALiveProgramAndReadsAFile(m_tmp);
-}
-
-TEST_F(AppDebug, ConsoleScriptGoldenOnALiveProgram)
-{
-    AppDebugProbe::ConsoleScriptGoldenOnALiveProgram(m_tmp);
-}
-TEST(AppDebugPane, OutputIsCappedWrappedAndEscaped)
-{
-    AppDebugProbe::OutputIsCappedWrappedAndEscaped();
-}
-
-TEST(AppDebugPane, OnlyTheShownRowsAreAskedFor)
-{
-    AppDebugProbe::OnlyTheShownRowsAreAskedFor();
-}
-TEST(AppDebugPane, HeaderTabsAndInputRows)
-{
-    AppDebugProbe::HeaderTabsAndInputRows();
-}
-
-TEST_F(AppDebug, DebugSessionInAWindowInBothThemes)
-{
-    AppDebugProbe::DebugSessionInAWindowInBothThemes(m_tmp);
-}
-
-TEST_F(AppDebug, ConsoleOptionEndToEndUnderXvfb)
-{
-    AppDebugProbe::ConsoleOptionEndToEndUnderXvfb(m_tmp);
-}
+DEBUG_TEST(BuildListsOutputAndMarksEachDiagnosticAtItsOwnLine)
+DEBUG_TEST(OutputNamesFollowTheWindowsRule)
+DEBUG_TEST(UntitledDocumentsBuildTheirOwnPrograms)
+DEBUG_TEST(ASourceThatCannotBeWrittenIsNotBuilt)
+DEBUG_TEST(DebugBreakStepAndEnd)
+DEBUG_TEST(RunToCursorWithoutCodeRefuses)
+DEBUG_TEST(LongLineStepRunsInBatchesAndStopEndsIt)
+DEBUG_TEST(PositionIndependentBreakpointsKeepFileAddresses)
+DEBUG_TEST(ConsoleTracesALiveProgramAndReadsAFile)
+DEBUG_TEST(ConsoleScriptGoldenOnALiveProgram)
+PANE_TEST(OutputIsCappedWrappedAndEscaped)
+PANE_TEST(OnlyTheShownRowsAreAskedFor)
+PANE_TEST(HeaderTabsAndInputRows)
+DEBUG_TEST(DebugSessionInAWindowInBothThemes)
+DEBUG_TEST(ConsoleOptionEndToEndUnderXvfb)
