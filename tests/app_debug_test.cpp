@@ -502,6 +502,53 @@ struct AppDebugProbe {
         EXPECT_EQ(app.m_settings.bottom_tab, 2);
     }
 
+    static void InputReachesTheProgramAndABinaryTabRuns(const TempDir& m_tmp)
+    {
+        App app;
+        Doc* d = AppDebugProbe::source(app, m_tmp.file("echo.asm"),
+                                       "section .bss\nbuf resb 64\nsection .text\nglobal _start\n_start:\n"
+                                       "    xor eax, eax\n    xor edi, edi\n    lea rsi, [rel buf]\n"
+                                       "    mov edx, 64\n    syscall\n    mov edx, eax\n    mov eax, 1\n"
+                                       "    mov edi, 1\n    syscall\n    mov eax, 60\n    xor edi, edi\n"
+                                       "    syscall\n");
+        key(app, SDLK_F5, KMOD_LCTRL); // run without the debugger
+        ASSERT_TRUE(pump(app, [&] { return app.m_proc.state() == dbg::State::Running; }));
+        EXPECT_EQ(app.m_focus, App::Focus::ProgIn);
+        EXPECT_EQ(app.m_settings.bottom_tab, 1);
+        app.text_input("typed");
+        key(app, SDLK_RETURN);
+        ASSERT_TRUE(pump(app, [&] { return ended(app); }));
+        ASSERT_GE(app.m_prog.size(), 3u);
+        EXPECT_EQ(app.m_prog[1].first, "typed");
+        EXPECT_EQ(app.m_prog.back().first, "Program ended with exit code 0");
+
+        // Another program opened in a tab of its own starts from there,
+        // without the source's lines.
+        std::string exe = m_tmp.file("copy");
+        ASSERT_EQ(sh("cp " + d->build.output + " " + exe).code, 0);
+        ASSERT_TRUE(app.load_binary(exe, false, false));
+        Doc* bin = app.find_doc(exe, true);
+        ASSERT_NE(bin, nullptr);
+        EXPECT_EQ(app.m_settings.main_tab, 1);
+        key(app, SDLK_F5);
+        ASSERT_TRUE(pump(app, [&] { return stopped(app); }));
+        EXPECT_EQ(app.m_dsrc, nullptr);
+        EXPECT_EQ(app.m_dbin, bin);
+        EXPECT_FALSE(app.m_debug_src);
+        EXPECT_EQ(app.m_proc.pc(), bin->img.m_entry);
+
+        // Without a binary document of its own (its load failed) the
+        // debugger's commands, the console and Stop still work.
+        app.m_dbin = nullptr;
+        app.m_con.exec("bp " + std::to_string(0));
+        app.m_con.exec("bl");
+        key(app, SDLK_F11);
+        ASSERT_TRUE(pump(app, [&] { return stopped(app); }));
+        key(app, SDLK_F5, KMOD_LSHIFT);
+        EXPECT_FALSE(app.m_proc.alive());
+        EXPECT_EQ(app.m_prog.back().first, "Program stopped.");
+    }
+
     static void OutputIsCappedWrappedAndEscaped()
     {
         App app;
@@ -660,6 +707,7 @@ DEBUG_TEST(LongLineStepRunsInBatchesAndStopEndsIt)
 DEBUG_TEST(PositionIndependentBreakpointsKeepFileAddresses)
 DEBUG_TEST(ConsoleTracesALiveProgramAndReadsAFile)
 DEBUG_TEST(ConsoleScriptGoldenOnALiveProgram)
+DEBUG_TEST(InputReachesTheProgramAndABinaryTabRuns)
 PANE_TEST(OutputIsCappedWrappedAndEscaped)
 PANE_TEST(OnlyTheShownRowsAreAskedFor)
 PANE_TEST(HeaderTabsAndInputRows)
