@@ -1,5 +1,6 @@
 #include "main.h"
 
+#include "app.h"
 #include "cli.h"
 #include "con.h"
 #include "files.h"
@@ -22,6 +23,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 
 namespace cmdline {
 
@@ -121,15 +123,23 @@ int run_window(const WindowOptions& options)
     logger::info(std::string("qxFerndockAssemblerIDE 1.0.2 build 1069, package ") + paths::package_kind() + ", "
                  + qxcrash::package_line());
     qxcrash::record_system();
-    (void)options;
-    // The application window is not part of this build yet: say so rather
-    // than pretend to open one.
-    con::print("qxFerndockAssemblerIDE: the window is not built yet; see --help for the modes without a window\n");
-    logger::warn("window mode requested, but the window is not built yet");
-    // A crash mail still being composed may log only while the log is open.
-    qxcrash::finish_mail(2000);
-    logger::shutdown();
-    return 1;
+    int code = 0;
+    {
+        auto app = std::make_unique<App>();
+        app->force_theme = options.theme;
+        app->force_w = options.width;
+        app->force_h = options.height;
+        app->screenshot = options.screenshot;
+        app->script = options.script;
+        app->reference = options.reference;
+        code = app->run(options.files);
+        // The log closes before the object goes; what it logs while it is
+        // destroyed stays in the log's memory.
+        // A crash mail still being composed may log only while the log is open.
+        qxcrash::finish_mail(2000);
+        logger::shutdown();
+    }
+    return code;
 }
 
 int run_headless(const Command& cmd, int argc, char** argv)

@@ -1,0 +1,389 @@
+#pragma once
+// The application object of the window mode: the window, the main loop, the
+// open documents and everything painted each frame. Its methods are spread
+// over the app_*.cpp files, one concern each.
+#include "binimage.h"
+#include "console.h"
+#include "debugger_linux.h"
+#include "editor.h"
+#include "gfx.h"
+#include "palette.h"
+#include "settings.h"
+#include "stepfx.h"
+#include "textfield.h"
+#include "toolchain.h"
+
+#include <SDL.h>
+#include <cairo.h>
+
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+// One open file, source or binary. Never copied or moved once created: the
+// application keeps plain pointers into it.
+struct Doc {
+    bool bin = false;
+    Editor ed;
+    std::string path;
+    std::string name_hint;
+    tc::LinkOpts link;
+    tc::BuildResult build;
+    bool have_build = false;
+    int build_gen = -1;
+    std::string build_src;
+    BinImage img;
+    std::set<uint64_t> bps;
+    bool hidden = false;
+    int rec_gen = 0;
+    std::string rec_file;
+};
+
+// A clickable rectangle of the last painted frame, in logical pixels.
+struct Hit {
+    double x = 0, y = 0, w = 0, h = 0;
+    std::string id;
+    int n = 0;
+    std::string tip;
+};
+
+// The desktop's colour-scheme answer, fetched off the main thread.
+struct ThemeQuery;
+
+// A command-line path made absolute once, without resolving links, so that
+// "./a.asm" and "a.asm" name one document in any later directory.
+std::string absolute_path(const std::string& path);
+// The text after the last '/', or the whole path.
+std::string base_name(const std::string& path);
+
+class App : public Console::Host {
+public:
+    enum class Modal : int { None, Message, Prompt, Confirm, Language, About, Reference, Crash, Settings, License, Convert, Link };
+    enum class Focus : int { Editor, Bin, ProgIn, ConIn, Find, Replace };
+    enum class Drag : int { None, Bottom, Right, Editor, Bin, Tab };
+    enum class FileOp : int { None, OpenSrc, SaveSrcAs, OpenBin, SaveBinAs, PickNasm, PickLd };
+
+    App();
+    ~App() override;
+    App(const App&) = delete;
+    App& operator=(const App&) = delete;
+
+    // The whole window run; 0 after a normal end, 1 when no window opened.
+    int run(const std::vector<std::string>& files);
+
+    std::string force_theme;
+    int force_w = 0;
+    int force_h = 0;
+    std::string screenshot;
+    std::string script;
+    std::string reference;
+
+private:
+    friend struct AppProbe; // the tests' view of the inside
+
+    // The console's target (app_console.cpp). Until the debugger front end
+    // is in the window there is no target to act on.
+    bool has_target() override;
+    bool live() override;
+    int bits() override;
+    size_t read(uint64_t addr, uint8_t* out, size_t n) override;
+    bool write(uint64_t addr, const uint8_t* in, size_t n) override;
+    bool reg(const std::string& name, uint64_t* out) override;
+    bool set_reg(const std::string& name, uint64_t value) override;
+    std::vector<std::string> reg_names() override;
+    bool symbol(const std::string& name, uint64_t* out) override;
+    std::string symbol_at(uint64_t addr) override;
+    uint64_t here() override;
+    bool go(bool to, uint64_t addr) override;
+    bool trace(int n) override;
+    bool proceed(int n) override;
+    bool toggle_bp(uint64_t addr, bool on) override;
+    std::vector<uint64_t> bps() override;
+    void clear_bps() override;
+    bool write_file(const std::string& path, std::string* msg) override;
+    void stop() override;
+    void changed() override;
+    void run_script(const std::string& commands);
+
+    // Main loop and dispatch (app_main.cpp).
+    void handle(const SDL_Event& e);
+    void loop();
+    int end_run(int code);
+    void open_start_documents(const std::vector<std::string>& files);
+    void cmd_quit();
+    void queue_save();
+    void save_now();
+    // A dialog asked for while another is open waits its turn.
+    void show_modal(Modal m);
+    void close_modal();
+
+    // Input that exists so far (app_input.cpp).
+    void key_down(const SDL_Keysym& k);
+    void text_input(const char* utf8);
+    void mouse_move(double x, double y);
+    void mouse_down(double x, double y, int button, int clicks);
+    void mouse_up(double x, double y);
+    void wheel(double mx, double my, double dy);
+    const Hit* hit_at(double x, double y) const;
+    Editor* typing_target();
+    bool caret_shown();
+
+    // Window, scale, theme and geometry (app_window.cpp).
+    bool init_window();
+    void shutdown_window();
+    void update_scale();
+    void update_theme();
+    void start_theme_query();
+    // Takes the answer when it came; waits up to wait_ms for it.
+    void poll_theme_query(int wait_ms = 0);
+    SDL_Rect work_area(int x, int y, bool* found) const;
+    void apply_geometry();
+    void measure_frame();
+    void remember_geometry();
+    void set_parent_window_env();
+    // Runs fn with QXASM_PARENT_WINDOW set, for the start of a file dialog.
+    void with_parent_window(const std::function<void()>& fn);
+    bool write_screenshot();
+
+    // Documents and tabs (app_docs.cpp).
+    Doc* new_doc(bool bin);
+    void activate(Doc* d);
+    Doc* find_doc(const std::string& path, bool bin) const;
+    void close_doc(Doc* d, bool confirmed);
+    void remember_tabs();
+    bool is_placeholder(const Doc* d) const { return d == m_blank_s.get() || d == m_blank_b.get(); }
+    Doc* shown_doc() const;
+    std::string display_name(const Doc* d, bool for_tab) const;
+    bool doc_modified(const Doc* d) const;
+
+    // Opening files (app_open.cpp).
+    void open_any(const std::string& path);
+    bool load_source(const std::string& path);
+    bool load_binary(const std::string& path, bool quiet, bool hidden);
+    void cmd_open_example();
+    void status(const std::string& text, bool error);
+
+    // Frame painting and the hit list (app_paint.cpp).
+    void paint();
+    void paint_all(cairo_t* cr, double W, double H);
+    void paint_tooltip(cairo_t* cr, double W, double H);
+    void hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip);
+    void button(cairo_t* cr, double x, double y, double w, double h, const std::string& label, const std::string& id,
+                bool enabled, bool primary, const gfx::Icon* icon, const std::string& tip);
+    double chip(cairo_t* cr, double x, double y, const std::string& label, bool on, const std::string& id, int n,
+                bool changed, const std::string& tip);
+    double wrapped_text(cairo_t* cr, const std::string& text, double x, double y, double w, const Rgba& c,
+                        const gfx::Font& f);
+
+    // Bars and tabs (app_bars.cpp).
+    void paint_menubar(cairo_t* cr, double W);
+    void paint_toolbar(cairo_t* cr, double y, double W);
+    void paint_tabs(cairo_t* cr, double x, double y, double w);
+    double paint_find(cairo_t* cr, double x, double y, double w);
+    void paint_status(cairo_t* cr, double y, double W);
+    std::string format_text();
+
+    Settings m_settings;
+    bool m_dirty = true;
+    bool m_quit = false;
+    bool m_caret_on = true;
+    Uint32 m_caret_t = 0;
+    Uint32 m_save_at = 0;
+
+    SDL_Window* m_win = nullptr;
+    SDL_Renderer* m_ren = nullptr;
+    SDL_Texture* m_tex = nullptr;
+    cairo_surface_t* m_surf = nullptr;
+    int m_pw = 0, m_ph = 0;
+    double m_k = 1.0;
+    double m_ww = 0, m_wh = 0;
+    SDL_BlendMode m_premul = SDL_BLENDMODE_BLEND;
+    SDL_Cursor* m_cur_arrow = nullptr;
+    SDL_Cursor* m_cur_ibeam = nullptr;
+    SDL_Cursor* m_cur_we = nullptr;
+    SDL_Cursor* m_cur_ns = nullptr;
+    SDL_Cursor* m_cur_hand = nullptr;
+    Palette m_pal;
+    bool m_system_dark = false;
+    std::shared_ptr<ThemeQuery> m_theme_query;
+    bool m_no_bus = false;
+    std::string m_parent_handle; // "x11:" and the window id, for the portal
+    int m_exit = 0;
+    bool m_quit_warned = false; // unsaved documents were named once
+
+    Uint32 m_frame_check_at = 0;
+    int m_req_x = 0, m_req_y = 0;
+    int m_frame_dx = 0, m_frame_dy = 0;
+    bool m_frame_known = false;
+    bool m_shown = false;
+    Uint32 m_start = 0;
+    bool m_painted_once = false;
+
+    std::vector<std::unique_ptr<Doc>> m_docs;
+    std::unique_ptr<Doc> m_blank_s;
+    std::unique_ptr<Doc> m_blank_b;
+    Doc* m_s = nullptr;
+    Doc* m_b = nullptr;
+    Doc* m_dsrc = nullptr;
+    Doc* m_dbin = nullptr;
+    Doc* m_save_doc = nullptr;
+    dbg::Process m_proc;
+    Console m_con{ this };
+    // Remembered tabs that this run did not open (a start with files keeps
+    // them for the next start).
+    std::vector<std::string> m_kept_tabs;
+    int m_kept_active = 0;
+
+    Focus m_focus = Focus::Editor;
+    bool m_find_open = false;
+    TextField m_find;
+    bool m_replace_open = false;
+    TextField m_replace;
+    int m_menu = -1;
+    double m_menu_x = 0;
+    int m_menu_hover = -1;
+    Modal m_modal = Modal::None;
+    std::vector<Modal> m_modal_queue;
+    FileOp m_file_op = FileOp::None;
+
+    std::vector<std::pair<std::string, int>> m_msgs;
+    std::string m_status;
+    bool m_status_err = false;
+
+    std::vector<Hit> m_hits;
+    std::string m_hover;
+    std::string m_tip;
+    double m_mx = 0, m_my = 0;
+    int m_drag_tab = -1;
+    double m_drag_x0 = 0;
+    bool m_drag_moved = false;
+    Drag m_drag = Drag::None;
+    double m_main_x = 0, m_main_y = 0, m_main_w = 0, m_main_h = 0;
+    double m_bottom_y = 0, m_bottom_h = 0;
+    double m_right_x = 0;
+    // Tab strip scrolling when the tabs do not fit: the offset, the room
+    // they need, and the active tab the offset was last fitted to.
+    double m_tab_scroll = 0;
+    double m_tab_overflow = 0;
+    const Doc* m_tab_fitted = nullptr;
+    // The status line's format text, kept while the source does not change.
+    const Doc* m_fmt_doc = nullptr;
+    int m_fmt_gen = -1;
+    std::string m_fmt_setting;
+    std::string m_fmt_text;
+    int m_fmt_runs = 0; // detections made, for the tests
+
+    // ---- build, run and debug ----
+    friend struct AppDebugProbe; // the debugging tests' view of the inside
+
+    // A build whose tools run off the main thread; the loop finishes it.
+    struct BuildJob {
+        Doc* doc = nullptr;
+        std::function<void()> then;
+        std::string source;    // the file the tools read
+        std::string doc_path;  // the document's path when the build began
+        std::string text;      // the source text that was built
+        int gen = 0;           // the editor's generation that was built
+        tc::Format fmt = tc::Format::Elf64;
+        uint64_t t0_ms = 0;
+        std::future<tc::BuildResult> result;
+    };
+    // One row source of the scrolling line lists: rows are asked for by
+    // index, so a long list is never copied to paint the rows that show.
+    struct PaneLines {
+        size_t count = 0;
+        std::function<const std::string&(size_t)> text;
+        std::function<int(size_t)> kind;
+        std::function<const std::vector<Console::Span>*(size_t)> spans; // null: plain pane
+        bool wrap = false;
+    };
+
+    // Build command and marks (app_build.cpp).
+    void cmd_build(std::function<void()> then);
+    void poll_build();
+    void finish_build(BuildJob& job);
+    void apply_build_marks();
+    void apply_build_marks(Doc* d);
+    bool build_is_current() const;
+    std::string target_path(bool* from_source) const;
+    int line_of_addr(uint64_t addr) const;
+    bool addr_of_line(int line, uint64_t* addr) const;
+    std::string untitled_source(const Doc* d);
+    bool write_source(Doc* d, const std::string& path);
+    void build_msg(const std::string& text, int kind, int line);
+    bool building() const { return m_build_job != nullptr; }
+
+    // Running, stopping and stepping (app_run.cpp).
+    void start_program(bool trace);
+    void start_step(bool trace);
+    void cmd_run();
+    void cmd_debug();
+    void switch_debug_to_current();
+    void cmd_stop();
+    void cmd_step(int kind);
+    void do_step(int kind);
+    void cmd_run_to_cursor();
+    void cmd_toggle_bp();
+    void sync_bps();
+    void poll_process();
+    void on_stopped(const dbg::Event& e);
+    void on_exited(const dbg::Event& e);
+    void add_output(const std::string& bytes);
+    // Text the panes can lay out: invalid UTF-8 and control bytes as \xNN.
+    static std::string printable(const std::string& s);
+    void prog_line(const std::string& text, int kind);
+    bool stepping() const { return m_stepping_line || m_steps_left > 0; }
+    Doc* target_src() const;
+    Doc* target_bin() const;
+    uint64_t to_file(uint64_t run_addr) const;
+    uint64_t to_run(uint64_t file_addr) const;
+    void arm_step() { stepfx::arm_step(m_fx, m_proc); }
+    void record_effect() { stepfx::record_effect(m_fx, m_proc, line_of_addr(m_fx.arm_pc), pointee()); }
+    void snapshot_regs() { stepfx::snapshot_regs(m_snap, m_proc, pointee()); }
+    void snapshot_memory() { stepfx::snapshot_memory(m_snap, m_proc); }
+    stepfx::Pointee pointee();
+    // Input of the debugging commands and panes (app_run_input.cpp); each
+    // answers whether it took the event.
+    bool debug_key(const SDL_Keysym& k);
+    bool debug_text(const char* utf8);
+    bool debug_click(const Hit& h, double x);
+    bool debug_wheel(const Hit& h, double dy);
+    int debug_wait_ms(int normal) const;
+    void prepare_script_target();
+    void settle_script_step();
+    void debug_tick() { poll_build(); poll_process(); }
+
+    // Bottom pane (app_bottom.cpp).
+    void paint_bottom(cairo_t* cr, double x, double y, double w, double h);
+    void paint_lines(cairo_t* cr, double x, double y, double w, double h, const PaneLines& lines, int& top,
+                     bool& follow, const std::string& id);
+
+    std::unique_ptr<BuildJob> m_build_job;
+    std::map<const Doc*, int> m_untitled_ids; // work folder of each untitled document
+    int m_untitled_next = 0;
+    std::vector<int> m_msg_line_of;           // source line of each message, 0 for none
+    bool m_run_overwrite_ok = false;
+    bool m_debug_src = false;
+    stepfx::StepState m_fx;
+    stepfx::Snapshot m_snap;
+    int m_steps_left = 0;
+    int m_step_kind = 0;
+    int m_step_line = -1;
+    bool m_stepping_line = false;
+    bool m_restep = false;      // a step was issued while a stop was handled
+    bool m_state_shown = false; // the counted steps printed this stop's display
+    std::vector<int> m_watch_slot;
+    std::vector<std::pair<std::string, int>> m_prog;
+    std::string m_prog_partial;
+    TextField m_prog_in;
+    TextField m_con_in;
+    int m_msgs_top = 0, m_prog_top = 0, m_con_top = 0;
+    bool m_msgs_follow = true, m_prog_follow = true, m_con_follow = true;
+    int m_con_seen = -1;
+    // ---- end ----
+};

@@ -1,0 +1,77 @@
+#pragma once
+// The tests' view of the application object's inside. App names this
+// struct its friend; nothing in the program uses it.
+#include "app.h"
+
+struct AppProbe {
+    static Settings& settings(App& a) { return a.m_settings; }
+    static const std::vector<Hit>& hits(App& a) { return a.m_hits; }
+    static const std::vector<std::unique_ptr<Doc>>& docs(App& a) { return a.m_docs; }
+    static bool dirty(App& a) { return a.m_dirty; }
+    static SDL_Window* window(App& a) { return a.m_win; }
+    static SDL_Texture* texture(App& a) { return a.m_tex; }
+    static cairo_surface_t* surface(App& a) { return a.m_surf; }
+    static const Palette& palette(App& a) { return a.m_pal; }
+    static Doc& blank_source(App& a) { return *a.m_blank_s; }
+    static Doc* front(App& a) { return a.shown_doc(); }
+    static bool shows_placeholder(App& a) { return a.is_placeholder(a.shown_doc()); }
+    static App::Modal modal(App& a) { return a.m_modal; }
+    static int format_runs(App& a) { return a.m_fmt_runs; }
+    static std::string format_text(App& a) { return a.format_text(); }
+
+    static Doc* new_doc(App& a, bool bin) { return a.new_doc(bin); }
+    static void activate(App& a, Doc* d) { a.activate(d); }
+    static void close_doc(App& a, Doc* d, bool confirmed) { a.close_doc(d, confirmed); }
+    static Doc* find_doc(App& a, const std::string& p, bool bin) { return a.find_doc(p, bin); }
+    static void keep_tabs(App& a, std::vector<std::string> t) { a.m_kept_tabs = std::move(t); }
+    static void show_modal(App& a, App::Modal m) { a.show_modal(m); }
+    static void close_modal(App& a) { a.close_modal(); }
+    static void text_input(App& a, const char* s) { a.text_input(s); }
+    static void mouse_move(App& a, double x, double y) { a.mouse_move(x, y); }
+    static void wheel(App& a, double x, double y, double dy) { a.wheel(x, y, dy); }
+    static const Hit* hit_at(App& a, double x, double y) { return a.hit_at(x, y); }
+    static bool init_window(App& a) { return a.init_window(); }
+    static void shutdown_window(App& a) { a.shutdown_window(); }
+    static void drop_texture(App& a)
+    {
+        SDL_DestroyTexture(a.m_tex);
+        a.m_tex = nullptr;
+    }
+    static const std::string& parent_handle(App& a) { return a.m_parent_handle; }
+    static void run_script(App& a, const std::string& s) { a.run_script(s); }
+    static const Console& console(App& a) { return a.m_con; }
+    static void open_find(App& a)
+    {
+        a.m_find_open = true;
+        a.m_replace_open = true;
+        a.m_find.set("mov");
+        a.m_focus = App::Focus::Find;
+    }
+    static void cmd_quit(App& a) { a.cmd_quit(); }
+    static bool quitting(App& a) { return a.m_quit; }
+    static void key(App& a, SDL_Keycode sym, Uint16 mod = KMOD_NONE)
+    {
+        SDL_Keysym k{};
+        k.sym = sym;
+        k.scancode = SDL_GetScancodeFromKey(sym);
+        k.mod = mod;
+        a.key_down(k);
+    }
+    static const std::string& status(App& a) { return a.m_status; }
+    static void start_theme_query(App& a) { a.start_theme_query(); }
+    static void poll_theme_query(App& a, int wait_ms) { a.poll_theme_query(wait_ms); }
+    static bool theme_query_open(App& a) { return a.m_theme_query != nullptr; }
+    static void set_theme(App& a, bool system_dark) { a.m_system_dark = system_dark; a.update_theme(); }
+
+    // One frame at the logical size W x H. Without a window it is painted
+    // into the image surface only.
+    static void paint(App& a, double W, double H)
+    {
+        if (!a.m_win) {
+            a.m_ww = W;
+            a.m_wh = H;
+            a.m_k = 1.0;
+        }
+        a.paint();
+    }
+};

@@ -1,0 +1,266 @@
+// The real window on a private Xvfb display of 1920x1080: the program run
+// with --screenshot, its X11 properties and geometry, the themes, a clean
+// end by signal and by a failed start; in-process, the texture and the
+// environment the window leaves to child processes.
+#include "app.h"
+#include "app_probe.h"
+#include "sealed_file.h"
+#include "testutil.h"
+#include "xserver.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <set>
+
+using namespace testutil;
+
+namespace {
+
+testutil::XServer g_x;
+bool g_have_x = false;
+
+struct Png {
+    int w = 0, h = 0;
+    std::set<uint32_t> colours;
+    cairo_surface_t* s = nullptr;
+    explicit Png(const std::string& path)
+    {
+        s = cairo_image_surface_create_from_png(path.c_str());
+        if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS)
+            return;
+        w = cairo_image_surface_get_width(s);
+        h = cairo_image_surface_get_height(s);
+        for (int y = 0; y < h; y += 7)
+            for (int x = 0; x < w; x += 7)
+                colours.insert(pixel(x, y));
+    }
+    ~Png() { cairo_surface_destroy(s); }
+    uint32_t pixel(int x, int y) const
+    {
+        const unsigned char* row = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s);
+        return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
+    }
+};
+
+uint32_t rgb(const Rgba& c)
+{
+    auto ch = [](double v) { return uint32_t(v * 255 + 0.5); };
+    return ch(c.r) << 16 | ch(c.g) << 8 | ch(c.b);
+}
+
+class Window : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { g_have_x = g_x.start("1920x1080x24"); }
+    static void TearDownTestSuite() { g_x.stop(); }
+    void SetUp() override
+    {
+        if (!g_have_x)
+            GTEST_SKIP() << "Xvfb could not be started";
+    }
+    std::vector<std::string> env() const
+    {
+        return { "DISPLAY=" + g_x.display(), "XDG_CONFIG_HOME=" + m_tmp.path(), "SDL_VIDEODRIVER=",
+                 "DBUS_SESSION_BUS_ADDRESS=", "XDG_RUNTIME_DIR=" };
+    }
+    std::string config(const std::string& name) const { return m_tmp.file("qxFerndockAssemblerIDE/" + name); }
+    // Settings as a previous run would have left them.
+    template <class Fill> bool save_settings(Fill fill) const
+    {
+        if (run_exe({ "--version" }, env()).code != 0) // makes the folder
+            return false;
+        Settings s;
+        s.m_path = config("settings.dat");
+        fill(s);
+        return s.save();
+    }
+    TempDir m_tmp;
+};
+
+} // namespace
+
+TEST_F(Window, ScreenshotAtTheDefaultGeometry)
+{
+    std::string png = m_tmp.file("shot.png");
+    auto r = run_exe({ "--screenshot", png, source_dir() + "/examples/hello.asm" }, env());
+    ASSERT_EQ(r.code, 0) << r.err;
+    Png p(png);
+    // 80 % of 1920 wide, 10/16 of that is more than 85 % of 1080.
+    EXPECT_EQ(p.w, 1536);
+    EXPECT_EQ(p.h, 918);
+    EXPECT_GT(p.colours.size(), 8u) << "a blank picture";
+    // A normal end: the settings were saved with the opened file as a tab.
+    Settings s;
+    s.load(config("settings.dat"));
+    EXPECT_EQ(s.open_tabs, (std::vector<std::string>{ "s:" + source_dir() + "/examples/hello.asm" }));
+}
+
+TEST_F(Window, SizeAndThemeFromTheCommandLine)
+{
+    write_file(m_tmp.file("a.asm"), "nop\n");
+    for (bool dark : { false, true }) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        std::string png = m_tmp.file(dark ? "dark.png" : "light.png");
+        auto r = run_exe({ "--size", "1000x700", "--theme", dark ? "dark" : "light", "--screenshot", png,
+                           m_tmp.file("a.asm") },
+                         env());
+        ASSERT_EQ(r.code, 0) << r.err;
+        Png p(png);
+        EXPECT_EQ(p.w, 1000);
+        EXPECT_EQ(p.h, 700);
+        Palette pal = Palette::make(dark);
+        // Inside the editor below its one line, and the status line.
+        EXPECT_EQ(p.pixel(400, 400), rgb(pal.panel));
+        EXPECT_EQ(p.pixel(500, 690), rgb(pal.panel2));
+    }
+}
+
+TEST_F(Window, TitleClassGeometryAndACleanEndBySignal)
+{
+    // A saved language arms the start-up guard; a clean end disarms it.
+    ASSERT_TRUE(save_settings([](Settings& s) { s.language = "de"; }));
+    const char* script = "\"$1\" \"$2\" & p=$!\n"
+                         "w=$(timeout 20 xdotool search --sync --onlyvisible --classname qxFerndockAssemblerIDE"
+                         " | head -n 1)\n"
+                         // Shown, placed and titled follow each other closely: wait for all three.
+                         "for i in $(seq 100); do\n"
+                         "  xprop -id \"$w\" WM_NAME | grep -q STRING && xwininfo -id \"$w\" | grep -q 'Width: 1536'"
+                         " && break\n"
+                         "  sleep 0.05\n"
+                         "done\n"
+                         "xprop -id \"$w\" WM_NAME WM_CLASS\n"
+                         "xwininfo -id \"$w\" | grep -E 'Absolute|Width|Height'\n"
+                         "kill -TERM $p; wait $p; echo \"exit=$?\"\n";
+    auto r = run({ "/bin/sh", "-c", script, "sh", exe_path(), source_dir() + "/examples/hello.asm" }, env());
+    EXPECT_NE(r.out.find("WM_NAME(STRING) = \"qxFerndockAssemblerIDE\""), std::string::npos) << r.out << r.err;
+    EXPECT_NE(r.out.find("WM_CLASS(STRING) = \"qxFerndockAssemblerIDE\", \"qxFerndockAssemblerIDE\""),
+              std::string::npos)
+        << r.out;
+    // 1536 x 918 centred on 1920 x 1080.
+    EXPECT_NE(r.out.find("Absolute upper-left X:  192\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Absolute upper-left Y:  81\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Width: 1536\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Height: 918\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("exit=0"), std::string::npos) << r.out;
+    EXPECT_FALSE(file_exists(config("language-guard")));
+    EXPECT_FALSE(file_exists(config("crash_report.txt")));
+    EXPECT_NE(read_file(config("qxFerndockAssemblerIDE.log")).find("INFO  terminated"), std::string::npos);
+}
+
+TEST_F(Window, FailedStartClearsTheLanguageGuard)
+{
+    ASSERT_TRUE(save_settings([](Settings& s) { s.language = "de"; }));
+    // A driver that does not exist, and a display nobody answers on (SDL's
+    // own fallback would be an invisible off-screen window).
+    for (const char* bad : { "SDL_VIDEODRIVER=bogus", "DISPLAY=:4711" }) {
+        SCOPED_TRACE(bad);
+        auto e = env();
+        e.push_back(bad);
+        auto r = run_exe({ m_tmp.file("x.asm") }, e);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("cannot open the window"), std::string::npos) << r.err;
+        EXPECT_FALSE(file_exists(config("language-guard")));
+        EXPECT_NE(read_file(config("qxFerndockAssemblerIDE.log")).find("ERROR SDL_Init: "), std::string::npos);
+    }
+}
+
+TEST_F(Window, UnwritableScreenshotEndsWithOne)
+{
+    auto r = run_exe({ "--screenshot", m_tmp.file("no/such/dir/shot.png") }, env());
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("cannot write the screenshot"), std::string::npos) << r.err;
+    // Still a normal end: the settings were saved.
+    EXPECT_TRUE(file_exists(config("settings.dat")));
+}
+
+TEST_F(Window, CommandLineFilesJoinTheRememberedTabs)
+{
+    write_file(m_tmp.file("a.asm"), "nop\n");
+    write_file(m_tmp.file("old.asm"), "nop\n");
+    std::string old = m_tmp.file("old.asm");
+    ASSERT_TRUE(save_settings([&](Settings& s) { s.open_tabs = { "s:" + old }; }));
+    auto r = run_exe({ "--screenshot", m_tmp.file("s.png"), "./a.asm", "a.asm" }, env(), m_tmp.path());
+    ASSERT_EQ(r.code, 0) << r.err;
+    Settings after;
+    after.load(config("settings.dat"));
+    EXPECT_EQ(after.open_tabs,
+              (std::vector<std::string>{ "s:" + m_tmp.file("old.asm"), "s:" + m_tmp.file("a.asm") }));
+    EXPECT_EQ(after.active_tab, 1);
+}
+
+TEST_F(Window, InProcessTextureRetryAndNothingLeftInTheEnvironment)
+{
+    setenv("DISPLAY", g_x.display().c_str(), 1);
+    unsetenv("SDL_VIDEODRIVER");
+    unsetenv("SDL_VIDEO_X11_WMCLASS");
+    unsetenv("QXASM_PARENT_WINDOW");
+    App app;
+    ASSERT_TRUE(AppProbe::init_window(app));
+    EXPECT_STREQ(SDL_GetCurrentVideoDriver(), "x11");
+    // What the window chose is not handed down to programs it starts.
+    EXPECT_EQ(getenv("SDL_VIDEODRIVER"), nullptr);
+    EXPECT_EQ(getenv("SDL_VIDEO_X11_WMCLASS"), nullptr);
+    EXPECT_EQ(getenv("QXASM_PARENT_WINDOW"), nullptr);
+    EXPECT_EQ(AppProbe::parent_handle(app).rfind("x11:", 0), 0u);
+
+    AppProbe::paint(app, 0, 0);
+    ASSERT_NE(AppProbe::texture(app), nullptr);
+    // A texture that could not be made is tried again on the next frame.
+    AppProbe::drop_texture(app);
+    AppProbe::paint(app, 0, 0);
+    EXPECT_NE(AppProbe::texture(app), nullptr);
+    AppProbe::shutdown_window(app);
+}
+
+TEST(ThemeQuery, SilentSessionBusDoesNotHoldUpTheWindow)
+{
+    // A bus socket that takes connections and never answers. The colour
+    // scheme is asked for off the main thread: asking and looking for the
+    // answer return at once, and the question stays open.
+    TempDir tmp;
+    std::string path = tmp.file("silent");
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    std::string old = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+    {
+        App app;
+        AppProbe::start_theme_query(app);
+        AppProbe::poll_theme_query(app, 20);
+        EXPECT_TRUE(AppProbe::theme_query_open(app));
+        // A focus change while the question is open asks nothing more.
+        AppProbe::start_theme_query(app);
+        EXPECT_FALSE(AppProbe::palette(app).dark);
+    }
+    if (old.empty())
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        setenv("DBUS_SESSION_BUS_ADDRESS", old.c_str(), 1);
+    close(fd);
+}
+
+TEST(ThemeQuery, MissingBusCostsNothing)
+{
+    std::string old = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
+    std::string run = getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "";
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    setenv("XDG_RUNTIME_DIR", "/nonexistent", 1);
+    App app;
+    AppProbe::start_theme_query(app);
+    EXPECT_FALSE(AppProbe::theme_query_open(app)) << "no thread, no question";
+    if (!old.empty())
+        setenv("DBUS_SESSION_BUS_ADDRESS", old.c_str(), 1);
+    if (run.empty())
+        unsetenv("XDG_RUNTIME_DIR");
+    else
+        setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+}
