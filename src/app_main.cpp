@@ -56,6 +56,7 @@ App::App()
     m_blank_s = std::make_unique<Doc>();
     m_blank_b = std::make_unique<Doc>();
     m_blank_b->bin = true;
+    wire_binary(m_blank_b.get());
     m_s = m_blank_s.get();
     m_b = m_blank_b.get();
     m_pal = Palette::make(false);
@@ -174,7 +175,7 @@ void App::loop()
     bool said_started = false;
     for (;;) {
         bool fast = m_proc.state() == dbg::State::Running || m_file_op != FileOp::None
-                    || m_theme_query != nullptr;
+                    || m_theme_query != nullptr || binary_busy();
         SDL_Event e;
         if (SDL_WaitEventTimeout(&e, fast ? 15 : 100)) {
             handle(e);
@@ -186,6 +187,7 @@ void App::loop()
             m_quit = true;
         }
         poll_theme_query();
+        poll_binary();
 
         Uint32 now = SDL_GetTicks();
         if (now - m_caret_t > 530) {
@@ -237,6 +239,7 @@ int App::end_run(int code)
     save_now();
     L10n::cleanExit();
     shutdown_window();
+    end_disassemble();
     return code;
 }
 
