@@ -32,6 +32,7 @@ bool App::caret_shown()
         return false;
     switch (m_focus) {
     case Focus::Editor: return typing_target() != nullptr;
+    case Focus::Bin: return bin_shown();
     case Focus::Find: return m_find_open;
     case Focus::Replace: return m_find_open && m_replace_open;
     default: return false;

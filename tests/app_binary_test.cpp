@@ -140,6 +140,18 @@ TEST_F(AppBinary, OpensWithBarViewAndStatus)
     EXPECT_EQ(d->bv.m_cur, d->bv.m_hex_top);
     EXPECT_NE(d->bv.status_line().find(L10n::tr("bin.offset")), std::string::npos);
 
+    // A press in the gutter of an instruction row sets a breakpoint there.
+    go_to(app, upper_hex(m_start));
+    double gy = -1;
+    for (const BinView::VisRow& r : d->bv.m_vis)
+        if (r.key == d->bv.row_of_addr(m_start))
+            gy = r.y + d->bv.m_lh / 2;
+    ASSERT_GT(gy, 0);
+    AppProbe::mouse_down(app, d->bv.m_split + 8, gy);
+    AppProbe::mouse_up(app, d->bv.m_split + 8, gy);
+    EXPECT_EQ(d->bps, (std::set<uint64_t>{ m_start }));
+    EXPECT_TRUE(d->bv.has_bp(m_start));
+
     // The wheel over the list scrolls it; dragging the splitter is kept.
     BinView::Key top = d->bv.m_top;
     AppProbe::wheel(app, d->bv.m_dis_x + 40, hy + 40, -1);
