@@ -63,7 +63,13 @@ App::App()
     m_replace.mono = true;
 }
 
-App::~App() = default;
+App::~App()
+{
+    // A run frees it in shutdown_window; an application that only painted
+    // (tests, benchmarks) still holds its frame surface.
+    if (m_surf)
+        cairo_surface_destroy(m_surf);
+}
 
 int App::run(const std::vector<std::string>& files)
 {
