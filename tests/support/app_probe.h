@@ -88,5 +88,10 @@ struct AppProbe {
     static bool searching(App& a) { return a.m_bin_search != nullptr; }
     static TextField& find_field(App& a) { return a.m_find; }
     static bool status_err(App& a) { return a.m_status_err; }
+    static void show_find_for_binary(App& a)
+    {
+        a.bin_open_find();
+        a.m_find.set("");
+    }
     // ---- end ----
 };
