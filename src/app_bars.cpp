@@ -320,7 +320,6 @@ void App::paint_status(cairo_t* cr, double y, double W)
     } else {
         right = m_b->bv.status_line();
     }
-    // The binary view's own status comes with the binary view.
     right += (right.empty() ? "" : "   \xC2\xB7   ") + format_text();
     if (!m_s->bin && !is_placeholder(m_s)) {
         const tc::LinkOpts* lo = &m_s->link;
