@@ -3,6 +3,8 @@
 // open documents and everything painted each frame. Its methods are spread
 // over the app_*.cpp files, one concern each.
 #include "binimage.h"
+#include "binview.h"
+#include "disjob.h"
 #include "console.h"
 #include "debugger_linux.h"
 #include "editor.h"
@@ -38,6 +40,7 @@ struct Doc {
     int build_gen = -1;
     std::string build_src;
     BinImage img;
+    BinView bv; // over img; wired by new_doc
     std::set<uint64_t> bps;
     bool hidden = false;
     int rec_gen = 0;
@@ -385,5 +388,43 @@ private:
     int m_msgs_top = 0, m_prog_top = 0, m_con_top = 0;
     bool m_msgs_follow = true, m_prog_follow = true, m_con_follow = true;
     int m_con_seen = -1;
+    // ---- end ----
+    // ---- binary documents ----
+    // A question or a typed value asked in a strip under the binary bar.
+    enum class BinAsk : int { None, Goto, Base, Overwrite, Save };
+    // Binary documents in the window (app_binary.cpp, app_binary_input.cpp).
+    void wire_binary(Doc* d);
+    void paint_binary(cairo_t* cr, Doc* d, double x, double y, double w, double h);
+    void paint_bin_bar(cairo_t* cr, double x, double y, double w);
+    double paint_bin_ask(cairo_t* cr, double x, double y, double w);
+    bool bin_shown() const { return m_settings.main_tab == 1 && !is_placeholder(m_b); }
+    bool bin_key(const SDL_Keysym& k);
+    bool bin_text(const char* utf8);
+    bool bin_mouse_down(const Hit& h, double x, double y, int button, int clicks);
+    bool bin_mouse_move(double x, double y);
+    bool bin_mouse_up();
+    bool bin_wheel(double x, double y, double dy);
+    std::string bin_tip(const Hit& h, double x, double y) const;
+    void bin_ask(BinAsk kind, const std::string& text);
+    void bin_answer(bool ok);
+    void bin_open_find();
+    // The find field changed or asked for the next hit: a search in slices.
+    void bin_find(bool forward, bool next);
+    bool bin_goto_text(const std::string& text);
+    bool save_binary_in_place(Doc* d);
+    void set_raw_bits(int bits);
+    // One loop turn's share of binary work; true while some is pending.
+    bool poll_binary();
+    bool binary_busy() const { return m_bin_search != nullptr || m_dis != nullptr; }
+    // "Disassemble to source" (app_disjob.cpp).
+    void cmd_disassemble();
+    void poll_disassemble();
+    void end_disassemble();
+
+    BinAsk m_bin_ask = BinAsk::None;
+    std::string m_bin_ask_text;
+    TextField m_bin_field;
+    Doc* m_bin_search = nullptr; // the document whose view searches
+    std::unique_ptr<DisJob> m_dis;
     // ---- end ----
 };

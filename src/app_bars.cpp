@@ -317,8 +317,9 @@ void App::paint_status(cairo_t* cr, double y, double W)
     if (m_settings.main_tab != 1) {
         Editor::Pos c = m_s->ed.caret();
         right = L10n::tr("status.pos", std::to_string(c.line + 1), std::to_string(c.col + 1));
+    } else {
+        right = m_b->bv.status_line();
     }
-    // The binary view's own status comes with the binary view.
     right += (right.empty() ? "" : "   \xC2\xB7   ") + format_text();
     if (!m_s->bin && !is_placeholder(m_s)) {
         const tc::LinkOpts* lo = &m_s->link;

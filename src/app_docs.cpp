@@ -34,6 +34,8 @@ Doc* App::new_doc(bool bin)
     auto d = std::make_unique<Doc>();
     d->bin = bin;
     Doc* raw = d.get();
+    if (bin)
+        wire_binary(raw);
     m_docs.push_back(std::move(d));
     return raw;
 }

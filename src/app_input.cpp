@@ -32,6 +32,7 @@ bool App::caret_shown()
         return false;
     switch (m_focus) {
     case Focus::Editor: return typing_target() != nullptr;
+    case Focus::Bin: return bin_shown();
     case Focus::Find: return m_find_open;
     case Focus::Replace: return m_find_open && m_replace_open;
     default: return false;
@@ -47,6 +48,8 @@ void App::key_down(const SDL_Keysym& k)
             close_modal();
         return;
     }
+    if (bin_key(k))
+        return;
     if (k.sym == SDLK_ESCAPE && m_find_open) {
         m_find_open = false;
         m_focus = Focus::Editor;
@@ -75,6 +78,8 @@ void App::text_input(const char* utf8)
         return;
     if (debug_text(utf8))
         return;
+    if (bin_text(utf8))
+        return;
     if (m_focus == Focus::Find && m_find_open)
         m_find.input(utf8);
     else if (m_focus == Focus::Replace && m_find_open && m_replace_open)
@@ -90,6 +95,8 @@ void App::text_input(const char* utf8)
 
 void App::mouse_move(double x, double y)
 {
+    if (bin_mouse_move(x, y))
+        return;
     if (m_drag == Drag::Editor) {
         if (Editor* ed = typing_target())
             ed->mouse_drag(x, y);
@@ -101,7 +108,7 @@ void App::mouse_move(double x, double y)
     m_my = y;
     const Hit* h = hit_at(x, y);
     std::string hover = h ? h->id + "#" + std::to_string(h->n) : std::string();
-    std::string tip = h ? h->tip : std::string();
+    std::string tip = h ? bin_tip(*h, x, y) : std::string();
     // A move that changes nothing paints nothing; a shown tooltip follows.
     if (hover != m_hover || tip != m_tip || had_tip) {
         m_hover = hover;
@@ -114,6 +121,8 @@ void App::mouse_down(double x, double y, int button, int clicks)
 {
     m_tip.clear();
     const Hit* h = hit_at(x, y);
+    if (h && bin_mouse_down(*h, x, y, button, clicks))
+        return;
     if (!h || button != SDL_BUTTON_LEFT)
         return;
     if (debug_click(*h, x))
@@ -150,6 +159,8 @@ void App::mouse_up(double x, double y)
 {
     (void)x;
     (void)y;
+    if (bin_mouse_up())
+        return;
     if (m_drag == Drag::Editor)
         if (Editor* ed = typing_target())
             ed->mouse_up();
@@ -164,6 +175,8 @@ void App::wheel(double mx, double my, double dy)
         m_dirty = true;
         return;
     }
+    if (bin_wheel(mx, my, dy))
+        return;
     const Hit* h = hit_at(mx, my);
     if (h && debug_wheel(*h, dy))
         return;

@@ -57,6 +57,7 @@ App::App()
     m_blank_s = std::make_unique<Doc>();
     m_blank_b = std::make_unique<Doc>();
     m_blank_b->bin = true;
+    wire_binary(m_blank_b.get());
     m_s = m_blank_s.get();
     m_b = m_blank_b.get();
     m_pal = Palette::make(false);
@@ -65,7 +66,8 @@ App::App()
 
 App::~App()
 {
-    // A frame painted without a window (tests, benchmarks) leaves its surface.
+    // A run frees it in shutdown_window; an application that only painted
+    // (tests, benchmarks) still holds its frame surface.
     if (m_surf)
         cairo_surface_destroy(m_surf);
 }
@@ -181,7 +183,7 @@ void App::loop()
     bool said_started = false;
     for (;;) {
         bool fast = m_proc.state() == dbg::State::Running || m_file_op != FileOp::None
-                    || m_theme_query != nullptr;
+                    || m_theme_query != nullptr || binary_busy();
         SDL_Event e;
         if (SDL_WaitEventTimeout(&e, debug_wait_ms(fast ? 15 : 100))) {
             handle(e);
@@ -194,6 +196,7 @@ void App::loop()
         }
         poll_theme_query();
         debug_tick();
+        poll_binary();
 
         Uint32 now = SDL_GetTicks();
         if (now - m_caret_t > 530) {
@@ -245,6 +248,7 @@ int App::end_run(int code)
     save_now();
     L10n::cleanExit();
     shutdown_window();
+    end_disassemble();
     return code;
 }
 

@@ -166,6 +166,7 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
     }
     if (d->img.m_kind == BinImage::Raw)
         d->img.set_raw_view(m_settings.raw_bits, 0);
+    d->bv.image_changed();
     if (fresh)
         d->hidden = hidden;
     else if (!hidden)

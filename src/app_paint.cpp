@@ -142,8 +142,7 @@ void App::paint_all(cairo_t* cr, double W, double H)
         d->ed.paint(cr, dx, cy, dw, std::max(0.0, ch), m_pal, m_settings.font, focus, m_caret_on);
         hit(dx, cy, dw, std::max(0.0, ch), "editor", 0, "");
     } else {
-        // The binary view and its bar come with the binary view itself.
-        gfx::fill_rect(cr, dx, cy, dw, std::max(0.0, ch), m_pal.bg);
+        paint_binary(cr, d, dx, cy, dw, std::max(0.0, ch));
     }
 
     if (sw > 0) {

@@ -11,7 +11,7 @@
 // named by a `Key` (part, offset in the part, kind), which stays valid when
 // blocks are decoded again after an edit.
 #include "binimage.h"
-#include "binview_editline.h"
+#include "textfield.h"
 #include "debugger_linux.h"
 #include "disasm.h"
 
@@ -205,7 +205,7 @@ public:
     std::vector<uint64_t> m_back;
     std::vector<VisRow> m_vis;
     bool m_edit_active = false;
-    EditLine m_edit;
+    TextField m_edit;
     uint64_t m_edit_addr = 0;
     int m_edit_len = 0;
     std::string m_edit_orig;

@@ -611,7 +611,8 @@ TEST_F(Assembler, TypingIntoTheLine)
         int caret;
     };
     for (const Step& st : std::vector<Step> { { SDLK_BACKSPACE, 0, "inc ec", 6 }, { SDLK_HOME, 0, "inc ec", 0 },
-             { SDLK_DELETE, 0, "nc ec", 0 }, { SDLK_END, KMOD_LSHIFT, "nc ec", 5 }, { SDLK_LEFT, 0, "nc ec", 0 } }) {
+             { SDLK_DELETE, 0, "nc ec", 0 }, { SDLK_END, KMOD_LSHIFT, "nc ec", 5 }, { SDLK_LEFT, 0, "nc ec", 4 },
+             { SDLK_HOME, 0, "nc ec", 0 } }) {
         EXPECT_TRUE(w->v.key(keysym(st.key, st.mod)));
         EXPECT_EQ(w->v.m_edit.text, st.text);
         EXPECT_EQ(w->v.m_edit.caret, st.caret);

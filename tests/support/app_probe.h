@@ -74,4 +74,24 @@ struct AppProbe {
         }
         a.paint();
     }
+    // ---- binary documents ----
+    static bool load_binary(App& a, const std::string& path) { return a.load_binary(path, false, false); }
+    static Doc* binary(App& a) { return a.m_b; }
+    static App::Focus focus(App& a) { return a.m_focus; }
+    using BinAsk = App::BinAsk;
+    static BinAsk bin_ask(App& a) { return a.m_bin_ask; }
+    static void mouse_down(App& a, double x, double y, int clicks = 1) { a.mouse_down(x, y, SDL_BUTTON_LEFT, clicks); }
+    static void mouse_up(App& a, double x, double y) { a.mouse_up(x, y); }
+    static bool poll_binary(App& a) { return a.poll_binary(); }
+    static void cmd_disassemble(App& a) { a.cmd_disassemble(); }
+    static bool disassembling(App& a) { return a.m_dis != nullptr; }
+    static bool searching(App& a) { return a.m_bin_search != nullptr; }
+    static TextField& find_field(App& a) { return a.m_find; }
+    static bool status_err(App& a) { return a.m_status_err; }
+    static void show_find_for_binary(App& a)
+    {
+        a.bin_open_find();
+        a.m_find.set("");
+    }
+    // ---- end ----
 };

@@ -1,0 +1,72 @@
+// "Disassemble to source" in the window: the job starts on the binary in
+// front, the main loop asks each turn whether it is done, and its source
+// opens as a new untitled document with the options that link it again.
+#include "app.h"
+
+#include "l10n.h"
+
+void App::cmd_disassemble()
+{
+    if (m_dis) {
+        status(L10n::tr("dis.busy"), true);
+        return;
+    }
+    Doc* d = m_b;
+    if (is_placeholder(d) || d->img.m_data.empty()) {
+        status(L10n::tr("dis.nothing"), true);
+        return;
+    }
+    std::string name = DisJob::source_name(d->img.m_path);
+    uint64_t avail = DisJob::memory_available();
+    if (!DisJob::memory_ok(d->img.m_data.size(), avail)) {
+        status(L10n::tr("dis.too_big", name, DisJob::human_bytes(DisJob::memory_needed(d->img.m_data.size())),
+                        DisJob::human_bytes(avail)),
+               true);
+        return;
+    }
+    std::string err;
+    m_dis = DisJob::start(d->img, &err);
+    if (!m_dis) {
+        status(L10n::tr("dis.failed", name, err), true);
+        return;
+    }
+    status(L10n::tr("dis.working", name), false);
+}
+
+void App::poll_disassemble()
+{
+    if (!m_dis || !m_dis->ready())
+        return;
+    std::string name = m_dis->name();
+    DisJob::Outcome out = m_dis->take();
+    m_dis.reset();
+    m_dirty = true;
+    if (out.no_memory) {
+        status(L10n::tr("dis.no_memory", name), true);
+        return;
+    }
+    if (!out.error.empty()) {
+        status(L10n::tr("dis.failed", name, out.error), true);
+        return;
+    }
+    Doc* d = new_doc(false);
+    try {
+        d->ed.set_text(out.result.source);
+    } catch (const std::bad_alloc&) {
+        close_doc(d, true);
+        status(L10n::tr("dis.no_memory", name), true);
+        return;
+    }
+    d->name_hint = name;
+    d->link = out.result.link;
+    activate(d);
+    status(L10n::tr("dis.done", name), !out.result.verified);
+}
+
+void App::end_disassemble()
+{
+    // The worker stops its tools; the job's end waits only briefly for it.
+    if (m_dis)
+        m_dis->cancel();
+    m_dis.reset();
+}
