@@ -112,6 +112,8 @@ void App::mouse_down(double x, double y, int button, int clicks)
     const Hit* h = hit_at(x, y);
     if (!h || button != SDL_BUTTON_LEFT)
         return;
+    if (panel_click(*h))
+        return;
     int n = h->n;
     bool in_docs = n >= 0 && size_t(n) < m_docs.size();
     if (h->id == "tab_main" && in_docs) {
@@ -158,6 +160,8 @@ void App::wheel(double mx, double my, double dy)
         m_dirty = true;
         return;
     }
+    if (panel_wheel(mx, my, dy))
+        return;
     const Hit* h = hit_at(mx, my);
     if (h && h->id == "editor")
         if (Editor* ed = typing_target()) {

@@ -1,6 +1,7 @@
 #include "stepfx.h"
 
 #include "numfmt.h"
+#include "ref.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -376,11 +377,12 @@ void snapshot_vars(Snapshot& snap, const dbg::Process& proc, const BinImage& img
 
 bool errno_name(int err, std::string* name, std::string* text)
 {
-    const char* n = strerrorname_np(err);
-    if (!n)
+    // The reference tables, so the effect line and the reference agree.
+    std::string n = ref::errno_name(err);
+    if (n.empty())
         return false;
     *name = n;
-    *text = strerror(err);
+    *text = ref::errno_text(err);
     return true;
 }
 
