@@ -381,8 +381,13 @@ bool errno_name(int err, std::string* name, std::string* text)
     std::string n = ref::errno_name(err);
     if (n.empty())
         return false;
+    // The reference explains at length; its first sentence is the short text.
+    std::string t = ref::errno_text(err);
+    size_t stop = t.find(". ");
+    if (stop == std::string::npos && !t.empty() && t.back() == '.')
+        stop = t.size() - 1;
     *name = n;
-    *text = ref::errno_text(err);
+    *text = t.substr(0, stop);
     return true;
 }
 
