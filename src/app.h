@@ -315,6 +315,7 @@ private:
     double m_right_content = 0;
     std::vector<std::string> m_reg_hit_names; // n-th "reg" hit
     std::vector<uint64_t> m_var_addrs;        // n-th "var" hit
+    std::vector<std::string> m_var_tips;      // by variable, taken at the stop
     std::vector<uint64_t> m_bp_addrs;         // n-th "bp_go" / "bp_del" hit
     struct StackSlot {
         uint64_t v = 0;

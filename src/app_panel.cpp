@@ -16,6 +16,7 @@ void App::panel_reset()
     m_snap.mem_snap.clear();
     m_snap.mem_spare.clear();
     m_used_regs.clear();
+    m_var_tips.clear();
     m_stack_slots.clear();
     m_stack_lo = m_stack_hi = 0;
     m_watch_prev.clear();
@@ -52,6 +53,9 @@ void App::panel_on_stop()
         stepfx::snapshot_vars(m_snap, m_proc, *img);
     else
         m_snap.vars.clear();
+    m_var_tips.clear();
+    for (const stepfx::Variable& v : m_snap.vars)
+        m_var_tips.push_back(symbol_tip(v.name));
 
     // Registers the instruction at the pc reads or writes.
     m_used_regs.clear();

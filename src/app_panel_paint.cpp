@@ -326,7 +326,8 @@ void App::paint_right(cairo_t* cr, double x, double y, double w, double h)
         // ---- variables
         title(1, L10n::tr("panel.variables"));
         int per_row = std::clamp(int((w - 24 - 12 * adv) / (3.4 * adv)), 4, 16);
-        for (const stepfx::Variable& v : m_snap.vars) {
+        for (size_t vi = 0; vi < m_snap.vars.size(); ++vi) {
+            const stepfx::Variable& v = m_snap.vars[vi];
             gfx::text(cr, v.name, x + 12, cur, m_pal.s_label, mono_b, gfx::Align::Left, 10 * adv);
             size_t count = std::min(v.bytes.size(), size_t(per_row));
             for (size_t i = 0; i < count; ++i) {
@@ -341,7 +342,7 @@ void App::paint_right(cairo_t* cr, double x, double y, double w, double h)
                 gfx::text(cr, hex_digits(b, 2), bx, cur, ch ? m_pal.changed : b ? m_pal.text : m_pal.zero,
                           ch ? mono_b : mono);
             }
-            hit(x, cur, w, rh, "var", int(m_var_addrs.size()), symbol_tip(v.name));
+            hit(x, cur, w, rh, "var", int(m_var_addrs.size()), vi < m_var_tips.size() ? m_var_tips[vi] : std::string());
             m_var_addrs.push_back(v.addr);
             cur += rh;
         }
