@@ -184,6 +184,8 @@ void App::paint_right(cairo_t* cr, double x, double y, double w, double h)
         double span = 0;
         for (int wd : widths)
             span += gfx::text_width(cr, std::to_string(wd), ui12) + 18;
+        // The gaps between the chips, so the last one ends clear of the edge.
+        span += 4.0 * double(widths.size() - 1);
         double cx = x + w - 12 - span;
         for (int wd : widths)
             cx += chip(cr, cx, cur - 26, std::to_string(wd), wd == width, "reg_width", wd, false, "") + 4;

@@ -567,6 +567,13 @@ TEST_F(Panel, ScreenshotDuringADebugSession)
         std::string why;
         ASSERT_TRUE(AppProbe::write_png(m_app, path, &why)) << why;
         EXPECT_TRUE(file_exists(path));
+        // And scrolled down to the stack, breakpoints and watches.
+        double px = AppProbe::right_x(m_app) + 40;
+        ASSERT_TRUE(AppProbe::panel_wheel(m_app, px, 300, -10));
+        paint(1280, 900);
+        path = path.substr(0, path.size() - 4) + "_scrolled.png";
+        ASSERT_TRUE(AppProbe::write_png(m_app, path, &why)) << why;
+        ASSERT_TRUE(AppProbe::panel_wheel(m_app, px, 300, 10));
     }
 }
 

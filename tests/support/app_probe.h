@@ -85,6 +85,11 @@ struct AppProbe {
         a.m_b = bin;
     }
     static void panel_on_stop(App& a) { a.panel_on_stop(); }
+    static void paint_right(App& a, cairo_t* cr, double x, double y, double w, double h)
+    {
+        a.m_hits.clear();
+        a.paint_right(cr, x, y, w, h);
+    }
     static bool panel_click(App& a, const Hit& h) { return a.panel_click(h); }
     static bool panel_wheel(App& a, double x, double y, double dy) { return a.panel_wheel(x, y, dy); }
     static const std::vector<uint64_t>& bp_addrs(App& a) { return a.m_bp_addrs; }
