@@ -377,6 +377,34 @@ TEST_F(Panel, WithoutAProgramTheStartButtonShows)
     EXPECT_NE(hit_n("watch_add", 0), nullptr);
 }
 
+TEST_F(Panel, FlagClicksAndTheOtherDocumentInFront)
+{
+    ASSERT_NO_FATAL_FAILURE(start());
+    paint(1280, 1600);
+    uint64_t before = m_app.p().flags();
+    ASSERT_NE(hit_n("flag", 0), nullptr);
+    ASSERT_TRUE(AppProbe::panel_click(m_app, *hit_n("flag", 0)));
+    EXPECT_EQ(m_app.p().flags(), before ^ 1);
+    paint(1280, 1600);
+    EXPECT_NE(hit_n("flag", 0)->tip.find("CF  Carry Flag = " + std::string(before & 1 ? "0" : "1")), std::string::npos);
+
+    // Another source in front: the start button, and a way back to the
+    // program being debugged.
+    Doc* other = AppProbe::new_doc(m_app, false);
+    other->path = s_dir->file("other.asm");
+    other->ed.set_text("other:\n    nop\n");
+    AppProbe::activate(m_app, other);
+    paint(1280, 1600);
+    EXPECT_TRUE(hits_of("reg").empty());
+    EXPECT_NE(hit_n("tb_debug", 0), nullptr);
+    ASSERT_NE(hit_n("goto_running", 0), nullptr);
+    EXPECT_EQ(hit_n("lbl_goto", 0)->tip, "other");
+    ASSERT_TRUE(AppProbe::panel_click(m_app, *hit_n("goto_running", 0)));
+    EXPECT_EQ(AppProbe::front(m_app), m_src);
+    paint(1280, 1600);
+    EXPECT_FALSE(hits_of("reg").empty());
+}
+
 TEST_F(Panel, FlagTooltips)
 {
     struct {
