@@ -5,6 +5,7 @@
 #include "app.h"
 
 #include "l10n.h"
+#include "numfmt.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -74,19 +75,7 @@ std::string hex_digits(uint64_t v, int digits)
 std::string plain_note(uint64_t v, int width)
 {
     std::string dec = v >= 10 && v <= 999999 ? std::to_string(v) : std::string();
-    std::string chars;
-    if (width >= 8 && (v & 0xFF) != 0 && v > 31) {
-        for (int i = 0; i < width / 8; ++i) {
-            uint8_t c = uint8_t(v >> (8 * i));
-            if (c == 0)
-                break;
-            if (c < 0x20 || c > 0x7E) {
-                chars.clear();
-                break;
-            }
-            chars += char(c);
-        }
-    }
+    std::string chars = width >= 8 && (v & 0xFF) != 0 && v > 31 ? numfmt::chars(v, width / 8) : std::string();
     if (!chars.empty())
         chars = "'" + chars + "'";
     if (!dec.empty() && !chars.empty())

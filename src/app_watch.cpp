@@ -350,17 +350,7 @@ std::string App::reg_tip(const std::string& name, uint64_t v)
     s += "  \u00b7  " + L10n::tr("reg.dec", std::to_string(v));
     if (sv < 0)
         s += " (" + std::to_string(sv) + ")";
-    std::string chars;
-    for (int i = 0; i < 8; ++i) {
-        uint8_t c = uint8_t(v >> (8 * i));
-        if (c == 0)
-            break;
-        if (c < 32 || c > 126) {
-            chars.clear();
-            break;
-        }
-        chars += char(c);
-    }
+    std::string chars = numfmt::chars(v, 8);
     if (!chars.empty())
         s += "  \u00b7  '" + chars + "'";
     auto it = m_snap.prev_regs.find(name);
