@@ -206,8 +206,8 @@ void App::paint_right(cairo_t* cr, double x, double y, double w, double h)
                 gfx::set(cr, with_alpha(changed ? m_pal.changed : m_pal.accent, dark ? 0.2 : 0.13));
                 cairo_fill(cr);
             }
-            gfx::text(cr, width_name(name, width), x + 12, row, changed ? m_pal.changed : used ? m_pal.accent : m_pal.s_register,
-                      mono_b);
+            Rgba name_c = changed ? m_pal.changed : used ? m_pal.accent : m_pal.s_register;
+            gfx::text(cr, width_name(name, width), x + 12, row, name_c, mono_b);
             int n = int(m_reg_hit_names.size());
             if (m_hover == "reg#" + std::to_string(n))
                 gfx::fill_rect(cr, vx - 2, row - 1, digits * adv + 4, rh - 2, m_pal.hover);
@@ -280,7 +280,8 @@ void App::paint_right(cairo_t* cr, double x, double y, double w, double h)
             else
                 name = L10n::tr("file.untitled");
             cur += wrapped_text(cr, L10n::tr("panel.other_running", name), x + 12, cur, w - 24, m_pal.dim, ui12) + 8;
-            button(cr, x + 12, cur, w - 24, 30, L10n::tr("panel.goto_running"), "goto_running", true, false, nullptr, "");
+            button(cr, x + 12, cur, w - 24, 30, L10n::tr("panel.goto_running"), "goto_running", true, false, nullptr,
+                   "");
             cur += 42;
         } else if (exists && debugged) {
             gfx::text(cr, L10n::tr("panel.running"), x + 12, cur, m_pal.faint, gfx::Font{ 13, false, false });
@@ -360,7 +361,8 @@ void App::paint_right(cairo_t* cr, double x, double y, double w, double h)
             else
                 gfx::text(cr, "+" + hex_digits(i * slot, 2), x + 12, row, m_pal.faint, mono);
             std::string val = hex_digits(s.v, b64 ? 16 : 8);
-            gfx::text(cr, val, x + 12 + 5 * adv, row, s.changed ? m_pal.changed : m_pal.text, s.changed ? mono_b : mono);
+            gfx::text(cr, val, x + 12 + 5 * adv, row, s.changed ? m_pal.changed : m_pal.text,
+                      s.changed ? mono_b : mono);
             if (!s.sym.empty())
                 gfx::text(cr, s.sym, x + 12 + (b64 ? 22 : 14) * adv, row, m_pal.s_label, mono, gfx::Align::Left,
                           std::max(1.0, x + w - 10 - (x + 12 + (b64 ? 22 : 14) * adv)));

@@ -80,11 +80,13 @@ bool App::watch_eval(const std::string& expr, uint64_t* value, uint64_t* addr, i
     *addr = 0;
     *value = 0;
     int sized = 0;
-    static const std::pair<const char*, int> kWords[] = { { "byte", 1 }, { "word", 2 }, { "dword", 4 }, { "qword", 8 } };
+    static const std::pair<const char*, int> kWords[]
+        = { { "byte", 1 }, { "word", 2 }, { "dword", 4 }, { "qword", 8 } };
     std::string low = lower(e);
     for (const auto& [word, n] : kWords) {
         size_t len = std::char_traits<char>::length(word);
-        if (low.compare(0, len, word) == 0 && low.size() > len && (low[len] == ' ' || low[len] == '\t' || low[len] == '[')) {
+        bool ends = low.size() > len && (low[len] == ' ' || low[len] == '\t' || low[len] == '[');
+        if (ends && low.compare(0, len, word) == 0) {
             e = trim(e.substr(len));
             sized = n;
             break;

@@ -591,7 +591,8 @@ TEST_F(Panel, ScreenshotDuringADebugSession)
     for (bool dark : { false, true }) {
         AppProbe::set_theme(m_app, dark);
         paint(1280, 900);
-        std::string path = std::string(dir ? dir : tmp.path().c_str()) + (dark ? "/panel_dark.png" : "/panel_light.png");
+        std::string path
+            = std::string(dir ? dir : tmp.path().c_str()) + (dark ? "/panel_dark.png" : "/panel_light.png");
         std::string why;
         ASSERT_TRUE(AppProbe::write_png(m_app, path, &why)) << why;
         EXPECT_TRUE(file_exists(path));
