@@ -257,6 +257,26 @@ TEST_F(Panel, StoppedProgramShowsRegistersFlagsVariablesAndStack)
     EXPECT_EQ(under->id, "reg");
 }
 
+// A 32-bit program has no 64-bit width; such programs build here but may
+// not execute.
+TEST_F(Panel, ThirtyTwoBitProgramOffersThreeWidths)
+{
+    std::string err = nasm_build("bits 32\nsection .text\nglobal _start\n_start:\n    mov eax, 1\n    xor ebx, ebx\n"
+                                 "    int 0x80\n",
+                                 s_dir->file("prog32"), "elf32");
+    ASSERT_TRUE(err.empty()) << err;
+    ASSERT_TRUE(m_bin->img.load(s_dir->file("prog32"), &err)) << err;
+    if (!m_app.p().start(s_dir->file("prog32"), {}, "", true, &err) || !wait_stop())
+        GTEST_SKIP() << "32-bit programs cannot execute on this machine: " << err;
+    AppProbe::panel_on_stop(m_app);
+    paint(1280, 1600);
+    std::vector<int> widths;
+    for (const Hit& h : hits_of("reg_width"))
+        widths.push_back(h.n);
+    EXPECT_EQ(widths, (std::vector<int>{ 8, 16, 32 }));
+    EXPECT_EQ(AppProbe::reg_hit_names(m_app).front(), "eax");
+}
+
 TEST_F(Panel, WidthChipsFollowTheSettingAndFoldingTakesRowsAway)
 {
     ASSERT_NO_FATAL_FAILURE(start());
