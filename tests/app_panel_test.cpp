@@ -120,6 +120,8 @@ public:
 
     void TearDown() override
     {
+        // A window-less App keeps its painted surface until the window is shut.
+        AppProbe::shutdown_window(m_app);
         m_app.p().kill();
         EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child process was left behind";
     }
