@@ -427,4 +427,56 @@ private:
     Doc* m_bin_search = nullptr; // the document whose view searches
     std::unique_ptr<DisJob> m_dis;
     // ---- end ----
+    // ---- side panel and watches ----
+    // Painting (app_panel_paint.cpp) and clicks, wheel and the per-stop
+    // values (app_panel.cpp), watches and value texts (app_watch.cpp).
+    void paint_right(cairo_t* cr, double x, double y, double w, double h);
+    // The front end calls this at every stop it shows: registers, memory,
+    // variables, used registers, pointees and watches are taken once here,
+    // so painting never reads the program.
+    void panel_on_stop(bool take_snapshots = true);
+    // A new start forgets the values of the last run.
+    void panel_reset();
+    // A press on one of the panel's hits; false when the hit is not the panel's.
+    bool panel_click(const Hit& h);
+    // The wheel over the panel; false when it was not over it.
+    bool panel_wheel(double x, double y, double dy);
+    bool panel_live() const;
+    Doc* panel_image_doc() const;
+    bool watch_eval(const std::string& expr, uint64_t* value, uint64_t* addr, int* size, std::string* err);
+    void snapshot_watches();
+    // The hardware watchpoints the stopping watches ask for (at most four).
+    // `index`, when given, receives the watch list's index of each one.
+    std::vector<dbg::Process::Watch> watch_points(std::vector<int>* index = nullptr);
+    // Cycles the mode of watch i; an empty text when it changed, else the error.
+    std::string watch_cycle(int i);
+    uint64_t operand_address(const dis::Operand& op);
+    bool operand_value(const dis::Operand& op, uint64_t* value, uint64_t* addr);
+    std::string operand_values(uint64_t addr);
+    std::string pointee(uint64_t v);
+    std::string flag_tip(const std::string& abbr, int now, int prev, bool clickable);
+    std::string reg_tip(const std::string& name, uint64_t v);
+    std::string symbol_tip(const std::string& name);
+
+    std::vector<uint64_t> m_watch_prev, m_watch_now;
+    std::vector<bool> m_watch_ok_prev, m_watch_ok_now;
+    std::set<std::string> m_used_regs;  // registers the instruction at the pc uses
+    std::vector<uint64_t> m_sym_starts; // run-time symbol addresses, sorted, for pointee
+    double m_right_scroll = 0;
+    double m_right_content = 0;
+    std::vector<std::string> m_reg_hit_names; // n-th "reg" hit
+    std::vector<uint64_t> m_var_addrs;        // n-th "var" hit
+    std::vector<std::string> m_var_tips;      // by variable, taken at the stop
+    std::vector<uint64_t> m_bp_addrs;         // n-th "bp_go" / "bp_del" hit
+    struct StackSlot {
+        uint64_t v = 0;
+        std::string sym;
+        bool changed = false;
+    };
+    std::vector<StackSlot> m_stack_slots; // from the stack pointer, taken at the stop
+    uint64_t m_stack_lo = 0, m_stack_hi = 0;
+    const BinImage* m_sym_img = nullptr; // what m_sym_starts was built from
+    size_t m_sym_count = 0;
+    uint64_t m_sym_bias = 0;
+    // ---- end ----
 };

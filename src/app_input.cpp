@@ -127,6 +127,8 @@ void App::mouse_down(double x, double y, int button, int clicks)
         return;
     if (debug_click(*h, x))
         return;
+    if (panel_click(*h))
+        return;
     int n = h->n;
     bool in_docs = n >= 0 && size_t(n) < m_docs.size();
     if (h->id == "tab_main" && in_docs) {
@@ -176,6 +178,8 @@ void App::wheel(double mx, double my, double dy)
         return;
     }
     if (bin_wheel(mx, my, dy))
+        return;
+    if (panel_wheel(mx, my, dy))
         return;
     const Hit* h = hit_at(mx, my);
     if (h && debug_wheel(*h, dy))

@@ -155,6 +155,7 @@ void App::paint_all(cairo_t* cr, double W, double H)
             gfx::vline(cr, sx, 70, m_bottom_y - 70, m_pal.border);
         }
         gfx::fill_rect(cr, m_settings.side_left ? 0 : m_right_x, 70, sw, m_bottom_y - 70, m_pal.panel);
+        paint_right(cr, m_settings.side_left ? 0 : m_right_x, 70, sw, m_bottom_y - 70);
         hit(sx - 5, 70, 10, m_bottom_y - 70, "split_right", 0, "");
     }
     if (m_bottom_h > 0) {

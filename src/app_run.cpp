@@ -125,7 +125,7 @@ Doc* App::target_bin() const
 
 stepfx::Pointee App::pointee()
 {
-    return [this](uint64_t v) { return symbol_at(v); };
+    return [this](uint64_t v) { return pointee(v); };
 }
 
 void App::prog_line(const std::string& text, int kind)
@@ -234,6 +234,7 @@ void App::start_step(bool trace)
     m_steps_left = 0;
     m_stepping_line = false;
     m_snap = stepfx::Snapshot{};
+    panel_reset();
     stepfx::clear(m_fx);
 
     if (path[0] != '/') {
@@ -439,9 +440,7 @@ void App::sync_bps()
     if (Doc* bin = target_bin())
         for (uint64_t a : bin->bps)
             m_proc.set_bp(to_run(a));
-    // Watch expressions are evaluated by the watch list; none is armed here.
-    m_watch_slot.clear();
-    m_proc.set_watches({});
+    m_proc.set_watches(watch_points(&m_watch_slot));
 }
 
 void App::poll_process()
@@ -509,6 +508,7 @@ void App::on_stopped(const dbg::Event& e)
         snapshot_regs();
         snapshot_memory();
     }
+    panel_on_stop(false);
     if (m_dsrc)
         m_s = m_dsrc;
     if (m_dbin)

@@ -1,6 +1,7 @@
 #include "stepfx.h"
 
 #include "numfmt.h"
+#include "ref.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -376,11 +377,17 @@ void snapshot_vars(Snapshot& snap, const dbg::Process& proc, const BinImage& img
 
 bool errno_name(int err, std::string* name, std::string* text)
 {
-    const char* n = strerrorname_np(err);
-    if (!n)
+    // The reference tables, so the effect line and the reference agree.
+    std::string n = ref::errno_name(err);
+    if (n.empty())
         return false;
+    // The reference explains at length; its first sentence is the short text.
+    std::string t = ref::errno_text(err);
+    size_t stop = t.find(". ");
+    if (stop == std::string::npos && !t.empty() && t.back() == '.')
+        stop = t.size() - 1;
     *name = n;
-    *text = strerror(err);
+    *text = t.substr(0, stop);
     return true;
 }
 

@@ -260,7 +260,7 @@ TEST_F(StepFx, EffectsAboveTheLimitAreEmptiedWhole)
     EXPECT_EQ(m_fx.line_effects[3], "kept");
 }
 
-TEST(StepFxNames, ErrorNamesComeFromTheCLibrary)
+TEST(StepFxNames, ErrorNamesComeFromTheReference)
 {
     struct {
         int err;

@@ -94,4 +94,44 @@ struct AppProbe {
         a.m_find.set("");
     }
     // ---- end ----
+
+    // ---- side panel and watches
+    static dbg::Process& proc(App& a) { return a.m_proc; }
+    static void set_debugged(App& a, Doc* src, Doc* bin)
+    {
+        a.m_dsrc = src;
+        a.m_dbin = bin;
+        a.m_s = src;
+        a.m_b = bin;
+    }
+    static void panel_on_stop(App& a) { a.panel_on_stop(); }
+    static void paint_right(App& a, cairo_t* cr, double x, double y, double w, double h)
+    {
+        a.m_hits.clear();
+        a.paint_right(cr, x, y, w, h);
+    }
+    static bool panel_click(App& a, const Hit& h) { return a.panel_click(h); }
+    static bool panel_wheel(App& a, double x, double y, double dy) { return a.panel_wheel(x, y, dy); }
+    static const std::vector<uint64_t>& bp_addrs(App& a) { return a.m_bp_addrs; }
+    static const std::vector<std::string>& reg_hit_names(App& a) { return a.m_reg_hit_names; }
+    static const std::vector<uint64_t>& var_addrs(App& a) { return a.m_var_addrs; }
+    static double right_scroll(App& a) { return a.m_right_scroll; }
+    static double right_content(App& a) { return a.m_right_content; }
+    static double right_x(App& a) { return a.m_right_x; }
+    static bool watch_eval(App& a, const std::string& e, uint64_t* v, uint64_t* addr, int* size, std::string* err)
+    {
+        return a.watch_eval(e, v, addr, size, err);
+    }
+    static void snapshot_watches(App& a) { a.snapshot_watches(); }
+    static std::string watch_cycle(App& a, int i) { return a.watch_cycle(i); }
+    static std::vector<dbg::Process::Watch> watch_points(App& a) { return a.watch_points(); }
+    static std::string operand_values(App& a, uint64_t addr) { return a.operand_values(addr); }
+    static std::string pointee(App& a, uint64_t v) { return a.pointee(v); }
+    static std::string flag_tip(App& a, const std::string& f, int now, int prev, bool click)
+    {
+        return a.flag_tip(f, now, prev, click);
+    }
+    static std::string reg_tip(App& a, const std::string& name, uint64_t v) { return a.reg_tip(name, v); }
+    static std::string symbol_tip(App& a, const std::string& name) { return a.symbol_tip(name); }
+    static bool write_png(App& a, const std::string& path, std::string* why) { return gfx::write_png(a.m_surf, path, why); }
 };
