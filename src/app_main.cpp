@@ -63,7 +63,12 @@ App::App()
     m_replace.mono = true;
 }
 
-App::~App() = default;
+App::~App()
+{
+    // Painted without a window (tests, benchmarks): only the surface exists.
+    if (m_surf)
+        cairo_surface_destroy(m_surf);
+}
 
 int App::run(const std::vector<std::string>& files)
 {
