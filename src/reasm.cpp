@@ -13,6 +13,9 @@ namespace reasm {
 namespace {
 
 constexpr int kMaxBuilds = 8;
+// Peak memory per byte of the file, measured on files that decode into
+// the most instructions (bench/reasm_size.sh).
+constexpr uint64_t kBytesPerFileByte = 40;
 
 // File, section and library names go into comments; a line break in one
 // would end the comment and put the rest of the name into the source.
@@ -93,6 +96,11 @@ bool has_section(const BinImage& image, const char* name)
 }
 
 } // namespace
+
+uint64_t memory_needed(uint64_t file_size)
+{
+    return file_size * kBytesPerFileByte + (uint64_t(64) << 20);
+}
 
 Result disassemble(const BinImage& image, bool verify)
 {
@@ -187,7 +195,9 @@ Result disassemble(const BinImage& image, bool verify)
             libs += (libs.empty() ? "" : ", ") + n;
         notes += note(L10n::tr("dis.libs", libs));
     }
-    r.source = heading + notes + "\n" + text;
+    r.source.reserve(heading.size() + notes.size() + 1 + text.size());
+    r.source = heading + notes + "\n";
+    r.source += text;
     return r;
 }
 

@@ -7,7 +7,7 @@ namespace reasm {
 
 namespace {
 
-constexpr size_t kMaxName = 256;
+constexpr size_t kMaxName = kMaxNameLength + 1;
 
 const BinImage::Section* find_section(const BinImage& img, const char* name)
 {

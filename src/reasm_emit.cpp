@@ -222,7 +222,8 @@ std::string Writer::emit(const std::set<uint64_t>& as_bytes, LineMap* lines)
         if (!next_starts_there)
             labels_at(end);
     }
-    return m_out;
+    // The text can be many times the file: handed over, not copied.
+    return std::move(m_out);
 }
 
 void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines)

@@ -91,6 +91,7 @@ private:
     void discover(uint64_t start, const std::vector<uint64_t>& first_seeds, const std::set<uint64_t>& skip);
     uint64_t find_main() const;
     void find_absolute_pointers();
+    bool proven_pointer(uint64_t slot, uint64_t value) const;
     bool calls_pc_thunk() const;
     void assign_labels();
     void emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, LineMap* lines);

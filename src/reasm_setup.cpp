@@ -244,6 +244,40 @@ bool Writer::setup()
     return true;
 }
 
+// Without a relocation a data word is only a number that may look like an
+// address; it is taken for a pointer when what it points at starts there:
+// a symbol, code, or a string after a zero byte, and never inside the
+// object that holds the word itself. Anything else stays a number, which
+// keeps its value in the rebuild.
+bool Writer::proven_pointer(uint64_t slot, uint64_t value) const
+{
+    const auto& syms = m_img.m_symbols;
+    auto by_addr = [](const BinImage::Symbol& s, uint64_t v) { return s.addr < v; };
+    auto holder = std::upper_bound(syms.begin(), syms.end(), slot,
+                                   [](uint64_t v, const BinImage::Symbol& s) { return v < s.addr; });
+    if (holder != syms.begin()) {
+        const auto& h = *std::prev(holder);
+        uint64_t end = h.addr + std::max<uint64_t>(h.size, 1);
+        if (slot < end && value >= h.addr && value < end)
+            return false; // into the object that holds the word
+    }
+    auto at = std::lower_bound(syms.begin(), syms.end(), value, by_addr);
+    if (at != syms.end() && at->addr == value)
+        return true;
+    const Sec* sec = section_at(value);
+    if (!sec || !sec->in_file || value == slot)
+        return false;
+    if (sec->exec)
+        return true;
+    uint64_t off = sec->off + (value - sec->addr);
+    if (off >= m_img.m_data.size() || (value > sec->addr && m_img.m_data[off - 1] != 0))
+        return false;
+    uint64_t n = 0;
+    while (off + n < m_img.m_data.size() && m_img.m_data[off + n] >= 0x20 && m_img.m_data[off + n] < 0x7F)
+        ++n;
+    return n > 0 && off + n < m_img.m_data.size() && m_img.m_data[off + n] == 0;
+}
+
 // A program linked at a fixed address has no relocations for its pointers:
 // a data word that holds an address inside the program is taken for one, so
 // that it points at the same object after cc has placed things anew.
@@ -260,7 +294,7 @@ void Writer::find_absolute_pointers()
             uint64_t v = 0;
             for (unsigned i = width; i-- > 0;)
                 v = v << 8 | m_img.m_data[off + i];
-            if (section_at(v) && !m_relative.count(a))
+            if (section_at(v) && !m_relative.count(a) && proven_pointer(a, v))
                 m_relative[a] = v;
         }
     }
@@ -292,7 +326,6 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         m_code.clear();
         std::set<uint64_t> data_refs;
-        std::set<uint64_t> decoded;
         std::vector<uint64_t> work;
         for (uint64_t s : seeds)
             if (s == start || !prev_refs.count(s))
@@ -302,7 +335,8 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
             work.pop_back();
             while (true) {
                 const Sec* sec = section_at(a);
-                if (!sec || !sec->exec || !sec->in_file || decoded.count(a))
+                // m_code holds exactly what this pass decoded.
+                if (!sec || !sec->exec || !sec->in_file || m_code.count(a))
                     break;
                 if (a != start && ((prev_refs.count(a) && !code_targets.count(a)) || skip.count(a)))
                     break;
@@ -314,7 +348,6 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                 dis::decode(m_img.m_data.data() + off, n, a, m_bits, &insn, false);
                 if (!insn.valid || insn.len == 0)
                     break;
-                decoded.insert(a);
                 for (uint64_t r : instruction_refs(insn)) {
                     if (m_compiled && is_code(r)) {
                         code_targets.insert(r);

@@ -450,6 +450,28 @@ TEST(ReasmDisassemble, CompiledProgramsAreRebuiltAndBehaveTheSame)
     }
 }
 
+// A program linked at a fixed address has no relocations: a number that
+// happens to equal an address stays a number, while real pointers (to an
+// object, a string) follow their targets into the rebuild.
+TEST(ReasmDisassemble, NumbersThatLookLikeAddressesStayNumbers)
+{
+    REQUIRE_GCC();
+    TempDir dir;
+    write_file(dir.file("v.c"), "#include <stdio.h>\nunsigned long v = V;\nint arr[4] = { 1, 2, 3, 4 };\n"
+                                "int *p = &arr[0];\nconst char *msg = \"hello\";\n"
+                                "int main(void) { printf(\"%lx %s %d\\n\", v, msg, p[2]); return 0; }\n");
+    auto cc = [&](const std::string& value) {
+        return sh("cd " + dir.path() + " && gcc -O0 -no-pie -DV=" + value + " -o v v.c 2>&1").code == 0;
+    };
+    ASSERT_TRUE(cc("1"));
+    uint64_t own = symbol(load(dir.file("v")), "v");
+    ASSERT_TRUE(cc("0x" + reasm::hex(own)));
+    ASSERT_EQ(symbol(load(dir.file("v")), "v"), own) << "the layout must not change with the value";
+    auto r = reasm::disassemble(load(dir.file("v")), true);
+    ASSERT_EQ(r.why, "rebuilt") << r.source;
+    EXPECT_EQ(rebuilt_output(dir, r.source), run({ dir.file("v") }).out);
+}
+
 TEST(ReasmDisassemble, NamesFromTheFileCannotBreakOutOfTheirLines)
 {
     REQUIRE_TOOLS();
