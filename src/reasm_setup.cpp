@@ -322,6 +322,7 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
 {
     std::vector<uint64_t> seeds = first_seeds;
     std::set<uint64_t> code_targets;
+    std::set<uint64_t> table_targets; // code targets known only from a jump table
     std::set<uint64_t> prev_refs;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         m_code.clear();
@@ -384,6 +385,27 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
 
         bool new_code = false;
         if (m_compiled && m_bits == 64) {
+            // Code found since a table was read may load a base inside it:
+            // two tables lay next to each other. The first ends there, and
+            // the targets read past its end were not targets.
+            bool split = false;
+            for (auto& [base, targets] : m_jtab) {
+                auto inner = data_refs.upper_bound(base);
+                if (inner != data_refs.end() && *inner < base + 4 * targets.size() && (*inner - base) % 4 == 0) {
+                    targets.resize((*inner - base) / 4);
+                    split = true;
+                }
+            }
+            if (split) {
+                std::set<uint64_t> kept;
+                for (const auto& [base, targets] : m_jtab)
+                    kept.insert(targets.begin(), targets.end());
+                seeds = first_seeds;
+                seeds.insert(seeds.end(), kept.begin(), kept.end());
+                for (auto it = table_targets.begin(); it != table_targets.end();)
+                    it = kept.count(*it) ? std::next(it) : (code_targets.erase(*it), table_targets.erase(it));
+                new_code = true;
+            }
             for (uint64_t t : data_refs) {
                 const Sec* sec = section_at(t);
                 if (!sec || sec->exec || !sec->in_file || m_jtab.count(t))
@@ -408,6 +430,7 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                 if (targets.size() < 2)
                     continue;
                 for (uint64_t target : targets) {
+                    table_targets.insert(target);
                     if (code_targets.insert(target).second) {
                         new_code = true;
                         seeds.push_back(target);

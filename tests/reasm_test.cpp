@@ -450,6 +450,27 @@ TEST(ReasmDisassemble, CompiledProgramsAreRebuiltAndBehaveTheSame)
     }
 }
 
+// Two switches whose position-independent jump tables lie next to each
+// other: the second switch is reached only through the first one's cases.
+TEST(ReasmDisassemble, AdjacentJumpTablesAreSplitAtEachBase)
+{
+    REQUIRE_GCC();
+    TempDir dir;
+    write_file(dir.file("t.c"), data("two_switches.c"));
+    for (const char* flags : { "-O2 -fno-tree-switch-conversion", "-O1 -fno-tree-switch-conversion" }) {
+        SCOPED_TRACE(flags);
+        ASSERT_EQ(sh("cd " + dir.path() + " && gcc " + flags + " -o t t.c 2>&1").code, 0);
+        BinImage img = load(dir.file("t"));
+        auto r = reasm::disassemble(img, true);
+        ASSERT_EQ(r.why, "rebuilt") << r.source;
+        EXPECT_EQ(r.as_bytes, 0) << r.source;
+        write_file(dir.file("r.asm"), r.source);
+        auto b = sh("cd " + dir.path() + " && nasm -f elf64 r.asm -o r.o && gcc -o r r.o 2>&1");
+        ASSERT_EQ(b.code, 0) << b.out;
+        EXPECT_EQ(run({ dir.file("r") }).out, run({ dir.file("t") }).out);
+    }
+}
+
 // A program linked at a fixed address has no relocations: a number that
 // happens to equal an address stays a number, while real pointers (to an
 // object, a string) follow their targets into the rebuild.
