@@ -3,6 +3,9 @@
 // words are pointers that the loader relocates.
 #include "reasm_impl.h"
 
+#include <climits>
+#include <cstdlib>
+
 namespace reasm {
 
 namespace {
@@ -123,6 +126,24 @@ const std::set<std::string>& libc_exports(bool is64)
     return is64 ? names64 : names32;
 }
 
+// A run path relative to the program ("$ORIGIN/lib") names a folder next
+// to the file, where the rebuild finds the library too.
+std::string with_origin(std::string path, const std::string& program)
+{
+    size_t slash = program.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : program.substr(0, slash);
+    if (char* real = realpath(dir.c_str(), nullptr)) {
+        dir = real;
+        free(real);
+    }
+    for (const char* token : { "${ORIGIN}", "$ORIGIN" }) {
+        std::string t = token;
+        for (size_t at = path.find(t); at != std::string::npos; at = path.find(t, at + dir.size()))
+            path.replace(at, t.size(), dir);
+    }
+    return path;
+}
+
 void append_word(std::string& list, const std::string& word)
 {
     if (!list.empty())
@@ -151,7 +172,7 @@ void Writer::read_dynamic()
             if (tag == 1)
                 m_needed.push_back(string_at(data, t.dynstr->offset + value));
             else if (tag == 15 || tag == 29)
-                append_word(m_link.dirs, string_at(data, t.dynstr->offset + value));
+                append_word(m_link.dirs, with_origin(string_at(data, t.dynstr->offset + value), m_img.m_path));
         }
     }
 

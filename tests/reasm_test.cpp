@@ -450,6 +450,39 @@ TEST(ReasmDisassemble, CompiledProgramsAreRebuiltAndBehaveTheSame)
     }
 }
 
+// C++ library functions have mangled names far over 64 characters; a
+// library found through a run path next to the program is not missing.
+TEST(ReasmDisassemble, LongImportedNamesAndRunPathsNextToTheProgram)
+{
+    REQUIRE_GCC();
+    if (!have_tool("g++"))
+        GTEST_SKIP() << "g++ is needed";
+    TempDir dir;
+    write_file(dir.file("s.cpp"), "#include <string>\n#include <cstdio>\nint main(int argc, char **argv) {\n"
+                                  "  std::string s(argv[0]);\n  s += \" and more text than fits inline\";\n"
+                                  "  std::printf(\"%zu\\n\", s.size());\n  return 0;\n}\n");
+    ASSERT_EQ(sh("cd " + dir.path() + " && g++ -O0 -o s s.cpp 2>&1").code, 0);
+    auto r = reasm::disassemble(load(dir.file("s")), true);
+    EXPECT_EQ(r.why, "rebuilt") << r.source;
+    std::istringstream in(r.source);
+    size_t longest = 0;
+    for (std::string l; std::getline(in, l);) {
+        if (l.rfind("extern ", 0) == 0)
+            longest = std::max(longest, l.size() - 7);
+        EXPECT_EQ(l.find("call 0x"), std::string::npos) << "a call to an old stub address: " << l;
+    }
+    EXPECT_GT(longest, 64u);
+
+    write_file(dir.file("f.c"), "int f(int x) { return x * 3; }\n");
+    write_file(dir.file("m.c"), "#include <stdio.h>\nint f(int);\nint main(void) { printf(\"%d\\n\", f(14)); return 0; }\n");
+    auto b = sh("cd " + dir.path() + " && mkdir -p lib && gcc -shared -fPIC -o lib/libthrice.so f.c && "
+                "gcc -o m m.c -Llib -lthrice -Wl,-rpath,'$ORIGIN/lib' 2>&1");
+    ASSERT_EQ(b.code, 0) << b.out;
+    r = reasm::disassemble(load(dir.file("m")), true);
+    EXPECT_EQ(r.why, "rebuilt") << r.source;
+    EXPECT_EQ(r.link.dirs, dir.path() + "/lib");
+}
+
 // Two switches whose position-independent jump tables lie next to each
 // other: the second switch is reached only through the first one's cases.
 TEST(ReasmDisassemble, AdjacentJumpTablesAreSplitAtEachBase)
