@@ -69,7 +69,14 @@ int cli_disasm_source(const char* path, int bits, uint64_t base)
         img.set_raw_view(bits, base);
     reasm::Result r = reasm::disassemble(img, true);
     con::print(r.source);
-    con::printf("; == %s, %d as db%s%s\n", r.verified ? "VERIFIED" : "NOT VERIFIED", r.as_bytes,
+    // Undecoded code is data in the source: say how much, so that "0 as
+    // db" is not read as "all of it is instructions".
+    char code[96] = "";
+    if (r.buildable && !r.link.crt && r.code_bytes)
+        std::snprintf(code, sizeof code, ", %llu of %llu code bytes as data (%llu%%)",
+                      static_cast<unsigned long long>(r.code_as_data), static_cast<unsigned long long>(r.code_bytes),
+                      static_cast<unsigned long long>((r.code_as_data * 100 + r.code_bytes - 1) / r.code_bytes));
+    con::printf("; == %s, %d as db%s%s%s\n", r.verified ? "VERIFIED" : "NOT VERIFIED", r.as_bytes, code,
                 r.why.empty() ? "" : ", why: ", r.why.c_str());
     return r.verified ? 0 : 2;
 }

@@ -63,7 +63,8 @@ void pin_sections(Writer* w)
 
 // A C program is built again through cc; nothing is compared, but an
 // instruction that NASM rejects is written as bytes, as in the check.
-std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::set<uint64_t>* as_bytes)
+std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::set<uint64_t>* as_bytes,
+                             std::set<uint64_t>* rejected)
 {
     std::string dir = tc::temp_dir();
     std::string asm_path = dir + "/reasm.asm";
@@ -80,11 +81,19 @@ std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::
             return "rebuilt";
         size_t before = as_bytes->size();
         errors_to_instructions(br.diags, asm_path, *lines, as_bytes);
+        errors_to_instructions(br.diags, asm_path, *lines, rejected);
         if (as_bytes->size() == before || attempts == 1)
             break;
         *text = w->emit(*as_bytes, lines);
     }
     return "build";
+}
+
+bool cxx_personality(const BinImage& image, const Writer& w)
+{
+    const char* name = "__gxx_personality_v0";
+    uint64_t addr = 0;
+    return w.m_imports.count(name) || image.find_symbol(name, &addr);
 }
 
 bool has_section(const BinImage& image, const char* name)
@@ -122,6 +131,7 @@ Result disassemble(const BinImage& image, bool verify)
     r.buildable = true;
     r.link = w.m_link;
     std::set<uint64_t> as_bytes;
+    std::set<uint64_t> rejected; // the part of as_bytes that NASM refused to assemble
     LineMap lines;
     std::string text = w.emit(as_bytes, &lines);
 
@@ -131,7 +141,7 @@ Result disassemble(const BinImage& image, bool verify)
     } else if (w.m_compiled) {
         r.why = "compiled";
         if (verify)
-            r.why = rebuild_compiled(&w, &text, &lines, &as_bytes);
+            r.why = rebuild_compiled(&w, &text, &lines, &as_bytes, &rejected);
     } else if (verify) {
         bool pinned = false;
         for (int attempts = kMaxBuilds;; --attempts) {
@@ -153,6 +163,8 @@ Result disassemble(const BinImage& image, bool verify)
                 continue;
             }
             size_t before = as_bytes.size();
+            if (!built)
+                rejected.insert(differing.begin(), differing.end());
             as_bytes.insert(differing.begin(), differing.end());
             bool grew = as_bytes.size() != before;
             if (!grew) {
@@ -169,7 +181,17 @@ Result disassemble(const BinImage& image, bool verify)
         }
     }
     r.as_bytes = int(as_bytes.size());
+    r.rejected = int(rejected.size());
     r.link = w.m_link;
+    for (const auto& sec : w.m_secs) {
+        if (!sec.exec || !sec.in_file)
+            continue;
+        r.code_bytes += sec.size;
+        uint64_t decoded = 0;
+        for (auto it = w.m_code.lower_bound(sec.addr); it != w.m_code.end() && it->first < sec.addr + sec.size; ++it)
+            decoded += it->second.len;
+        r.code_as_data += sec.size - std::min(decoded, sec.size);
+    }
 
     std::string notes;
     if (r.verified) {
@@ -185,9 +207,13 @@ Result disassemble(const BinImage& image, bool verify)
     } else if (verify && !w.m_compiled) {
         notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.differs")));
     }
-    if (r.as_bytes)
-        notes += note(L10n::tr("dis.db", std::to_string(r.as_bytes)));
-    if (w.m_compiled && has_section(image, ".gcc_except_table"))
+    if (r.as_bytes > r.rejected)
+        notes += note(L10n::tr("dis.db", std::to_string(r.as_bytes - r.rejected)));
+    if (r.rejected)
+        notes += note(L10n::tr("dis.db_rejected", std::to_string(r.rejected)));
+    // A static C program carries the C library's exception tables; the
+    // note is for programs that throw C++ exceptions themselves.
+    if (w.m_compiled && has_section(image, ".gcc_except_table") && cxx_personality(image, w))
         notes += note(L10n::tr("dis.no_eh"));
     if (!w.m_needed.empty()) {
         std::string libs;

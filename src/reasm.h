@@ -17,6 +17,9 @@ struct Result {
     int as_bytes = 0;       // instructions written as "db" because NASM encodes them differently
     std::string why;        // "", "format", "compiled", "rebuilt", "build", "missing:..." or "differs"
     tc::LinkOpts link;      // what the source needs to be linked again
+    int rejected = 0;       // of as_bytes: instructions whose spelling NASM rejected
+    uint64_t code_bytes = 0;   // file bytes of the code sections
+    uint64_t code_as_data = 0; // of those, bytes not written as instructions
 };
 
 // Converts the image; with verify the source is rebuilt and compared (at

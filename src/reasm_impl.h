@@ -8,6 +8,7 @@
 #include "toolchain.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -92,6 +93,7 @@ private:
     uint64_t find_main() const;
     void find_absolute_pointers();
     bool proven_pointer(uint64_t slot, uint64_t value) const;
+    void data_words(const std::function<void(uint64_t slot, uint64_t value)>& fn) const;
     bool calls_pc_thunk() const;
     void assign_labels();
     void emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, LineMap* lines);

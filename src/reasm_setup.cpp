@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <functional>
 
 namespace reasm {
 
@@ -232,6 +233,12 @@ bool Writer::setup()
             for (const auto& sym : m_img.m_symbols)
                 if (is_code(sym.addr))
                     seeds.push_back(sym.addr);
+            // Code reached only through pointers (method tables, handlers):
+            // the rebuild check catches a word that only looked like one.
+            data_words([&](uint64_t, uint64_t v) {
+                if (is_code(v))
+                    seeds.push_back(v);
+            });
         }
     } else {
         return false;
@@ -283,6 +290,15 @@ bool Writer::proven_pointer(uint64_t slot, uint64_t value) const
 // that it points at the same object after cc has placed things anew.
 void Writer::find_absolute_pointers()
 {
+    data_words([&](uint64_t a, uint64_t v) {
+        if (section_at(v) && !m_relative.count(a) && proven_pointer(a, v))
+            m_relative[a] = v;
+    });
+}
+
+// Every aligned word of the data sections that have file bytes.
+void Writer::data_words(const std::function<void(uint64_t slot, uint64_t value)>& fn) const
+{
     const unsigned width = m_bits == 64 ? 8 : 4;
     for (const auto& sec : m_secs) {
         if (sec.exec || !sec.in_file)
@@ -294,8 +310,7 @@ void Writer::find_absolute_pointers()
             uint64_t v = 0;
             for (unsigned i = width; i-- > 0;)
                 v = v << 8 | m_img.m_data[off + i];
-            if (section_at(v) && !m_relative.count(a) && proven_pointer(a, v))
-                m_relative[a] = v;
+            fn(a, v);
         }
     }
 }

@@ -117,7 +117,7 @@ std::string rebuilt_output(const TempDir& dir, const std::string& source)
 TEST(ReasmNames, RulesAndFixedLists)
 {
     const std::pair<std::string, bool> usable[] = { { "main", true }, { "_start", true }, { "?x.y$z#w@v~u", true },
-        { std::string(64, 'a'), true }, { std::string(65, 'a'), false }, { "", false }, { "1abc", false },
+        { std::string(reasm::kMaxNameLength, 'a'), true }, { std::string(reasm::kMaxNameLength + 1, 'a'), false }, { "", false }, { "1abc", false },
         { ".hidden", false }, { "bad-name", false }, { "two words", false }, { "memcpy@GLIBC_2.14x-", false } };
     for (const auto& [name, want] : usable)
         EXPECT_EQ(reasm::usable_name(name), want) << name;
@@ -156,7 +156,7 @@ TEST(ReasmLabels, SymbolsBecomeLabelsByTheRules)
 {
     REQUIRE_TOOLS();
     TempDir dir;
-    std::string n65(65, 'n');
+    std::string n65(reasm::kMaxNameLength + 1, 'n');
     BinImage img = build_asm(dir, "p", "bits 64\nglobal _start, $loop, $Rax, first, second, data_end, " + n65 + "\n"
                                        "section .text\n_start:\n$loop:\n    mov eax, [rel first]\n"
                                        "    mov ebx, [rel " + n65 + "]\n$Rax:\n    jmp $Rax\nsection .data\n"
@@ -172,7 +172,7 @@ TEST(ReasmLabels, SymbolsBecomeLabelsByTheRules)
     EXPECT_EQ(w.label(rax), "$Rax");
     EXPECT_EQ(w.m_names[first].size(), 1u);
     EXPECT_TRUE(w.label(first) == "first" || w.label(first) == "second");
-    EXPECT_EQ(w.label(first + 4), "d_" + reasm::hex(first + 4)) << "the 65-character name is not used";
+    EXPECT_EQ(w.label(first + 4), "d_" + reasm::hex(first + 4)) << "the name over the length limit is not used";
     // ld puts its own __bss_start and _edata there too; one of them wins.
     std::string end_label = w.label(symbol(img, "data_end"));
     EXPECT_TRUE(end_label == "data_end" || end_label == "__bss_start" || end_label == "_edata") << end_label;
@@ -404,7 +404,8 @@ TEST(ReasmDisassemble, MissingNasmIsReportedInTheSummary)
     auto r = run_exe({ "--disasm-source", dir.file("hello") }, { "PATH=/nonexistent" });
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.out.find("; Not checked: "), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("\n; == NOT VERIFIED, 0 as db, why: missing:"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n; == NOT VERIFIED, 0 as db, "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(", why: missing:"), std::string::npos) << r.out;
 }
 
 TEST(ReasmDisassemble, CompiledProgramsAreRebuiltAndBehaveTheSame)
@@ -481,6 +482,47 @@ TEST(ReasmDisassemble, LongImportedNamesAndRunPathsNextToTheProgram)
     r = reasm::disassemble(load(dir.file("m")), true);
     EXPECT_EQ(r.why, "rebuilt") << r.source;
     EXPECT_EQ(r.link.dirs, dir.path() + "/lib");
+}
+
+// The summary says how much of the code is left as data; code reached only
+// through a pointer in the data is found without symbols; the notes on
+// bytes tell rejected spellings from other encodings; the C++ exceptions
+// note is only for programs with exception tables of their own.
+TEST(ReasmDisassemble, SummaryAndNotesSayWhatWasDone)
+{
+    REQUIRE_TOOLS();
+    TempDir dir;
+    write_file(dir.file("p.asm"), "bits 64\nglobal _start\nsection .text\n_start:\n    mov rax, [rel handler]\n"
+                                  "    call rax\n    mov eax, 60\n    syscall\n    ret\nworker:\n    mov edi, 7\n    ret\n"
+                                  "raw: db 1, 2, 3, 4, 5, 6, 7, 8\nsection .data\nhandler: dq worker\n");
+    auto b = sh("cd " + dir.path() + " && nasm -f elf64 p.asm -o p.o && ld -s -o p p.o 2>&1");
+    ASSERT_EQ(b.code, 0) << b.out;
+    auto cli = run_exe({ "--disasm-source", dir.file("p") });
+    EXPECT_EQ(cli.code, 0) << cli.out;
+    EXPECT_NE(cli.out.find("\n; == VERIFIED, 0 as db, 8 of 31 code bytes as data (26%)\n"), std::string::npos)
+        << cli.out;
+    EXPECT_NE(cli.out.find("mov edi, 0x7 "), std::string::npos) << "the function behind the pointer is decoded";
+
+    auto r = reasm::disassemble(raw_image(dir, "\x0F\x0D\x08\xC3"s, 64, 0x1000), true);
+    EXPECT_EQ(r.rejected, 1);
+    EXPECT_NE(r.source.find("; 1 instructions stay as bytes (db): NASM rejects"), std::string::npos) << r.source;
+    EXPECT_EQ(r.source.find("NASM would encode them differently"), std::string::npos) << r.source;
+
+    if (!have_tool("gcc") || !have_tool("g++"))
+        return;
+    const std::pair<std::string, bool> programs[] = {
+        { "gcc -O2 -static -x c -", false }, { "gcc -O2 -x c -", false }, { "g++ -O2 -x c++ -", true } };
+    for (const auto& [cc, note] : programs) {
+        SCOPED_TRACE(cc);
+        std::string src = note ? "#include <cstdio>\n#include <stdexcept>\nint main(int c, char**) { try { if (c) "
+                                 "throw std::runtime_error(\"x\"); } catch (...) { std::puts(\"caught\"); } }\n"
+                               : "#include <stdio.h>\nint main(void) { puts(\"plain\"); return 0; }\n";
+        write_file(dir.file("e.src"), src);
+        if (sh("cd " + dir.path() + " && " + cc + " -o e < e.src 2>&1").code != 0)
+            continue; // a static C library may be absent
+        auto e = reasm::disassemble(load(dir.file("e")), false);
+        EXPECT_EQ(e.source.find("throws C++ exceptions") != std::string::npos, note) << e.source.substr(0, 600);
+    }
 }
 
 // Two switches whose position-independent jump tables lie next to each
