@@ -61,6 +61,23 @@ void pin_sections(Writer* w)
     }
 }
 
+// Before an instruction goes to bytes, spellings that pin its encoding
+// are tried (once each); those that found one leave the set. True when
+// any did.
+bool spell_first(Writer* w, std::set<uint64_t>* addrs)
+{
+    std::set<uint64_t> fresh;
+    for (uint64_t a : *addrs)
+        if (!w->m_spell_tried.count(a))
+            fresh.insert(a);
+    if (fresh.empty() || w->find_spellings(fresh) == 0)
+        return false;
+    for (uint64_t a : fresh)
+        if (w->m_spelling.count(a))
+            addrs->erase(a);
+    return true;
+}
+
 // A C program is built again through cc; nothing is compared, but an
 // instruction that NASM rejects is written as bytes, as in the check.
 std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::set<uint64_t>* as_bytes,
@@ -80,9 +97,12 @@ std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::
         if (br.ok)
             return "rebuilt";
         size_t before = as_bytes->size();
-        errors_to_instructions(br.diags, asm_path, *lines, as_bytes);
-        errors_to_instructions(br.diags, asm_path, *lines, rejected);
-        if (as_bytes->size() == before || attempts == 1)
+        std::set<uint64_t> refused;
+        errors_to_instructions(br.diags, asm_path, *lines, &refused);
+        bool spelled = spell_first(w, &refused);
+        as_bytes->insert(refused.begin(), refused.end());
+        rejected->insert(refused.begin(), refused.end());
+        if ((as_bytes->size() == before && !spelled) || attempts == 1)
             break;
         *text = w->emit(*as_bytes, lines);
     }
@@ -130,6 +150,15 @@ Result disassemble(const BinImage& image, bool verify)
 
     r.buildable = true;
     r.link = w.m_link;
+    if (verify && !w.m_readonly) {
+        // NASM has no form for an operand it ignores ("nop dword [rax],
+        // eax"): such instructions are spelled before the first build.
+        std::set<uint64_t> nops;
+        for (const auto& [addr, insn] : w.m_code)
+            if (insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos)
+                nops.insert(addr);
+        spell_first(&w, &nops);
+    }
     std::set<uint64_t> as_bytes;
     std::set<uint64_t> rejected; // the part of as_bytes that NASM refused to assemble
     LineMap lines;
@@ -163,10 +192,11 @@ Result disassemble(const BinImage& image, bool verify)
                 continue;
             }
             size_t before = as_bytes.size();
+            bool spelled = spell_first(&w, &differing);
             if (!built)
                 rejected.insert(differing.begin(), differing.end());
             as_bytes.insert(differing.begin(), differing.end());
-            bool grew = as_bytes.size() != before;
+            bool grew = as_bytes.size() != before || spelled;
             if (!grew) {
                 r.why = !why.empty() ? why : built ? "differs" : "build";
                 break;

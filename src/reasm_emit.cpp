@@ -233,6 +233,11 @@ void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& a
     std::string text = rewrite(insn, &force_bytes);
     (*lines)[m_line + 1] = insn.addr;
     bool multi_operand_nop = insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos;
+    auto spelled = m_spelling.find(insn.addr);
+    if (spelled != m_spelling.end() && !as_bytes.count(insn.addr)) {
+        text = spelled->second;
+        force_bytes = multi_operand_nop = false;
+    }
     if (force_bytes || multi_operand_nop || as_bytes.count(insn.addr)) {
         std::string db = "db ";
         for (int i = 0; i < insn.len; ++i)

@@ -64,6 +64,10 @@ struct Writer {
     // `force_bytes` when NASM cannot spell it with the same encoding.
     std::string rewrite(const dis::Insn& insn, bool* force_bytes) const;
 
+    // Tries spellings that pin the encoding for the instructions at these
+    // addresses; returns how many found one (kept in m_spelling).
+    int find_spellings(const std::set<uint64_t>& addrs);
+
     uint64_t m_main = 0;
     const BinImage& m_img;
     bool m_compiled = false;
@@ -87,6 +91,8 @@ struct Writer {
     std::map<uint64_t, std::vector<std::string>> m_names;
     std::string m_out;
     int m_line = 0;
+    std::map<uint64_t, std::string> m_spelling; // instruction text that gives exactly its bytes
+    std::set<uint64_t> m_spell_tried;
 
 private:
     void discover(uint64_t start, const std::vector<uint64_t>& first_seeds, const std::set<uint64_t>& skip);
@@ -103,6 +109,10 @@ private:
 
     std::set<std::string> m_taken; // label names already given to an address
 };
+
+// Other ways to write an instruction's text (given with its labels) that
+// may make NASM choose exactly the instruction's encoding.
+std::vector<std::string> spellings(const dis::Insn& insn, int bits, const std::string& text);
 
 // Section-name sets of the setup.
 bool made_by_linker(const std::string& section);
