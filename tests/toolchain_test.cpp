@@ -438,3 +438,14 @@ TEST(AssembleLine, BytesAddressesAndFailures)
     EXPECT_EQ(err, "invalid combination of opcode and operands");
     EXPECT_TRUE(out.empty());
 }
+
+// A large source (a whole program disassembled to source) must not hit the
+// fixed limit only for its size: the limit grows with the source.
+TEST(ToolLimit, GrowsWithTheSourceSize)
+{
+    const std::pair<uint64_t, int> cases[] = { { 0, 30000 }, { 512 * 1024 - 1, 30000 }, { 512 * 1024, 31000 },
+                                                { 110ull << 20, 250000 } };
+    for (const auto& [bytes, ms] : cases)
+        EXPECT_EQ(tc::tool_limit_ms(bytes), ms) << bytes;
+    EXPECT_EQ(tc::tool_limit_ms(UINT64_MAX), 24 * 3600 * 1000);
+}
