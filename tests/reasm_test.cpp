@@ -11,6 +11,8 @@
 
 #include <cstring>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace testutil;
 using reasm::LineMap;
@@ -438,6 +440,25 @@ TEST(ReasmDisassemble, MissingNasmIsReportedInTheSummary)
     EXPECT_NE(r.out.find("; Not checked: "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\n; == NOT VERIFIED, 0 as db, "), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(", why: missing:"), std::string::npos) << r.out;
+}
+
+// A device reads as an empty file and a pipe waits for a writer: both are
+// refused, and so is a file that needs more memory than the machine has.
+TEST(ReasmDisassemble, OnlyRegularFilesThatFitAreConverted)
+{
+    TempDir dir;
+    ASSERT_EQ(mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    for (const std::string& path : { std::string("/dev/zero"), dir.file("fifo") }) {
+        auto r = run_exe({ "--disasm-source", path });
+        EXPECT_EQ(r.code, 1) << path;
+        EXPECT_NE(r.out.find("Not a regular file: " + path), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("VERIFIED"), std::string::npos) << r.out;
+    }
+    // Sparse: it takes no room on the disk, only its size is looked at.
+    ASSERT_EQ(truncate((write_file(dir.file("huge"), ""), dir.file("huge")).c_str(), off_t(1) << 40), 0);
+    auto r = run_exe({ "--disasm-source", dir.file("huge") });
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("is too large to convert on this machine"), std::string::npos) << r.out;
 }
 
 TEST(ReasmDisassemble, CompiledProgramsAreRebuiltAndBehaveTheSame)
