@@ -63,8 +63,8 @@ void pin_sections(Writer* w)
 }
 
 // Before an instruction goes to bytes, spellings that pin its encoding
-// are tried (once each); those that found one leave the set. True when
-// any did.
+// are tried (once each, as many as one bounded NASM run takes); those that
+// found one leave the set. True when any did.
 bool spell_first(Writer* w, std::set<uint64_t>* addrs)
 {
     std::set<uint64_t> fresh;

@@ -16,9 +16,10 @@ namespace reasm {
 
 namespace {
 
-// At most this many instructions are tried in one round, so that a file
-// full of odd encodings costs a bounded NASM run.
-constexpr size_t kMaxTried = 4000;
+// At most this many candidates go into one NASM run: each needs a section
+// of its own, and NASM's time grows with the square of their number (3,000
+// take half a second, 18,000 sixteen).
+constexpr size_t kMaxCandidates = 3000;
 
 bool is_ident_char(char c)
 {
@@ -178,10 +179,11 @@ int Writer::find_spellings(const std::set<uint64_t>& addrs)
     };
     std::vector<Candidate> cands;
     std::set<std::string> names;
-    size_t tried = 0;
     for (uint64_t a : addrs) {
         auto it = m_code.find(a);
-        if (it == m_code.end() || !m_spell_tried.insert(a).second || tried++ >= kMaxTried)
+        if (cands.size() >= kMaxCandidates)
+            break;
+        if (it == m_code.end() || !m_spell_tried.insert(a).second)
             continue;
         m_spelling.erase(a);
         bool force = false;
