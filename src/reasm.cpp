@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
 namespace reasm {
 
@@ -91,7 +92,16 @@ std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::
             std::ofstream f(asm_path, std::ios::binary | std::ios::trunc);
             f << *text;
         }
-        tc::BuildResult br = tc::build(asm_path, tc::Format::Auto, dir + "/reasm.out", w->m_link);
+        // The text can be many times the program: while the tools run it
+        // lives only in the file.
+        std::string().swap(*text);
+        // The format is known: no need to have the whole text searched for it.
+        tc::Format fmt = w->m_bits == 32 ? tc::Format::Elf32 : tc::Format::Elf64;
+        tc::BuildResult br = tc::build(asm_path, fmt, dir + "/reasm.out", w->m_link);
+        {
+            std::ifstream f(asm_path, std::ios::binary);
+            text->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+        }
         auto items = needs::from_diags(br.diags);
         if (!items.empty())
             return "missing:" + needs::explain_line(items);

@@ -351,8 +351,10 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
             work.pop_back();
             while (true) {
                 const Sec* sec = section_at(a);
-                // m_code holds exactly what this pass decoded.
-                if (!sec || !sec->exec || !sec->in_file || m_code.count(a))
+                // m_code holds exactly what this pass decoded; the place
+                // found here is where the instruction goes in.
+                auto place = m_code.lower_bound(a);
+                if (!sec || !sec->exec || !sec->in_file || (place != m_code.end() && place->first == a))
                     break;
                 if (a != start && ((prev_refs.count(a) && !code_targets.count(a)) || skip.count(a)))
                     break;
@@ -389,7 +391,7 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                         || (got != m_gotsym.end() && no_return(got->second));
                 }
                 uint64_t next = a + insn.len;
-                m_code[a] = std::move(insn);
+                m_code.emplace_hint(place, a, std::move(insn));
                 if (stop)
                     break;
                 a = next;

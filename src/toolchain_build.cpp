@@ -206,6 +206,8 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
         fmt = detect_format(text);
     r.fmt = fmt;
     const int limit = tool_limit_ms(text.size());
+    if (fmt != Format::Bin)
+        std::string().swap(text); // a large source is not kept while the tools run
     r.output = output;
 
     std::string nasm = find_tool("nasm");
@@ -308,6 +310,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     if (!read_file(listing, &listing_text))
         return r;
     std::vector<ListEntry> entries = parse_listing(listing_text);
+    std::string().swap(listing_text);
 
     if (!elf) {
         r.org = org_of(text);
