@@ -14,6 +14,7 @@ namespace reasm {
 namespace {
 
 constexpr int kMaxBuilds = 8;
+constexpr int kMaxSpellRuns = 8;
 // Peak memory per byte of the file, measured on the files that decode into
 // the most instructions (zero bytes: one instruction per two bytes) with
 // bench/reasm_size.sh, and a little over it.
@@ -72,12 +73,17 @@ bool spell_first(Writer* w, std::set<uint64_t>* addrs)
     for (uint64_t a : *addrs)
         if (!w->m_spell_tried.count(a))
             fresh.insert(a);
-    if (fresh.empty() || w->find_spellings(fresh) == 0)
-        return false;
-    for (uint64_t a : fresh)
-        if (w->m_spelling.count(a))
-            addrs->erase(a);
-    return true;
+    // Each NASM run takes a bounded number of candidates: a few runs, until
+    // every instruction had its try.
+    int found = 0;
+    for (int run = 0; run < kMaxSpellRuns && !fresh.empty(); ++run) {
+        found += w->find_spellings(fresh);
+        for (auto it = fresh.begin(); it != fresh.end();)
+            it = w->m_spell_tried.count(*it) ? fresh.erase(it) : std::next(it);
+    }
+    for (auto it = addrs->begin(); it != addrs->end();)
+        it = w->m_spelling.count(*it) ? addrs->erase(it) : std::next(it);
+    return found > 0;
 }
 
 // A C program is built again through cc; nothing is compared, but an

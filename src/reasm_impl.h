@@ -99,6 +99,7 @@ private:
     uint64_t find_main() const;
     void find_absolute_pointers();
     bool proven_pointer(uint64_t slot, uint64_t value) const;
+    std::vector<uint64_t> gap_starts() const;
     void data_words(const std::function<void(uint64_t slot, uint64_t value)>& fn) const;
     bool calls_pc_thunk() const;
     void assign_labels();

@@ -14,6 +14,7 @@ namespace {
 
 constexpr int kMaxPasses = 8;
 constexpr size_t kMaxTableEntries = 1024;
+constexpr int kGapRounds = 4;
 
 bool read_hex(const std::string& text, size_t pos, uint64_t* value)
 {
@@ -245,10 +246,62 @@ bool Writer::setup()
     }
 
     discover(start, seeds, skip);
+    // Functions nothing visibly calls (reached through tables the program
+    // computes, or not at all) sit between the found ones after padding:
+    // each that decodes cleanly up to its return is a start as well.
+    for (int round = 0; round < kGapRounds && !m_compiled && !m_flat; ++round) {
+        std::vector<uint64_t> more = gap_starts();
+        if (more.empty())
+            break;
+        seeds.insert(seeds.end(), more.begin(), more.end());
+        discover(start, seeds, skip);
+    }
     if (m_compiled && m_bits == 32 && calls_pc_thunk())
         m_readonly = true;
     assign_labels();
     return true;
+}
+
+// After a run of code that ends in a return or jump: padding (zero, nop or
+// int3 bytes) up to a 16-byte boundary, then bytes that decode without a
+// fault into a run that ends in a return or jump before any known code.
+std::vector<uint64_t> Writer::gap_starts() const
+{
+    std::vector<uint64_t> out;
+    for (auto it = m_code.begin(); it != m_code.end(); ++it) {
+        const dis::Insn& last = it->second;
+        bool ends = last.is_ret || (last.is_jump && is_unconditional_jump(last.text));
+        auto next = std::next(it);
+        uint64_t p = last.addr + last.len;
+        if (!ends || (next != m_code.end() && next->first == p))
+            continue;
+        const Sec* sec = section_at(last.addr);
+        if (!sec)
+            continue;
+        uint64_t end = next != m_code.end() ? std::min(next->first, sec->addr + sec->size) : sec->addr + sec->size;
+        auto byte_at = [&](uint64_t a) { return m_img.m_data[sec->off + (a - sec->addr)]; };
+        if (sec->off + (end - sec->addr) > m_img.m_data.size())
+            continue;
+        while (p < end && (byte_at(p) == 0x00 || byte_at(p) == 0x90 || byte_at(p) == 0xCC))
+            ++p;
+        if (p >= end || p % 16 != 0)
+            continue;
+        bool clean = false;
+        for (uint64_t a = p; a < end;) {
+            dis::Insn insn;
+            dis::decode(m_img.m_data.data() + sec->off + (a - sec->addr), end - a, a, m_bits, &insn, false);
+            if (!insn.valid || insn.len == 0 || (insn.bytes[0] == 0 && insn.len > 1 && insn.bytes[1] == 0))
+                break;
+            a += insn.len;
+            if (insn.is_ret || (insn.is_jump && is_unconditional_jump(insn.text))) {
+                clean = a <= end;
+                break;
+            }
+        }
+        if (clean)
+            out.push_back(p);
+    }
+    return out;
 }
 
 // Without a relocation a data word is only a number that may look like an
@@ -286,8 +339,8 @@ bool Writer::proven_pointer(uint64_t slot, uint64_t value) const
 }
 
 // A program linked at a fixed address has no relocations for its pointers:
-// a data word that holds an address inside the program is taken for one, so
-// that it points at the same object after cc has placed things anew.
+// a data word proven to be one is written as a label, so that it points at
+// the same object after cc has placed things anew.
 void Writer::find_absolute_pointers()
 {
     data_words([&](uint64_t a, uint64_t v) {

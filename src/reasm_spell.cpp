@@ -115,6 +115,12 @@ std::vector<std::string> spellings(const dis::Insn& insn, int bits, const std::s
     }
 
     std::vector<std::string> bodies { body };
+    // "xchg rdi, rsi": either operand order is the same instruction.
+    if (body.rfind("xchg ", 0) == 0 && body.find('[') == std::string::npos) {
+        size_t comma = body.find(", ");
+        if (comma != std::string::npos)
+            bodies.push_back("xchg " + body.substr(comma + 2) + ", " + body.substr(5, comma - 5));
+    }
     // A size word where NASM wants none ("prefetchw byte [rax]").
     size_t bracket = body.find('[');
     for (const char* size : { "byte ", "word ", "dword ", "qword ", "tword ", "oword ", "yword ", "zword " }) {
