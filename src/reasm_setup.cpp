@@ -14,7 +14,7 @@ namespace {
 
 constexpr int kMaxPasses = 8;
 constexpr size_t kMaxTableEntries = 1024;
-constexpr int kGapRounds = 4;
+constexpr int kGapRounds = 2;
 
 bool read_hex(const std::string& text, size_t pos, uint64_t* value)
 {
@@ -282,24 +282,29 @@ std::vector<uint64_t> Writer::gap_starts() const
         auto byte_at = [&](uint64_t a) { return m_img.m_data[sec->off + (a - sec->addr)]; };
         if (sec->off + (end - sec->addr) > m_img.m_data.size())
             continue;
-        while (p < end && (byte_at(p) == 0x00 || byte_at(p) == 0x90 || byte_at(p) == 0xCC))
-            ++p;
-        if (p >= end || p % 16 != 0)
-            continue;
-        bool clean = false;
-        for (uint64_t a = p; a < end;) {
-            dis::Insn insn;
-            dis::decode(m_img.m_data.data() + sec->off + (a - sec->addr), end - a, a, m_bits, &insn, false);
-            if (!insn.valid || insn.len == 0 || (insn.bytes[0] == 0 && insn.len > 1 && insn.bytes[1] == 0))
+        // Several functions may follow each other in one gap.
+        while (p < end) {
+            while (p < end && (byte_at(p) == 0x00 || byte_at(p) == 0x90 || byte_at(p) == 0xCC))
+                ++p;
+            if (p >= end || p % 16 != 0)
                 break;
-            a += insn.len;
-            if (insn.is_ret || (insn.is_jump && is_unconditional_jump(insn.text))) {
-                clean = a <= end;
-                break;
+            uint64_t clean_end = 0;
+            for (uint64_t a = p; a < end;) {
+                dis::Insn insn;
+                dis::decode(m_img.m_data.data() + sec->off + (a - sec->addr), end - a, a, m_bits, &insn, false);
+                if (!insn.valid || insn.len == 0 || (insn.bytes[0] == 0 && insn.len > 1 && insn.bytes[1] == 0))
+                    break;
+                a += insn.len;
+                if (insn.is_ret || (insn.is_jump && is_unconditional_jump(insn.text))) {
+                    clean_end = a <= end ? a : 0;
+                    break;
+                }
             }
-        }
-        if (clean)
+            if (!clean_end)
+                break;
             out.push_back(p);
+            p = clean_end;
+        }
     }
     return out;
 }
