@@ -103,13 +103,15 @@ bool check(const Writer& w, const BinImage& image, const std::string& source, co
     // Lengths are judged on every instruction line. Bytes are judged only
     // when no length changed and every section kept its address: otherwise
     // a correct reference to something that moved would look different too.
-    std::map<int, uint64_t> length_of_line;
+    // By line number: a map of millions of lines would cost more than the
+    // whole source.
+    std::vector<uint64_t> length_of_line(lines.empty() ? 0 : size_t(lines.rbegin()->first) + 1, 0);
     for (const auto& la : br.lines)
-        if (lines.count(la.line))
-            length_of_line[la.line] += la.len;
-    for (const auto& [ln, len] : length_of_line) {
-        const dis::Insn& insn = w.m_code.at(lines.at(ln));
-        if (len != insn.len)
+        if (la.line > 0 && size_t(la.line) < length_of_line.size() && lines.count(la.line))
+            length_of_line[size_t(la.line)] += la.len;
+    for (const auto& [ln, addr] : lines) {
+        const dis::Insn& insn = w.m_code.at(addr);
+        if (size_t(ln) < length_of_line.size() && length_of_line[size_t(ln)] && length_of_line[size_t(ln)] != insn.len)
             differing->insert(insn.addr);
     }
     if (differing->empty() && !sections_moved) {

@@ -3,11 +3,14 @@
 // words are pointers that the loader relocates.
 #include "reasm_impl.h"
 
+#include <climits>
+#include <cstdlib>
+
 namespace reasm {
 
 namespace {
 
-constexpr size_t kMaxName = 256;
+constexpr size_t kMaxName = kMaxNameLength + 1;
 // More libraries than any real program needs; a crafted file with
 // thousands would only drive the linker to gigabytes.
 constexpr size_t kMaxLibraries = 256;
@@ -147,6 +150,24 @@ std::string plain_dirs(const std::string& run_path)
     return out;
 }
 
+// A run path relative to the program ("$ORIGIN/lib") names a folder next
+// to the file, where the rebuild finds the library too.
+std::string with_origin(std::string path, const std::string& program)
+{
+    size_t slash = program.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : program.substr(0, slash);
+    if (char* real = realpath(dir.c_str(), nullptr)) {
+        dir = real;
+        free(real);
+    }
+    for (const char* token : { "${ORIGIN}", "$ORIGIN" }) {
+        std::string t = token;
+        for (size_t at = path.find(t); at != std::string::npos; at = path.find(t, at + dir.size()))
+            path.replace(at, t.size(), dir);
+    }
+    return path;
+}
+
 void append_word(std::string& list, const std::string& word)
 {
     if (word.empty())
@@ -177,7 +198,7 @@ void Writer::read_dynamic()
             if (tag == 1 && m_needed.size() < kMaxLibraries)
                 m_needed.push_back(string_at(data, t.dynstr->offset + value));
             else if (tag == 15 || tag == 29)
-                append_word(m_link.dirs, plain_dirs(string_at(data, t.dynstr->offset + value)));
+                append_word(m_link.dirs, plain_dirs(with_origin(string_at(data, t.dynstr->offset + value), m_img.m_path)));
         }
     }
 

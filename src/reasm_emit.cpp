@@ -247,7 +247,8 @@ std::string Writer::emit(const std::set<uint64_t>& as_bytes, LineMap* lines)
         line("");
         line(std::string("section .note.GNU-stack noalloc ") + (stack & 1 ? "exec" : "noexec") + " nowrite progbits");
     }
-    return m_out;
+    // The text can be many times the file: handed over, not copied.
+    return std::move(m_out);
 }
 
 void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines)
@@ -257,6 +258,11 @@ void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& a
     std::string text = rewrite(insn, &force_bytes);
     (*lines)[m_line + 1] = insn.addr;
     bool multi_operand_nop = insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos;
+    auto spelled = m_spelling.find(insn.addr);
+    if (spelled != m_spelling.end() && !as_bytes.count(insn.addr)) {
+        text = spelled->second;
+        force_bytes = multi_operand_nop = false;
+    }
     if (force_bytes || multi_operand_nop || as_bytes.count(insn.addr)) {
         std::string db = "db ";
         for (int i = 0; i < insn.len; ++i)

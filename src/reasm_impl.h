@@ -9,6 +9,7 @@
 #include "toolchain.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -68,6 +69,10 @@ struct Writer {
     // `force_bytes` when NASM cannot spell it with the same encoding.
     std::string rewrite(const dis::Insn& insn, bool* force_bytes) const;
 
+    // Tries spellings that pin the encoding for the instructions at these
+    // addresses; returns how many found one (kept in m_spelling).
+    int find_spellings(const std::set<uint64_t>& addrs);
+
     uint64_t m_main = 0;
     const BinImage& m_img;
     bool m_compiled = false;
@@ -93,11 +98,16 @@ struct Writer {
     int m_line = 0;
     ElfLayout m_layout;
     std::set<uint64_t> m_own_slots; // entries of constructor arrays that the program itself adds
+    std::map<uint64_t, std::string> m_spelling; // instruction text that gives exactly its bytes
+    std::set<uint64_t> m_spell_tried;
 
 private:
     void discover(uint64_t start, const std::vector<uint64_t>& first_seeds, const std::set<uint64_t>& skip);
     uint64_t find_main() const;
     void find_absolute_pointers();
+    bool proven_pointer(uint64_t slot, uint64_t value) const;
+    std::vector<uint64_t> gap_starts() const;
+    void data_words(const std::function<void(uint64_t slot, uint64_t value)>& fn) const;
     bool calls_pc_thunk() const;
     void assign_labels();
     void emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, LineMap* lines);
@@ -110,6 +120,10 @@ private:
 
     std::set<std::string> m_taken; // label names already given to an address
 };
+
+// Other ways to write an instruction's text (given with its labels) that
+// may make NASM choose exactly the instruction's encoding.
+std::vector<std::string> spellings(const dis::Insn& insn, int bits, const std::string& text);
 
 // Section-name sets of the setup.
 bool made_by_linker(const std::string& section);

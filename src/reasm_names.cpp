@@ -56,7 +56,9 @@ const std::set<std::string>& reserved_words()
 
 bool usable_name(const std::string& name)
 {
-    if (name.empty() || name.size() > 64)
+    // NASM reads identifiers of up to 4095 characters; mangled C++ names
+    // run far past a hundred.
+    if (name.empty() || name.size() > kMaxNameLength)
         return false;
     unsigned char first = static_cast<unsigned char>(name[0]);
     if (!std::isalpha(first) && first != '?' && first != '_')

@@ -90,6 +90,8 @@ std::vector<std::string> words(const std::string& s, bool colon);
 // Runs argv (argv[0] a full path) with merged output, stdin from /dev/null
 // and a time limit. An empty cwd keeps the current directory.
 ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int limit_ms);
+// The time limit of each tool run of a build, by the size of its source.
+int tool_limit_ms(uint64_t source_bytes);
 
 // Undoes, in a freshly forked child, what the program set up for itself
 // that a child must not inherit (the ignored SIGPIPE). Async-signal-safe.

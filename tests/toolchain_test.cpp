@@ -694,3 +694,14 @@ TEST(Run, EndingTheProgramEndsItsTools)
     EXPECT_TRUE(read_file(dir.file("qxFerndockAssemblerIDE_crash.txt")).starts_with("=== qxFerndockAssemblerIDE crash report"));
     prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
+
+// A large source (a whole program disassembled to source) must not hit the
+// fixed limit only for its size: the limit grows with the source.
+TEST(ToolLimit, GrowsWithTheSourceSize)
+{
+    const std::pair<uint64_t, int> cases[] = { { 0, 30000 }, { 512 * 1024 - 1, 30000 }, { 512 * 1024, 31000 },
+                                                { 110ull << 20, 250000 } };
+    for (const auto& [bytes, ms] : cases)
+        EXPECT_EQ(tc::tool_limit_ms(bytes), ms) << bytes;
+    EXPECT_EQ(tc::tool_limit_ms(UINT64_MAX), 24 * 3600 * 1000);
+}
