@@ -218,6 +218,9 @@ void Writer::read_dynamic()
             m_gotsym[slot] = name;
     }
 
+    // Slots filled with a function's address at load time: the stubs of
+    // ".plt.got" jump through them, for functions whose address is also taken.
+    std::map<uint64_t, std::string> data_slots;
     const BinImage::Section* rela = find_section(m_img, ".rela.dyn");
     if (is64 && rela && t.dynsym && t.dynstr) {
         for (uint64_t p = 0; p + 24 <= rela->size; p += 24) {
@@ -232,6 +235,8 @@ void Writer::read_dynamic()
                 m_relative[offset] = addend;
             else if ((type == 6 || type == 7) && !name.empty())
                 m_gotsym[offset] = name;
+            if (type == 6 && !name.empty())
+                data_slots[offset] = name;
             else if (type == 1 && !name.empty())
                 m_absym[offset] = name;
             else if (type == 5 && !name.empty())
@@ -263,6 +268,26 @@ void Writer::read_dynamic()
                 continue;
             m_plt[insn.addr & ~uint64_t(0xF)] = it->second;
             m_imports.insert(it->second);
+        }
+    }
+    // ".plt.got" stubs are 8 bytes ("jmp [rel slot]", two bytes of filler),
+    // or 16 where each starts with endbr64.
+    if (const BinImage::Section* got_plt = find_section(m_img, ".plt.got");
+        got_plt && !data_slots.empty() && got_plt->offset <= data.size()) {
+        uint64_t n = std::min<uint64_t>(got_plt->size, data.size() - got_plt->offset);
+        uint64_t endbr = 0, after_endbr = UINT64_MAX;
+        for (const auto& insn : dis::sweep(data.data() + got_plt->offset, n, got_plt->addr, m_bits, n)) {
+            if (insn.text == "endbr64") {
+                endbr = insn.addr;
+                after_endbr = insn.addr + insn.len;
+                continue;
+            }
+            bool jump = insn.text.rfind("jmp", 0) == 0 || insn.text.find(" jmp") != std::string::npos;
+            auto it = jump && insn.has_mem ? data_slots.find(insn.mem) : data_slots.end();
+            if (it != data_slots.end()) {
+                m_plt[insn.addr == after_endbr ? endbr : insn.addr] = it->second;
+                m_imports.insert(it->second);
+            }
         }
     }
 

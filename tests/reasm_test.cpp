@@ -505,6 +505,40 @@ TEST(ReasmDisassemble, CompiledProgramsAreRebuiltAndBehaveTheSame)
     }
 }
 
+// A library function whose address the program also takes is called
+// through a ".plt.got" stub (8 bytes, or 16 behind endbr64): the call names
+// the function, not the old stub's address.
+TEST(ReasmDisassemble, CallsThroughStubsOfFunctionsWhoseAddressIsTaken)
+{
+    REQUIRE_GCC();
+    TempDir dir;
+    write_file(dir.file("f.c"), "#include <stdio.h>\n#include <stdlib.h>\nint main(void) {\n"
+                                "  void (*volatile keep)(void *) = free;\n  char *a = malloc(8), *b = malloc(8);\n"
+                                "  keep(a);\n  free(b);\n  puts(\"freed\");\n  return 0;\n}\n");
+    for (const char* flags : { "-O0", "-O0 -fcf-protection=full -Wl,-z,ibtplt" }) {
+        SCOPED_TRACE(flags);
+        ASSERT_EQ(sh("cd " + dir.path() + " && gcc " + flags + " -o f f.c 2>&1").code, 0);
+        BinImage img = load(dir.file("f"));
+        const BinImage::Section* stubs = nullptr;
+        for (const auto& s : img.m_sections)
+            if (s.name == ".plt.got")
+                stubs = &s;
+        ASSERT_NE(stubs, nullptr);
+        reasm::Writer w(img);
+        w.read_dynamic();
+        auto stub = std::find_if(w.m_plt.begin(), w.m_plt.end(), [](const auto& e) { return e.second == "free"; });
+        ASSERT_NE(stub, w.m_plt.end());
+        EXPECT_TRUE(stub->first >= stubs->addr && stub->first < stubs->addr + stubs->size) << std::hex << stub->first;
+        EXPECT_EQ((stub->first - stubs->addr) % (strstr(flags, "ibt") ? 16 : 8), 0u);
+
+        auto r = reasm::disassemble(img, true);
+        EXPECT_EQ(r.why, "rebuilt");
+        EXPECT_NE(r.source.find("    call free wrt ..plt"), std::string::npos) << r.source;
+        EXPECT_EQ(r.source.find("    call 0x"), std::string::npos) << r.source;
+        EXPECT_EQ(rebuilt_output(dir, r.source), "freed\n");
+    }
+}
+
 // C++ library functions have mangled names far over 64 characters; a
 // library found through a run path next to the program is not missing.
 TEST(ReasmDisassemble, LongImportedNamesAndRunPathsNextToTheProgram)
