@@ -85,6 +85,7 @@ struct Writer {
     std::map<uint64_t, std::string> m_absym;
     std::map<uint64_t, std::string> m_copy;
     std::map<uint64_t, std::vector<uint64_t>> m_jtab;
+    std::set<uint64_t> m_guessed; // starts taken from data words that only look like code addresses
     std::set<std::string> m_imports;
     std::set<std::string> m_used;
     std::set<std::string> m_emitted;

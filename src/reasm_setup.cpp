@@ -253,8 +253,10 @@ bool Writer::setup()
             // Code reached only through pointers (method tables, handlers):
             // the rebuild check catches a word that only looked like one.
             data_words([&](uint64_t, uint64_t v) {
-                if (is_code(v))
+                if (is_code(v)) {
                     seeds.push_back(v);
+                    m_guessed.insert(v);
+                }
             });
         }
     } else {
@@ -482,13 +484,17 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         m_code.clear();
         std::set<uint64_t> data_refs;
+        // Guessed starts are taken last (the stack is worked from its back),
+        // so that code reached by calls and jumps is in place before them.
         std::vector<uint64_t> work;
-        for (uint64_t s : seeds)
-            if (s == start || !prev_refs.count(s))
-                work.push_back(s);
+        for (int guessed = 1; guessed >= 0; --guessed)
+            for (uint64_t s : seeds)
+                if ((s == start || !prev_refs.count(s)) && int(m_guessed.count(s) && !code_targets.count(s)) == guessed)
+                    work.push_back(s);
         while (!work.empty()) {
             uint64_t a = work.back();
             work.pop_back();
+            const bool guess = m_guessed.count(a) && !code_targets.count(a);
             while (true) {
                 const Sec* sec = section_at(a);
                 // m_code holds exactly what this pass decoded; the place
@@ -505,6 +511,11 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                 dis::Insn insn;
                 dis::decode(m_img.m_data.data() + off, n, a, m_bits, &insn, false);
                 if (!insn.valid || insn.len == 0)
+                    break;
+                // A guess that runs into the middle of known code was no
+                // code: it would hide the instructions it overlaps.
+                if (guess && ((place != m_code.end() && place->first < a + insn.len)
+                              || (place != m_code.begin() && std::prev(place)->first + std::prev(place)->second.len > a)))
                     break;
                 for (uint64_t r : instruction_refs(insn)) {
                     if (m_compiled && is_code(r)) {

@@ -157,11 +157,18 @@ std::vector<std::string> spellings(const dis::Insn& insn, int bits, const std::s
         size_t op = last_operand(m, sp);
         if (op == std::string::npos || m.find('[', op) != std::string::npos)
             continue;
-        char c = m[op];
+        // A size the text already gives ("mov rcx, qword 0xFF") is replaced.
+        size_t value = op;
+        for (const char* size : { "byte ", "word ", "dword ", "qword " }) {
+            std::string w = size;
+            if (m.compare(op, w.size(), w) == 0)
+                value = op + w.size();
+        }
+        char c = value < m.size() ? m[value] : '\0';
         if (!std::isdigit(static_cast<unsigned char>(c)) && c != '-')
             continue;
         for (const char* size : { "byte ", "strict byte ", "strict word ", "strict dword ", "strict qword " })
-            sized.push_back(m.substr(0, op) + size + m.substr(op));
+            sized.push_back(m.substr(0, op) + size + m.substr(value));
     }
 
     std::string prefixes = prefix_words(insn, bits, text);

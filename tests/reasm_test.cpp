@@ -417,6 +417,9 @@ TEST(ReasmDisassemble, SpellingsThatPinTheEncoding)
         { "\x48\xC7\xC0\x01\x00\x00\x00"s, "mov rax, strict dword 0x1" },
         { "\x67\xAC"s, "a32 lodsb" },
         { "\x48\x90"s, "o64 nop" },
+        // A 64-bit immediate for a small value: the size it is printed with
+        // gives way to the strict one.
+        { "\x48\xB9\xFF\x00\x00\x00\x00\x00\x00\x00"s, "mov rcx, strict qword 0xFF" },
     };
     std::string code;
     for (const auto& [bytes, text] : cases)
@@ -503,6 +506,26 @@ TEST(ReasmDisassemble, CompiledProgramsAreRebuiltAndBehaveTheSame)
             EXPECT_EQ(w.m_link.libs + w.m_link.dirs, "");
         }
     }
+}
+
+// A data word that only looks like an address one byte before a function
+// would start decoding in the padding and swallow the function's first
+// instruction; the call to it would then be left as bytes.
+TEST(ReasmDisassemble, AGuessedStartNeverHidesCodeThatIsCalled)
+{
+    REQUIRE_TOOLS();
+    TempDir dir;
+    BinImage img = build_asm(dir, "p",
+                             "bits 64\nglobal _start\nsection .text\n_start:\n    call f\n    mov edi, eax\n"
+                             "    mov eax, 60\n    syscall\n    ret\n    db 0\nf:\n    lea rsp, [rsp-8]\n    lea rsp, [rsp+8]\n"
+                             "    mov eax, 7\n    ret\nsection .data\n    dq f - 1\n",
+                             "elf64");
+    auto r = reasm::disassemble(img, true);
+    EXPECT_TRUE(r.verified) << r.source;
+    EXPECT_EQ(r.as_bytes, 0) << r.source;
+    uint64_t f = img.m_entry + 5 + 2 + 5 + 2 + 1 + 1;
+    EXPECT_EQ(line_of(r.source, f), "    lea rsp, [rsp-0x8]") << r.source;
+    EXPECT_EQ(line_of(r.source, img.m_entry).rfind("    call ", 0), 0u) << r.source;
 }
 
 // A library function whose address the program also takes is called
