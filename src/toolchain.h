@@ -3,6 +3,7 @@
 // they print and turns a NASM source file into a program or a flat binary
 // together with a table from source lines to code addresses.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -127,6 +128,9 @@ std::string quote_cmd(const std::vector<std::string>& argv);
 // ---- parsers ---------------------------------------------------------------
 
 std::vector<ListEntry> parse_listing(const std::string& text);
+// The same for a listing file, read in blocks; each entry goes to fn as
+// soon as it is complete. False when the file cannot be read.
+bool read_listing(const std::string& path, const std::function<void(const ListEntry&)>& fn);
 std::vector<Diag> parse_diags(const std::string& output);
 // From a linker map ("-Map"): the address at which each section of
 // `object` (named exactly as on the link command) was placed, keyed by the

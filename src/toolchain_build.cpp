@@ -304,25 +304,25 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     }
 
     r.ok = true;
-    std::string listing_text;
-    bool listed = read_file(listing, &listing_text);
-    std::vector<ListEntry> entries = parse_listing(listing_text);
-    std::string().swap(listing_text);
-
-    if (!listed) {
-        // A build whose listing is lost still succeeded, with no line table.
-    } else if (!elf) {
+    // The listing goes straight into the line table: a large program's
+    // listing is never held whole.
+    std::map<std::string, uint64_t> bases;
+    if (!elf)
         r.org = org_of(text);
-        for (const auto& e : entries)
+    else
+        bases = section_bases(map, object, product, link.crt);
+    bool listed = read_listing(listing, [&](const ListEntry& e) {
+        if (!elf) {
             r.lines.push_back({ e.line, r.org + e.offset, e.len });
-    } else {
-        auto bases = section_bases(map, object, product, link.crt);
-        for (const auto& e : entries) {
-            auto it = bases.find(e.section);
-            if (it != bases.end())
-                r.lines.push_back({ e.line, it->second + e.offset, e.len });
+            return;
         }
-    }
+        auto it = bases.find(e.section);
+        if (it != bases.end())
+            r.lines.push_back({ e.line, it->second + e.offset, e.len });
+    });
+    // A build whose listing is lost still succeeded, with no line table.
+    if (!listed)
+        r.lines.clear();
     std::stable_sort(r.lines.begin(), r.lines.end(),
                      [](const LineAddr& a, const LineAddr& b) { return a.addr < b.addr; });
     // Removing the old output first spares some file systems (ext4) the
