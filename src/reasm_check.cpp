@@ -105,7 +105,7 @@ bool check(const Writer& w, const BinImage& image, const std::string& source, co
     // a correct reference to something that moved would look different too.
     // By line number: a map of millions of lines would cost more than the
     // whole source.
-    std::vector<uint64_t> length_of_line(lines.empty() ? 0 : size_t(lines.rbegin()->first) + 1, 0);
+    std::vector<uint64_t> length_of_line(lines.empty() ? 0 : size_t(lines.last_line()) + 1, 0);
     for (const auto& la : br.lines)
         if (la.line > 0 && size_t(la.line) < length_of_line.size() && lines.count(la.line))
             length_of_line[size_t(la.line)] += la.len;

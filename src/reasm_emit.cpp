@@ -256,7 +256,7 @@ void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& a
     labels_at(insn.addr);
     bool force_bytes = false;
     std::string text = rewrite(insn, &force_bytes);
-    (*lines)[m_line + 1] = insn.addr;
+    lines->add(m_line + 1, insn.addr);
     bool multi_operand_nop = insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos;
     auto spelled = m_spelling.find(insn.addr);
     if (spelled != m_spelling.end() && !as_bytes.count(insn.addr)) {

@@ -8,11 +8,14 @@
 #include "reasm_layout.h"
 #include "toolchain.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace reasm {
@@ -32,8 +35,51 @@ struct Sec {
     bool note = false;
 };
 
-// Source line (1-based) -> address of the instruction written on it.
-using LineMap = std::map<int, uint64_t>;
+// Source line (1-based) -> address of the instruction written on it. Lines
+// are added in increasing order as the text is written, so a sorted vector
+// serves: a third of a map's memory for millions of lines.
+class LineMap {
+public:
+    using value_type = std::pair<int, uint64_t>;
+    using const_iterator = std::vector<value_type>::const_iterator;
+
+    LineMap() = default;
+    LineMap(std::initializer_list<value_type> rows)
+    {
+        for (const auto& [line, addr] : rows)
+            add(line, addr);
+    }
+    bool operator==(const LineMap&) const = default;
+
+    void add(int line, uint64_t addr)
+    {
+        if (m_rows.empty() || m_rows.back().first < line) {
+            m_rows.emplace_back(line, addr);
+            return;
+        }
+        auto it = std::lower_bound(m_rows.begin(), m_rows.end(), value_type(line, 0), by_line);
+        if (it != m_rows.end() && it->first == line)
+            it->second = addr;
+        else
+            m_rows.insert(it, { line, addr });
+    }
+    const_iterator find(int line) const
+    {
+        auto it = std::lower_bound(m_rows.begin(), m_rows.end(), value_type(line, 0), by_line);
+        return it != m_rows.end() && it->first == line ? it : m_rows.end();
+    }
+    size_t count(int line) const { return find(line) != m_rows.end(); }
+    const_iterator begin() const { return m_rows.begin(); }
+    const_iterator end() const { return m_rows.end(); }
+    bool empty() const { return m_rows.empty(); }
+    size_t size() const { return m_rows.size(); }
+    int last_line() const { return m_rows.empty() ? 0 : m_rows.back().first; }
+    void clear() { std::vector<value_type>().swap(m_rows); }
+
+private:
+    static bool by_line(const value_type& a, const value_type& b) { return a.first < b.first; }
+    std::vector<value_type> m_rows;
+};
 
 struct Writer {
     explicit Writer(const BinImage& img)

@@ -33,6 +33,10 @@ bool read_file(const std::string& path, std::string* out)
         return false;
     }
     std::string text;
+    // Room for the whole file at once: grown by doubling, a large source
+    // would take up to twice its size.
+    if (uint64_t(st.st_size) < (uint64_t(1) << 32))
+        text.reserve(size_t(st.st_size));
     bool ok = files::read_all(fd, &text);
     close(fd);
     if (ok)
@@ -201,8 +205,8 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
         fmt = detect_format(text);
     r.fmt = fmt;
     const int limit = tool_limit_ms(text.size());
-    if (fmt != Format::Bin)
-        std::string().swap(text); // a large source is not kept while the tools run
+    const uint64_t org = fmt == Format::Bin ? org_of(text) : 0;
+    std::string().swap(text); // a large source is not kept while the tools run
     r.output = output;
 
     std::string nasm = find_tool("nasm");
@@ -308,7 +312,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     // listing is never held whole.
     std::map<std::string, uint64_t> bases;
     if (!elf)
-        r.org = org_of(text);
+        r.org = org;
     else
         bases = section_bases(map, object, product, link.crt);
     bool listed = read_listing(listing, [&](const ListEntry& e) {
