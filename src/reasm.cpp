@@ -258,8 +258,8 @@ Result disassemble(const BinImage& image, bool verify)
         // NASM has no form for an operand it ignores ("nop dword [rax],
         // eax"): such instructions are spelled before the first build.
         std::set<uint64_t> nops;
-        for (const auto& [addr, insn] : w.m_code)
-            if (insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos)
+        for (const auto& [addr, code] : w.m_code)
+            if (code.nop_operands)
                 nops.insert(addr);
         spell_first(&w, &nops);
     }

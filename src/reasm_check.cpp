@@ -110,18 +110,18 @@ bool check(const Writer& w, const BinImage& image, const std::string& source, co
         if (la.line > 0 && size_t(la.line) < length_of_line.size() && lines.count(la.line))
             length_of_line[size_t(la.line)] += la.len;
     for (const auto& [ln, addr] : lines) {
-        const dis::Insn& insn = w.m_code.at(addr);
-        if (size_t(ln) < length_of_line.size() && length_of_line[size_t(ln)] && length_of_line[size_t(ln)] != insn.len)
-            differing->insert(insn.addr);
+        uint64_t len = w.m_code.at(addr).len;
+        if (size_t(ln) < length_of_line.size() && length_of_line[size_t(ln)] && length_of_line[size_t(ln)] != len)
+            differing->insert(addr);
     }
     if (differing->empty() && !sections_moved) {
         for (const auto& la : br.lines) {
             auto mapped = lines.find(la.line);
             if (mapped == lines.end())
                 continue;
-            const dis::Insn& insn = w.m_code.at(mapped->second);
-            if (la.addr != insn.addr)
+            if (la.addr != mapped->second)
                 continue;
+            const dis::Insn insn = w.insn_at(mapped->second);
             for (int i = 0; i < insn.len; ++i) {
                 uint8_t b = 0;
                 if (!rebuilt_byte(insn.addr + i, &b) || b != insn.bytes[i]) {

@@ -295,7 +295,7 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
     while (a < end) {
         auto insn = m_code.find(a);
         if (code && insn != m_code.end()) {
-            emit_instruction(insn->second, as_bytes, lines);
+            emit_instruction(insn_at(a), as_bytes, lines);
             a += insn->second.len;
             continue;
         }

@@ -139,7 +139,19 @@ struct Writer {
     uint64_t m_org = 0;
     int m_bits = 64;
     std::vector<Sec> m_secs;
-    std::map<uint64_t, dis::Insn> m_code;
+    // What discovery keeps of each instruction; the full record (text,
+    // bytes, operands) is decoded again from the image when needed, since
+    // millions of full records would take a few hundred bytes each.
+    struct Code {
+        uint64_t target = 0; // when has_target
+        uint64_t mem = 0;    // when has_mem
+        uint8_t len = 0;
+        bool is_call = false, is_jump = false, has_target = false, has_mem = false;
+        bool ends = false;        // a return or an unconditional jump
+        bool nop_operands = false; // "nop dword [rax], eax": NASM has no such form
+    };
+    std::map<uint64_t, Code> m_code;
+    dis::Insn insn_at(uint64_t addr) const; // decoded again; addr is in m_code
     std::map<uint64_t, std::vector<std::string>> m_names;
     std::string m_out;
     int m_line = 0;

@@ -80,6 +80,22 @@ const Sec* Writer::section_at(uint64_t addr) const
     return nullptr;
 }
 
+dis::Insn Writer::insn_at(uint64_t addr) const
+{
+    // Decoded exactly as discovery decoded it: from the section's bytes up
+    // to the section's end.
+    dis::Insn insn;
+    const Sec* sec = section_at(addr);
+    if (!sec)
+        return insn;
+    uint64_t off = sec->off + (addr - sec->addr);
+    if (off >= m_img.m_data.size())
+        return insn;
+    size_t n = std::min<uint64_t>(sec->addr + sec->size - addr, m_img.m_data.size() - off);
+    dis::decode(m_img.m_data.data() + off, n, addr, m_bits, &insn, false);
+    return insn;
+}
+
 bool Writer::is_code(uint64_t addr) const
 {
     const Sec* s = section_at(addr);
@@ -287,13 +303,12 @@ std::vector<uint64_t> Writer::gap_starts() const
 {
     std::vector<uint64_t> out;
     for (auto it = m_code.begin(); it != m_code.end(); ++it) {
-        const dis::Insn& last = it->second;
-        bool ends = last.is_ret || (last.is_jump && is_unconditional_jump(last.text));
+        const Code& last = it->second;
         auto next = std::next(it);
-        uint64_t p = last.addr + last.len;
-        if (!ends || (next != m_code.end() && next->first == p))
+        uint64_t p = it->first + last.len;
+        if (!last.ends || (next != m_code.end() && next->first == p))
             continue;
-        const Sec* sec = section_at(last.addr);
+        const Sec* sec = section_at(it->first);
         if (!sec)
             continue;
         uint64_t end = next != m_code.end() ? std::min(next->first, sec->addr + sec->size) : sec->addr + sec->size;
@@ -542,7 +557,17 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                         || (got != m_gotsym.end() && no_return(got->second));
                 }
                 uint64_t next = a + insn.len;
-                m_code.emplace_hint(place, a, std::move(insn));
+                Code c;
+                c.target = insn.target;
+                c.mem = insn.mem;
+                c.len = insn.len;
+                c.is_call = insn.is_call;
+                c.is_jump = insn.is_jump;
+                c.has_target = insn.has_target;
+                c.has_mem = insn.has_mem;
+                c.ends = insn.is_ret || (insn.is_jump && is_unconditional_jump(insn.text));
+                c.nop_operands = insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos;
+                m_code.emplace_hint(place, a, c);
                 if (stop)
                     break;
                 a = next;

@@ -200,8 +200,9 @@ int Writer::find_spellings(const std::set<uint64_t>& addrs)
             continue;
         m_spelling.erase(a);
         bool force = false;
-        std::string text = rewrite(it->second, &force);
-        for (auto& s : spellings(it->second, m_bits, text)) {
+        const dis::Insn insn = insn_at(a);
+        std::string text = rewrite(insn, &force);
+        for (auto& s : spellings(insn, m_bits, text)) {
             for (size_t i = 0; i < s.size();) {
                 size_t j = i;
                 while (j < s.size() && is_ident_char(s[j]))
@@ -280,7 +281,7 @@ int Writer::find_spellings(const std::set<uint64_t>& addrs)
     int found = 0;
     uint64_t pos = 0;
     for (size_t i = 0; i < cands.size(); ++i) {
-        const dis::Insn& insn = m_code.at(cands[i].addr);
+        const dis::Insn insn = insn_at(cands[i].addr);
         bool same = !dropped[i] && len[i] == insn.len && pos + len[i] <= bytes.size()
             && bytes.compare(pos, len[i], reinterpret_cast<const char*>(insn.bytes), insn.len) == 0;
         pos += len[i];
