@@ -22,21 +22,15 @@ constexpr int kToolLimitMs = 30000;
 
 bool read_file(const std::string& path, std::string* out)
 {
-    // Only regular files: a FIFO would block the open or the reads, and a
-    // device such as /dev/zero never ends.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    uint64_t size = 0;
+    int fd = files::open_read(path, &size);
     if (fd < 0)
         return false;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return false;
-    }
     std::string text;
     // Room for the whole file at once: grown by doubling, a large source
     // would take up to twice its size.
-    if (uint64_t(st.st_size) < (uint64_t(1) << 32))
-        text.reserve(size_t(st.st_size));
+    if (size < (uint64_t(1) << 32))
+        text.reserve(size_t(size));
     bool ok = files::read_all(fd, &text);
     close(fd);
     if (ok)

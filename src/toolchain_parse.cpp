@@ -1,13 +1,12 @@
 // Parsers for what the tools leave behind: NASM listings, the messages of
 // nasm, ld and cc, and the linker's map of where it placed each section.
+#include "files.h"
 #include "numfmt.h"
 #include "toolchain.h"
 
 #include <cctype>
 #include <cerrno>
-#include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <string_view>
 
@@ -358,14 +357,10 @@ bool read_listing(const std::string& path, const std::function<void(const ListEn
 {
     // The listing of a large program is many times its source: it is read
     // in blocks, never held whole.
-    int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    uint64_t size = 0;
+    int fd = files::open_read(path, &size);
     if (fd < 0)
         return false;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return false;
-    }
     ListingState state { fn, ".text", 0, 0, -1, false, {}, false };
     std::string buf;
     constexpr size_t kBlock = 1 << 20;
