@@ -358,9 +358,10 @@ Result disassemble(const BinImage& image, bool verify)
             libs += (libs.empty() ? "" : ", ") + n;
         notes += note(L10n::tr("dis.libs", libs));
     }
-    r.source.reserve(heading.size() + notes.size() + 1 + text.size());
-    r.source = heading + notes + "\n";
-    r.source += text;
+    // The heading goes in front of the text where it lies: a second copy of
+    // a text many times the input would double the peak.
+    text.insert(0, heading + notes + "\n");
+    r.source = std::move(text);
     return r;
 }
 
