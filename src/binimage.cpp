@@ -11,6 +11,7 @@ namespace {
 
 constexpr uint64_t kMaxFileSize = 268435456; // 256 MiB
 constexpr size_t kMaxName = 256;
+constexpr size_t kMaxSymbolName = 4096; // mangled C++ names run long
 constexpr uint64_t kMaxHeaders = 4095;
 constexpr uint64_t kMaxSymbolsPerTable = 200000;
 // A file has at most one static and one dynamic symbol table, so twice the
@@ -266,7 +267,7 @@ bool BinImage::parse_elf()
                 unsigned type = st_info & 0xF;
                 if (type > 2 || st_value == 0 || st_name > UINT64_MAX - strings)
                     continue;
-                std::string name = r.cstr(strings + st_name, kMaxName);
+                std::string name = r.cstr(strings + st_name, kMaxSymbolName);
                 if (name.empty())
                     continue;
                 m_symbols.push_back({ st_value, st_size, std::move(name), type == 2 });

@@ -31,7 +31,7 @@ public:
     struct Symbol {
         uint64_t addr = 0;
         uint64_t size = 0; // 0 when the file gives none
-        std::string name;  // at most 256 characters
+        std::string name;  // at most 4096 characters
         bool func = false;
     };
 

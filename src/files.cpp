@@ -81,6 +81,20 @@ int create_temp(const std::string& path, std::string* name)
     return fd;
 }
 
+int open_read(const std::string& path, uint64_t* size)
+{
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    *size = uint64_t(st.st_size);
+    return fd;
+}
+
 bool read_all(int fd, std::string* out)
 {
     char buf[65536];

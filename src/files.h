@@ -4,6 +4,7 @@
 // and opens that refuse to follow a symbolic link.
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 
 namespace files {
@@ -19,6 +20,11 @@ int open_regular(const std::string& path, int flags, mode_t mode);
 // characters, created exclusively with mode 0600. Returns the descriptor
 // (close-on-exec) and its name, or -1.
 int create_temp(const std::string& path, std::string* name);
+
+// Opens `path` for reading when it is a regular file: a FIFO would block
+// the open or the reads, and a device such as /dev/zero never ends. Its
+// size goes to *size. Returns the descriptor (close-on-exec) or -1.
+int open_read(const std::string& path, uint64_t* size);
 
 // Appends everything up to the end of the file to `out`; false on a read
 // error.

@@ -7,12 +7,18 @@
 
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 
 namespace reasm {
 
 namespace {
 
 constexpr int kMaxBuilds = 8;
+constexpr int kMaxSpellRuns = 8;
+// Peak memory per byte of the file, measured on the files that decode into
+// the most instructions (zero bytes: one instruction per two bytes) with
+// bench/reasm_size.sh, and a little over it.
+constexpr uint64_t kBytesPerFileByte = 280;
 
 // Length of the UTF-8 sequence at s[i] when it is valid and is no C1
 // control character, else 0.
@@ -145,9 +151,32 @@ std::string build_options(const tc::LinkOpts& link)
     return s;
 }
 
+// Before an instruction goes to bytes, spellings that pin its encoding
+// are tried (once each, as many as one bounded NASM run takes); those that
+// found one leave the set. True when any did.
+bool spell_first(Writer* w, std::set<uint64_t>* addrs)
+{
+    std::set<uint64_t> fresh;
+    for (uint64_t a : *addrs)
+        if (!w->m_spell_tried.count(a))
+            fresh.insert(a);
+    // Each NASM run takes a bounded number of candidates: a few runs, until
+    // every instruction had its try.
+    int found = 0;
+    for (int run = 0; run < kMaxSpellRuns && !fresh.empty(); ++run) {
+        found += w->find_spellings(fresh);
+        for (auto it = fresh.begin(); it != fresh.end();)
+            it = w->m_spell_tried.count(*it) ? fresh.erase(it) : std::next(it);
+    }
+    for (auto it = addrs->begin(); it != addrs->end();)
+        it = w->m_spelling.count(*it) ? addrs->erase(it) : std::next(it);
+    return found > 0;
+}
+
 // A C program is built again through cc; nothing is compared, but an
 // instruction that NASM rejects is written as bytes, as in the check.
-std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::set<uint64_t>* as_bytes)
+std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::set<uint64_t>* as_bytes,
+                             std::set<uint64_t>* rejected)
 {
     std::string dir = tc::temp_dir();
     std::string asm_path = dir + "/reasm.asm";
@@ -156,19 +185,39 @@ std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::
             std::ofstream f(asm_path, std::ios::binary | std::ios::trunc);
             f << *text;
         }
-        tc::BuildResult br = tc::build(asm_path, tc::Format::Auto, dir + "/reasm.out", w->m_link);
+        // The text can be many times the program: while the tools run it
+        // lives only in the file.
+        std::string().swap(*text);
+        // The format is known: no need to have the whole text searched for it.
+        tc::Format fmt = w->m_bits == 32 ? tc::Format::Elf32 : tc::Format::Elf64;
+        tc::BuildResult br = tc::build(asm_path, fmt, dir + "/reasm.out", w->m_link);
+        {
+            std::ifstream f(asm_path, std::ios::binary);
+            text->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+        }
         auto items = needs::from_diags(br.diags);
         if (!items.empty())
             return "missing:" + needs::explain_line(items);
         if (br.ok)
             return "rebuilt";
         size_t before = as_bytes->size();
-        errors_to_instructions(br.diags, asm_path, *lines, as_bytes);
-        if (as_bytes->size() == before || attempts == 1)
+        std::set<uint64_t> refused;
+        errors_to_instructions(br.diags, asm_path, *lines, &refused);
+        bool spelled = spell_first(w, &refused);
+        as_bytes->insert(refused.begin(), refused.end());
+        rejected->insert(refused.begin(), refused.end());
+        if ((as_bytes->size() == before && !spelled) || attempts == 1)
             break;
         *text = w->emit(*as_bytes, lines);
     }
     return "build";
+}
+
+bool cxx_personality(const BinImage& image, const Writer& w)
+{
+    const char* name = "__gxx_personality_v0";
+    uint64_t addr = 0;
+    return w.m_imports.count(name) || image.find_symbol(name, &addr);
 }
 
 bool has_section(const BinImage& image, const char* name)
@@ -180,6 +229,11 @@ bool has_section(const BinImage& image, const char* name)
 }
 
 } // namespace
+
+uint64_t memory_needed(uint64_t file_size)
+{
+    return file_size * kBytesPerFileByte + (uint64_t(64) << 20);
+}
 
 Result disassemble(const BinImage& image, bool verify)
 {
@@ -200,7 +254,17 @@ Result disassemble(const BinImage& image, bool verify)
 
     r.buildable = true;
     r.link = w.m_link;
+    if (verify && !w.m_readonly) {
+        // NASM has no form for an operand it ignores ("nop dword [rax],
+        // eax"): such instructions are spelled before the first build.
+        std::set<uint64_t> nops;
+        for (const auto& [addr, code] : w.m_code)
+            if (code.nop_operands)
+                nops.insert(addr);
+        spell_first(&w, &nops);
+    }
     std::set<uint64_t> as_bytes;
+    std::set<uint64_t> rejected; // the part of as_bytes that NASM refused to assemble
     LineMap lines;
     std::string text = w.emit(as_bytes, &lines);
 
@@ -210,7 +274,7 @@ Result disassemble(const BinImage& image, bool verify)
     } else if (w.m_compiled) {
         r.why = "compiled";
         if (verify)
-            r.why = rebuild_compiled(&w, &text, &lines, &as_bytes);
+            r.why = rebuild_compiled(&w, &text, &lines, &as_bytes, &rejected);
     } else if (!w.m_flat && w.m_layout.missing) {
         // Bytes the file does not hold cannot be compared.
         r.why = "truncated";
@@ -231,8 +295,11 @@ Result disassemble(const BinImage& image, bool verify)
             if (built && differing.empty() && moved && attempts > 1 && pin_moved_sections(&w))
                 continue;
             size_t before = as_bytes.size();
+            bool spelled = spell_first(&w, &differing);
+            if (!built)
+                rejected.insert(differing.begin(), differing.end());
             as_bytes.insert(differing.begin(), differing.end());
-            bool grew = as_bytes.size() != before;
+            bool grew = as_bytes.size() != before || spelled;
             if (!grew) {
                 r.why = !why.empty() ? why : built ? "differs" : "build";
                 break;
@@ -247,7 +314,17 @@ Result disassemble(const BinImage& image, bool verify)
         }
     }
     r.as_bytes = int(as_bytes.size());
+    r.rejected = int(rejected.size());
     r.link = w.m_link;
+    for (const auto& sec : w.m_secs) {
+        if (!sec.exec || !sec.in_file)
+            continue;
+        r.code_bytes += sec.size;
+        uint64_t decoded = 0;
+        for (auto it = w.m_code.lower_bound(sec.addr); it != w.m_code.end() && it->first < sec.addr + sec.size; ++it)
+            decoded += it->second.len;
+        r.code_as_data += sec.size - std::min(decoded, sec.size);
+    }
 
     std::string notes;
     if (r.verified) {
@@ -267,9 +344,13 @@ Result disassemble(const BinImage& image, bool verify)
     }
     if (r.buildable && !build_options(r.link).empty())
         notes += note(L10n::tr("dis.opts", build_options(r.link)));
-    if (r.as_bytes)
-        notes += note(L10n::tr("dis.db", std::to_string(r.as_bytes)));
-    if (w.m_compiled && has_section(image, ".gcc_except_table"))
+    if (r.as_bytes > r.rejected)
+        notes += note(L10n::tr("dis.db", std::to_string(r.as_bytes - r.rejected)));
+    if (r.rejected)
+        notes += note(L10n::tr("dis.db_rejected", std::to_string(r.rejected)));
+    // A static C program carries the C library's exception tables; the
+    // note is for programs that throw C++ exceptions themselves.
+    if (w.m_compiled && has_section(image, ".gcc_except_table") && cxx_personality(image, w))
         notes += note(L10n::tr("dis.no_eh"));
     if (!w.m_needed.empty()) {
         std::string libs;
@@ -277,7 +358,10 @@ Result disassemble(const BinImage& image, bool verify)
             libs += (libs.empty() ? "" : ", ") + n;
         notes += note(L10n::tr("dis.libs", libs));
     }
-    r.source = heading + notes + "\n" + text;
+    // The heading goes in front of the text where it lies: a second copy of
+    // a text many times the input would double the peak.
+    text.insert(0, heading + notes + "\n");
+    r.source = std::move(text);
     return r;
 }
 

@@ -17,16 +17,25 @@ struct Result {
     int as_bytes = 0;       // instructions written as "db" because NASM encodes them differently
     std::string why;        // "", "format", "compiled", "rebuilt", "build", "missing:..." or "differs"
     tc::LinkOpts link;      // what the source needs to be linked again
+    int rejected = 0;       // of as_bytes: instructions whose spelling NASM rejected
+    uint64_t code_bytes = 0;   // file bytes of the code sections
+    uint64_t code_as_data = 0; // of those, bytes not written as instructions
 };
 
 // Converts the image; with verify the source is rebuilt and compared (at
 // most eight builds). Every outcome is reported through the result.
 Result disassemble(const BinImage& image, bool verify);
 
+// The memory a conversion of a file of this size may take at most; more
+// than the machine has is refused before starting.
+uint64_t memory_needed(uint64_t file_size);
+
 // ---- names ----------------------------------------------------------------
 
-// 1 to 64 characters of letters, digits and "_$#@~.?", not starting with a
-// digit, "$", "#", "@", "~" or ".".
+// The longest name the source keeps.
+constexpr size_t kMaxNameLength = 4000;
+// 1 to kMaxNameLength characters of letters, digits and "_$#@~.?", not
+// starting with a digit, "$", "#", "@", "~" or ".".
 bool usable_name(const std::string& name);
 // A register, size word, NASM keyword or instruction mnemonic, in any case.
 bool reserved(const std::string& name);

@@ -103,23 +103,25 @@ bool check(const Writer& w, const BinImage& image, const std::string& source, co
     // Lengths are judged on every instruction line. Bytes are judged only
     // when no length changed and every section kept its address: otherwise
     // a correct reference to something that moved would look different too.
-    std::map<int, uint64_t> length_of_line;
+    // By line number: a map of millions of lines would cost more than the
+    // whole source.
+    std::vector<uint64_t> length_of_line(lines.empty() ? 0 : size_t(lines.last_line()) + 1, 0);
     for (const auto& la : br.lines)
-        if (lines.count(la.line))
-            length_of_line[la.line] += la.len;
-    for (const auto& [ln, len] : length_of_line) {
-        const dis::Insn& insn = w.m_code.at(lines.at(ln));
-        if (len != insn.len)
-            differing->insert(insn.addr);
+        if (la.line > 0 && size_t(la.line) < length_of_line.size() && lines.count(la.line))
+            length_of_line[size_t(la.line)] += la.len;
+    for (const auto& [ln, addr] : lines) {
+        uint64_t len = w.m_code.at(addr).len;
+        if (size_t(ln) < length_of_line.size() && length_of_line[size_t(ln)] && length_of_line[size_t(ln)] != len)
+            differing->insert(addr);
     }
     if (differing->empty() && !sections_moved) {
         for (const auto& la : br.lines) {
             auto mapped = lines.find(la.line);
             if (mapped == lines.end())
                 continue;
-            const dis::Insn& insn = w.m_code.at(mapped->second);
-            if (la.addr != insn.addr)
+            if (la.addr != mapped->second)
                 continue;
+            const dis::Insn insn = w.insn_at(mapped->second);
             for (int i = 0; i < insn.len; ++i) {
                 uint8_t b = 0;
                 if (!rebuilt_byte(insn.addr + i, &b) || b != insn.bytes[i]) {

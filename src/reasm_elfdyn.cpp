@@ -3,11 +3,14 @@
 // words are pointers that the loader relocates.
 #include "reasm_impl.h"
 
+#include <climits>
+#include <cstdlib>
+
 namespace reasm {
 
 namespace {
 
-constexpr size_t kMaxName = 256;
+constexpr size_t kMaxName = kMaxNameLength + 1;
 // More libraries than any real program needs; a crafted file with
 // thousands would only drive the linker to gigabytes.
 constexpr size_t kMaxLibraries = 256;
@@ -147,6 +150,24 @@ std::string plain_dirs(const std::string& run_path)
     return out;
 }
 
+// A run path relative to the program ("$ORIGIN/lib") names a folder next
+// to the file, where the rebuild finds the library too.
+std::string with_origin(std::string path, const std::string& program)
+{
+    size_t slash = program.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : program.substr(0, slash);
+    if (char* real = realpath(dir.c_str(), nullptr)) {
+        dir = real;
+        free(real);
+    }
+    for (const char* token : { "${ORIGIN}", "$ORIGIN" }) {
+        std::string t = token;
+        for (size_t at = path.find(t); at != std::string::npos; at = path.find(t, at + dir.size()))
+            path.replace(at, t.size(), dir);
+    }
+    return path;
+}
+
 void append_word(std::string& list, const std::string& word)
 {
     if (word.empty())
@@ -177,7 +198,7 @@ void Writer::read_dynamic()
             if (tag == 1 && m_needed.size() < kMaxLibraries)
                 m_needed.push_back(string_at(data, t.dynstr->offset + value));
             else if (tag == 15 || tag == 29)
-                append_word(m_link.dirs, plain_dirs(string_at(data, t.dynstr->offset + value)));
+                append_word(m_link.dirs, plain_dirs(with_origin(string_at(data, t.dynstr->offset + value), m_img.m_path)));
         }
     }
 
@@ -197,6 +218,9 @@ void Writer::read_dynamic()
             m_gotsym[slot] = name;
     }
 
+    // Slots filled with a function's address at load time: the stubs of
+    // ".plt.got" jump through them, for functions whose address is also taken.
+    std::map<uint64_t, std::string> data_slots;
     const BinImage::Section* rela = find_section(m_img, ".rela.dyn");
     if (is64 && rela && t.dynsym && t.dynstr) {
         for (uint64_t p = 0; p + 24 <= rela->size; p += 24) {
@@ -211,6 +235,8 @@ void Writer::read_dynamic()
                 m_relative[offset] = addend;
             else if ((type == 6 || type == 7) && !name.empty())
                 m_gotsym[offset] = name;
+            if (type == 6 && !name.empty())
+                data_slots[offset] = name;
             else if (type == 1 && !name.empty())
                 m_absym[offset] = name;
             else if (type == 5 && !name.empty())
@@ -242,6 +268,26 @@ void Writer::read_dynamic()
                 continue;
             m_plt[insn.addr & ~uint64_t(0xF)] = it->second;
             m_imports.insert(it->second);
+        }
+    }
+    // ".plt.got" stubs are 8 bytes ("jmp [rel slot]", two bytes of filler),
+    // or 16 where each starts with endbr64.
+    if (const BinImage::Section* got_plt = find_section(m_img, ".plt.got");
+        got_plt && !data_slots.empty() && got_plt->offset <= data.size()) {
+        uint64_t n = std::min<uint64_t>(got_plt->size, data.size() - got_plt->offset);
+        uint64_t endbr = 0, after_endbr = UINT64_MAX;
+        for (const auto& insn : dis::sweep(data.data() + got_plt->offset, n, got_plt->addr, m_bits, n)) {
+            if (insn.text == "endbr64") {
+                endbr = insn.addr;
+                after_endbr = insn.addr + insn.len;
+                continue;
+            }
+            bool jump = insn.text.rfind("jmp", 0) == 0 || insn.text.find(" jmp") != std::string::npos;
+            auto it = jump && insn.has_mem ? data_slots.find(insn.mem) : data_slots.end();
+            if (it != data_slots.end()) {
+                m_plt[insn.addr == after_endbr ? endbr : insn.addr] = it->second;
+                m_imports.insert(it->second);
+            }
         }
     }
 

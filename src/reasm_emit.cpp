@@ -247,7 +247,8 @@ std::string Writer::emit(const std::set<uint64_t>& as_bytes, LineMap* lines)
         line("");
         line(std::string("section .note.GNU-stack noalloc ") + (stack & 1 ? "exec" : "noexec") + " nowrite progbits");
     }
-    return m_out;
+    // The text can be many times the file: handed over, not copied.
+    return std::move(m_out);
 }
 
 void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines)
@@ -255,8 +256,13 @@ void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& a
     labels_at(insn.addr);
     bool force_bytes = false;
     std::string text = rewrite(insn, &force_bytes);
-    (*lines)[m_line + 1] = insn.addr;
+    lines->add(m_line + 1, insn.addr);
     bool multi_operand_nop = insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos;
+    auto spelled = m_spelling.find(insn.addr);
+    if (spelled != m_spelling.end() && !as_bytes.count(insn.addr)) {
+        text = spelled->second;
+        force_bytes = multi_operand_nop = false;
+    }
     if (force_bytes || multi_operand_nop || as_bytes.count(insn.addr)) {
         std::string db = "db ";
         for (int i = 0; i < insn.len; ++i)
@@ -289,7 +295,7 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
     while (a < end) {
         auto insn = m_code.find(a);
         if (code && insn != m_code.end()) {
-            emit_instruction(insn->second, as_bytes, lines);
+            emit_instruction(insn_at(a), as_bytes, lines);
             a += insn->second.len;
             continue;
         }

@@ -8,10 +8,14 @@
 #include "reasm_layout.h"
 #include "toolchain.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <initializer_list>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace reasm {
@@ -31,8 +35,51 @@ struct Sec {
     bool note = false;
 };
 
-// Source line (1-based) -> address of the instruction written on it.
-using LineMap = std::map<int, uint64_t>;
+// Source line (1-based) -> address of the instruction written on it. Lines
+// are added in increasing order as the text is written, so a sorted vector
+// serves: a third of a map's memory for millions of lines.
+class LineMap {
+public:
+    using value_type = std::pair<int, uint64_t>;
+    using const_iterator = std::vector<value_type>::const_iterator;
+
+    LineMap() = default;
+    LineMap(std::initializer_list<value_type> rows)
+    {
+        for (const auto& [line, addr] : rows)
+            add(line, addr);
+    }
+    bool operator==(const LineMap&) const = default;
+
+    void add(int line, uint64_t addr)
+    {
+        if (m_rows.empty() || m_rows.back().first < line) {
+            m_rows.emplace_back(line, addr);
+            return;
+        }
+        auto it = std::lower_bound(m_rows.begin(), m_rows.end(), value_type(line, 0), by_line);
+        if (it != m_rows.end() && it->first == line)
+            it->second = addr;
+        else
+            m_rows.insert(it, { line, addr });
+    }
+    const_iterator find(int line) const
+    {
+        auto it = std::lower_bound(m_rows.begin(), m_rows.end(), value_type(line, 0), by_line);
+        return it != m_rows.end() && it->first == line ? it : m_rows.end();
+    }
+    size_t count(int line) const { return find(line) != m_rows.end(); }
+    const_iterator begin() const { return m_rows.begin(); }
+    const_iterator end() const { return m_rows.end(); }
+    bool empty() const { return m_rows.empty(); }
+    size_t size() const { return m_rows.size(); }
+    int last_line() const { return m_rows.empty() ? 0 : m_rows.back().first; }
+    void clear() { std::vector<value_type>().swap(m_rows); }
+
+private:
+    static bool by_line(const value_type& a, const value_type& b) { return a.first < b.first; }
+    std::vector<value_type> m_rows;
+};
 
 struct Writer {
     explicit Writer(const BinImage& img)
@@ -68,6 +115,10 @@ struct Writer {
     // `force_bytes` when NASM cannot spell it with the same encoding.
     std::string rewrite(const dis::Insn& insn, bool* force_bytes) const;
 
+    // Tries spellings that pin the encoding for the instructions at these
+    // addresses; returns how many found one (kept in m_spelling).
+    int find_spellings(const std::set<uint64_t>& addrs);
+
     uint64_t m_main = 0;
     const BinImage& m_img;
     bool m_compiled = false;
@@ -80,6 +131,7 @@ struct Writer {
     std::map<uint64_t, std::string> m_absym;
     std::map<uint64_t, std::string> m_copy;
     std::map<uint64_t, std::vector<uint64_t>> m_jtab;
+    std::set<uint64_t> m_guessed; // starts taken from data words that only look like code addresses
     std::set<std::string> m_imports;
     std::set<std::string> m_used;
     std::set<std::string> m_emitted;
@@ -87,17 +139,34 @@ struct Writer {
     uint64_t m_org = 0;
     int m_bits = 64;
     std::vector<Sec> m_secs;
-    std::map<uint64_t, dis::Insn> m_code;
+    // What discovery keeps of each instruction; the full record (text,
+    // bytes, operands) is decoded again from the image when needed, since
+    // millions of full records would take a few hundred bytes each.
+    struct Code {
+        uint64_t target = 0; // when has_target
+        uint64_t mem = 0;    // when has_mem
+        uint8_t len = 0;
+        bool is_call = false, is_jump = false, has_target = false, has_mem = false;
+        bool ends = false;        // a return or an unconditional jump
+        bool nop_operands = false; // "nop dword [rax], eax": NASM has no such form
+    };
+    std::map<uint64_t, Code> m_code;
+    dis::Insn insn_at(uint64_t addr) const; // decoded again; addr is in m_code
     std::map<uint64_t, std::vector<std::string>> m_names;
     std::string m_out;
     int m_line = 0;
     ElfLayout m_layout;
     std::set<uint64_t> m_own_slots; // entries of constructor arrays that the program itself adds
+    std::map<uint64_t, std::string> m_spelling; // instruction text that gives exactly its bytes
+    std::set<uint64_t> m_spell_tried;
 
 private:
     void discover(uint64_t start, const std::vector<uint64_t>& first_seeds, const std::set<uint64_t>& skip);
     uint64_t find_main() const;
     void find_absolute_pointers();
+    bool proven_pointer(uint64_t slot, uint64_t value) const;
+    std::vector<uint64_t> gap_starts() const;
+    void data_words(const std::function<void(uint64_t slot, uint64_t value)>& fn) const;
     bool calls_pc_thunk() const;
     void assign_labels();
     void emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, LineMap* lines);
@@ -110,6 +179,10 @@ private:
 
     std::set<std::string> m_taken; // label names already given to an address
 };
+
+// Other ways to write an instruction's text (given with its labels) that
+// may make NASM choose exactly the instruction's encoding.
+std::vector<std::string> spellings(const dis::Insn& insn, int bits, const std::string& text);
 
 // Section-name sets of the setup.
 bool made_by_linker(const std::string& section);

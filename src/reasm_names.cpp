@@ -56,7 +56,9 @@ const std::set<std::string>& reserved_words()
 
 bool usable_name(const std::string& name)
 {
-    if (name.empty() || name.size() > 64)
+    // NASM reads identifiers of up to 4095 characters; mangled C++ names
+    // run far past a hundred.
+    if (name.empty() || name.size() > kMaxNameLength)
         return false;
     unsigned char first = static_cast<unsigned char>(name[0]);
     if (!std::isalpha(first) && first != '?' && first != '_')
@@ -181,7 +183,7 @@ bool Writer::labelable(uint64_t addr) const
     if (it == m_code.begin())
         return true;
     --it;
-    return addr >= it->second.addr + it->second.len;
+    return addr >= it->first + it->second.len;
 }
 
 void Writer::add_label(uint64_t addr, const std::string& name)
@@ -215,7 +217,8 @@ void Writer::assign_labels()
     // as its only name or next to the one a symbol gave it.
     if (!m_flat && !m_compiled && labelable(m_img.m_entry))
         add_label(m_img.m_entry, "_start");
-    for (const auto& [addr, insn] : m_code) {
+    for (const auto& [addr, code] : m_code) {
+        const dis::Insn insn = insn_at(addr);
         if (insn.has_target) {
             auto plt = m_plt.find(insn.target);
             if ((insn.is_call || insn.is_jump) && plt != m_plt.end())

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 
 namespace reasm {
 
@@ -14,6 +15,7 @@ namespace {
 
 constexpr int kMaxPasses = 8;
 constexpr size_t kMaxTableEntries = 1024;
+constexpr int kGapRounds = 2;
 
 bool read_hex(const std::string& text, size_t pos, uint64_t* value)
 {
@@ -76,6 +78,22 @@ const Sec* Writer::section_at(uint64_t addr) const
         if (s.addr <= addr && addr < s.addr + s.size && !(s.tls && !s.in_file))
             return &s;
     return nullptr;
+}
+
+dis::Insn Writer::insn_at(uint64_t addr) const
+{
+    // Decoded exactly as discovery decoded it: from the section's bytes up
+    // to the section's end.
+    dis::Insn insn;
+    const Sec* sec = section_at(addr);
+    if (!sec)
+        return insn;
+    uint64_t off = sec->off + (addr - sec->addr);
+    if (off >= m_img.m_data.size())
+        return insn;
+    size_t n = std::min<uint64_t>(sec->addr + sec->size - addr, m_img.m_data.size() - off);
+    dis::decode(m_img.m_data.data() + off, n, addr, m_bits, &insn, false);
+    return insn;
 }
 
 bool Writer::is_code(uint64_t addr) const
@@ -248,22 +266,129 @@ bool Writer::setup()
             for (const auto& sym : m_img.m_symbols)
                 if (is_code(sym.addr))
                     seeds.push_back(sym.addr);
+            // Code reached only through pointers (method tables, handlers):
+            // the rebuild check catches a word that only looked like one.
+            data_words([&](uint64_t, uint64_t v) {
+                if (is_code(v)) {
+                    seeds.push_back(v);
+                    m_guessed.insert(v);
+                }
+            });
         }
     } else {
         return false;
     }
 
     discover(start, seeds, skip);
+    // Functions nothing visibly calls (reached through tables the program
+    // computes, or not at all) sit between the found ones after padding:
+    // each that decodes cleanly up to its return is a start as well.
+    for (int round = 0; round < kGapRounds && !m_compiled && !m_flat; ++round) {
+        std::vector<uint64_t> more = gap_starts();
+        if (more.empty())
+            break;
+        seeds.insert(seeds.end(), more.begin(), more.end());
+        discover(start, seeds, skip);
+    }
     if (m_compiled && m_bits == 32 && calls_pc_thunk())
         m_readonly = true;
     assign_labels();
     return true;
 }
 
+// After a run of code that ends in a return or jump: padding (zero, nop or
+// int3 bytes) up to a 16-byte boundary, then bytes that decode without a
+// fault into a run that ends in a return or jump before any known code.
+std::vector<uint64_t> Writer::gap_starts() const
+{
+    std::vector<uint64_t> out;
+    for (auto it = m_code.begin(); it != m_code.end(); ++it) {
+        const Code& last = it->second;
+        auto next = std::next(it);
+        uint64_t p = it->first + last.len;
+        if (!last.ends || (next != m_code.end() && next->first == p))
+            continue;
+        const Sec* sec = section_at(it->first);
+        if (!sec)
+            continue;
+        uint64_t end = next != m_code.end() ? std::min(next->first, sec->addr + sec->size) : sec->addr + sec->size;
+        auto byte_at = [&](uint64_t a) { return m_img.m_data[sec->off + (a - sec->addr)]; };
+        if (sec->off + (end - sec->addr) > m_img.m_data.size())
+            continue;
+        // Several functions may follow each other in one gap.
+        while (p < end) {
+            while (p < end && (byte_at(p) == 0x00 || byte_at(p) == 0x90 || byte_at(p) == 0xCC))
+                ++p;
+            if (p >= end || p % 16 != 0)
+                break;
+            uint64_t clean_end = 0;
+            for (uint64_t a = p; a < end;) {
+                dis::Insn insn;
+                dis::decode(m_img.m_data.data() + sec->off + (a - sec->addr), end - a, a, m_bits, &insn, false);
+                if (!insn.valid || insn.len == 0 || (insn.bytes[0] == 0 && insn.len > 1 && insn.bytes[1] == 0))
+                    break;
+                a += insn.len;
+                if (insn.is_ret || (insn.is_jump && is_unconditional_jump(insn.text))) {
+                    clean_end = a <= end ? a : 0;
+                    break;
+                }
+            }
+            if (!clean_end)
+                break;
+            out.push_back(p);
+            p = clean_end;
+        }
+    }
+    return out;
+}
+
+// Without a relocation a data word is only a number that may look like an
+// address; it is taken for a pointer when what it points at starts there:
+// a symbol, code, or a string after a zero byte, and never inside the
+// object that holds the word itself. Anything else stays a number, which
+// keeps its value in the rebuild.
+bool Writer::proven_pointer(uint64_t slot, uint64_t value) const
+{
+    const auto& syms = m_img.m_symbols;
+    auto by_addr = [](const BinImage::Symbol& s, uint64_t v) { return s.addr < v; };
+    auto holder = std::upper_bound(syms.begin(), syms.end(), slot,
+                                   [](uint64_t v, const BinImage::Symbol& s) { return v < s.addr; });
+    if (holder != syms.begin()) {
+        const auto& h = *std::prev(holder);
+        uint64_t end = h.addr + std::max<uint64_t>(h.size, 1);
+        if (slot < end && value >= h.addr && value < end)
+            return false; // into the object that holds the word
+    }
+    auto at = std::lower_bound(syms.begin(), syms.end(), value, by_addr);
+    if (at != syms.end() && at->addr == value)
+        return true;
+    const Sec* sec = section_at(value);
+    if (!sec || !sec->in_file || value == slot)
+        return false;
+    if (sec->exec)
+        return true;
+    uint64_t off = sec->off + (value - sec->addr);
+    if (off >= m_img.m_data.size() || (value > sec->addr && m_img.m_data[off - 1] != 0))
+        return false;
+    uint64_t n = 0;
+    while (off + n < m_img.m_data.size() && m_img.m_data[off + n] >= 0x20 && m_img.m_data[off + n] < 0x7F)
+        ++n;
+    return n > 0 && off + n < m_img.m_data.size() && m_img.m_data[off + n] == 0;
+}
+
 // A program linked at a fixed address has no relocations for its pointers:
-// a data word that holds an address inside the program is taken for one, so
-// that it points at the same object after cc has placed things anew.
+// a data word proven to be one is written as a label, so that it points at
+// the same object after cc has placed things anew.
 void Writer::find_absolute_pointers()
+{
+    data_words([&](uint64_t a, uint64_t v) {
+        if (section_at(v) && !m_relative.count(a) && proven_pointer(a, v))
+            m_relative[a] = v;
+    });
+}
+
+// Every aligned word of the data sections that have file bytes.
+void Writer::data_words(const std::function<void(uint64_t slot, uint64_t value)>& fn) const
 {
     const unsigned width = m_bits == 64 ? 8 : 4;
     for (const auto& sec : m_secs) {
@@ -276,8 +401,7 @@ void Writer::find_absolute_pointers()
             uint64_t v = 0;
             for (unsigned i = width; i-- > 0;)
                 v = v << 8 | m_img.m_data[off + i];
-            if (section_at(v) && !m_relative.count(a))
-                m_relative[a] = v;
+            fn(a, v);
         }
     }
 }
@@ -370,21 +494,28 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
 {
     std::vector<uint64_t> seeds = first_seeds;
     std::set<uint64_t> code_targets;
+    std::set<uint64_t> table_targets; // code targets known only from a jump table
     std::set<uint64_t> prev_refs;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
         m_code.clear();
         std::set<uint64_t> data_refs;
-        std::set<uint64_t> decoded;
+        // Guessed starts are taken last (the stack is worked from its back),
+        // so that code reached by calls and jumps is in place before them.
         std::vector<uint64_t> work;
-        for (uint64_t s : seeds)
-            if (s == start || !prev_refs.count(s))
-                work.push_back(s);
+        for (int guessed = 1; guessed >= 0; --guessed)
+            for (uint64_t s : seeds)
+                if ((s == start || !prev_refs.count(s)) && int(m_guessed.count(s) && !code_targets.count(s)) == guessed)
+                    work.push_back(s);
         while (!work.empty()) {
             uint64_t a = work.back();
             work.pop_back();
+            const bool guess = m_guessed.count(a) && !code_targets.count(a);
             while (true) {
                 const Sec* sec = section_at(a);
-                if (!sec || !sec->exec || !sec->in_file || decoded.count(a))
+                // m_code holds exactly what this pass decoded; the place
+                // found here is where the instruction goes in.
+                auto place = m_code.lower_bound(a);
+                if (!sec || !sec->exec || !sec->in_file || (place != m_code.end() && place->first == a))
                     break;
                 if (a != start && ((prev_refs.count(a) && !code_targets.count(a)) || skip.count(a)))
                     break;
@@ -396,7 +527,11 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                 dis::decode(m_img.m_data.data() + off, n, a, m_bits, &insn, false);
                 if (!insn.valid || insn.len == 0)
                     break;
-                decoded.insert(a);
+                // A guess that runs into the middle of known code was no
+                // code: it would hide the instructions it overlaps.
+                if (guess && ((place != m_code.end() && place->first < a + insn.len)
+                              || (place != m_code.begin() && std::prev(place)->first + std::prev(place)->second.len > a)))
+                    break;
                 for (uint64_t r : instruction_refs(insn)) {
                     if (m_compiled && is_code(r)) {
                         code_targets.insert(r);
@@ -422,7 +557,17 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                         || (got != m_gotsym.end() && no_return(got->second));
                 }
                 uint64_t next = a + insn.len;
-                m_code[a] = std::move(insn);
+                Code c;
+                c.target = insn.target;
+                c.mem = insn.mem;
+                c.len = insn.len;
+                c.is_call = insn.is_call;
+                c.is_jump = insn.is_jump;
+                c.has_target = insn.has_target;
+                c.has_mem = insn.has_mem;
+                c.ends = insn.is_ret || (insn.is_jump && is_unconditional_jump(insn.text));
+                c.nop_operands = insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos;
+                m_code.emplace_hint(place, a, c);
                 if (stop)
                     break;
                 a = next;
@@ -433,6 +578,27 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
 
         bool new_code = false;
         if (m_compiled && m_bits == 64) {
+            // Code found since a table was read may load a base inside it:
+            // two tables lay next to each other. The first ends there, and
+            // the targets read past its end were not targets.
+            bool split = false;
+            for (auto& [base, targets] : m_jtab) {
+                auto inner = data_refs.upper_bound(base);
+                if (inner != data_refs.end() && *inner < base + 4 * targets.size() && (*inner - base) % 4 == 0) {
+                    targets.resize((*inner - base) / 4);
+                    split = true;
+                }
+            }
+            if (split) {
+                std::set<uint64_t> kept;
+                for (const auto& [base, targets] : m_jtab)
+                    kept.insert(targets.begin(), targets.end());
+                seeds = first_seeds;
+                seeds.insert(seeds.end(), kept.begin(), kept.end());
+                for (auto it = table_targets.begin(); it != table_targets.end();)
+                    it = kept.count(*it) ? std::next(it) : (code_targets.erase(*it), table_targets.erase(it));
+                new_code = true;
+            }
             for (uint64_t t : data_refs) {
                 const Sec* sec = section_at(t);
                 if (!sec || sec->exec || !sec->in_file || m_jtab.count(t))
@@ -457,6 +623,7 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                 if (targets.size() < 2)
                     continue;
                 for (uint64_t target : targets) {
+                    table_targets.insert(target);
                     if (code_targets.insert(target).second) {
                         new_code = true;
                         seeds.push_back(target);

@@ -4,6 +4,7 @@
 // together with a table from source lines to code addresses.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -91,6 +92,8 @@ std::vector<std::string> words(const std::string& s, bool colon);
 // Runs argv (argv[0] a full path) with merged output, stdin from /dev/null
 // and a time limit. An empty cwd keeps the current directory.
 ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int limit_ms);
+// The time limit of each tool run of a build, by the size of its source.
+int tool_limit_ms(uint64_t source_bytes);
 
 // Undoes, in a freshly forked child, what the program set up for itself
 // that a child must not inherit (the ignored SIGPIPE). Async-signal-safe.
@@ -134,6 +137,9 @@ std::string quote_cmd(const std::vector<std::string>& argv);
 // ---- parsers ---------------------------------------------------------------
 
 std::vector<ListEntry> parse_listing(const std::string& text);
+// The same for a listing file, read in blocks; each entry goes to fn as
+// soon as it is complete. False when the file cannot be read.
+bool read_listing(const std::string& path, const std::function<void(const ListEntry&)>& fn);
 std::vector<Diag> parse_diags(const std::string& output);
 // From a linker map ("-Map"): the address at which each section of
 // `object` (named exactly as on the link command) was placed, keyed by the

@@ -22,17 +22,15 @@ constexpr int kToolLimitMs = 30000;
 
 bool read_file(const std::string& path, std::string* out)
 {
-    // Only regular files: a FIFO would block the open or the reads, and a
-    // device such as /dev/zero never ends.
-    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    uint64_t size = 0;
+    int fd = files::open_read(path, &size);
     if (fd < 0)
         return false;
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return false;
-    }
     std::string text;
+    // Room for the whole file at once: grown by doubling, a large source
+    // would take up to twice its size.
+    if (size < (uint64_t(1) << 32))
+        text.reserve(size_t(size));
     bool ok = files::read_all(fd, &text);
     close(fd);
     if (ok)
@@ -119,10 +117,10 @@ void missing(BuildResult& r, const std::string& code, const std::string& file)
 }
 
 // Runs one tool, logs its command and output, and collects its messages.
-ProcResult run_logged(BuildResult& r, const std::vector<std::string>& cmd)
+ProcResult run_logged(BuildResult& r, const std::vector<std::string>& cmd, int limit_ms = kToolLimitMs)
 {
     r.log += "$ " + quote_cmd(cmd) + "\n";
-    ProcResult p = run(cmd, {}, kToolLimitMs);
+    ProcResult p = run(cmd, {}, limit_ms);
     r.log += p.out;
     for (auto& d : parse_diags(p.out))
         r.diags.push_back(std::move(d));
@@ -180,6 +178,15 @@ Format detect_format(const std::string& text)
     return is32 ? Format::Elf32 : Format::Elf64;
 }
 
+int tool_limit_ms(uint64_t source_bytes)
+{
+    // NASM needs about a second per 5 MB of source on a quiet machine;
+    // allow a second per 512 KiB on top of the fixed limit, so that a large
+    // source is never cut off only for its size.
+    uint64_t extra = source_bytes / (512 * 1024) * 1000;
+    return int(std::min<uint64_t>(kToolLimitMs + extra, 24 * 3600 * 1000));
+}
+
 BuildResult build(const std::string& source, Format fmt, const std::string& output, const LinkOpts& link)
 {
     BuildResult r;
@@ -191,6 +198,9 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     if (fmt == Format::Auto)
         fmt = detect_format(text);
     r.fmt = fmt;
+    const int limit = tool_limit_ms(text.size());
+    const uint64_t org = fmt == Format::Bin ? org_of(text) : 0;
+    std::string().swap(text); // a large source is not kept while the tools run
     r.output = output;
 
     std::string nasm = find_tool("nasm");
@@ -232,7 +242,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
         cmd.insert(cmd.end(), { "-f", elf_kind, "-g", "-F", "dwarf", "-l", listing, "-o", object, source });
     else
         cmd.insert(cmd.end(), { "-f", "bin", "-l", listing, "-o", product, source });
-    ProcResult p = run_logged(r, cmd);
+    ProcResult p = run_logged(r, cmd, limit);
     if (!p.started) {
         missing(r, "missing:nasm", "nasm");
         return r;
@@ -253,7 +263,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
             std::vector<std::string> extra { nasm };
             extra.insert(extra.end(), includes.begin(), includes.end());
             extra.insert(extra.end(), { "-f", elf_kind, "-g", "-F", "dwarf", "-o", objects[i], path });
-            ProcResult e = run_logged(r, extra);
+            ProcResult e = run_logged(r, extra, limit);
             if (!e.started || e.status != 0)
                 return r;
         }
@@ -281,7 +291,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
         // is asked for only where the output's sections are not enough.
         if (link.crt)
             link_cmd.push_back("-Wl,-Map," + map);
-        ProcResult l = run_logged(r, link_cmd);
+        ProcResult l = run_logged(r, link_cmd, limit);
         if (!l.started) {
             missing(r, tool_code, "ld");
             return r;
@@ -292,24 +302,25 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     }
 
     r.ok = true;
-    std::string listing_text;
-    bool listed = read_file(listing, &listing_text);
-    std::vector<ListEntry> entries = parse_listing(listing_text);
-
-    if (!listed) {
-        // A build whose listing is lost still succeeded, with no line table.
-    } else if (!elf) {
-        r.org = org_of(text);
-        for (const auto& e : entries)
+    // The listing goes straight into the line table: a large program's
+    // listing is never held whole.
+    std::map<std::string, uint64_t> bases;
+    if (!elf)
+        r.org = org;
+    else
+        bases = section_bases(map, object, product, link.crt);
+    bool listed = read_listing(listing, [&](const ListEntry& e) {
+        if (!elf) {
             r.lines.push_back({ e.line, r.org + e.offset, e.len });
-    } else {
-        auto bases = section_bases(map, object, product, link.crt);
-        for (const auto& e : entries) {
-            auto it = bases.find(e.section);
-            if (it != bases.end())
-                r.lines.push_back({ e.line, it->second + e.offset, e.len });
+            return;
         }
-    }
+        auto it = bases.find(e.section);
+        if (it != bases.end())
+            r.lines.push_back({ e.line, it->second + e.offset, e.len });
+    });
+    // A build whose listing is lost still succeeded, with no line table.
+    if (!listed)
+        r.lines.clear();
     std::stable_sort(r.lines.begin(), r.lines.end(),
                      [](const LineAddr& a, const LineAddr& b) { return a.addr < b.addr; });
     // Removing the old output first spares some file systems (ext4) the

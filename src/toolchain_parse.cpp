@@ -1,9 +1,13 @@
 // Parsers for what the tools leave behind: NASM listings, the messages of
 // nasm, ld and cc, and the linker's map of where it placed each section.
+#include "files.h"
 #include "numfmt.h"
 #include "toolchain.h"
 
 #include <cctype>
+#include <cerrno>
+#include <functional>
+#include <unistd.h>
 #include <string_view>
 
 namespace tc {
@@ -219,9 +223,12 @@ bool linker_rule(std::string_view line, Diag* d)
 
 } // namespace
 
-std::vector<ListEntry> parse_listing(const std::string& text)
-{
-    std::vector<ListEntry> out;
+namespace {
+
+// The state of reading a listing line by line. Entries of one source line
+// that follow each other are merged before they are handed on.
+struct ListingState {
+    const std::function<void(const ListEntry&)>& emit;
     std::string section = ".text";
     int outer_line = 0;
     // Bytes of the current statement so far, when its listing continues on
@@ -230,91 +237,156 @@ std::vector<ListEntry> parse_listing(const std::string& text)
     uint64_t unit_bytes = 0;
     int unit_line = -1;
     bool continues = false;
+    ListEntry last;
+    bool has_last = false;
 
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t nl = text.find('\n', pos);
-        if (nl == std::string::npos)
-            nl = text.size();
-        std::string_view line(text.data() + pos, nl - pos);
-        pos = nl + 1;
-
-        if (line.size() < 7)
-            continue;
-        std::string_view number = trim_view(line.substr(0, 6));
-        if (!all_digits(number))
-            continue;
-        int line_no = 0;
-        for (char c : number)
-            line_no = line_no * 10 + (c - '0');
-        bool macro = false;
-        for (size_t lt = line.find('<'); lt != std::string_view::npos && !macro; lt = line.find('<', lt + 1))
-            macro = lt + 2 < line.size() && line[lt + 1] >= '1' && line[lt + 1] <= '4' && line[lt + 2] == '>';
-        if (!macro) {
-            outer_line = line_no;
-            if (line.size() > 40)
-                track_section(line.substr(40), section);
-        }
-
-        if (line.size() <= 15 || line[6] != ' ')
-            continue;
-        std::string_view offset_text = line.substr(7, 8);
-        bool hex = true;
-        for (char c : offset_text)
-            hex = hex && numfmt::hex_digit(c) >= 0;
-        if (!hex)
-            continue;
-        std::string_view bytes = line.size() > 40 ? line.substr(16, 24) : line.substr(16);
-
-        bool continuation = continues && unit_line == line_no;
-        continues = trim_view(bytes).size() > 0 && trim_view(bytes).back() == '-';
-        uint64_t before = continuation ? unit_bytes : 0;
-
-        uint64_t repeat = 1;
-        bool has_repeat = false;
-        size_t rep = bytes.find("<rep ");
-        if (rep != std::string_view::npos) {
-            has_repeat = true;
-            repeat = leading_hex(bytes.substr(rep + 5));
-            if (repeat == 0)
-                repeat = 1;
-            bytes = bytes.substr(0, rep);
-        }
-
-        uint64_t count = 0;
-        if (bytes.substr(0, 5) == "<bin ") {
-            // incbin lists the size of the included data instead of bytes.
-            count = leading_hex(bytes.substr(5));
-        } else {
-            uint64_t digits = 0;
-            for (char c : bytes) {
-                if (c == ' ')
-                    break;
-                if (numfmt::hex_digit(c) >= 0)
-                    ++digits;
-            }
-            count = digits / 2;
-        }
-        uint64_t added = has_repeat ? (before + count) * repeat - before : count;
-
-        unit_line = line_no;
-        unit_bytes = continues ? before + count : 0;
-        if (added == 0)
-            continue;
-
-        int owner = macro ? outer_line : line_no;
-        uint64_t offset = leading_hex(offset_text);
-        if (!out.empty()) {
-            ListEntry& last = out.back();
-            bool same = last.line == owner && last.section == section;
-            if (same && (last.offset + last.len == offset || (continuation && has_repeat))) {
-                last.len += uint32_t(added);
-                continue;
-            }
-        }
-        out.push_back({ owner, section, offset, uint32_t(added) });
+    void finish()
+    {
+        if (has_last)
+            emit(last);
+        has_last = false;
     }
+};
+
+void listing_line(ListingState& st, std::string_view line)
+{
+    if (line.size() < 7)
+        return;
+    std::string_view number = trim_view(line.substr(0, 6));
+    if (!all_digits(number))
+        return;
+    int line_no = 0;
+    for (char c : number)
+        line_no = line_no * 10 + (c - '0');
+    bool macro = false;
+    for (size_t lt = line.find('<'); lt != std::string_view::npos && !macro; lt = line.find('<', lt + 1))
+        macro = lt + 2 < line.size() && line[lt + 1] >= '1' && line[lt + 1] <= '4' && line[lt + 2] == '>';
+    if (!macro) {
+        st.outer_line = line_no;
+        if (line.size() > 40)
+            track_section(line.substr(40), st.section);
+    }
+
+    if (line.size() <= 15 || line[6] != ' ')
+        return;
+    std::string_view offset_text = line.substr(7, 8);
+    bool hex = true;
+    for (char c : offset_text)
+        hex = hex && numfmt::hex_digit(c) >= 0;
+    if (!hex)
+        return;
+    std::string_view bytes = line.size() > 40 ? line.substr(16, 24) : line.substr(16);
+
+    bool continuation = st.continues && st.unit_line == line_no;
+    st.continues = trim_view(bytes).size() > 0 && trim_view(bytes).back() == '-';
+    uint64_t before = continuation ? st.unit_bytes : 0;
+
+    uint64_t repeat = 1;
+    bool has_repeat = false;
+    size_t rep = bytes.find("<rep ");
+    if (rep != std::string_view::npos) {
+        has_repeat = true;
+        repeat = leading_hex(bytes.substr(rep + 5));
+        if (repeat == 0)
+            repeat = 1;
+        bytes = bytes.substr(0, rep);
+    }
+
+    uint64_t count = 0;
+    if (bytes.substr(0, 5) == "<bin ") {
+        // incbin lists the size of the included data instead of bytes.
+        count = leading_hex(bytes.substr(5));
+    } else {
+        uint64_t digits = 0;
+        for (char c : bytes) {
+            if (c == ' ')
+                break;
+            if (numfmt::hex_digit(c) >= 0)
+                ++digits;
+        }
+        count = digits / 2;
+    }
+    uint64_t added = has_repeat ? (before + count) * repeat - before : count;
+
+    st.unit_line = line_no;
+    st.unit_bytes = st.continues ? before + count : 0;
+    if (added == 0)
+        return;
+
+    int owner = macro ? st.outer_line : line_no;
+    uint64_t offset = leading_hex(offset_text);
+    if (st.has_last) {
+        ListEntry& last = st.last;
+        bool same = last.line == owner && last.section == st.section;
+        if (same && (last.offset + last.len == offset || (continuation && has_repeat))) {
+            last.len += uint32_t(added);
+            return;
+        }
+        st.emit(last);
+    }
+    st.last = { owner, st.section, offset, uint32_t(added) };
+    st.has_last = true;
+}
+
+// Feeds every complete line of text; returns where the unfinished last
+// line starts.
+size_t listing_lines(ListingState& st, std::string_view text)
+{
+    size_t pos = 0;
+    for (size_t nl = text.find('\n'); nl != std::string_view::npos; nl = text.find('\n', pos)) {
+        listing_line(st, text.substr(pos, nl - pos));
+        pos = nl + 1;
+    }
+    return pos;
+}
+
+} // namespace
+
+std::vector<ListEntry> parse_listing(const std::string& text)
+{
+    std::vector<ListEntry> out;
+    std::function<void(const ListEntry&)> keep = [&](const ListEntry& e) { out.push_back(e); };
+    ListingState st { keep, ".text", 0, 0, -1, false, {}, false };
+    size_t rest = listing_lines(st, text);
+    listing_line(st, std::string_view(text).substr(rest));
+    st.finish();
     return out;
+}
+
+bool read_listing(const std::string& path, const std::function<void(const ListEntry&)>& fn)
+{
+    // The listing of a large program is many times its source: it is read
+    // in blocks, never held whole.
+    uint64_t size = 0;
+    int fd = files::open_read(path, &size);
+    if (fd < 0)
+        return false;
+    ListingState state { fn, ".text", 0, 0, -1, false, {}, false };
+    std::string buf;
+    constexpr size_t kBlock = 1 << 20;
+    bool ok = true;
+    for (;;) {
+        size_t have = buf.size();
+        buf.resize(have + kBlock);
+        ssize_t n = read(fd, buf.data() + have, kBlock);
+        if (n < 0 && errno == EINTR) {
+            buf.resize(have);
+            continue;
+        }
+        if (n <= 0) {
+            ok = n == 0;
+            buf.resize(have);
+            break;
+        }
+        buf.resize(have + size_t(n));
+        buf.erase(0, listing_lines(state, buf));
+    }
+    close(fd);
+    if (ok) {
+        listing_line(state, buf);
+        state.finish();
+    }
+    return ok;
 }
 
 std::vector<Diag> parse_diags(const std::string& output)

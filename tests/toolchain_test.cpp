@@ -120,6 +120,34 @@ TEST(Listing, RealListingOfMacrosRepeatsAndIncbin)
     EXPECT_EQ(got, (Strings { "7 .text 0 6", "8 .text 6 4", "9 .text 10 16", "10 .text 26 300", "11 .text 326 24",
                               "13 .data 0 32" }));
 
+    // Read from the file in blocks, the same entries; a listing of many
+    // megabytes crosses block ends inside lines and inside a continued
+    // statement.
+    auto from_file = [](const std::string& path) {
+        Strings out;
+        EXPECT_TRUE(tc::read_listing(path, [&](const tc::ListEntry& e) {
+            out.push_back(std::to_string(e.line) + " " + e.section + " " + std::to_string(e.offset) + " "
+                          + std::to_string(e.len));
+        }));
+        return out;
+    };
+    EXPECT_EQ(from_file(dir.file("t.lst")), got);
+    std::string big = "section .text\n";
+    for (int i = 0; i < 40000; ++i)
+        big += i % 3 ? "  mov rax, 0x1122334455667788\n" : "  db 1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20\n";
+    write_file(dir.file("big.asm"), big);
+    nasm = run({ "nasm", "-f", "elf64", "-l", "big.lst", "-o", "big.o", "big.asm" }, {}, dir.path());
+    ASSERT_EQ(nasm.code, 0) << nasm.err;
+    ASSERT_GT(read_file(dir.file("big.lst")).size(), size_t(2) << 20);
+    Strings whole;
+    for (const auto& e : tc::parse_listing(read_file(dir.file("big.lst"))))
+        whole.push_back(std::to_string(e.line) + " " + e.section + " " + std::to_string(e.offset) + " "
+                        + std::to_string(e.len));
+    ASSERT_EQ(whole.size(), 40000u);
+    EXPECT_EQ(whole[0], "2 .text 0 20");
+    EXPECT_EQ(from_file(dir.file("big.lst")), whole);
+    EXPECT_FALSE(tc::read_listing(dir.file("missing.lst"), [](const tc::ListEntry&) {}));
+
     // A line without a line number, one inside a macro (charged to the last
     // line outside a macro, none yet), a relocation and a reservation.
     auto e = tc::parse_listing("header line\n    ab 00000000 90" + std::string(22, ' ') + "nop\n"
@@ -693,4 +721,15 @@ TEST(Run, EndingTheProgramEndsItsTools)
     }
     EXPECT_TRUE(read_file(dir.file("qxFerndockAssemblerIDE_crash.txt")).starts_with("=== qxFerndockAssemblerIDE crash report"));
     prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// A large source (a whole program disassembled to source) must not hit the
+// fixed limit only for its size: the limit grows with the source.
+TEST(ToolLimit, GrowsWithTheSourceSize)
+{
+    const std::pair<uint64_t, int> cases[] = { { 0, 30000 }, { 512 * 1024 - 1, 30000 }, { 512 * 1024, 31000 },
+                                                { 110ull << 20, 250000 } };
+    for (const auto& [bytes, ms] : cases)
+        EXPECT_EQ(tc::tool_limit_ms(bytes), ms) << bytes;
+    EXPECT_EQ(tc::tool_limit_ms(UINT64_MAX), 24 * 3600 * 1000);
 }
