@@ -3,6 +3,7 @@
 #include "binimage.h"
 #include "cli.h"
 #include "con.h"
+#include "disjob.h"
 #include "l10n.h"
 #include "reasm.h"
 
@@ -56,9 +57,10 @@ int cli_disasm_source(const char* path, int bits, uint64_t base)
     }
     if (stat(path, &st) == 0) {
         uint64_t need = reasm::memory_needed(uint64_t(st.st_size));
-        if (need > memory_available()) {
-            con::printf("%s\n",
-                        L10n::tr("dis.too_big", shown(path), std::to_string(need >> 20)).c_str());
+        uint64_t free = memory_available();
+        if (need > free) {
+            con::printf("%s\n", L10n::tr("dis.too_big", shown(path), DisJob::human_bytes(need),
+                                          DisJob::human_bytes(free)).c_str());
             return 1;
         }
     }
