@@ -28,6 +28,8 @@ Editor* App::typing_target()
 
 bool App::caret_shown()
 {
+    if (m_modal == Modal::Reference)
+        return true;
     if (m_modal != Modal::None || m_menu >= 0)
         return false;
     switch (m_focus) {
@@ -42,11 +44,15 @@ void App::key_down(const SDL_Keysym& k)
 {
     // The window's command keys arrive with the menus; what exists is
     // Escape for a dialog and the find bar, and the focused widget's keys.
+    if (m_modal == Modal::Reference && ref_modal_key(k))
+        return;
     if (m_modal != Modal::None) {
         if (k.sym == SDLK_ESCAPE)
             close_modal();
         return;
     }
+    if (k.sym == SDLK_F1)
+        return ref_f1();
     if (k.sym == SDLK_ESCAPE && m_find_open) {
         m_find_open = false;
         m_focus = Focus::Editor;
@@ -69,6 +75,8 @@ void App::key_down(const SDL_Keysym& k)
 
 void App::text_input(const char* utf8)
 {
+    if (m_modal == Modal::Reference)
+        return ref_text(utf8);
     if (m_modal != Modal::None || m_menu >= 0)
         return;
     if (m_focus == Focus::Find && m_find_open)
@@ -98,6 +106,8 @@ void App::mouse_move(double x, double y)
     const Hit* h = hit_at(x, y);
     std::string hover = h ? h->id + "#" + std::to_string(h->n) : std::string();
     std::string tip = h ? h->tip : std::string();
+    if (h && h->id == "editor" && m_modal == Modal::None && m_menu < 0 && tip.empty())
+        ref_hover(x, y, &hover, &tip);
     // A move that changes nothing paints nothing; a shown tooltip follows.
     if (hover != m_hover || tip != m_tip || had_tip) {
         m_hover = hover;
@@ -111,6 +121,8 @@ void App::mouse_down(double x, double y, int button, int clicks)
     m_tip.clear();
     const Hit* h = hit_at(x, y);
     if (!h || button != SDL_BUTTON_LEFT)
+        return;
+    if (m_modal == Modal::Reference && ref_mouse_down(*h, x, y))
         return;
     int n = h->n;
     bool in_docs = n >= 0 && size_t(n) < m_docs.size();
@@ -152,6 +164,8 @@ void App::mouse_up(double x, double y)
 
 void App::wheel(double mx, double my, double dy)
 {
+    if (m_modal == Modal::Reference)
+        return ref_wheel(mx, my, dy);
     // Over the tab strip the wheel scrolls tabs that do not fit.
     if (my >= m_main_y && my < m_main_y + 32 && mx >= m_main_x && mx < m_main_x + m_main_w && m_tab_overflow > 0) {
         m_tab_scroll = std::clamp(m_tab_scroll - dy * 60, 0.0, m_tab_overflow);

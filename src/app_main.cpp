@@ -107,6 +107,8 @@ int App::run(const std::vector<std::string>& files)
     if (qxcrash::pending(nullptr))
         show_modal(Modal::Crash);
     m_con.print(L10n::tr("con.welcome"), Console::kNotice);
+    if (!reference.empty())
+        cmd_reference(reference[0] == '@' ? "" : reference, reference[0] == '@' ? reference.substr(1) : "");
     if (!script.empty())
         run_script(script);
 
