@@ -5,6 +5,7 @@
 #include "con.h"
 #include "l10n.h"
 #include "logger.h"
+#include "needs.h"
 #include "paths.h"
 #include "qxcrash.h"
 #include "x11_title.h"
@@ -101,11 +102,12 @@ int App::run(const std::vector<std::string>& files)
     if (!tc::find_tool("nasm").empty()) {
         m_msgs.emplace_back(L10n::tr("msg.ready"), 5);
     } else {
-        m_msgs.emplace_back("nasm", 1);
-        show_modal(Modal::Settings);
+        // Commands to type are lines that begin with four blanks.
+        for (const std::string& line : needs::explain({ "nasm" }))
+            m_msgs.emplace_back(line, line.compare(0, 4, "    ") == 0 ? 4 : 1);
+        // The Settings dialog follows here, and a waiting crash report
+        // after it (show_modal keeps them in turn), once they are painted.
     }
-    if (qxcrash::pending(nullptr))
-        show_modal(Modal::Crash);
     m_con.print(L10n::tr("con.welcome"), Console::kNotice);
     if (!reference.empty())
         cmd_reference(reference[0] == '@' ? "" : reference, reference[0] == '@' ? reference.substr(1) : "");
