@@ -36,6 +36,7 @@ void App::cmd_reference(const std::string& word, const std::string& topic)
 {
     m_menu = -1;
     m_menu_hover = -1;
+    m_tip.clear(); // an editor tip from before would cover the dialog
     if (m_modal != Modal::Reference)
         show_modal(Modal::Reference); // waits when another dialog is open
     m_ref_q.set("");

@@ -126,6 +126,8 @@ void App::paint_ref_frame(cairo_t* cr, double W, double H)
     cairo_stroke(cr);
     hit(x, y, w, h, "dlg_box", 0, "");
     paint_reference(cr, x, y, w, h);
+    if (!m_tip.empty())
+        paint_tooltip(cr, W, H); // the insert button's key
 }
 
 void App::paint_reference(cairo_t* cr, double x, double y, double w, double h)

@@ -420,7 +420,13 @@ TEST(RefDialog, InsertingWithoutADocumentOpensOneAndTopicsInsertNothing)
 
     RefProbe::open(app, "nop", "");
     AppProbe::paint(app, W, H);
-    click(app, find_hit(app, "ref_insert"));
+    const Hit* insert = find_hit(app, "ref_insert");
+    ASSERT_NE(insert, nullptr);
+    AppProbe::mouse_move(app, insert->x + 4, insert->y + 4);
+    EXPECT_EQ(RefProbe::tip(app), "Ctrl+Enter");
+    AppProbe::paint(app, W, H); // the tooltip over the dialog
+    insert = find_hit(app, "ref_insert");
+    click(app, insert);
     ASSERT_EQ(AppProbe::docs(app).size(), 1u);
     EXPECT_FALSE(AppProbe::shows_placeholder(app));
     EXPECT_EQ(AppProbe::docs(app)[0]->ed.line(0), "    nop");
