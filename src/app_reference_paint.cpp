@@ -37,19 +37,16 @@ bool ascii(const std::string& s)
     return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-const Rgba& span_colour(syntax::Kind k, const Palette& p)
+// A filled rounded box with an outline of the given width.
+void framed(cairo_t* cr, double x, double y, double w, double h, double radius, const Rgba& fill, const Rgba& line,
+            double line_w)
 {
-    switch (k) {
-    case syntax::Kind::Comment: return p.s_comment;
-    case syntax::Kind::String: return p.s_string;
-    case syntax::Kind::Number: return p.s_number;
-    case syntax::Kind::Register: return p.s_register;
-    case syntax::Kind::Mnemonic: return p.s_mnemonic;
-    case syntax::Kind::Directive: return p.s_directive;
-    case syntax::Kind::Label: return p.s_label;
-    case syntax::Kind::Macro: return p.s_macro;
-    default: return p.text;
-    }
+    gfx::rounded(cr, x, y, w, h, radius);
+    gfx::set(cr, fill);
+    cairo_fill_preserve(cr);
+    gfx::set(cr, line);
+    cairo_set_line_width(cr, line_w);
+    cairo_stroke(cr);
 }
 
 guint16 channel(double v)
@@ -70,7 +67,7 @@ double code_piece(cairo_t* cr, const std::string& line, size_t b, size_t e, cons
             size_t sb = std::max(size_t(s.start), b), se = std::min(size_t(s.end), e);
             if (sb >= se || s.kind == syntax::Kind::Plain)
                 continue;
-            const Rgba& c = span_colour(s.kind, pal);
+            const Rgba& c = pal.syntax_colour(s.kind);
             PangoAttribute* a = pango_attr_foreground_new(channel(c.r), channel(c.g), channel(c.b));
             a->start_index = guint(sb - b);
             a->end_index = guint(se - b);
@@ -118,12 +115,7 @@ void App::paint_ref_frame(cairo_t* cr, double W, double H)
     gfx::rounded(cr, x + 3, y + 6, w, h, 12);
     gfx::set(cr, Rgba{ 0, 0, 0, 0.3 });
     cairo_fill(cr);
-    gfx::rounded(cr, x + 0.5, y + 0.5, w - 1, h - 1, 12);
-    gfx::set(cr, m_pal.panel);
-    cairo_fill_preserve(cr);
-    gfx::set(cr, m_pal.border);
-    cairo_set_line_width(cr, 1);
-    cairo_stroke(cr);
+    framed(cr, x + 0.5, y + 0.5, w - 1, h - 1, 12, m_pal.panel, m_pal.border, 1);
     hit(x, y, w, h, "dlg_box", 0, "");
     paint_reference(cr, x, y, w, h);
     if (!m_tip.empty())
@@ -135,12 +127,7 @@ void App::paint_reference(cairo_t* cr, double x, double y, double w, double h)
     gfx::text(cr, tr("ref.title"), x + 24, y + 18, m_pal.text, gfx::Font{ 16, true, false });
 
     // Search field.
-    gfx::rounded(cr, x + 24, y + 50, w - 48, 34, 7);
-    gfx::set(cr, m_pal.bg);
-    cairo_fill_preserve(cr);
-    gfx::set(cr, m_pal.accent);
-    cairo_set_line_width(cr, 1.2);
-    cairo_stroke(cr);
+    framed(cr, x + 24, y + 50, w - 48, 34, 7, m_pal.bg, m_pal.accent, 1.2);
     gfx::icon(cr, gfx::Icon::Search, x + 44, y + 67, 7, m_pal.dim);
     if (m_ref_q.text.empty())
         gfx::text(cr, tr("ref.search_hint"), x + 62, y + 58, m_pal.faint, gfx::Font{ 13, false, false },
@@ -307,12 +294,7 @@ double App::paint_ref_detail(cairo_t* cr, double x, double y0, double w)
             std::vector<std::string> lines = lines_of(b.text);
             double lh = std::ceil(gfx::line_height(cr, gfx::Font{ kCodeSize, false, true }) * 1.15);
             double bh = double(lines.size()) * lh + 16;
-            gfx::rounded(cr, x + 0.5, y + 0.5, w - 1, bh - 1, 6);
-            gfx::set(cr, p.bg);
-            cairo_fill_preserve(cr);
-            gfx::set(cr, p.border);
-            cairo_set_line_width(cr, 1);
-            cairo_stroke(cr);
+            framed(cr, x + 0.5, y + 0.5, w - 1, bh - 1, 6, p.bg, p.border, 1);
             cairo_save(cr);
             cairo_rectangle(cr, x + 1, y + 1, w - 2, bh - 2);
             cairo_clip(cr);

@@ -6,7 +6,7 @@
 #include "app_probe.h"
 #include "ref_probe.h"
 #include "testutil.h"
-#include "xserver.h"
+#include "xwindow_test.h"
 
 #include <gtest/gtest.h>
 
@@ -137,7 +137,7 @@ TEST(RefDialog, ReopeningReturnsToTheLastEntryInItsCategory)
 {
     App app;
     RefProbe::open(app, "exit", "");
-    RefProbe::key(app, SDLK_ESCAPE);
+    AppProbe::key(app, SDLK_ESCAPE);
     EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
     RefProbe::open(app, "", "");
     EXPECT_EQ(RefProbe::cur(app), ref::lookup("exit"));
@@ -146,8 +146,8 @@ TEST(RefDialog, ReopeningReturnsToTheLastEntryInItsCategory)
     AppProbe::text_input(app, "pipe2");
     ref::Entry e = RefProbe::cur(app);
     EXPECT_EQ(ref::title(e), "pipe2");
-    RefProbe::key(app, SDLK_ESCAPE);
-    RefProbe::key(app, SDLK_ESCAPE);
+    AppProbe::key(app, SDLK_ESCAPE);
+    AppProbe::key(app, SDLK_ESCAPE);
     RefProbe::open(app, "", "");
     EXPECT_EQ(RefProbe::query(app), "");
     EXPECT_EQ(RefProbe::cur(app), e);
@@ -190,15 +190,15 @@ TEST(RefDialog, TabCyclesCategoriesOnlyWithoutAQuery)
     ASSERT_EQ(RefProbe::cat(app), 0);
     std::vector<int> seen;
     for (int i = 0; i < 5; ++i) {
-        RefProbe::key(app, SDLK_TAB);
+        AppProbe::key(app, SDLK_TAB);
         seen.push_back(RefProbe::cat(app));
     }
     EXPECT_EQ(seen, (std::vector<int>{ 1, 2, 3, 4, 0 }));
-    RefProbe::key(app, SDLK_TAB, KMOD_LSHIFT);
+    AppProbe::key(app, SDLK_TAB, KMOD_LSHIFT);
     EXPECT_EQ(RefProbe::cat(app), 4);
     EXPECT_EQ(RefProbe::cur(app).kind, ref::Kind::Errno) << "the new list's first entry";
     AppProbe::text_input(app, "ab");
-    RefProbe::key(app, SDLK_TAB);
+    AppProbe::key(app, SDLK_TAB);
     EXPECT_EQ(RefProbe::cat(app), 4);
     EXPECT_EQ(RefProbe::query(app), "ab");
 }
@@ -207,12 +207,12 @@ TEST(RefDialog, ListSteppingSkipsHeadingsAndStopsAtTheEnds)
 {
     App app;
     RefProbe::open(app, "", "");
-    RefProbe::key(app, SDLK_TAB); // instructions, under group headings
+    AppProbe::key(app, SDLK_TAB); // instructions, under group headings
     const auto& rows = RefProbe::rows(app);
     ASSERT_TRUE(rows[0].header);
     int first = RefProbe::sel(app);
     EXPECT_EQ(first, 1);
-    RefProbe::key(app, SDLK_UP);
+    AppProbe::key(app, SDLK_UP);
     EXPECT_EQ(RefProbe::sel(app), first) << "Up from the first entry below a heading";
 
     // Down across a heading lands on the entry after it.
@@ -224,27 +224,27 @@ TEST(RefDialog, ListSteppingSkipsHeadingsAndStopsAtTheEnds)
         }
     ASSERT_GT(before_heading, 0);
     RefProbe::show(app, rows[size_t(before_heading)].e);
-    RefProbe::key(app, SDLK_DOWN);
+    AppProbe::key(app, SDLK_DOWN);
     EXPECT_EQ(RefProbe::sel(app), before_heading + 2);
-    RefProbe::key(app, SDLK_UP);
+    AppProbe::key(app, SDLK_UP);
     EXPECT_EQ(RefProbe::sel(app), before_heading);
 
     // Ctrl+Page Down counts 12 entries, headings not counted.
     RefProbe::show(app, rows[1].e);
-    RefProbe::key(app, SDLK_PAGEDOWN, KMOD_LCTRL);
+    AppProbe::key(app, SDLK_PAGEDOWN, KMOD_LCTRL);
     int counted = 0;
     for (int i = 2; i <= RefProbe::sel(app); ++i)
         counted += rows[size_t(i)].header ? 0 : 1;
     EXPECT_EQ(counted, 12);
-    RefProbe::key(app, SDLK_PAGEUP, KMOD_RCTRL);
+    AppProbe::key(app, SDLK_PAGEUP, KMOD_RCTRL);
     EXPECT_EQ(RefProbe::sel(app), 1);
 
     // Near the end it stops at the last entry; Down there keeps it.
     int last = int(rows.size()) - 1;
     RefProbe::show(app, rows[size_t(last - 3)].e);
-    RefProbe::key(app, SDLK_PAGEDOWN, KMOD_LCTRL);
+    AppProbe::key(app, SDLK_PAGEDOWN, KMOD_LCTRL);
     EXPECT_EQ(RefProbe::sel(app), last);
-    RefProbe::key(app, SDLK_DOWN);
+    AppProbe::key(app, SDLK_DOWN);
     EXPECT_EQ(RefProbe::sel(app), last);
     AppProbe::paint(app, W, H);
     EXPECT_NE(find_hit(app, "ref_row", last), nullptr) << "scrolled into view";
@@ -257,21 +257,21 @@ TEST(RefDialog, TypingSearchesAndEscapeClearsThenCloses)
     AppProbe::text_input(app, "sysc");
     EXPECT_EQ(RefProbe::query(app), "sysc");
     EXPECT_EQ(ref::title(selected(app)), "syscall");
-    RefProbe::key(app, SDLK_BACKSPACE);
+    AppProbe::key(app, SDLK_BACKSPACE);
     EXPECT_EQ(RefProbe::query(app), "sys");
-    RefProbe::key(app, SDLK_RETURN);
+    AppProbe::key(app, SDLK_RETURN);
     EXPECT_EQ(AppProbe::modal(app), App::Modal::Reference) << "Enter alone does nothing";
 
     // Escape empties the query and keeps the entry, now in its category.
     RefProbe::open(app, "mov", "");
     AppProbe::text_input(app, "xor");
     EXPECT_EQ(RefProbe::cur(app), ref::lookup("xor"));
-    RefProbe::key(app, SDLK_ESCAPE);
+    AppProbe::key(app, SDLK_ESCAPE);
     EXPECT_EQ(RefProbe::query(app), "");
     EXPECT_EQ(AppProbe::modal(app), App::Modal::Reference);
     EXPECT_EQ(RefProbe::cur(app), ref::lookup("xor"));
     EXPECT_EQ(selected(app), ref::lookup("xor"));
-    RefProbe::key(app, SDLK_ESCAPE);
+    AppProbe::key(app, SDLK_ESCAPE);
     EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
 
     // Over 400 results: only the best 400 are listed, and the chip says so.
@@ -336,9 +336,9 @@ TEST(RefDialog, WheelAndPageKeysScrollListAndPage)
 {
     App app;
     RefProbe::open(app, "", "keys"); // the longest page
-    RefProbe::key(app, SDLK_TAB);
-    RefProbe::key(app, SDLK_TAB);
-    RefProbe::key(app, SDLK_TAB); // system calls: a long list
+    AppProbe::key(app, SDLK_TAB);
+    AppProbe::key(app, SDLK_TAB);
+    AppProbe::key(app, SDLK_TAB); // system calls: a long list
     AppProbe::paint(app, W, H);
     const Hit* row = find_hit(app, "ref_row");
     ASSERT_NE(row, nullptr);
@@ -351,17 +351,17 @@ TEST(RefDialog, WheelAndPageKeysScrollListAndPage)
     AppProbe::paint(app, W, H);
     AppProbe::paint(app, W, H); // the page height is known from here on
     ASSERT_GT(RefProbe::content(app), RefProbe::view_h(app));
-    RefProbe::key(app, SDLK_PAGEDOWN);
+    AppProbe::key(app, SDLK_PAGEDOWN);
     EXPECT_EQ(RefProbe::scroll(app), RefProbe::view_h(app) - 60);
     for (int i = 0; i < 20; ++i)
-        RefProbe::key(app, SDLK_PAGEDOWN);
+        AppProbe::key(app, SDLK_PAGEDOWN);
     AppProbe::paint(app, W, H);
     EXPECT_EQ(RefProbe::scroll(app), RefProbe::content(app) - RefProbe::view_h(app) + 16) << "clamped by the paint";
     AppProbe::wheel(app, W - 100, 400, 1);
     EXPECT_EQ(RefProbe::scroll(app), RefProbe::content(app) - RefProbe::view_h(app) + 16 - 60);
-    RefProbe::key(app, SDLK_PAGEUP);
-    RefProbe::key(app, SDLK_PAGEUP);
-    RefProbe::key(app, SDLK_PAGEUP);
+    AppProbe::key(app, SDLK_PAGEUP);
+    AppProbe::key(app, SDLK_PAGEUP);
+    AppProbe::key(app, SDLK_PAGEUP);
     EXPECT_EQ(RefProbe::scroll(app), 0);
 }
 
@@ -396,7 +396,7 @@ TEST(RefDialog, InsertingExamples)
         d->ed.move_caret(c.anchor, false);
         d->ed.move_caret(c.caret, true);
         RefProbe::open(app, c.word, "");
-        RefProbe::key(app, SDLK_RETURN, KMOD_LCTRL);
+        AppProbe::key(app, SDLK_RETURN, KMOD_LCTRL);
         EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
         EXPECT_EQ(lines_joined(d->ed), c.expect);
         EXPECT_EQ(d->ed.caret(), c.caret_after);
@@ -414,7 +414,7 @@ TEST(RefDialog, InsertingWithoutADocumentOpensOneAndTopicsInsertNothing)
     App app;
     ASSERT_TRUE(AppProbe::shows_placeholder(app));
     RefProbe::open(app, "", "intro");
-    RefProbe::key(app, SDLK_RETURN, KMOD_LCTRL);
+    AppProbe::key(app, SDLK_RETURN, KMOD_LCTRL);
     EXPECT_EQ(AppProbe::modal(app), App::Modal::Reference) << "a topic has no example";
     EXPECT_TRUE(AppProbe::docs(app).empty());
 
@@ -508,7 +508,7 @@ TEST(RefDialog, F1OpensAtTheWordAtTheCaret)
     App app;
     Doc* d = add_source(app, "    syscall\n");
     d->ed.move_caret({ 0, 6 }, false);
-    RefProbe::key(app, SDLK_F1);
+    AppProbe::key(app, SDLK_F1);
     EXPECT_EQ(AppProbe::modal(app), App::Modal::Reference);
     EXPECT_EQ(RefProbe::cur(app), ref::lookup("syscall"));
     EXPECT_EQ(RefProbe::cur(app).kind, ref::Kind::Insn);
@@ -518,30 +518,14 @@ TEST(RefDialog, F1OpensAtTheWordAtTheCaret)
 
 namespace {
 
-testutil::XServer g_x;
-bool g_have_x = false;
-
-class RefWindow : public ::testing::Test {
+class RefWindow : public XWindowTest {
 protected:
-    static void SetUpTestSuite() { g_have_x = g_x.start("1920x1080x24"); }
-    static void TearDownTestSuite() { g_x.stop(); }
-    void SetUp() override
-    {
-        if (!g_have_x)
-            GTEST_SKIP() << "Xvfb could not be started";
-    }
-    std::vector<std::string> env() const
-    {
-        return { "DISPLAY=" + g_x.display(), "XDG_CONFIG_HOME=" + m_tmp.path(), "SDL_VIDEODRIVER=",
-                 "DBUS_SESSION_BUS_ADDRESS=", "XDG_RUNTIME_DIR=" };
-    }
     // QX_SHOT_DIR keeps the pictures for a look.
     std::string shot(const std::string& name) const
     {
         const char* keep = getenv("QX_SHOT_DIR");
         return keep && *keep ? std::string(keep) + "/" + name : m_tmp.file(name);
     }
-    TempDir m_tmp;
 };
 
 uint32_t pixel(cairo_surface_t* s, int x, int y)

@@ -17,14 +17,6 @@ struct RefProbe {
     static ref::Entry cur(App& a) { return a.m_ref_cur; }
     static void show(App& a, const ref::Entry& e) { a.ref_show(e); }
     static const std::string& query(App& a) { return a.m_ref_q.text; }
-    static void key(App& a, SDL_Keycode sym, Uint16 mod = KMOD_NONE)
-    {
-        SDL_Keysym k{};
-        k.sym = sym;
-        k.scancode = SDL_GetScancodeFromKey(sym);
-        k.mod = mod;
-        a.key_down(k);
-    }
     static void click(App& a, double x, double y) { a.mouse_down(x, y, SDL_BUTTON_LEFT, 1); }
     static std::string tip(App& a) { return a.m_tip; }
     static std::string hover(App& a) { return a.m_hover; }
