@@ -63,7 +63,13 @@ App::App()
     m_replace.mono = true;
 }
 
-App::~App() = default;
+App::~App()
+{
+    // A run ends through shutdown_window; an application that never opened
+    // its window (tests, benchmarks) still painted into its own surface.
+    if (m_surf)
+        cairo_surface_destroy(m_surf);
+}
 
 int App::run(const std::vector<std::string>& files)
 {
