@@ -298,8 +298,15 @@ double App::paint_ref_detail(cairo_t* cr, double x, double y0, double w)
             cairo_save(cr);
             cairo_rectangle(cr, x + 1, y + 1, w - 2, bh - 2);
             cairo_clip(cr);
-            for (size_t i = 0; i < lines.size(); ++i)
-                code_line(cr, lines[i], p, false, x + 12, y + 8 + double(i) * lh);
+            // Only the lines inside the pane are laid out; the box's height
+            // does not depend on them.
+            double top = 0, bottom = 0, unused = 0;
+            cairo_clip_extents(cr, &unused, &top, &unused, &bottom);
+            for (size_t i = 0; i < lines.size(); ++i) {
+                double ly = y + 8 + double(i) * lh;
+                if (ly + lh > top && ly < bottom)
+                    code_line(cr, lines[i], p, false, x + 12, ly);
+            }
             cairo_restore(cr);
             y += bh + 12;
             break;
