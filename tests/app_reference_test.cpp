@@ -365,6 +365,36 @@ TEST(RefDialog, WheelAndPageKeysScrollListAndPage)
     EXPECT_EQ(RefProbe::scroll(app), 0);
 }
 
+TEST(RefDialog, APageScrolledToItsEndStillShowsItsCode)
+{
+    App app;
+    RefProbe::open(app, "", "keys"); // one long code block
+    AppProbe::paint(app, W, H);
+    AppProbe::paint(app, W, H);
+    RefProbe::scroll(app) = 1e9;
+    AppProbe::paint(app, W, H);
+    ASSERT_GT(RefProbe::scroll(app), 100.0);
+    const Hit* box = find_hit(app, "dlg_box");
+    const Hit* row = find_hit(app, "ref_row");
+    ASSERT_TRUE(box && row);
+    double dx = row->x + row->w + 24, ly = box->y + 130, lh = RefProbe::view_h(app);
+    cairo_surface_t* s = AppProbe::surface(app);
+    cairo_surface_flush(s);
+    const Palette& pal = AppProbe::palette(app);
+    auto ch = [](double v) { return uint32_t(v * 255 + 0.5); };
+    uint32_t bg = ch(pal.bg.r) << 16 | ch(pal.bg.g) << 8 | ch(pal.bg.b);
+    int inked = 0;
+    for (int y = int(ly + lh / 2); y < int(ly + lh - 30); ++y) {
+        const auto* px = reinterpret_cast<const uint32_t*>(cairo_image_surface_get_data(s)
+                                                           + y * cairo_image_surface_get_stride(s));
+        for (int x = int(dx + 12); x < int(dx + 300); ++x)
+            inked += (px[x] & 0xFFFFFF) != bg;
+    }
+    EXPECT_GT(inked, 500) << "the lowest code lines are drawn";
+    if (const char* keep = getenv("QX_SHOT_DIR"))
+        gfx::write_png(s, std::string(keep) + "/ref_keys_end.png", nullptr);
+}
+
 TEST(RefDialog, InsertingExamples)
 {
     struct Case {
