@@ -65,8 +65,7 @@ App::App()
 
 App::~App()
 {
-    // A run ends through shutdown_window; an application that never opened
-    // its window (tests, benchmarks) still painted into its own surface.
+    // A frame painted without a window (tests, benchmarks) leaves its surface.
     if (m_surf)
         cairo_surface_destroy(m_surf);
 }
@@ -186,7 +185,7 @@ void App::loop()
         bool fast = m_proc.state() == dbg::State::Running || m_file_op != FileOp::None
                     || m_theme_query != nullptr;
         SDL_Event e;
-        if (SDL_WaitEventTimeout(&e, fast ? 15 : 100)) {
+        if (SDL_WaitEventTimeout(&e, debug_wait_ms(fast ? 15 : 100))) {
             handle(e);
             for (int n = 1; n < kEventBatch && SDL_PollEvent(&e); ++n)
                 handle(e);
@@ -196,6 +195,7 @@ void App::loop()
             m_quit = true;
         }
         poll_theme_query();
+        debug_tick();
 
         Uint32 now = SDL_GetTicks();
         if (now - m_caret_t > 530) {
