@@ -550,15 +550,6 @@ namespace {
 
 class RefWindow : public XWindowTest {
 protected:
-    // Under ASan the window run's leak report names only the X11 libraries
-    // SDL unloads at its end (no stack left to suppress by); memory errors
-    // are still reported.
-    std::vector<std::string> env() const
-    {
-        std::vector<std::string> e = XWindowTest::env();
-        e.push_back("ASAN_OPTIONS=detect_leaks=0");
-        return e;
-    }
     // QX_SHOT_DIR keeps the pictures for a look.
     std::string shot(const std::string& name) const
     {
