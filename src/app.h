@@ -10,6 +10,7 @@
 #include "editor.h"
 #include "gfx.h"
 #include "palette.h"
+#include "ref.h"
 #include "settings.h"
 #include "stepfx.h"
 #include "textfield.h"
@@ -112,6 +113,49 @@ private:
     void stop() override;
     void changed() override;
     void run_script(const std::string& commands);
+
+    // ---- reference ----
+    // The Reference dialog and the editor's hover help (app_reference.cpp,
+    // app_reference_paint.cpp).
+    friend struct RefProbe; // the dialog's tests
+    using RefRow = ref::Row;
+    void cmd_reference(const std::string& word, const std::string& topic);
+    void ref_refresh(bool keep_selection);
+    void ref_select(int row, bool center);
+    void ref_show(const ref::Entry& e);
+    bool ref_key(const SDL_Keysym& k);
+    bool ref_click(const Hit& h);
+    void ref_wheel(double x, double y, double dy);
+    void ref_insert();
+    void paint_reference(cairo_t* cr, double x, double y, double w, double h);
+    double paint_ref_detail(cairo_t* cr, double x, double y, double w);
+    std::string editor_tip(const std::string& word, double x, double y);
+    // Hooks of the window's input and painting while the dialog is open or
+    // the pointer rests on the editor; true when the event was taken.
+    bool ref_modal_key(const SDL_Keysym& k); // Escape, then ref_key
+    void ref_text(const char* utf8);
+    bool ref_mouse_down(const Hit& h, double x, double y);
+    void ref_hover(double x, double y, std::string* hover, std::string* tip);
+    void ref_f1();
+    // The dimmed window, box and shadow around the dialog; stands in for
+    // the shared modal frame of the other dialogs.
+    void paint_ref_frame(cairo_t* cr, double W, double H);
+    // The bit width of the live program, the output format or the source.
+    int ref_guess_bits();
+
+    TextField m_ref_q;
+    int m_ref_cat = 0;
+    int m_ref_bits = 64;
+    std::vector<RefRow> m_ref_rows;
+    int m_ref_sel = -1;
+    int m_ref_top = 0;
+    bool m_ref_center = false;
+    ref::Entry m_ref_cur;
+    double m_ref_scroll = 0;
+    double m_ref_content = 0;
+    double m_ref_view_h = 0;
+    double m_ref_list_x = 0, m_ref_list_w = 0;
+    // ---- end ----
 
     // Main loop and dispatch (app_main.cpp).
     void handle(const SDL_Event& e);

@@ -28,6 +28,8 @@ Editor* App::typing_target()
 
 bool App::caret_shown()
 {
+    if (m_modal == Modal::Reference)
+        return true;
     if (m_modal != Modal::None || m_menu >= 0)
         return false;
     switch (m_focus) {
@@ -43,11 +45,15 @@ void App::key_down(const SDL_Keysym& k)
 {
     // The window's command keys arrive with the menus; what exists is
     // Escape for a dialog and the find bar, and the focused widget's keys.
+    if (m_modal == Modal::Reference && ref_modal_key(k))
+        return;
     if (m_modal != Modal::None) {
         if (k.sym == SDLK_ESCAPE)
             close_modal();
         return;
     }
+    if (k.sym == SDLK_F1)
+        return ref_f1();
     if (bin_key(k))
         return;
     if (k.sym == SDLK_ESCAPE && m_find_open) {
@@ -74,6 +80,8 @@ void App::key_down(const SDL_Keysym& k)
 
 void App::text_input(const char* utf8)
 {
+    if (m_modal == Modal::Reference)
+        return ref_text(utf8);
     if (m_modal != Modal::None || m_menu >= 0)
         return;
     if (debug_text(utf8))
@@ -109,6 +117,8 @@ void App::mouse_move(double x, double y)
     const Hit* h = hit_at(x, y);
     std::string hover = h ? h->id + "#" + std::to_string(h->n) : std::string();
     std::string tip = h ? bin_tip(*h, x, y) : std::string();
+    if (h && h->id == "editor" && m_modal == Modal::None && m_menu < 0 && tip.empty())
+        ref_hover(x, y, &hover, &tip);
     // A move that changes nothing paints nothing; a shown tooltip follows.
     if (hover != m_hover || tip != m_tip || had_tip) {
         m_hover = hover;
@@ -124,6 +134,8 @@ void App::mouse_down(double x, double y, int button, int clicks)
     if (h && bin_mouse_down(*h, x, y, button, clicks))
         return;
     if (!h || button != SDL_BUTTON_LEFT)
+        return;
+    if (m_modal == Modal::Reference && ref_mouse_down(*h, x, y))
         return;
     if (debug_click(*h, x))
         return;
@@ -171,6 +183,8 @@ void App::mouse_up(double x, double y)
 
 void App::wheel(double mx, double my, double dy)
 {
+    if (m_modal == Modal::Reference)
+        return ref_wheel(mx, my, dy);
     // Over the tab strip the wheel scrolls tabs that do not fit.
     if (my >= m_main_y && my < m_main_y + 32 && mx >= m_main_x && mx < m_main_x + m_main_w && m_tab_overflow > 0) {
         m_tab_scroll = std::clamp(m_tab_scroll - dy * 60, 0.0, m_tab_overflow);

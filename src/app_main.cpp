@@ -116,6 +116,8 @@ int App::run(const std::vector<std::string>& files)
         // after it (show_modal keeps them in turn), once they are painted.
     }
     m_con.print(L10n::tr("con.welcome"), Console::kNotice);
+    if (!reference.empty())
+        cmd_reference(reference[0] == '@' ? "" : reference, reference[0] == '@' ? reference.substr(1) : "");
     if (!script.empty())
         run_script(script);
 

@@ -170,6 +170,8 @@ void App::paint_all(cairo_t* cr, double W, double H)
         hit(0, m_bottom_y - 5, W, 10, "split_bottom", 0, "");
     }
     paint_status(cr, sy, W);
+    if (m_modal == Modal::Reference)
+        paint_ref_frame(cr, W, H);
     if (!m_tip.empty() && m_menu < 0 && m_modal == Modal::None)
         paint_tooltip(cr, W, H);
 }

@@ -20,22 +20,6 @@ Rgba with_alpha(Rgba c, double a)
     return c;
 }
 
-const Rgba& kind_colour(const Palette& p, syntax::Kind k)
-{
-    switch (k) {
-    case syntax::Kind::Comment: return p.s_comment;
-    case syntax::Kind::String: return p.s_string;
-    case syntax::Kind::Number: return p.s_number;
-    case syntax::Kind::Register: return p.s_register;
-    case syntax::Kind::Mnemonic: return p.s_mnemonic;
-    case syntax::Kind::Directive: return p.s_directive;
-    case syntax::Kind::Label: return p.s_label;
-    case syntax::Kind::Macro: return p.s_macro;
-    case syntax::Kind::Plain: break;
-    }
-    return p.text;
-}
-
 void add_colour(PangoAttrList* list, const Rgba& c, int start, int end)
 {
     auto ch = [](double v) { return guint16(std::clamp(v, 0.0, 1.0) * 65535); };
@@ -178,7 +162,7 @@ void Editor::paint_row(cairo_t* cr, const PaintFrame& fr, int i, double Y, bool 
     PangoAttrList* attrs = pango_attr_list_new();
     add_colour(attrs, pal.text, 0, int(s.size()));
     for (const syntax::Span& sp : syntax::highlight(s))
-        add_colour(attrs, kind_colour(pal, sp.kind), sp.start, sp.end);
+        add_colour(attrs, pal.syntax_colour(sp.kind), sp.start, sp.end);
     pango_layout_set_attributes(layout, attrs);
     pango_attr_list_unref(attrs);
     cairo_move_to(cr, fr.x0, Y + fr.yo);

@@ -1,5 +1,7 @@
 #include "palette.h"
 
+#include "syntax.h"
+
 Palette Palette::make(bool dark)
 {
     Palette p;
@@ -40,4 +42,20 @@ Palette Palette::make(bool dark)
     p.zero = pick("5d626d", 1, "a9b0ba", 1);
     p.addr = pick("8a90a0", 1, "6f7785", 1);
     return p;
+}
+
+const Rgba& Palette::syntax_colour(syntax::Kind k) const
+{
+    switch (k) {
+    case syntax::Kind::Comment: return s_comment;
+    case syntax::Kind::String: return s_string;
+    case syntax::Kind::Number: return s_number;
+    case syntax::Kind::Register: return s_register;
+    case syntax::Kind::Mnemonic: return s_mnemonic;
+    case syntax::Kind::Directive: return s_directive;
+    case syntax::Kind::Label: return s_label;
+    case syntax::Kind::Macro: return s_macro;
+    case syntax::Kind::Plain: break;
+    }
+    return text;
 }

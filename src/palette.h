@@ -3,6 +3,10 @@
 // takes the palette by const reference and picks colours by name.
 #include "gfx.h"
 
+namespace syntax {
+enum class Kind;
+}
+
 struct Palette {
     bool dark = false;
     Rgba bg, panel, panel2, header, border;
@@ -15,4 +19,6 @@ struct Palette {
 
     // The dark or the light theme, every colour set.
     static Palette make(bool dark);
+    // The colour of a token class of the NASM colouring; plain text is text.
+    const Rgba& syntax_colour(syntax::Kind k) const;
 };
