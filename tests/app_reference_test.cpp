@@ -29,11 +29,7 @@ Doc* add_source(App& app, const std::string& text)
 
 std::vector<Hit> hits_of(App& app, const std::string& id)
 {
-    std::vector<Hit> out;
-    for (const Hit& h : AppProbe::hits(app))
-        if (h.id == id)
-            out.push_back(h);
-    return out;
+    return AppProbe::hits_of(app, id);
 }
 
 const Hit* find_hit(App& app, const std::string& id, int n = -1)

@@ -13,14 +13,9 @@ using namespace testutil;
 
 namespace {
 
-// The hits of one id, in painting order.
 std::vector<Hit> hits_of(App& app, const std::string& id)
 {
-    std::vector<Hit> out;
-    for (const Hit& h : AppProbe::hits(app))
-        if (h.id == id)
-            out.push_back(h);
-    return out;
+    return AppProbe::hits_of(app, id);
 }
 
 const Hit* first_hit(App& app, const std::string& id)

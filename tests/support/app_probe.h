@@ -6,6 +6,15 @@
 struct AppProbe {
     static Settings& settings(App& a) { return a.m_settings; }
     static const std::vector<Hit>& hits(App& a) { return a.m_hits; }
+    // The hits of one id, in painting order.
+    static std::vector<Hit> hits_of(App& a, const std::string& id)
+    {
+        std::vector<Hit> out;
+        for (const Hit& h : a.m_hits)
+            if (h.id == id)
+                out.push_back(h);
+        return out;
+    }
     static const std::vector<std::unique_ptr<Doc>>& docs(App& a) { return a.m_docs; }
     static bool dirty(App& a) { return a.m_dirty; }
     static SDL_Window* window(App& a) { return a.m_win; }
