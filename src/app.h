@@ -438,6 +438,10 @@ private:
     enum class BinAsk : int { None, Goto, Base, Overwrite, Save };
     // Binary documents in the window (app_binary.cpp, app_binary_input.cpp).
     void wire_binary(Doc* d);
+    // The source's end-of-line notes: operand values at the pc, step effects.
+    void wire_source(Doc* d);
+    // Which binary view shows the live process (null: none).
+    void set_live_target(Doc* d);
     void paint_binary(cairo_t* cr, Doc* d, double x, double y, double w, double h);
     void paint_bin_bar(cairo_t* cr, double x, double y, double w);
     double paint_bin_ask(cairo_t* cr, double x, double y, double w);

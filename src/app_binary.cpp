@@ -22,6 +22,7 @@ void App::wire_binary(Doc* d)
     v.on_toggle_bp = [this, d](uint64_t a) {
         if (!d->bps.erase(a))
             d->bps.insert(a);
+        sync_bps();
         m_dirty = true;
     };
     v.has_bp = [this, d](uint64_t a) {
@@ -33,11 +34,50 @@ void App::wire_binary(Doc* d)
     v.on_status = [this](const std::string& text, bool error) { status(text, error); };
     v.symbol_at = [this, d](uint64_t a) { return d == m_dbin ? symbol_at(a) : d->img.symbol_at(a, false); };
     v.on_edited = [this] { m_dirty = true; };
+    v.live_changed = [this](uint64_t a) { return m_snap.mem_changed.count(a) != 0; };
+    v.note = [this](uint64_t a, int* kind) {
+        if (!live())
+            return std::string();
+        if (a == m_proc.pc()) {
+            *kind = 1;
+            return operand_values(a);
+        }
+        auto it = m_fx.effects.find(a);
+        if (it == m_fx.effects.end())
+            return std::string();
+        *kind = 2;
+        return it->second;
+    };
     v.ask_overwrite = [this, d](int extra, const std::string&) {
         if (d != m_b || m_settings.main_tab != 1)
             activate(d);
         bin_ask(BinAsk::Overwrite, L10n::tr("bin.overwrite_ask", extra));
     };
+}
+
+void App::wire_source(Doc* d)
+{
+    d->ed.note = [this, d](int line, int* kind) {
+        dbg::State st = m_proc.state();
+        if (d != m_dsrc || (st != dbg::State::Running && st != dbg::State::Stopped))
+            return std::string();
+        if (line == d->ed.pc_line && live()) {
+            *kind = 1;
+            return operand_values(m_proc.pc());
+        }
+        auto it = m_fx.line_effects.find(line);
+        if (it == m_fx.line_effects.end())
+            return std::string();
+        *kind = 2;
+        return it->second;
+    };
+}
+
+void App::set_live_target(Doc* d)
+{
+    for (auto& doc : m_docs)
+        doc->bv.m_target = doc.get() == d;
+    m_blank_b->bv.m_target = false;
 }
 
 void App::bin_ask(BinAsk kind, const std::string& text)

@@ -199,6 +199,8 @@ void App::changed()
     // changed afterwards.
     snapshot_regs();
     m_snap.prev_regs = m_snap.regs_now;
+    if (Doc* b = target_bin())
+        b->bv.memory_changed();
     m_dirty = true;
 }
 

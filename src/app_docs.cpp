@@ -36,6 +36,8 @@ Doc* App::new_doc(bool bin)
     Doc* raw = d.get();
     if (bin)
         wire_binary(raw);
+    else
+        wire_source(raw);
     m_docs.push_back(std::move(d));
     return raw;
 }

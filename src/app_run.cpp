@@ -226,6 +226,7 @@ void App::start_step(bool trace)
     m_dbin = find_doc(path, true);
     if (!m_dbin && load_binary(path, true, from_source))
         m_dbin = find_doc(path, true);
+    set_live_target(m_dbin);
 
     m_prog.clear();
     m_prog_partial.clear();
@@ -331,6 +332,8 @@ void App::cmd_stop()
     prog_line(text, 2);
     if (m_dsrc)
         m_dsrc->ed.pc_line = -1;
+    if (m_dbin)
+        m_dbin->bv.program_ended();
     status(text, false);
     m_dirty = true;
 }
@@ -523,6 +526,7 @@ void App::on_stopped(const dbg::Event& e)
         m_settings.main_tab = 1;
         m_focus = Focus::Bin;
     }
+    m_b->bv.program_stopped();
     m_con.reset_positions();
 
     std::string text;
@@ -582,6 +586,8 @@ void App::on_exited(const dbg::Event& e)
     m_restep = false;
     m_snap.mem_snap.clear();
     m_snap.mem_changed.clear();
+    if (Doc* b = m_dbin ? m_dbin : m_b)
+        b->bv.program_ended();
     m_prog_follow = true;
     m_dirty = true;
 }

@@ -301,6 +301,25 @@ struct AppDebugProbe {
         EXPECT_EQ(d->ed.pc_line, 12);
         EXPECT_FALSE(app.m_fx.line_effects.empty()) << "each step records its effect";
 
+        // The notes at the ends of lines: operand values at the pc, the
+        // recorded effect on a stepped line; the program's binary view is the
+        // live one and stands at the pc.
+        int kind = 0;
+        EXPECT_EQ(d->ed.note(12, &kind), app.operand_values(app.m_proc.pc()));
+        EXPECT_EQ(kind, 1);
+        kind = 0;
+        int stepped = app.m_fx.line_effects.begin()->first;
+        if (stepped != 12) {
+            EXPECT_EQ(d->ed.note(stepped, &kind), app.m_fx.line_effects.begin()->second);
+            EXPECT_EQ(kind, 2);
+        }
+        ASSERT_NE(app.m_dbin, nullptr);
+        EXPECT_TRUE(app.m_dbin->bv.m_target);
+        EXPECT_TRUE(app.m_dbin->bv.live());
+        const BinView::Row* at_pc = app.m_dbin->bv.row(app.m_dbin->bv.m_sel);
+        ASSERT_NE(at_pc, nullptr);
+        EXPECT_EQ(app.m_dbin->bv.row_addr(app.m_dbin->bv.m_sel), app.m_proc.pc());
+
         // The run ends while another source is in front: the marker of the
         // debugged one goes.
         Doc* other = AppDebugProbe::source(app, m_tmp.file("other.asm"), exit_program(0));
@@ -314,6 +333,9 @@ struct AppDebugProbe {
         app.m_proc.cont();
         ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::ended(app); }));
         EXPECT_EQ(d->ed.pc_line, -1);
+        EXPECT_FALSE(app.m_dbin->bv.live());
+        kind = 0;
+        EXPECT_EQ(d->ed.note(12, &kind), "") << "no notes once the program has ended";
         EXPECT_EQ(app.m_prog.back().first, "Program ended with exit code 0");
         EXPECT_EQ(app.m_prog.back().second, 3);
     }
