@@ -42,11 +42,8 @@ void App::key_down(const SDL_Keysym& k)
 {
     // The window's command keys arrive with the menus; what exists is
     // Escape for a dialog and the find bar, and the focused widget's keys.
-    if (m_modal != Modal::None) {
-        if (k.sym == SDLK_ESCAPE)
-            close_modal();
+    if (dialog_key(k))
         return;
-    }
     if (k.sym == SDLK_ESCAPE && m_find_open) {
         m_find_open = false;
         m_focus = Focus::Editor;
@@ -69,6 +66,8 @@ void App::key_down(const SDL_Keysym& k)
 
 void App::text_input(const char* utf8)
 {
+    if (dialog_text(utf8))
+        return;
     if (m_modal != Modal::None || m_menu >= 0)
         return;
     if (m_focus == Focus::Find && m_find_open)
@@ -111,6 +110,8 @@ void App::mouse_down(double x, double y, int button, int clicks)
     m_tip.clear();
     const Hit* h = hit_at(x, y);
     if (!h || button != SDL_BUTTON_LEFT)
+        return;
+    if (dialog_click(*h, x))
         return;
     int n = h->n;
     bool in_docs = n >= 0 && size_t(n) < m_docs.size();

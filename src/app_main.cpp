@@ -85,6 +85,7 @@ int App::run(const std::vector<std::string>& files)
     update_theme();
 
     open_start_documents(files);
+    restore_recovered();
     // A desktop that answers at once decides the first frame's theme; a
     // slow one is waited for only this briefly and may switch it later.
     poll_theme_query(150);
@@ -99,9 +100,9 @@ int App::run(const std::vector<std::string>& files)
     tc::set_tool_path("nasm", m_settings.nasm_path);
     tc::set_tool_path("ld", m_settings.ld_path);
     if (!tc::find_tool("nasm").empty()) {
-        m_msgs.emplace_back(L10n::tr("msg.ready"), 5);
+        msg(L10n::tr("msg.ready"), 5, 0);
     } else {
-        m_msgs.emplace_back("nasm", 1);
+        msg("nasm", 1, 0);
         show_modal(Modal::Settings);
     }
     if (qxcrash::pending(nullptr))
@@ -186,6 +187,8 @@ void App::loop()
             m_quit = true;
         }
         poll_theme_query();
+        poll_file_dialog();
+        autosave_tick();
 
         Uint32 now = SDL_GetTicks();
         if (now - m_caret_t > 530) {
@@ -240,22 +243,6 @@ int App::end_run(int code)
     return code;
 }
 
-void App::cmd_quit()
-{
-    // Until documents can be saved from the window, unsaved changes are
-    // named once and the next quit request ends the run.
-    if (!m_quit_warned) {
-        for (auto& d : m_docs) {
-            if (d->hidden || !doc_modified(d.get()))
-                continue;
-            m_quit_warned = true;
-            close_doc(d.get(), false); // brings it to front and says so
-            return;
-        }
-    }
-    m_quit = true;
-}
-
 void App::queue_save()
 {
     m_save_at = SDL_GetTicks() + 600;
@@ -265,30 +252,27 @@ void App::save_now()
 {
     m_save_at = 0;
     remember_geometry();
-    m_settings.find_text = m_find.text;
-    m_settings.replace_text = m_replace.text;
-    if (!m_settings.save())
+    store_all_file_state();
+    if (!m_settings.save()) {
         logger::warn("settings could not be written");
+        write_failed(m_settings_fail_said, L10n::tr("settings.write_failed", m_settings.m_path));
+    }
 }
 
 void App::show_modal(Modal m)
 {
-    if (m_modal != Modal::None) {
-        m_modal_queue.push_back(m);
-        return;
-    }
-    m_modal = m;
-    m_dirty = true;
+    PendingDlg p;
+    p.kind = m;
+    open_dialog(std::move(p));
 }
 
 void App::close_modal()
 {
+    m_lang_back = false;
     m_modal = Modal::None;
-    if (!m_modal_queue.empty()) {
-        m_modal = m_modal_queue.front();
-        m_modal_queue.erase(m_modal_queue.begin());
-    }
+    m_dlg_ok = nullptr;
     m_dirty = true;
+    next_dialog();
 }
 
 void App::handle(const SDL_Event& e)
