@@ -5,6 +5,7 @@
 #include "con.h"
 #include "l10n.h"
 #include "logger.h"
+#include "needs.h"
 #include "paths.h"
 #include "qxcrash.h"
 #include "x11_title.h"
@@ -102,8 +103,10 @@ int App::run(const std::vector<std::string>& files)
     if (!tc::find_tool("nasm").empty()) {
         msg(L10n::tr("msg.ready"), 5, 0);
     } else {
-        msg("nasm", 1, 0);
-        show_modal(Modal::Settings);
+        // Commands to type are lines that begin with four blanks.
+        for (const std::string& line : needs::explain({ "nasm" }))
+            msg(line, line.compare(0, 4, "    ") == 0 ? 4 : 1, 0);
+        // The Settings dialog follows here once it is painted.
     }
     if (qxcrash::pending(nullptr))
         show_modal(Modal::Crash);

@@ -11,69 +11,66 @@
 #include <glib.h>
 
 #include <cstring>
+#include <iterator>
+#include <utility>
+#include <vector>
 
 namespace {
 
-// The example program; the German text differs only in its comments and
-// its greeting.
-const char* kExampleEn =
-    "; Hello world - a Linux program in x86-64 assembler (NASM)\n"
-    ";\n"
-    "; F7 builds, Ctrl+F5 runs, F5 starts the debugger,\n"
-    "; F10/F11 step through it, F9 sets a breakpoint.\n"
-    "\n"
-    "section .data\n"
-    "msg     db  \"Hello, world!\", 10\n"
-    "len     equ $ - msg\n"
-    "\n"
-    "section .text\n"
-    "global _start\n"
-    "\n"
-    "_start:\n"
-    "    mov     eax, 1          ; write\n"
-    "    mov     edi, 1          ; stdout\n"
-    "    lea     rsi, [rel msg]  ; text\n"
-    "    mov     edx, len        ; length\n"
-    "    syscall\n"
-    "\n"
-    "    mov     ecx, 5          ; a small loop\n"
-    ".loop:\n"
-    "    dec     ecx\n"
-    "    jnz     .loop\n"
-    "\n"
-    "    mov     eax, 60         ; exit\n"
-    "    xor     edi, edi        ; exit code 0\n"
-    "    syscall\n";
+// The example program, line by line; the German text differs only in its
+// comments and its greeting.
+const char* const kExample[] = {
+    "; Hello world - a Linux program in x86-64 assembler (NASM)",
+    ";",
+    "; F7 builds, Ctrl+F5 runs, F5 starts the debugger,",
+    "; F10/F11 step through it, F9 sets a breakpoint.",
+    "",
+    "section .data",
+    "msg     db  \"Hello, world!\", 10",
+    "len     equ $ - msg",
+    "",
+    "section .text",
+    "global _start",
+    "",
+    "_start:",
+    "    mov     eax, 1          ; write",
+    "    mov     edi, 1          ; stdout",
+    "    lea     rsi, [rel msg]  ; text",
+    "    mov     edx, len        ; length",
+    "    syscall",
+    "",
+    "    mov     ecx, 5          ; a small loop",
+    ".loop:",
+    "    dec     ecx",
+    "    jnz     .loop",
+    "",
+    "    mov     eax, 60         ; exit",
+    "    xor     edi, edi        ; exit code 0",
+    "    syscall",
+};
 
-const char* kExampleDe =
-    "; Hallo Welt - ein Linux-Programm in x86-64-Assembler (NASM)\n"
-    ";\n"
-    "; F7 baut, Strg+F5 startet, F5 startet im Debugger,\n"
-    "; F10/F11 gehen Schritt f\xC3\xBCr Schritt, F9 setzt einen Haltepunkt.\n"
-    "\n"
-    "section .data\n"
-    "msg     db  \"Hallo, Welt!\", 10\n"
-    "len     equ $ - msg\n"
-    "\n"
-    "section .text\n"
-    "global _start\n"
-    "\n"
-    "_start:\n"
-    "    mov     eax, 1          ; write\n"
-    "    mov     edi, 1          ; stdout\n"
-    "    lea     rsi, [rel msg]  ; Text\n"
-    "    mov     edx, len        ; L\xC3\xA4nge\n"
-    "    syscall\n"
-    "\n"
-    "    mov     ecx, 5          ; eine kleine Schleife\n"
-    ".loop:\n"
-    "    dec     ecx\n"
-    "    jnz     .loop\n"
-    "\n"
-    "    mov     eax, 60         ; exit\n"
-    "    xor     edi, edi        ; R\xC3\xBC"
-    "ckgabewert 0\n"
-    "    syscall\n";
+const std::pair<int, const char*> kExampleGerman[] = {
+    { 0, "; Hallo Welt - ein Linux-Programm in x86-64-Assembler (NASM)" },
+    { 2, "; F7 baut, Strg+F5 startet, F5 startet im Debugger," },
+    { 3, "; F10/F11 gehen Schritt f\xC3\xBCr Schritt, F9 setzt einen Haltepunkt." },
+    { 6, "msg     db  \"Hallo, Welt!\", 10" },
+    { 15, "    lea     rsi, [rel msg]  ; Text" },
+    { 16, "    mov     edx, len        ; L\xC3\xA4nge" },
+    { 19, "    mov     ecx, 5          ; eine kleine Schleife" },
+    { 25, "    xor     edi, edi        ; R\xC3\xBC" "ckgabewert 0" },
+};
+
+std::string example_text(bool german)
+{
+    std::vector<std::string> lines(std::begin(kExample), std::end(kExample));
+    if (german)
+        for (const auto& [at, text] : kExampleGerman)
+            lines[size_t(at)] = text;
+    std::string out;
+    for (const std::string& l : lines)
+        out += l + "\n";
+    return out;
+}
 
 bool ends_with(const std::string& s, const char* tail)
 {
@@ -201,6 +198,6 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
 void App::cmd_open_example()
 {
     Doc* d = new_doc(false);
-    d->ed.set_text(L10n::currentLanguage() == "de" ? kExampleDe : kExampleEn);
+    d->ed.set_text(example_text(L10n::currentLanguage() == "de"));
     activate(d);
 }

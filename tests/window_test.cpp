@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -66,6 +68,16 @@ protected:
                  "DBUS_SESSION_BUS_ADDRESS=", "XDG_RUNTIME_DIR=" };
     }
     std::string config(const std::string& name) const { return m_tmp.file("qxFerndockAssemblerIDE/" + name); }
+    // Settings as a previous run would have left them.
+    template <class Fill> bool save_settings(Fill fill) const
+    {
+        if (run_exe({ "--version" }, env()).code != 0) // makes the folder
+            return false;
+        Settings s;
+        s.m_path = config("settings.dat");
+        fill(s);
+        return s.save();
+    }
     TempDir m_tmp;
 };
 
@@ -110,13 +122,16 @@ TEST_F(Window, SizeAndThemeFromTheCommandLine)
 TEST_F(Window, TitleClassGeometryAndACleanEndBySignal)
 {
     // A saved language arms the start-up guard; a clean end disarms it.
-    Settings s;
-    s.m_path = config("settings.dat");
-    s.language = "de";
-    ASSERT_EQ(run_exe({ "--version" }, env()).code, 0);
-    ASSERT_TRUE(s.save());
+    ASSERT_TRUE(save_settings([](Settings& s) { s.language = "de"; }));
     const char* script = "\"$1\" \"$2\" & p=$!\n"
-                         "w=$(timeout 20 xdotool search --sync --classname qxFerndockAssemblerIDE | head -n 1)\n"
+                         "w=$(timeout 20 xdotool search --sync --onlyvisible --classname qxFerndockAssemblerIDE"
+                         " | head -n 1)\n"
+                         // Shown, placed and titled follow each other closely: wait for all three.
+                         "for i in $(seq 100); do\n"
+                         "  xprop -id \"$w\" WM_NAME | grep -q STRING && xwininfo -id \"$w\" | grep -q 'Width: 1536'"
+                         " && break\n"
+                         "  sleep 0.05\n"
+                         "done\n"
                          "xprop -id \"$w\" WM_NAME WM_CLASS\n"
                          "xwininfo -id \"$w\" | grep -E 'Absolute|Width|Height'\n"
                          "kill -TERM $p; wait $p; echo \"exit=$?\"\n";
@@ -138,11 +153,7 @@ TEST_F(Window, TitleClassGeometryAndACleanEndBySignal)
 
 TEST_F(Window, FailedStartClearsTheLanguageGuard)
 {
-    Settings s;
-    s.m_path = config("settings.dat");
-    s.language = "de";
-    ASSERT_EQ(run_exe({ "--version" }, env()).code, 0);
-    ASSERT_TRUE(s.save());
+    ASSERT_TRUE(save_settings([](Settings& s) { s.language = "de"; }));
     // A driver that does not exist, and a display nobody answers on (SDL's
     // own fallback would be an invisible off-screen window).
     for (const char* bad : { "SDL_VIDEODRIVER=bogus", "DISPLAY=:4711" }) {
@@ -170,11 +181,8 @@ TEST_F(Window, CommandLineFilesJoinTheRememberedTabs)
 {
     write_file(m_tmp.file("a.asm"), "nop\n");
     write_file(m_tmp.file("old.asm"), "nop\n");
-    Settings s;
-    s.m_path = config("settings.dat");
-    s.open_tabs = { "s:" + m_tmp.file("old.asm") };
-    ASSERT_EQ(run_exe({ "--version" }, env()).code, 0);
-    ASSERT_TRUE(s.save());
+    std::string old = m_tmp.file("old.asm");
+    ASSERT_TRUE(save_settings([&](Settings& s) { s.open_tabs = { "s:" + old }; }));
     auto r = run_exe({ "--screenshot", m_tmp.file("s.png"), "./a.asm", "a.asm" }, env(), m_tmp.path());
     ASSERT_EQ(r.code, 0) << r.err;
     Settings after;
@@ -206,4 +214,53 @@ TEST_F(Window, InProcessTextureRetryAndNothingLeftInTheEnvironment)
     AppProbe::paint(app, 0, 0);
     EXPECT_NE(AppProbe::texture(app), nullptr);
     AppProbe::shutdown_window(app);
+}
+
+TEST(ThemeQuery, SilentSessionBusDoesNotHoldUpTheWindow)
+{
+    // A bus socket that takes connections and never answers. The colour
+    // scheme is asked for off the main thread: asking and looking for the
+    // answer return at once, and the question stays open.
+    TempDir tmp;
+    std::string path = tmp.file("silent");
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 4), 0);
+    std::string old = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
+    setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + path).c_str(), 1);
+    {
+        App app;
+        AppProbe::start_theme_query(app);
+        AppProbe::poll_theme_query(app, 20);
+        EXPECT_TRUE(AppProbe::theme_query_open(app));
+        // A focus change while the question is open asks nothing more.
+        AppProbe::start_theme_query(app);
+        EXPECT_FALSE(AppProbe::palette(app).dark);
+    }
+    if (old.empty())
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    else
+        setenv("DBUS_SESSION_BUS_ADDRESS", old.c_str(), 1);
+    close(fd);
+}
+
+TEST(ThemeQuery, MissingBusCostsNothing)
+{
+    std::string old = getenv("DBUS_SESSION_BUS_ADDRESS") ? getenv("DBUS_SESSION_BUS_ADDRESS") : "";
+    std::string run = getenv("XDG_RUNTIME_DIR") ? getenv("XDG_RUNTIME_DIR") : "";
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    setenv("XDG_RUNTIME_DIR", "/nonexistent", 1);
+    App app;
+    AppProbe::start_theme_query(app);
+    EXPECT_FALSE(AppProbe::theme_query_open(app)) << "no thread, no question";
+    if (!old.empty())
+        setenv("DBUS_SESSION_BUS_ADDRESS", old.c_str(), 1);
+    if (run.empty())
+        unsetenv("XDG_RUNTIME_DIR");
+    else
+        setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
 }

@@ -58,6 +58,9 @@ struct AppProbe {
         a.key_down(k);
     }
     static const std::string& status(App& a) { return a.m_status; }
+    static void start_theme_query(App& a) { a.start_theme_query(); }
+    static void poll_theme_query(App& a, int wait_ms) { a.poll_theme_query(wait_ms); }
+    static bool theme_query_open(App& a) { return a.m_theme_query != nullptr; }
     static void set_theme(App& a, bool system_dark) { a.m_system_dark = system_dark; a.update_theme(); }
 
     // One frame at the logical size W x H. Without a window it is painted

@@ -1,1 +1,2 @@
 run: -x
+env: SDL_VIDEODRIVER=none
