@@ -4,6 +4,7 @@
 #include "app.h"
 
 #include "l10n.h"
+#include "logger.h"
 #include "paths.h"
 #include "sealed_file.h"
 
@@ -160,7 +161,9 @@ void App::restore_recovered()
         d->rec_gen = -1;
         ++count;
         last = d;
-        msg(L10n::tr("rec.restored", !path.empty() ? path : !hint.empty() ? hint : L10n::tr("file.untitled")), 2, 0);
+        std::string name = !path.empty() ? path : !hint.empty() ? hint : L10n::tr("file.untitled");
+        msg(L10n::tr("rec.restored", name), 2, 0);
+        logger::info("unsaved changes restored: " + name);
     }
     if (count > 0) {
         activate(last);

@@ -9,14 +9,18 @@
 #include "portal_bus.h"
 #include "sealed_file.h"
 #include "testutil.h"
+#include "xserver.h"
 
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/wait.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -590,4 +594,176 @@ TEST(AppFiles, WriteFailuresShowOnceInTheStatusLine)
     AppProbe::settings(app).m_path = t.file("plain") + "/settings.dat";
     AppProbe::save_now(app);
     EXPECT_EQ(AppProbe::status(app), L10n::tr("settings.write_failed", t.file("plain") + "/settings.dat"));
+}
+
+// ---------------------------------------------------------------------------
+// The real program under a private Xvfb.
+
+namespace {
+
+XServer g_x;
+bool g_have_x = false;
+
+class RealWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { g_have_x = g_x.start("1280x800x24"); }
+    static void TearDownTestSuite() { g_x.stop(); }
+    void SetUp() override
+    {
+        if (!g_have_x)
+            GTEST_SKIP() << "Xvfb could not be started";
+    }
+    std::vector<std::string> env() const
+    {
+        return { "DISPLAY=" + g_x.display(), "XDG_CONFIG_HOME=" + m_home.path(), "SDL_VIDEODRIVER=",
+                 "DBUS_SESSION_BUS_ADDRESS=", "XDG_RUNTIME_DIR=", "QXASM_NO_PORTAL=1" };
+    }
+    std::string config(const std::string& name) const { return m_home.file("qxFerndockAssemblerIDE/" + name); }
+
+    // Starts the program without waiting for it.
+    pid_t spawn(const std::vector<std::string>& args) const
+    {
+        std::vector<std::string> strings;
+        for (char** e = environ; *e; ++e)
+            strings.push_back(*e);
+        for (const std::string& kv : env()) {
+            std::string key = kv.substr(0, kv.find('=') + 1);
+            strings.erase(std::remove_if(strings.begin(), strings.end(),
+                                         [&](const std::string& s) { return s.compare(0, key.size(), key) == 0; }),
+                          strings.end());
+            if (kv.size() > key.size())
+                strings.push_back(kv);
+        }
+        std::vector<std::string> argv_s = { exe_path() };
+        argv_s.insert(argv_s.end(), args.begin(), args.end());
+        std::vector<char*> argv, envp;
+        for (auto& a : argv_s)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        for (auto& e : strings)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(null, 1);
+            dup2(null, 2);
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        return pid;
+    }
+
+    // Waits until fn holds or the guard runs out.
+    template <typename Fn>
+    bool wait_for(Fn fn) const
+    {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kGuardMs);
+        while (!fn()) {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return true;
+    }
+
+    void kill_hard(pid_t pid) const
+    {
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+    }
+
+    std::string log() const { return read_file(config("qxFerndockAssemblerIDE.log")); }
+
+    std::vector<std::string> recovery() const
+    {
+        std::vector<std::string> out;
+        if (DIR* d = opendir(config("recover").c_str())) {
+            while (dirent* e = readdir(d))
+                if (std::string n = e->d_name; n.size() > 4 && n.compare(n.size() - 4, 4, ".rec") == 0)
+                    out.push_back(config("recover/" + n));
+            closedir(d);
+        }
+        return out;
+    }
+
+    TempDir m_home;
+};
+
+} // namespace
+
+// Typed text survives a SIGKILL, is restored at the next start, and
+// survives a second SIGKILL within that start's first second.
+TEST_F(RealWindow, RecoveryAfterKillsEndToEnd)
+{
+    TempDir t;
+    std::string src = t.file("work.asm");
+    write_file(src, "section .text\n");
+    pid_t pid = spawn({ src });
+    std::string win;
+    ASSERT_TRUE(wait_for([&] {
+        auto r = run({ "xdotool", "search", "--pid", std::to_string(pid) }, { "DISPLAY=" + g_x.display() });
+        win = r.out.substr(0, r.out.find('\n'));
+        return r.code == 0 && !win.empty() && log().find("first frame") != std::string::npos;
+    })) << log();
+    run({ "xdotool", "windowfocus", "--sync", win }, { "DISPLAY=" + g_x.display() });
+    auto typed = run({ "xdotool", "type", "--delay", "20", "; kept" }, { "DISPLAY=" + g_x.display() });
+    ASSERT_EQ(typed.code, 0) << typed.err;
+    std::string plain;
+    ASSERT_TRUE(wait_for([&] {
+        auto files = recovery();
+        return files.size() == 1 && sealed::read(files[0], &plain) == sealed::Result::Ok &&
+               plain.find("; kept") != std::string::npos;
+    })) << "no recovery file with the typed text";
+    EXPECT_EQ(plain.substr(0, src.size() + 2), src + "\n\n");
+    kill_hard(pid);
+    EXPECT_EQ(read_file(src), "section .text\n") << "the file itself is untouched";
+
+    // Second start: the remembered tab opens and the text comes back; killed
+    // as soon as its first frame is shown, before any autosave.
+    unlink(config("qxFerndockAssemblerIDE.log").c_str());
+    pid = spawn({});
+    ASSERT_TRUE(wait_for([&] { return log().find("first frame") != std::string::npos; }));
+    kill_hard(pid);
+    EXPECT_NE(log().find("unsaved changes restored: " + src), std::string::npos) << log();
+    auto files = recovery();
+    ASSERT_EQ(files.size(), 1u) << "the recovery file outlives a crash right after the restore";
+    ASSERT_EQ(sealed::read(files[0], &plain), sealed::Result::Ok);
+    EXPECT_NE(plain.find("; kept"), std::string::npos);
+
+    // Third start, ended normally: restored again and still unsaved, so the
+    // file stays for the next start.
+    std::string shot = t.file("restored.png");
+    unlink(config("qxFerndockAssemblerIDE.log").c_str());
+    auto r = run_exe({ "--screenshot", shot }, env());
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(log().find("unsaved changes restored: " + src), std::string::npos);
+    EXPECT_EQ(recovery().size(), 1u);
+    if (const char* keep = getenv("QX_TEST_SHOTS"))
+        sh(std::string("cp '") + shot + "' '" + keep + "/'");
+}
+
+// Fault mended: paths stored in the settings are escaped, so a file name
+// with a line break and the record separators comes back as it was.
+TEST_F(RealWindow, OddFileNamesSurviveTheSettingsFile)
+{
+    TempDir t;
+    std::string src = t.file(std::string("we\nird\x1e\x1f;b:1.asm"));
+    write_file(src, "one\ntwo\nthree\n");
+    Settings s;
+    mkdir(config("").c_str(), 0700);
+    s.load(config("settings.dat"));
+    s.open_tabs = { "s:" + src };
+    s.fstate[src] = "c:2,1,0;b:1";
+    ASSERT_TRUE(s.save());
+    auto r = run_exe({ "--screenshot", t.file("odd.png") }, env());
+    ASSERT_EQ(r.code, 0) << r.err;
+    Settings after;
+    after.load(config("settings.dat"));
+    EXPECT_EQ(after.open_tabs, std::vector<std::string>{ "s:" + src }) << "the tab was opened and remembered";
+    EXPECT_EQ(after.fstate[src], "c:2,1,0;b:1") << "its state was applied and stored again";
+    ASSERT_FALSE(after.recent.empty());
+    EXPECT_EQ(after.recent[0], src);
 }
