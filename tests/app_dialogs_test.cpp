@@ -5,6 +5,10 @@
 #include "app_probe.h"
 #include "l10n.h"
 #include "logger.h"
+#include "testutil.h"
+#include "xserver.h"
+
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -210,4 +214,99 @@ TEST(AppDialogs, StatusLogsOnlyErrorsAndCopyNamesTheText)
     EXPECT_EQ(AppProbe::status(app), L10n::tr("conv.copied") + ": 0x1F");
     EXPECT_FALSE(AppProbe::status_err(app));
     EXPECT_EQ(logger::tail(1000).size(), before);
+}
+
+// ---------------------------------------------------------------------------
+// The real window under a private Xvfb: without a portal the path prompt
+// stands in for the file chooser, keys typed into the window fill it and a
+// full save follows. Pictures of the dialogs in both themes.
+
+namespace {
+
+testutil::XServer g_x;
+bool g_have_x = false;
+
+class DialogWindow : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { g_have_x = g_x.start("1280x800x24"); }
+    static void TearDownTestSuite() { g_x.stop(); }
+    void SetUp() override
+    {
+        if (!g_have_x)
+            GTEST_SKIP() << "Xvfb could not be started";
+        setenv("DISPLAY", g_x.display().c_str(), 1);
+        setenv("QXASM_NO_PORTAL", "1", 1);
+        setenv("XDG_CONFIG_HOME", m_tmp.path().c_str(), 1);
+        unsetenv("SDL_VIDEODRIVER");
+    }
+    void TearDown() override { unsetenv("QXASM_NO_PORTAL"); }
+
+    // Paints a frame and keeps its picture (also in QX_TEST_SHOTS when set).
+    void picture(App& app, const std::string& name)
+    {
+        AppProbe::paint(app, 0, 0);
+        std::string path = m_tmp.file(name);
+        std::string why;
+        ASSERT_TRUE(gfx::write_png(AppProbe::surface(app), path, &why)) << why;
+        if (const char* keep = getenv("QX_TEST_SHOTS"))
+            testutil::sh("cp '" + path + "' '" + keep + "/'");
+    }
+
+    testutil::TempDir m_tmp;
+};
+
+} // namespace
+
+TEST_F(DialogWindow, PathPromptTypedIntoTheWindowSavesTheSource)
+{
+    App app;
+    ASSERT_TRUE(AppProbe::init_window(app));
+    SDL_ShowWindow(AppProbe::window(app));
+    Doc* d = AppProbe::new_doc(app, false);
+    d->ed.set_text("section .text\n");
+    d->ed.set_modified(true);
+    AppProbe::activate(app, d);
+
+    AppProbe::cmd_save_as(app);
+    for (int i = 0; i < 2000 && AppProbe::file_op(app) != App::FileOp::None; ++i) {
+        AppProbe::poll_file_dialog(app);
+        SDL_Delay(5);
+    }
+    ASSERT_EQ(AppProbe::modal(app), App::Modal::Prompt);
+    AppProbe::dlg_field(app).set(m_tmp.path() + "/");
+    picture(app, "prompt-light.png");
+    AppProbe::set_theme(app, true);
+    picture(app, "prompt-dark.png");
+
+    // Keys through the X server, as a user types them.
+    std::string display = "DISPLAY=" + g_x.display();
+    AppProbe::pump(app);
+    auto found = testutil::run({ "xdotool", "search", "--pid", std::to_string(getpid()) }, { display });
+    std::string xid = found.out.substr(0, found.out.find('\n'));
+    ASSERT_FALSE(xid.empty()) << found.err;
+    testutil::run({ "xdotool", "windowfocus", "--sync", xid }, { display });
+    AppProbe::pump(app);
+    auto r = testutil::run({ "xdotool", "type", "--delay", "15", "saved.asm" }, { display });
+    ASSERT_EQ(r.code, 0) << r.err;
+    r = testutil::run({ "xdotool", "key", "Return" }, { display });
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::string file = m_tmp.file("saved.asm");
+    for (int i = 0; i < 400 && !testutil::file_exists(file); ++i) {
+        AppProbe::pump(app);
+        SDL_Delay(10);
+    }
+    EXPECT_EQ(testutil::read_file(file), "section .text\n");
+    EXPECT_EQ(d->path, file);
+    EXPECT_FALSE(d->ed.modified());
+    EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
+    EXPECT_EQ(AppProbe::status(app), L10n::tr("file.saved", "saved.asm"));
+
+    // The question before quitting, in both themes.
+    d->ed.insert("x");
+    AppProbe::cmd_quit(app);
+    ASSERT_EQ(AppProbe::modal(app), App::Modal::Confirm);
+    picture(app, "unsaved-dark.png");
+    AppProbe::set_theme(app, false);
+    picture(app, "unsaved-light.png");
+    AppProbe::shutdown_window(app);
 }

@@ -146,5 +146,12 @@ struct AppProbe {
     static void store_all_file_state(App& a) { a.store_all_file_state(); }
     static void save_now(App& a) { a.save_now(); }
     static void open_start_documents(App& a, const std::vector<std::string>& f) { a.open_start_documents(f); }
+    // Handles the window's waiting events as the main loop does.
+    static void pump(App& a)
+    {
+        SDL_Event e;
+        while (SDL_PollEvent(&e))
+            a.handle(e);
+    }
     // ---- end ----
 };
