@@ -342,6 +342,10 @@ private:
     bool refuse_open(const std::string& path);
     // Asks before a document with unsaved changes closes.
     void ask_close(Doc* d);
+    // The unsaved-changes question: Save (then `next` once it is clean),
+    // Discard (`discard`), Cancel (nothing).
+    void ask_unsaved(Doc* d, Then next, Then discard);
+    std::string unsaved_name(const Doc* d) const;
     // Asks before a binary with unsaved byte edits is read again; true when
     // the question was put (the reload then waits for its answer).
     bool ask_reload(Doc* d);

@@ -276,48 +276,48 @@ void App::confirm_discard(Then then)
             then();
         return;
     }
-    std::string name = !d->path.empty() ? base_name(d->path) : !d->name_hint.empty() ? d->name_hint
-                                                                                      : L10n::tr("file.untitled");
+    ask_unsaved(d, then, then);
+}
+
+std::string App::unsaved_name(const Doc* d) const
+{
+    if (d->bin)
+        return base_name(d->img.m_path);
+    return !d->path.empty() ? base_name(d->path) : !d->name_hint.empty() ? d->name_hint : L10n::tr("file.untitled");
+}
+
+void App::ask_unsaved(Doc* d, Then next, Then discard)
+{
     uint64_t id = d->id;
-    show_confirm(L10n::tr("dlg.unsaved_title"), L10n::tr("dlg.unsaved_text", name),
-                 { { L10n::tr("btn.save"),
-                     [this, id, then] {
-                         if (Doc* again = doc_by_id(id)) {
-                             m_s = again;
-                             cmd_save(then);
-                         }
-                     },
-                     true },
-                   { L10n::tr("btn.discard"), then, false },
+    // Save goes on with `next` only once the document is clean: a failed or
+    // cancelled save stops there.
+    auto save = [this, id, next] {
+        Doc* x = doc_by_id(id);
+        if (!x)
+            return;
+        if (!x->bin) {
+            m_s = x;
+            cmd_save(next);
+            return;
+        }
+        m_b = x;
+        cmd_save_binary(false, true);
+        if (!x->img.m_dirty && next)
+            next();
+    };
+    show_confirm(L10n::tr("dlg.unsaved_title"),
+                 L10n::tr(d->bin ? "dlg.unsaved_bin" : "dlg.unsaved_text", unsaved_name(d)),
+                 { { L10n::tr("btn.save"), save, true },
+                   { L10n::tr("btn.discard"), std::move(discard), false },
                    { L10n::tr("btn.cancel"), nullptr, false } });
 }
 
 void App::ask_close(Doc* d)
 {
     activate(d);
-    std::string name = d->bin ? base_name(d->img.m_path)
-                       : !d->path.empty() ? base_name(d->path)
-                       : !d->name_hint.empty() ? d->name_hint
-                                               : L10n::tr("file.untitled");
     uint64_t id = d->id;
-    auto save = [this, id] {
-        Doc* x = doc_by_id(id);
-        if (!x)
-            return;
-        if (x->bin) {
-            m_b = x;
-            cmd_save_binary(false, true);
-            if (!x->img.m_dirty)
-                close_doc(x, true);
-            return;
-        }
-        m_s = x;
-        cmd_save([this, id] { close_doc(doc_by_id(id), true); });
-    };
-    show_confirm(L10n::tr("dlg.unsaved_title"), L10n::tr(d->bin ? "dlg.unsaved_bin" : "dlg.unsaved_text", name),
-                 { { L10n::tr("btn.save"), save, true },
-                   { L10n::tr("btn.discard"), [this, id] { close_doc(doc_by_id(id), true); }, false },
-                   { L10n::tr("btn.cancel"), nullptr, false } });
+    Then close = [this, id] { close_doc(doc_by_id(id), true); };
+    ask_unsaved(d, close, close);
 }
 
 bool App::ask_reload(Doc* d)
@@ -359,38 +359,17 @@ void App::cmd_quit()
     // Hidden documents are asked about too; asking brings them to front.
     d->hidden = false;
     activate(d);
-    std::string name = d->bin ? base_name(d->img.m_path)
-                       : !d->path.empty() ? base_name(d->path)
-                       : !d->name_hint.empty() ? d->name_hint
-                                               : L10n::tr("file.untitled");
     uint64_t id = d->id;
-    auto save = [this, id] {
-        Doc* x = doc_by_id(id);
-        if (!x)
-            return cmd_quit();
-        if (x->bin) {
-            m_b = x;
-            cmd_save_binary(false, true);
-            if (!x->img.m_dirty)
-                cmd_quit();
-            return;
-        }
-        m_s = x;
-        cmd_save([this] { cmd_quit(); });
-    };
-    auto discard = [this, id] {
-        if (Doc* x = doc_by_id(id)) {
-            if (x->bin)
-                x->img.m_dirty = false;
-            else
-                x->ed.set_modified(false);
-        }
-        cmd_quit();
-    };
-    show_confirm(L10n::tr("dlg.unsaved_title"), L10n::tr(d->bin ? "dlg.unsaved_bin" : "dlg.unsaved_text", name),
-                 { { L10n::tr("btn.save"), save, true },
-                   { L10n::tr("btn.discard"), discard, false },
-                   { L10n::tr("btn.cancel"), nullptr, false } });
+    ask_unsaved(d, [this] { cmd_quit(); },
+                [this, id] {
+                    if (Doc* x = doc_by_id(id)) {
+                        if (x->bin)
+                            x->img.m_dirty = false;
+                        else
+                            x->ed.set_modified(false);
+                    }
+                    cmd_quit();
+                });
 }
 
 void App::poll_file_dialog()

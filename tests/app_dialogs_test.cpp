@@ -18,11 +18,7 @@ namespace {
 
 std::vector<Hit> hits_of(App& app, const std::string& id)
 {
-    std::vector<Hit> out;
-    for (const Hit& h : AppProbe::hits(app))
-        if (h.id == id)
-            out.push_back(h);
-    return out;
+    return AppProbe::hits_of(app, id);
 }
 
 } // namespace
@@ -214,6 +210,43 @@ TEST(AppDialogs, StatusLogsOnlyErrorsAndCopyNamesTheText)
     EXPECT_EQ(AppProbe::status(app), L10n::tr("conv.copied") + ": 0x1F");
     EXPECT_FALSE(AppProbe::status_err(app));
     EXPECT_EQ(logger::tail(1000).size(), before);
+}
+
+TEST(AppDialogs, AboutLinksScrolledOutOfViewCannotBeClicked)
+{
+    App app;
+    AppProbe::show_modal(app, App::Modal::About);
+    AppProbe::paint(app, 1280, 1000);
+    EXPECT_EQ(hits_of(app, "url").size(), 2u) << "all in view in a tall window";
+    EXPECT_EQ(hits_of(app, "mail").size(), 1u);
+
+    // A low window: the links that can be hit are those inside the view,
+    // and scrolling to the end (clamped to the content) changes which.
+    auto links = [&](double* top, double* bottom) {
+        AppProbe::paint(app, 1280, 330);
+        Hit box = hits_of(app, "dlg_box").at(0);
+        *top = box.y + 116;
+        *bottom = box.y + box.h - 64;
+        std::vector<std::string> out;
+        for (const Hit& h : AppProbe::hits(app))
+            if (h.id == "url" || h.id == "mail")
+                out.push_back(h.id + std::to_string(h.n) + (h.y + h.h > *top && h.y < *bottom ? "" : " outside"));
+        return out;
+    };
+    double top = 0, bottom = 0;
+    auto at_start = links(&top, &bottom);
+    AppProbe::about_scroll(app) = 1e6;
+    links(&top, &bottom); // measures the content once more
+    auto at_end = links(&top, &bottom);
+    EXPECT_GT(AppProbe::about_scroll(app), 0);
+    EXPECT_LT(AppProbe::about_scroll(app), 1e6);
+    EXPECT_NE(at_start, at_end);
+    for (const auto& l : at_start)
+        EXPECT_EQ(l.find("outside"), std::string::npos) << l;
+    for (const auto& l : at_end)
+        EXPECT_EQ(l.find("outside"), std::string::npos) << l;
+    ASSERT_TRUE(AppProbe::click(app, "dlg_cancel", 0, 1280, 330));
+    EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
 }
 
 // ---------------------------------------------------------------------------

@@ -81,6 +81,17 @@ Doc* add_source(App& app, const std::string& path, const std::string& text)
     return d;
 }
 
+// A binary loaded from a new file whose first byte was then edited to 0xCC.
+Doc* edited_binary(App& app, const std::string& path, const std::string& bytes)
+{
+    write_file(path, bytes);
+    if (!AppProbe::load_binary(app, path))
+        return nullptr;
+    Doc* b = AppProbe::binary(app);
+    uint8_t cc = 0xCC;
+    return b->img.write_off(0, &cc, 1) ? b : nullptr;
+}
+
 bool has_temp_files(const std::string& dir)
 {
     auto r = sh("ls -A '" + dir + "' | grep -c tmp");
@@ -218,12 +229,8 @@ TEST(AppFiles, CancelAndDiscardDoWhatTheySay)
 {
     TempDir t;
     std::string bin = t.file("prog.bin");
-    write_file(bin, std::string("\x90\x90\xC3", 3));
     App app;
-    ASSERT_TRUE(AppProbe::load_binary(app, bin));
-    Doc* b = AppProbe::binary(app);
-    uint8_t nop = 0xCC;
-    ASSERT_TRUE(b->img.write_off(0, &nop, 1));
+    ASSERT_NE(edited_binary(app, bin, std::string("\x90\x90\xC3", 3)), nullptr);
     AppProbe::cmd_save_binary(app, false, false);
     ASSERT_EQ(AppProbe::modal(app), App::Modal::Confirm);
     EXPECT_EQ(AppProbe::dlg_text(app), L10n::tr("dlg.overwrite_bin", bin));
@@ -283,6 +290,30 @@ TEST(AppFiles, QuitAsksForEachModifiedDocumentAndCancelKeepsEarlierAnswers)
     EXPECT_EQ(read_file(t.file("b.asm")), "b\n");
 }
 
+TEST(AppFiles, ClosingAModifiedDocumentAsksFirst)
+{
+    TempDir t;
+    write_file(t.file("a.asm"), "a\n");
+    App app;
+    Doc* a = add_source(app, t.file("a.asm"), "a2\n");
+    Doc* other = add_source(app, t.file("b.asm"), "b\n");
+    a->ed.set_modified(true);
+    AppProbe::close_doc(app, a, false);
+    EXPECT_EQ(AppProbe::front(app), a);
+    EXPECT_EQ(AppProbe::dlg_text(app), L10n::tr("dlg.unsaved_text", "a.asm"));
+    ASSERT_TRUE(AppProbe::click(app, "dlg_button", 2)); // Cancel
+    EXPECT_EQ(AppProbe::docs(app).size(), 2u);
+    AppProbe::close_doc(app, a, false);
+    ASSERT_TRUE(AppProbe::click(app, "dlg_button", 0)); // Save, then close
+    EXPECT_EQ(read_file(t.file("a.asm")), "a2\n");
+    ASSERT_EQ(AppProbe::docs(app).size(), 1u);
+    other->ed.set_modified(true);
+    AppProbe::close_doc(app, other, false);
+    ASSERT_TRUE(AppProbe::click(app, "dlg_button", 1)); // Discard
+    EXPECT_TRUE(AppProbe::docs(app).empty());
+    EXPECT_FALSE(file_exists(t.file("b.asm")));
+}
+
 // Fault mended: a file command while a file dialog was open handed that
 // dialog's answer to the other command (Save As over the file picked to
 // open); and a document closed during its Save As left a dangling pointer.
@@ -326,12 +357,9 @@ TEST(AppFiles, ReopeningAnEditedBinaryAsksFirst)
 {
     TempDir t;
     std::string bin = t.file("p.bin");
-    write_file(bin, std::string("\x90\xC3", 2));
     App app;
-    ASSERT_TRUE(AppProbe::load_binary(app, bin));
-    Doc* b = AppProbe::binary(app);
-    uint8_t cc = 0xCC;
-    b->img.write_off(0, &cc, 1);
+    Doc* b = edited_binary(app, bin, std::string("\x90\xC3", 2));
+    ASSERT_NE(b, nullptr);
     EXPECT_FALSE(AppProbe::load_binary(app, bin));
     ASSERT_EQ(AppProbe::modal(app), App::Modal::Confirm);
     EXPECT_EQ(AppProbe::dlg_title(app), L10n::tr("file.reload_title"));

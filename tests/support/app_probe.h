@@ -88,6 +88,16 @@ struct AppProbe {
         return out;
     }
     static size_t dlg_queued(App& a) { return a.m_dlg_queue.size(); }
+    // The hits of one id in the last frame, in painting order.
+    static std::vector<Hit> hits_of(App& a, const std::string& id)
+    {
+        std::vector<Hit> out;
+        for (const Hit& h : a.m_hits)
+            if (h.id == id)
+                out.push_back(h);
+        return out;
+    }
+    static double& about_scroll(App& a) { return a.m_about_scroll; }
     static void show_message(App& a, const std::string& t, const std::string& x) { a.show_message(t, x); }
     static void show_prompt(App& a, const std::string& t, const std::string& l, const std::string& i,
                             std::function<void(const std::string&)> ok)
