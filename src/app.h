@@ -9,6 +9,7 @@
 #include "gfx.h"
 #include "palette.h"
 #include "settings.h"
+#include "stepfx.h"
 #include "textfield.h"
 #include "toolchain.h"
 
@@ -17,6 +18,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -368,8 +371,6 @@ private:
     std::vector<DlgButton> m_dlg_buttons;
     std::vector<PendingDlg> m_dlg_queue;
     bool m_lang_back = false;
-    std::vector<int> m_msg_lines;
-    bool m_msgs_follow = true;
     std::string m_crash_text;
     double m_about_scroll = 0, m_about_content_h = 0, m_about_view_h = 0;
     uint64_t m_save_doc = 0; // id of the document a Save As is for
@@ -379,5 +380,114 @@ private:
     bool m_rec_fail_said = false;
     bool m_settings_fail_said = false;
     bool m_reload_ok = false; // a reload over byte edits was agreed to
+    // ---- end ----
+
+    // ---- build, run and debug ----
+    friend struct AppDebugProbe; // the debugging tests' view of the inside
+
+    // A build whose tools run off the main thread; the loop finishes it.
+    struct BuildJob {
+        Doc* doc = nullptr;
+        std::function<void()> then;
+        std::string source;    // the file the tools read
+        std::string doc_path;  // the document's path when the build began
+        std::string text;      // the source text that was built
+        int gen = 0;           // the editor's generation that was built
+        tc::Format fmt = tc::Format::Elf64;
+        uint64_t t0_ms = 0;
+        std::future<tc::BuildResult> result;
+    };
+    // One row source of the scrolling line lists: rows are asked for by
+    // index, so a long list is never copied to paint the rows that show.
+    struct PaneLines {
+        size_t count = 0;
+        std::function<const std::string&(size_t)> text;
+        std::function<int(size_t)> kind;
+        std::function<const std::vector<Console::Span>*(size_t)> spans; // null: plain pane
+        bool wrap = false;
+    };
+
+    // Build command and marks (app_build.cpp).
+    void cmd_build(std::function<void()> then);
+    void poll_build();
+    void finish_build(BuildJob& job);
+    void apply_build_marks();
+    void apply_build_marks(Doc* d);
+    bool build_is_current() const;
+    std::string target_path(bool* from_source) const;
+    int line_of_addr(uint64_t addr) const;
+    bool addr_of_line(int line, uint64_t* addr) const;
+    std::string untitled_source(const Doc* d);
+    bool write_source(Doc* d, const std::string& path);
+    void build_msg(const std::string& text, int kind, int line);
+    bool building() const { return m_build_job != nullptr; }
+
+    // Running, stopping and stepping (app_run.cpp).
+    void start_program(bool trace);
+    void start_step(bool trace);
+    void cmd_run();
+    void cmd_debug();
+    void switch_debug_to_current();
+    void cmd_stop();
+    void cmd_step(int kind);
+    void do_step(int kind);
+    void cmd_run_to_cursor();
+    void cmd_toggle_bp();
+    void sync_bps();
+    void poll_process();
+    void on_stopped(const dbg::Event& e);
+    void on_exited(const dbg::Event& e);
+    void add_output(const std::string& bytes);
+    // Text the panes can lay out: invalid UTF-8 and control bytes as \xNN.
+    static std::string printable(const std::string& s);
+    void prog_line(const std::string& text, int kind);
+    bool stepping() const { return m_stepping_line || m_steps_left > 0; }
+    Doc* target_src() const;
+    Doc* target_bin() const;
+    uint64_t to_file(uint64_t run_addr) const;
+    uint64_t to_run(uint64_t file_addr) const;
+    void arm_step() { stepfx::arm_step(m_fx, m_proc); }
+    void record_effect() { stepfx::record_effect(m_fx, m_proc, line_of_addr(m_fx.arm_pc), pointee()); }
+    void snapshot_regs() { stepfx::snapshot_regs(m_snap, m_proc, pointee()); }
+    void snapshot_memory() { stepfx::snapshot_memory(m_snap, m_proc); }
+    stepfx::Pointee pointee();
+    // Input of the debugging commands and panes (app_run_input.cpp); each
+    // answers whether it took the event.
+    bool debug_key(const SDL_Keysym& k);
+    bool debug_text(const char* utf8);
+    bool debug_click(const Hit& h, double x);
+    bool debug_wheel(const Hit& h, double dy);
+    int debug_wait_ms(int normal) const;
+    void prepare_script_target();
+    void settle_script_step();
+    void debug_tick() { poll_build(); poll_process(); }
+
+    // Bottom pane (app_bottom.cpp).
+    void paint_bottom(cairo_t* cr, double x, double y, double w, double h);
+    void paint_lines(cairo_t* cr, double x, double y, double w, double h, const PaneLines& lines, int& top,
+                     bool& follow, const std::string& id);
+
+    std::unique_ptr<BuildJob> m_build_job;
+    std::map<const Doc*, int> m_untitled_ids; // work folder of each untitled document
+    int m_untitled_next = 0;
+    std::vector<int> m_msg_line_of;           // source line of each message, 0 for none
+    bool m_run_overwrite_ok = false;
+    bool m_debug_src = false;
+    stepfx::StepState m_fx;
+    stepfx::Snapshot m_snap;
+    int m_steps_left = 0;
+    int m_step_kind = 0;
+    int m_step_line = -1;
+    bool m_stepping_line = false;
+    bool m_restep = false;      // a step was issued while a stop was handled
+    bool m_state_shown = false; // the counted steps printed this stop's display
+    std::vector<int> m_watch_slot;
+    std::vector<std::pair<std::string, int>> m_prog;
+    std::string m_prog_partial;
+    TextField m_prog_in;
+    TextField m_con_in;
+    int m_msgs_top = 0, m_prog_top = 0, m_con_top = 0;
+    bool m_msgs_follow = true, m_prog_follow = true, m_con_follow = true;
+    int m_con_seen = -1;
     // ---- end ----
 };

@@ -50,6 +50,8 @@ void App::key_down(const SDL_Keysym& k)
         m_dirty = true;
         return;
     }
+    if (debug_key(k))
+        return;
     bool used = false;
     if (m_focus == Focus::Find && m_find_open)
         used = m_find.key(k, false);
@@ -69,6 +71,8 @@ void App::text_input(const char* utf8)
     if (dialog_text(utf8))
         return;
     if (m_modal != Modal::None || m_menu >= 0)
+        return;
+    if (debug_text(utf8))
         return;
     if (m_focus == Focus::Find && m_find_open)
         m_find.input(utf8);
@@ -112,6 +116,8 @@ void App::mouse_down(double x, double y, int button, int clicks)
     if (!h || button != SDL_BUTTON_LEFT)
         return;
     if (dialog_click(*h, x))
+        return;
+    if (debug_click(*h, x))
         return;
     int n = h->n;
     bool in_docs = n >= 0 && size_t(n) < m_docs.size();
@@ -160,6 +166,8 @@ void App::wheel(double mx, double my, double dy)
         return;
     }
     const Hit* h = hit_at(mx, my);
+    if (h && debug_wheel(*h, dy))
+        return;
     if (h && h->id == "editor")
         if (Editor* ed = typing_target()) {
             ed->wheel(dy);

@@ -63,7 +63,12 @@ App::App()
     m_replace.mono = true;
 }
 
-App::~App() = default;
+App::~App()
+{
+    // A frame painted without a window (tests, benchmarks) leaves its surface.
+    if (m_surf)
+        cairo_surface_destroy(m_surf);
+}
 
 int App::run(const std::vector<std::string>& files)
 {
@@ -180,7 +185,7 @@ void App::loop()
         bool fast = m_proc.state() == dbg::State::Running || m_file_op != FileOp::None
                     || m_theme_query != nullptr;
         SDL_Event e;
-        if (SDL_WaitEventTimeout(&e, fast ? 15 : 100)) {
+        if (SDL_WaitEventTimeout(&e, debug_wait_ms(fast ? 15 : 100))) {
             handle(e);
             for (int n = 1; n < kEventBatch && SDL_PollEvent(&e); ++n)
                 handle(e);
@@ -192,6 +197,7 @@ void App::loop()
         poll_theme_query();
         poll_file_dialog();
         autosave_tick();
+        debug_tick();
 
         Uint32 now = SDL_GetTicks();
         if (now - m_caret_t > 530) {

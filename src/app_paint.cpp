@@ -164,7 +164,7 @@ void App::paint_all(cairo_t* cr, double W, double H)
         } else {
             gfx::hline(cr, 0, m_bottom_y - 1, W, m_pal.border);
         }
-        gfx::fill_rect(cr, 0, m_bottom_y, W, m_bottom_h, m_pal.panel);
+        paint_bottom(cr, 0, m_bottom_y, W, m_bottom_h);
         hit(0, m_bottom_y - 5, W, 10, "split_bottom", 0, "");
     }
     paint_status(cr, sy, W);

@@ -206,15 +206,14 @@ void App::msg(const std::string& text, int kind, int line)
         size_t nl = text.find('\n', at);
         size_t end = nl == std::string::npos ? text.size() : nl;
         m_msgs.emplace_back(text.substr(at, end - at), kind);
-        m_msg_lines.push_back(line);
+        // Lines added without a source line keep the two lists parallel.
+        m_msg_line_of.resize(m_msgs.size() - 1, 0);
+        m_msg_line_of.push_back(line);
         at = end + 1;
     }
-    // Lines added elsewhere without a source line keep the lists parallel.
-    if (m_msg_lines.size() < m_msgs.size())
-        m_msg_lines.insert(m_msg_lines.begin(), m_msgs.size() - m_msg_lines.size(), 0);
     if (m_msgs.size() > 5000) {
         m_msgs.erase(m_msgs.begin(), m_msgs.begin() + 1000);
-        m_msg_lines.erase(m_msg_lines.begin(), m_msg_lines.begin() + 1000);
+        m_msg_line_of.erase(m_msg_line_of.begin(), m_msg_line_of.begin() + 1000);
     }
     m_msgs_follow = true;
     m_dirty = true;

@@ -374,10 +374,10 @@ void App::remember_geometry()
 
 void App::set_parent_window_env()
 {
-    // Kept here and put into the environment only around the start of a
-    // file dialog (with_parent_window), so that the tools and the debugged
-    // program never inherit it.
-    m_parent_handle = x11_window_handle(m_win);
+    // Read when a file dialog starts and put into the environment only
+    // around that start (with_parent_window), so that the tools and the
+    // debugged program never inherit it.
+    m_parent_handle.clear();
 }
 
 bool App::write_screenshot()
@@ -392,6 +392,8 @@ bool App::write_screenshot()
 
 void App::with_parent_window(const std::function<void()>& fn)
 {
+    if (m_parent_handle.empty() && m_win)
+        m_parent_handle = x11_window_handle(m_win);
     if (m_parent_handle.empty()) {
         fn();
         return;

@@ -6,8 +6,12 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/personality.h>
+#include <poll.h>
+#include <pthread.h>
 #include <sys/ptrace.h>
+#include <sys/signalfd.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <algorithm>
 
 extern char** environ;
 
@@ -179,6 +185,19 @@ void Process::Impl::forget_run_state()
     action = Action::None;
     regs_ok = false;
     dr7_set = false;
+    code_ok = false;
+    pushf_pending = false;
+}
+
+void Process::Impl::unblock_chld()
+{
+    if (chld_restore) {
+        sigset_t chld;
+        sigemptyset(&chld);
+        sigaddset(&chld, SIGCHLD);
+        pthread_sigmask(SIG_UNBLOCK, &chld, nullptr);
+    }
+    chld_blocked = chld_restore = false;
 }
 
 void Process::Impl::drain_output(std::vector<Event>* ev)
@@ -278,8 +297,11 @@ Process::Process()
 
 Process::~Process()
 {
+    m->release_late_stops();
     kill();
     detach_output();
+    if (m->sigfd >= 0)
+        close(m->sigfd);
 }
 
 bool Process::start(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
@@ -336,6 +358,12 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
         dup2(out_pipe[1], 1);
         dup2(out_pipe[1], 2);
         setpgid(0, 0);
+        // A wait of the engine may have blocked SIGCHLD in this thread; the
+        // program starts without that.
+        sigset_t chld;
+        sigemptyset(&chld);
+        sigaddset(&chld, SIGCHLD);
+        sigprocmask(SIG_UNBLOCK, &chld, nullptr);
         tc::child_defaults();
         if (dir && chdir(dir) != 0)
             _exit(126);
@@ -347,6 +375,9 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
         _exit(127);
     }
 
+    // Also here, so the group exists before anything may signal it; the
+    // child's own call and this one race harmlessly.
+    setpgid(pid, pid);
     close(in_pipe[0]);
     close(out_pipe[1]);
     m->in = in_pipe[1];
@@ -420,9 +451,21 @@ bool Process::attach(int pid, std::string* exe, std::string* err)
         set_err(err, errno == EPERM ? std::string("eperm") : std::string(strerror(errno)));
         return false;
     }
+    // The stop normally arrives at once; a process held in the kernel (a
+    // vfork parent, uninterruptible I/O) stops only later, and the window
+    // must not wait for it. It is let go when that stop comes.
     int status = 0;
-    if (wait_for(pid, &status, 0) != pid || !WIFSTOPPED(status)) {
-        ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
+    pid_t got = 0;
+    for (int waited_ms = 0; got == 0 && waited_ms < kAttachWaitMs; ++waited_ms) {
+        got = wait_for(pid, &status, WNOHANG);
+        if (got == 0)
+            usleep(1000);
+    }
+    if (got != pid || !WIFSTOPPED(status)) {
+        if (got == 0)
+            m->late.push_back(pid);
+        else
+            ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
         set_err(err, "wait");
         return false;
     }
@@ -481,6 +524,9 @@ void Process::kill()
         }
         m_attached = false;
     } else if (alive()) {
+        // The program leads its own process group: whatever it started and
+        // left in the group ends with it.
+        ::kill(-m_pid, SIGKILL);
         ::kill(m_pid, SIGKILL);
         reap(m_pid);
         m_state = State::Exited;
@@ -489,6 +535,8 @@ void Process::kill()
     m->close_memory();
     m->inserted.clear();
     m->regs_ok = false;
+    m->code_ok = false;
+    m->unblock_chld();
 }
 
 void Process::detach_output()
@@ -502,9 +550,36 @@ void Process::detach_output()
     m->close_memory();
 }
 
+void Process::Impl::release_late_stops()
+{
+    for (size_t i = 0; i < late.size();) {
+        int status = 0;
+        pid_t r = wait_for(late[i], &status, WNOHANG);
+        if (r == 0) {
+            ++i;
+            continue;
+        }
+        if (r == late[i] && WIFSTOPPED(status) && WSTOPSIG(status) != SIGSTOP) {
+            // Another signal came first: deliver it and wait for our stop.
+            ptrace(PTRACE_CONT, late[i], nullptr, reinterpret_cast<void*>(long(WSTOPSIG(status))));
+            ++i;
+            continue;
+        }
+        if (r == late[i] && WIFSTOPPED(status))
+            ptrace(PTRACE_DETACH, late[i], nullptr, nullptr); // its SIGSTOP suppressed: it runs on
+        late.erase(late.begin() + long(i));
+    }
+}
+
 void Process::poll(std::vector<Event>* ev)
 {
+    m->release_late_stops();
     m->drain_output(ev);
+    take_status(ev);
+}
+
+void Process::take_status(std::vector<Event>* ev)
+{
     if (m_state != State::Running || m_pid <= 0)
         return;
     int status = 0;
@@ -520,6 +595,10 @@ void Process::poll(std::vector<Event>* ev)
     if (r != m_pid)
         return;
     if (WIFEXITED(status) || WIFSIGNALED(status)) {
+        // Children the program left in its group do not outlive it. The
+        // group's number cannot have been reused while members remain.
+        if (!m_attached)
+            ::kill(-m_pid, SIGKILL);
         m->drain_output(ev);
         m_state = State::Exited;
         std::string text;
@@ -538,6 +617,7 @@ void Process::poll(std::vector<Event>* ev)
     if (!WIFSTOPPED(status))
         return;
     m->load_regs();
+    m->code_ok = false;
     std::string reason;
     if (!m->classify_stop(WSTOPSIG(status), &reason))
         return;
@@ -545,6 +625,64 @@ void Process::poll(std::vector<Event>* ev)
     m->has_temp = false;
     m_state = State::Stopped;
     ev->push_back({ Event::Stopped, std::move(reason), 0, m->regs_ok ? uint64_t(m->regs.rip) : 0 });
+}
+
+namespace {
+
+int64_t now_ms()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// Longest single sleep: a SIGCHLD that another thread of the process took
+// is noticed after this at the latest.
+constexpr int kSliceMs = 20;
+
+} // namespace
+
+void Process::wait(std::vector<Event>* ev, int timeout_ms)
+{
+    if (timeout_ms <= 0 || m_state != State::Running || m_pid <= 0) {
+        poll(ev);
+        return;
+    }
+    const size_t before = ev->size();
+    if (!m->chld_blocked) {
+        // The stop of a traced child comes as SIGCHLD. Blocked in this
+        // thread from now until kill, every one waits in the signal
+        // descriptor, including one that comes while no wait runs; so only
+        // this first time can a stop have come unseen.
+        sigset_t chld, old;
+        sigemptyset(&chld);
+        sigaddset(&chld, SIGCHLD);
+        pthread_sigmask(SIG_BLOCK, &chld, &old);
+        m->chld_blocked = true;
+        m->chld_restore = !sigismember(&old, SIGCHLD);
+        if (m->sigfd < 0)
+            m->sigfd = signalfd(-1, &chld, SFD_NONBLOCK | SFD_CLOEXEC);
+        poll(ev);
+    }
+    const int64_t deadline = now_ms() + timeout_ms;
+    while (ev->size() == before && m_state == State::Running) {
+        const int64_t left = deadline - now_ms();
+        if (left <= 0)
+            break;
+        pollfd fds[2] = { { m->out, POLLIN, 0 }, { m->sigfd, POLLIN, 0 } };
+        const int n = ::poll(fds, 2, int(std::min<int64_t>(left, kSliceMs)));
+        if (fds[1].revents & POLLIN) {
+            signalfd_siginfo info[4];
+            ssize_t got = ::read(m->sigfd, info, sizeof info);
+            (void)got; // only the wake-up counts
+        }
+        if (fds[0].revents)
+            m->drain_output(ev);
+        // A slice without any news looks too, for a signal that another
+        // thread of this process took.
+        if (n <= 0 || (fds[1].revents & POLLIN))
+            take_status(ev);
+    }
 }
 
 // ---- registers ---------------------------------------------------------------------
@@ -607,6 +745,7 @@ bool Process::set_reg(const std::string& name, uint64_t v)
         v &= 0xFFFFFFFFu;
     uint64_t old = field(m->regs, *f);
     field(m->regs, *f) = v;
+    m->code_ok = false; // the instruction pointer may move
     if (m->store_regs())
         return true;
     field(m->regs, *f) = old;
@@ -619,13 +758,13 @@ uint64_t Process::flags() const { return m->regs_ok ? m->regs.eflags : 0; }
 
 // ---- memory -------------------------------------------------------------------------
 
-size_t Process::read(uint64_t addr, uint8_t* buf, size_t n) const
+namespace {
+
+size_t read_memory(int fd, uint64_t addr, uint8_t* buf, size_t n)
 {
-    if (m->memfd < 0 || m_state != State::Stopped || n == 0)
-        return 0;
     size_t done = 0;
     while (done < n) {
-        ssize_t r = pread(m->memfd, buf + done, n - done, off_t(addr + done));
+        ssize_t r = pread(fd, buf + done, n - done, off_t(addr + done));
         if (r < 0 && errno == EINTR)
             continue;
         if (r <= 0)
@@ -635,10 +774,28 @@ size_t Process::read(uint64_t addr, uint8_t* buf, size_t n) const
     return done;
 }
 
+} // namespace
+
+size_t Process::read(uint64_t addr, uint8_t* buf, size_t n) const
+{
+    if (m->memfd < 0 || m_state != State::Stopped || n == 0)
+        return 0;
+    if (!m->regs_ok || addr != m->regs.rip || n > sizeof m->code)
+        return read_memory(m->memfd, addr, buf, n);
+    if (!m->code_ok) {
+        m->code_len = read_memory(m->memfd, addr, m->code, sizeof m->code);
+        m->code_ok = true;
+    }
+    const size_t k = std::min(n, m->code_len);
+    memcpy(buf, m->code, k);
+    return k;
+}
+
 bool Process::write(uint64_t addr, const uint8_t* buf, size_t n)
 {
     if (m->memfd < 0 || m_state != State::Stopped)
         return false;
+    m->code_ok = false;
     return pwrite(m->memfd, buf, n, off_t(addr)) == ssize_t(n);
 }
 

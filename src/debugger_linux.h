@@ -3,7 +3,8 @@
 // ptrace, and gives access to a traced program's registers, memory,
 // breakpoints, hardware watchpoints and stepping. Everything happens on the
 // thread that started or attached the program; nothing here blocks while the
-// program runs, the caller collects what happened through poll.
+// program runs, the caller collects what happened through poll, or through
+// wait, which sleeps until something happened for at most the time it is given.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -61,6 +62,9 @@ public:
     };
 
     static constexpr int kMaxWatches = 4;
+    // How long attach waits for the process to stop before it answers
+    // "wait"; a stop that comes later is released (the process runs on).
+    static constexpr int kAttachWaitMs = 500;
 
     Process();
     ~Process();
@@ -71,11 +75,18 @@ public:
     // under ptrace with address randomisation off and stops at its entry.
     bool start(const std::string& exe, const std::vector<std::string>& args, const std::string& cwd,
                bool trace, std::string* err);
+    // Waits at most kAttachWaitMs for the stop; poll lets a late one go.
     bool attach(int pid, std::string* exe, std::string* err);
-    // Kills a started program; an attached one is detached and runs on.
+    // Kills a started program with its process group; an attached one is
+    // detached and runs on.
     void kill();
     void detach_output();
     void poll(std::vector<Event>* ev);
+    // Like poll, but when nothing has happened yet and the program runs,
+    // sleeps until its next stop or exit, or until it writes output, for at
+    // most timeout_ms (0 is poll). For loops that drive the program without
+    // a window; a window's turn keeps calling poll.
+    void wait(std::vector<Event>* ev, int timeout_ms);
 
     State state() const { return m_state; }
     bool traced() const { return m_trace; }
@@ -120,6 +131,9 @@ public:
 
 private:
     struct Impl;
+
+    // The part of poll after the output: the program's stop or exit, if any.
+    void take_status(std::vector<Event>* ev);
 
     std::unique_ptr<Impl> m;
     std::vector<Watch> m_watches;

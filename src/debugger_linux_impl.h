@@ -38,6 +38,24 @@ struct Process::Impl {
     int pending_sig = 0;
     std::vector<RegInfo> list;
     bool dr7_set = false;
+    int sigfd = -1; // SIGCHLD for wait, opened at its first sleep
+    // SIGCHLD is blocked in the engine's thread from the first wait that
+    // sleeps until kill; `chld_restore` when it was not blocked before.
+    bool chld_blocked = false;
+    bool chld_restore = false;
+    // The code at the instruction pointer, read once per stop: the front end
+    // and step_over both look at it for every step.
+    uint8_t code[16] {};
+    size_t code_len = 0;
+    bool code_ok = false;
+    // A single-stepped pushf stores the trap flag the step itself set; the
+    // slot it pushed is put right at the next stop (see note_pushf).
+    bool pushf_pending = false;
+    uint64_t pushf_sp = 0;
+    int pushf_size = 0;
+    // Processes whose attach stop did not come in time: still traced, they
+    // are let go at the stop that is on its way (release_late_stops).
+    std::vector<int> late;
 
     // Process control (debugger_linux.cpp).
     void forget_run_state();
@@ -47,6 +65,8 @@ struct Process::Impl {
     void open_memory();
     void close_memory();
     void read_entry_and_bias(const std::string& exe);
+    void unblock_chld();
+    void release_late_stops();
 
     // Breakpoints, watches and resuming (debugger_linux_step.cpp).
     void insert_breakpoints();
@@ -54,6 +74,8 @@ struct Process::Impl {
     void program_watches();
     void clear_watch_registers();
     bool resume(int request);
+    void note_pushf();
+    void fix_pushf();
     bool stopped_under_trace() const;
     // Classifies a ptrace stop. Returns false when the stop was only the
     // single step off a breakpoint and the program was continued silently.

@@ -129,14 +129,66 @@ void Process::Impl::clear_watch_registers()
     dr7_set = false;
 }
 
+// The kernel single-steps by setting TF in the program's flags, so a pushf
+// stepped that way pushes TF = 1 and the matching popf would turn real
+// tracing on in the program. Noted before such a step, mended after it.
+void Process::Impl::note_pushf()
+{
+    pushf_pending = false;
+    if (!regs_ok || (regs.eflags & 0x100) || memfd < 0)
+        return;
+    uint8_t code[15] = {};
+    ssize_t n = pread(memfd, code, sizeof code, off_t(regs.rip));
+    int size = p->m_bits == 64 ? 8 : 4;
+    for (ssize_t i = 0; i < n; ++i) {
+        uint8_t b = code[i];
+        if (b == 0x66) {
+            size = 2;
+        } else if (b == 0xF2 || b == 0xF3 || b == 0x2E || b == 0x36 || b == 0x3E || b == 0x26 || b == 0x64
+                   || b == 0x65 || (p->m_bits == 64 && b >= 0x40 && b <= 0x4F)) {
+            continue;
+        } else {
+            if (b == 0x9C) {
+                pushf_pending = true;
+                pushf_sp = regs.rsp;
+                pushf_size = size;
+            }
+            return;
+        }
+    }
+}
+
+void Process::Impl::fix_pushf()
+{
+    if (!pushf_pending)
+        return;
+    pushf_pending = false;
+    uint64_t slot = pushf_sp - uint64_t(pushf_size);
+    if (p->m_bits == 32)
+        slot &= 0xFFFFFFFFu;
+    if (!regs_ok || memfd < 0 || uint64_t(regs.rsp) != slot)
+        return;
+    uint8_t high = 0; // bits 8 to 15 of the pushed flags
+    if (pread(memfd, &high, 1, off_t(slot + 1)) == 1 && (high & 1)) {
+        high &= uint8_t(~1u);
+        ssize_t written = pwrite(memfd, &high, 1, off_t(slot + 1));
+        (void)written; // nothing better to do when the stack cannot be written
+    }
+}
+
 bool Process::Impl::resume(int request)
 {
     program_watches();
+    if (request == PTRACE_SINGLESTEP)
+        note_pushf();
+    else
+        pushf_pending = false;
     int sig = pending_sig;
     if (ptrace(__ptrace_request(request), p->m_pid, nullptr, reinterpret_cast<void*>(long(sig))) != 0)
         return false;
     pending_sig = 0;
     regs_ok = false;
+    code_ok = false;
     p->m_state = State::Running;
     return true;
 }
@@ -230,6 +282,7 @@ bool Process::Impl::classify_stop(int sig, std::string* reason)
 {
     Action was = action;
     action = Action::None;
+    fix_pushf();
 
     if (sig != SIGTRAP) {
         pending_sig = sig;

@@ -799,6 +799,20 @@ std::vector<Insn> sweep(const uint8_t* bytes, size_t n, uint64_t addr, int bits,
     return out;
 }
 
+size_t count(const uint8_t* bytes, size_t n, int bits)
+{
+    const Context& c = contexts().for_width(normal_width(bits));
+    ZydisDecodedInstruction in;
+    ZydisDecodedOperand ops[ZYDIS_MAX_OPERAND_COUNT];
+    size_t count = 0;
+    for (size_t off = 0; off < n; ++count) {
+        // The checks decode() makes before it gives up on the bytes; its
+        // formatting does not fail on what they accept.
+        off += decode_fields(c, bytes + off, n - off, false, &in, ops) ? in.length : 1;
+    }
+    return count;
+}
+
 namespace {
 
 std::string dollar_offset(uint64_t to, uint64_t from)
@@ -865,20 +879,27 @@ std::string asm_text(const Insn& insn)
     return t;
 }
 
-std::string hex_bytes(const Insn& insn, size_t max)
+size_t hex_bytes(const Insn& insn, size_t max, char* out)
 {
     static const char digits[] = "0123456789ABCDEF";
     size_t len = std::min<size_t>(insn.len, sizeof insn.bytes);
     size_t shown = std::min(len, max);
-    std::string s;
-    s.reserve(shown * 2 + 3);
+    char* p = out;
     for (size_t i = 0; i < shown; ++i) {
-        s += digits[insn.bytes[i] >> 4];
-        s += digits[insn.bytes[i] & 15];
+        *p++ = digits[insn.bytes[i] >> 4];
+        *p++ = digits[insn.bytes[i] & 15];
     }
-    if (len > max)
-        s += "\xE2\x80\xA6"; // …
-    return s;
+    if (len > max) {
+        memcpy(p, "\xE2\x80\xA6", 3); // …
+        p += 3;
+    }
+    return size_t(p - out);
+}
+
+std::string hex_bytes(const Insn& insn, size_t max)
+{
+    char buf[2 * sizeof insn.bytes + 3];
+    return std::string(buf, hex_bytes(insn, max, buf));
 }
 
 } // namespace dis

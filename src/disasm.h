@@ -59,6 +59,10 @@ void decode(const uint8_t* bytes, size_t n, uint64_t addr, int bits, Insn* out, 
 // Linear sweep of at most `max` instructions; always advances.
 std::vector<Insn> sweep(const uint8_t* bytes, size_t n, uint64_t addr, int bits, size_t max);
 
+// How many instructions a sweep over all n bytes would give, found by
+// decoding lengths only.
+size_t count(const uint8_t* bytes, size_t n, int bits);
+
 // The instruction's text in a form that NASM assembles back to the same
 // bytes wherever the line is placed. NASM encodes [rel 0x2000] with a plain
 // number as an absolute address, so a RIP-relative number becomes an offset
@@ -69,6 +73,9 @@ std::string asm_text(const Insn& insn);
 
 // Upper-case hex pairs of at most `max` bytes, then "…" when cut.
 std::string hex_bytes(const Insn& insn, size_t max);
+// The same text written to `out`, which holds 2 * min(max, 15) + 3 bytes;
+// returns its length.
+size_t hex_bytes(const Insn& insn, size_t max, char* out);
 
 namespace detail {
 

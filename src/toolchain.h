@@ -2,6 +2,7 @@
 // The toolchain driver: finds and runs nasm, ld and cc/gcc, parses what
 // they print and turns a NASM source file into a program or a flat binary
 // together with a table from source lines to code addresses.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -102,6 +103,14 @@ void kill_running_tools();
 
 std::string find_tool(const std::string& name);
 void set_tool_path(const std::string& name, const std::string& path);
+// A copy of the override paths, for a worker that must not see them change.
+std::map<std::string, std::string> tool_paths();
+// Makes find_tool on the calling thread use `paths` (kept alive by the
+// caller) instead of the shared overrides; null goes back to those.
+void use_tool_paths(const std::map<std::string, std::string>* paths);
+// While `*flag` is set, run on the calling thread starts no tool and ends
+// a running one within about 100 ms; null removes the flag.
+void set_cancel_flag(const std::atomic<bool>* flag);
 std::string find_tool_auto(const std::string& name);
 bool is_executable(const std::string& path);
 std::string tool_version(const std::string& path);

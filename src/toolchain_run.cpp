@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
@@ -44,6 +45,12 @@ Overrides& overrides()
     static Overrides table;
     return table;
 }
+
+// A worker's own copy of the overrides and its cancel flag.
+thread_local const std::map<std::string, std::string>* t_paths = nullptr;
+thread_local const std::atomic<bool>* t_cancel = nullptr;
+
+bool cancelled() { return t_cancel && t_cancel->load(); }
 
 std::string base_name(const std::string& path)
 {
@@ -197,7 +204,7 @@ void kill_running_tools()
 ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int limit_ms)
 {
     ProcResult r;
-    if (argv.empty())
+    if (argv.empty() || cancelled())
         return r;
 
     // Everything the child needs is prepared before fork: another thread may
@@ -248,8 +255,13 @@ ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int
             timed_out = true;
             break;
         }
+        if (cancelled()) {
+            timed_out = true;
+            break;
+        }
         pollfd p { fds[0], POLLIN, 0 };
-        if (poll(&p, 1, int(left)) <= 0)
+        // With a cancel flag the wait is cut into slices that look at it.
+        if (poll(&p, 1, t_cancel ? int(std::min<int64_t>(left, 100)) : int(left)) <= 0)
             continue;
         ssize_t n = read(fds[0], buf, sizeof buf);
         if (n <= 0)
@@ -313,10 +325,25 @@ void set_tool_path(const std::string& name, const std::string& path)
     o.paths[name] = path;
 }
 
+std::map<std::string, std::string> tool_paths()
+{
+    Overrides& o = overrides();
+    std::lock_guard<std::mutex> guard(o.lock);
+    return o.paths;
+}
+
+void use_tool_paths(const std::map<std::string, std::string>* paths) { t_paths = paths; }
+
+void set_cancel_flag(const std::atomic<bool>* flag) { t_cancel = flag; }
+
 std::string find_tool(const std::string& name)
 {
     std::string configured;
-    {
+    if (t_paths) {
+        auto it = t_paths->find(name);
+        if (it != t_paths->end())
+            configured = it->second;
+    } else {
         Overrides& o = overrides();
         std::lock_guard<std::mutex> guard(o.lock);
         auto it = o.paths.find(name);

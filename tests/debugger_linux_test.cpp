@@ -31,7 +31,7 @@ public:
         // The program ignores SIGPIPE; so does the test, like the real thing.
         signal(SIGPIPE, SIG_IGN);
         s_dir = new TempDir;
-        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32" }) {
+        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32", "forker" }) {
             std::string err = nasm_build(read_file(tests_dir() + "/data/debugger/" + name + ".s"), exe(name),
                                          name == "flow32" ? "elf32" : "elf64");
             s_error += err.empty() ? "" : name + ": " + err;
@@ -156,16 +156,6 @@ uint8_t byte_at(const dbg::Process& p, uint64_t addr)
     uint8_t b = 0;
     EXPECT_EQ(p.read(addr, &b, 1), 1u);
     return b;
-}
-
-std::string status_field(int pid, const std::string& key)
-{
-    std::string text = "\n" + read_file("/proc/" + std::to_string(pid) + "/status");
-    size_t at = text.find("\n" + key + ":\t");
-    if (at == std::string::npos)
-        return {};
-    at += key.size() + 3;
-    return text.substr(at, text.find('\n', at) - at);
 }
 
 // "name:size " for every register the engine lists.
@@ -369,6 +359,81 @@ TEST_F(Debugger, KillEndsRunningAndStoppedProgramsCompletely)
     EXPECT_EQ(waitpid(pid, nullptr, WNOHANG), -1) << "not reaped";
 }
 
+// Gone, or a zombie left for init to reap.
+bool ended(int pid)
+{
+    for (int i = 0; i < 100; ++i) {
+        std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+        size_t close = stat.rfind(')');
+        if (stat.empty() || (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z'))
+            return true;
+        usleep(20000);
+    }
+    return false;
+}
+
+// What a program forks stays in its process group, and the group ends with
+// the program: when it is killed and when it exits by itself.
+TEST_F(Debugger, ForkedChildrenEndWithTheProgram)
+{
+    for (bool stay : { true, false }) {
+        dbg::Process p;
+        start_at_entry(p, exe("forker"));
+        const uint8_t one = 1;
+        if (stay) {
+            ASSERT_TRUE(p.write(sym("forker", "stay"), &one, 1));
+        }
+        p.set_bp(sym("forker", "parent"));
+        ASSERT_TRUE(stops(p.cont(), p, "breakpoint", sym("forker", "parent")));
+        uint64_t child = 0;
+        ASSERT_TRUE(p.reg("rax", &child));
+        ASSERT_GT(child, 0u);
+        p.clear_bps();
+        if (stay) {
+            ASSERT_TRUE(p.cont());
+            p.kill();
+        } else {
+            ASSERT_TRUE(exits(p.cont(), p, 0));
+        }
+        EXPECT_TRUE(ended(int(child))) << (stay ? "after kill" : "after the exit");
+    }
+}
+
+// wait sleeps until the stop and hands it over at once; with nothing to
+// come it returns empty when its time is up, the program still running.
+TEST_F(Debugger, WaitDeliversStopsAndExitsAndRunsOutOnASleeper)
+{
+    dbg::Process p;
+    start_at_entry(p, exe("flow"));
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(p.step());
+        std::vector<dbg::Event> ev;
+        p.wait(&ev, 5000);
+        ASSERT_EQ(ev.size(), 1u);
+        EXPECT_EQ(ev[0].kind, dbg::Event::Stopped);
+        EXPECT_EQ(ev[0].text, "step");
+        EXPECT_EQ(p.state(), dbg::State::Stopped);
+    }
+    ASSERT_TRUE(p.cont());
+    std::vector<dbg::Event> ev;
+    for (int i = 0; i < 10 && (ev.empty() || ev.back().kind == dbg::Event::Output); ++i)
+        p.wait(&ev, 5000);
+    ASSERT_FALSE(ev.empty());
+    EXPECT_NE(ev.back().kind, dbg::Event::Output);
+
+    dbg::Process s;
+    start_at_entry(s, exe("sleeper"));
+    ASSERT_TRUE(s.cont());
+    ev.clear();
+    s.wait(&ev, 30);
+    EXPECT_TRUE(ev.empty());
+    EXPECT_EQ(s.state(), dbg::State::Running);
+    // Not running: nothing to wait for, returns at once.
+    dbg::Process idle;
+    idle.wait(&ev, 60000);
+    EXPECT_TRUE(ev.empty());
+}
+
 // ---- registers and memory ---------------------------------------------------------------
 
 TEST_F(Debugger, RegistersRunToAndStepOut)
@@ -474,18 +539,6 @@ TEST_F(Debugger, RegionsAndReadsAtTheirEdges)
 
 // ---- attaching --------------------------------------------------------------------------------
 
-uint64_t peek_counter(int pid, uint64_t addr)
-{
-    uint64_t v = 0;
-    int fd = open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY);
-    if (fd >= 0) {
-        if (pread(fd, &v, 8, off_t(addr)) != 8)
-            v = 0;
-        close(fd);
-    }
-    return v;
-}
-
 TEST_F(Debugger, AttachStopsASleeperAndDetachLetsItRunOn)
 {
     dbg::Process nobody;
@@ -500,7 +553,7 @@ TEST_F(Debugger, AttachStopsASleeperAndDetachLetsItRunOn)
         execl(exe("sleeper").c_str(), "sleeper", static_cast<char*>(nullptr));
         _exit(127);
     }
-    while (peek_counter(child, counter) < 2)
+    while (peek_u64(child, counter) < 2)
         usleep(1000);
 
     for (bool leave_running : { false, true }) {
@@ -529,13 +582,13 @@ TEST_F(Debugger, AttachStopsASleeperAndDetachLetsItRunOn)
 
         // Detached, unmarked and counting again.
         EXPECT_EQ(status_field(child, "TracerPid"), "0");
-        EXPECT_NE(peek_counter(child, round) & 0xFF, 0xCCu);
-        EXPECT_NE(peek_counter(child, never) & 0xFF, 0xCCu);
-        uint64_t now = peek_counter(child, counter);
+        EXPECT_NE(peek_u64(child, round) & 0xFF, 0xCCu);
+        EXPECT_NE(peek_u64(child, never) & 0xFF, 0xCCu);
+        uint64_t now = peek_u64(child, counter);
         auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (peek_counter(child, counter) <= now + 2 && std::chrono::steady_clock::now() < until)
+        while (peek_u64(child, counter) <= now + 2 && std::chrono::steady_clock::now() < until)
             usleep(1000);
-        EXPECT_GT(peek_counter(child, counter), now + 2);
+        EXPECT_GT(peek_u64(child, counter), now + 2);
     }
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);

@@ -258,19 +258,69 @@ TEST(AsmText, RipRelativeNumbersAndBranchTargetsBecomeDollarRelative)
         EXPECT_EQ(dis::asm_text(dec(hex)), text) << hex;
 }
 
-TEST(Listing, StopsAfter20000InstructionsPerRange)
+// A range longer than the limit lists 20,000 instructions and ends with one
+// line that counts the rest; one exactly at the limit lists all and says nothing.
+TEST(Listing, StopsAfter20000InstructionsPerRangeAndSaysHowManyAreLeft)
+{
+    const struct {
+        size_t nops;
+        const char* tail; // the last line, or nullptr when a listed nop ends the output
+    } cases[] = {
+        { 19999, nullptr },
+        { 20000, nullptr },
+        { 20001, "  ... 1 more instructions not listed (at most 20000 per code range)\n" },
+        { 20005, "  ... 5 more instructions not listed (at most 20000 per code range)\n" },
+    };
+    TempDir dir;
+    for (const auto& c : cases) {
+        ASSERT_TRUE(write_file(dir.file("nops.bin"), std::string(c.nops, '\x90')));
+        RunResult r = run_exe({ "--disasm", dir.file("nops.bin"), "32" });
+        ASSERT_EQ(r.code, 0) << r.err;
+        size_t lines = 0;
+        for (size_t p = r.out.find("  nop"); p != std::string::npos; p = r.out.find("  nop", p + 1))
+            ++lines;
+        EXPECT_EQ(lines, std::min<size_t>(c.nops, 20000)) << c.nops;
+        EXPECT_NE(r.out.find("RAW, 32 bit, entry 0, " + std::to_string(c.nops) + " bytes"), std::string::npos);
+        EXPECT_NE(r.out.find("  00004e1e  90"), std::string::npos);
+        EXPECT_EQ(r.out.find("  00004e20  90"), std::string::npos);
+        EXPECT_EQ(r.out.find("not listed") != std::string::npos, c.tail != nullptr) << c.nops;
+        if (c.tail)
+            EXPECT_TRUE(r.out.ends_with(c.tail)) << c.nops << ": " << r.out.substr(r.out.size() - 200);
+        else
+            EXPECT_TRUE(r.out.ends_with("nop                                  ; do nothing\n")) << c.nops;
+    }
+}
+
+// The count of what was left out agrees with a sweep over the same bytes,
+// undecodable ones included.
+TEST(Count, AgreesWithASweep)
+{
+    std::vector<uint8_t> bytes(5000);
+    uint32_t seed = 12345;
+    for (auto& b : bytes) {
+        seed = seed * 1103515245 + 12345;
+        b = uint8_t(seed >> 16);
+    }
+    for (int bits : { 16, 32, 64 }) {
+        for (size_t n : { size_t(0), size_t(1), size_t(15), bytes.size() })
+            EXPECT_EQ(dis::count(bytes.data(), n, bits), dis::sweep(bytes.data(), n, 0, bits, n).size())
+                << bits << "-bit, " << n << " bytes";
+    }
+}
+
+// File names from the command line reach the terminal escaped, both in the
+// header and when the file cannot be read.
+TEST(Listing, EscapesControlBytesInTheFileName)
 {
     TempDir dir;
-    ASSERT_TRUE(write_file(dir.file("nops.bin"), std::string(20005, '\x90')));
-    RunResult r = run_exe({ "--disasm", dir.file("nops.bin"), "32" });
-    ASSERT_EQ(r.code, 0) << r.err;
-    size_t lines = 0;
-    for (size_t p = r.out.find("  nop"); p != std::string::npos; p = r.out.find("  nop", p + 1))
-        ++lines;
-    EXPECT_EQ(lines, 20000u);
-    EXPECT_NE(r.out.find("RAW, 32 bit, entry 0, 20005 bytes"), std::string::npos);
-    EXPECT_NE(r.out.find("  00004e1f  90"), std::string::npos);
-    EXPECT_EQ(r.out.find("  00004e20  90"), std::string::npos);
+    const std::string hostile = "x\x1B]0;pwn\x07\x9B.bin";
+    const std::string shown = "x\\x1B]0;pwn\\x07\\x9B.bin";
+    ASSERT_TRUE(write_file(dir.file(hostile), "\x90"));
+    for (const std::string& name : { hostile, "missing-" + hostile }) {
+        RunResult r = run_exe({ "--disasm", dir.file(name) });
+        EXPECT_EQ(r.out.find_first_of("\x1B\x07\x9B"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(shown), std::string::npos) << r.out;
+    }
 }
 
 // Bytes -> text -> NASM -> the same bytes. The corpus is assembled by NASM
@@ -287,6 +337,9 @@ void round_trip(int bits, uint64_t org, const std::string& corpus_file, const st
     std::string head = "bits " + std::to_string(bits) + "\norg " + std::to_string(org) + "\n";
     std::string corpus = read_file(tests_dir() + "/data/disasm/" + corpus_file);
     ASSERT_FALSE(corpus.empty()) << corpus_file;
+    const std::string jcc = read_file(tests_dir() + "/data/disasm/jcc.s");
+    ASSERT_FALSE(jcc.empty());
+    corpus += jcc;
     ASSERT_EQ(nasm_build(head + corpus, dir.file("orig.bin"), "bin"), "");
     std::string orig = read_file(dir.file("orig.bin"));
     ASSERT_FALSE(orig.empty());

@@ -155,6 +155,13 @@ TEST(NumfmtFormat, Tooltips)
     EXPECT_EQ(numfmt::tip(0x12345678, 4), "0x12345678 = 305419896");
     EXPECT_EQ(numfmt::tip(0x8000000000000000ull, 8),
               "0x8000000000000000 = 9223372036854775808 (-9223372036854775808)");
+    // The width picked for a value of width 0 changes at each power of 256.
+    EXPECT_EQ(numfmt::tip(0xFF, 0), "0xFF = 255 (-1)  \xC2\xB7  1111 1111");
+    EXPECT_EQ(numfmt::tip(0x100, 0), "0x100 = 256  \xC2\xB7  0000 0001 0000 0000");
+    EXPECT_EQ(numfmt::tip(0xFFFF, 0), "0xFFFF = 65535 (-1)  \xC2\xB7  1111 1111 1111 1111");
+    EXPECT_EQ(numfmt::tip(0x10000, 0), "0x10000 = 65536");
+    EXPECT_EQ(numfmt::tip(0xFFFFFFFFull, 0), "0xFFFFFFFF = 4294967295 (-1)");
+    EXPECT_EQ(numfmt::tip(0x100000000ull, 0), "0x100000000 = 4294967296");
 }
 
 } // namespace

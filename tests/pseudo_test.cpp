@@ -133,4 +133,64 @@ TEST(Explain, TextRules)
     }
 }
 
+// Every row of the condition table, through each of the three rule families,
+// so an alias that reads the wrong relation (jbe as "u<", say) shows up.
+TEST(Explain, EveryConditionInJumpsMovesAndSets)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        { "e", "==" }, { "z", "==" }, { "ne", "!=" }, { "nz", "!=" },
+        { "g", ">" }, { "nle", ">" }, { "ge", ">=" }, { "nl", ">=" },
+        { "l", "<" }, { "nge", "<" }, { "le", "<=" }, { "ng", "<=" },
+        { "a", "u>" }, { "nbe", "u>" }, { "ae", "u>=" }, { "nb", "u>=" }, { "nc", "u>=" },
+        { "b", "u<" }, { "nae", "u<" }, { "c", "u<" }, { "be", "u<=" }, { "na", "u<=" },
+        { "s", "< 0" }, { "ns", ">= 0" }, { "o", "OF" }, { "no", "!OF" },
+        { "p", "PF" }, { "pe", "PF" }, { "np", "!PF" }, { "po", "!PF" },
+    };
+    auto names = [](uint64_t a) { return a == 0x2000 ? std::string("dest") : std::string(); };
+    for (const auto& [suffix, rel] : rows) {
+        dis::Insn i;
+        i.valid = true;
+        i.has_target = true;
+        i.target = 0x2000;
+        i.text = std::string("j") + suffix + " 0x2000";
+        EXPECT_EQ(pseudo::comment(i, names), std::string("if ") + rel + ": jump to dest") << i.text;
+        i.has_target = false;
+        i.text = std::string("cmov") + suffix + " eax, ebx";
+        EXPECT_EQ(pseudo::comment(i, names), std::string("if (") + rel + ") eax = ebx") << i.text;
+        i.text = std::string("set") + suffix + " al";
+        EXPECT_EQ(pseudo::comment(i, names), std::string("al = (") + rel + ")") << i.text;
+    }
+}
+
+// The sixteen condition codes as the decoder spells them, short and near.
+TEST(Explain, DecodedConditionalJumpsShortAndNear)
+{
+    const char* rel[16] = { "OF", "!OF", "u<", "u>=", "==", "!=", "u<=", "u>", "< 0", ">= 0", "PF", "!PF", "<",
+        ">=", "<=", ">" };
+    auto names = [](uint64_t a) { return a == 0x1000 ? std::string("top") : std::string(); };
+    for (int cc = 0; cc < 16; ++cc) {
+        const uint8_t short_form[] = { uint8_t(0x70 + cc), 0xFE };
+        const uint8_t near_form[] = { 0x0F, uint8_t(0x80 + cc), 0xFA, 0xFF, 0xFF, 0xFF };
+        for (auto [bytes, len] : { std::pair { short_form, sizeof short_form }, { near_form, sizeof near_form } }) {
+            dis::Insn insn;
+            dis::decode(bytes, len, 0x1000, 64, &insn, false);
+            EXPECT_EQ(pseudo::comment(insn, names), std::string("if ") + rel[cc] + ": jump to top") << insn.text;
+        }
+    }
+}
+
+// One string reused for many explanations holds only the latest.
+TEST(Explain, IntoAReusedString)
+{
+    std::string out = "left over";
+    dis::Insn i;
+    i.valid = true;
+    i.text = "inc eax";
+    pseudo::comment(i, {}, &out);
+    EXPECT_EQ(out, "eax++");
+    i.valid = false;
+    pseudo::comment(i, {}, &out);
+    EXPECT_EQ(out, "");
+}
+
 } // namespace

@@ -470,17 +470,49 @@ TEST_F(ReportFiles, PathsAtTheBufferLength)
     }
 }
 
-TEST_F(ReportFiles, SetReportDirMovesTheEarlyReportOverAnOlderOneAndCrashesWriteThere)
+namespace {
+
+// Sets a file's modification time to `seconds` after the epoch.
+void set_mtime(const std::string& path, time_t seconds)
 {
+    timespec times[2] = { { seconds, 0 }, { seconds, 0 } };
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+} // namespace
+
+TEST_F(ReportFiles, SetReportDirMovesTheEarlyReportAndKeepsAWaitingOneWithIt)
+{
+    // Alone, the early report just moves.
     ASSERT_TRUE(write_file(m_dir.file("run/qxTest_crash.txt"), "early"));
-    ASSERT_TRUE(write_file(m_dir.file("config/crash_report.txt"), "older"));
     qxcrash::set_report_dir(m_dir.file("config"));
     EXPECT_EQ(qxcrash::report_path(), m_dir.file("config/crash_report.txt"));
     EXPECT_EQ(qxcrash::crash_log_path(), m_dir.file("config/crash_log.txt"));
     EXPECT_EQ(read_file(m_dir.file("config/crash_report.txt")), "early");
     EXPECT_FALSE(testutil::file_exists(m_dir.file("run/qxTest_crash.txt")));
 
+    // Meeting a report that was never sent, both stay, the newer first.
+    const struct {
+        time_t early, waiting;
+        const char* merged;
+    } cases[] = {
+        { 2000, 1000, "early\n\nwaiting\n" },
+        { 1000, 2000, "waiting\n\nearly\n" },
+    };
+    for (const auto& c : cases) {
+        install_in(m_dir.file("run"));
+        ASSERT_TRUE(write_file(m_dir.file("run/qxTest_crash.txt"), "early\n"));
+        ASSERT_TRUE(write_file(m_dir.file("config/crash_report.txt"), "waiting\n"));
+        set_mtime(m_dir.file("run/qxTest_crash.txt"), c.early);
+        set_mtime(m_dir.file("config/crash_report.txt"), c.waiting);
+        qxcrash::set_report_dir(m_dir.file("config"));
+        EXPECT_EQ(read_file(m_dir.file("config/crash_report.txt")), c.merged);
+        EXPECT_FALSE(testutil::file_exists(m_dir.file("run/qxTest_crash.txt")));
+        EXPECT_FALSE(testutil::file_exists(m_dir.file("config/crash_report.txt.new")));
+    }
+
     // Setting the same directory again moves nothing and keeps the report.
+    ASSERT_TRUE(write_file(m_dir.file("config/crash_report.txt"), "early"));
     qxcrash::set_report_dir(m_dir.file("config"));
     EXPECT_EQ(read_file(m_dir.file("config/crash_report.txt")), "early");
 
@@ -522,6 +554,13 @@ TEST_F(ReportFiles, RotatedLogIsCopiedOnceForAPendingReportAndDiscardRemovesBoth
     EXPECT_EQ(read_file(log + ".1"), "a later log");
     EXPECT_TRUE(qxcrash::pending(nullptr));
     EXPECT_EQ(read_file(qxcrash::crash_log_path()), "crashed run's log");
+
+    // A newer crash wrote a new report: the crash log left from the older
+    // one does not belong to it and gives way to the newer run's log.
+    set_mtime(qxcrash::crash_log_path(), 1000);
+    set_mtime(qxcrash::report_path(), 2000);
+    EXPECT_TRUE(qxcrash::pending(nullptr));
+    EXPECT_EQ(read_file(qxcrash::crash_log_path()), "a later log");
 
     qxcrash::discard();
     EXPECT_FALSE(testutil::file_exists(qxcrash::report_path()));
@@ -652,6 +691,28 @@ TEST(SystemFacts, FactsFromFilesBelowARoot)
         EXPECT_EQ(c.fact(data_root(c.root)), c.expected) << c.root;
     }
     unsetenv("FLATPAK_ID");
+}
+
+TEST(SystemFacts, OsLineOfThisMachine)
+{
+    std::string text = read_file("/etc/os-release");
+    if (qd::os_value(text, "ID") != "debian" || qd::os_value(text, "VERSION_ID") != "12")
+        GTEST_SKIP() << "the expected line is that of Debian 12";
+    set_env({ { "SNAP", nullptr }, { "APPDIR", nullptr }, { "FLATPAK_ID", nullptr } });
+    EXPECT_EQ(qd::os_line(), "Debian GNU/Linux 12 (bookworm) (debian 12)");
+}
+
+TEST(PackageFacts, FoundOncePerProcess)
+{
+    set_env({ { "SNAP", nullptr }, { "FLATPAK_ID", nullptr }, { "APPDIR", nullptr } });
+    std::string first = qxcrash::package_line();
+    // Start-up asks again for the report header and the system lines; the
+    // answer is the one found first, not searched anew.
+    set_env({ { "APPDIR", "/tmp/appdir" }, { "APPIMAGE", "/tmp/qx.AppImage" } });
+    EXPECT_EQ(qxcrash::package_line(), first);
+    std::vector<std::string> lines = qxcrash::system_lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Package: " + first), lines.end());
+    set_env({ { "APPDIR", nullptr }, { "APPIMAGE", nullptr } });
 }
 
 TEST(SystemFacts, GraphicsCards)

@@ -56,6 +56,18 @@ bool pending(std::string* text = nullptr);
 // Removes the report and its crash-log copy.
 void discard();
 
+// Opens a mail to the maker with the waiting report, its crash log and the
+// current run's log (`current_log`, may be "") attached, through the mail
+// program's compose command line, the desktop's Email portal or xdg-email,
+// else a mailto: link and the report's folder. The user's mail program
+// composes; nothing is sent from here. Returns at once; the outcome is only
+// logged. The files get a "-sent" name once a mail program took them and
+// stay offered by pending() when every way failed.
+void send(const std::string& current_log);
+// At exit, before the log closes: waits up to `wait_ms` for a running send,
+// then lets it neither log nor start anything more. True when none was left.
+bool finish_mail(int wait_ms);
+
 // Replaces a context slot's text; the signal handler always sees a whole text.
 void set_context(Context slot, const std::string& text);
 

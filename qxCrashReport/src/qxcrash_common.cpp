@@ -204,7 +204,7 @@ void set_report_dir(const std::string& dir)
     if (early == g_report || early.empty())
         return;
     if (file_exists(early))
-        file_rename(early, g_report);
+        keep_both_reports(early, g_report);
 }
 
 std::string report_path()
@@ -231,7 +231,7 @@ bool pending(std::string* text)
         return false;
     // The log rotated at this start belongs to the run that crashed.
     std::string crash_log = crash_log_path();
-    if (!g_prev_log.empty() && !file_exists(crash_log))
+    if (!g_prev_log.empty() && !crash_log_current(crash_log, report_path()))
         file_copy(g_prev_log, crash_log);
     if (text)
         *text = std::move(report);

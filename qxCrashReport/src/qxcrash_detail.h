@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,15 @@ bool file_remove(const std::string& path);
 bool file_copy(const std::string& from, const std::string& to);
 // Reads at most about `limit` bytes (whole 4096-byte blocks) of the file.
 bool file_read(const std::string& path, std::string* out, size_t limit);
+// Moves an early report to `report`; when a report waits there already, the
+// file keeps both, the newer first.
+bool keep_both_reports(const std::string& early, const std::string& report);
+// Whether the crash log exists and is not older than the report.
+bool crash_log_current(const std::string& crash_log, const std::string& report);
+// Starts `argv` (searched in PATH) with SIGPIPE at its default, which the
+// program ignores for itself, and standard output on `out` unless it is -1.
+// The arguments are ready before the fork. The child, or -1.
+pid_t spawn(const std::vector<std::string>& argv, int out = -1);
 
 // Every line followed by "\n".
 std::string join(const std::vector<std::string>& lines);

@@ -1,13 +1,13 @@
 // One-line facts about the machine and how the program was installed, read
-// afresh on every call from the environment, /proc, /sys, os-release and the
-// package databases. A fact that cannot be read is written as such.
+// from the environment, /proc, /sys, os-release and the package databases
+// (the installation once per process). A fact that cannot be read is written
+// as such.
 #include "qxcrash_detail.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <gnu/libc-version.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -116,30 +116,15 @@ std::string deb_owner(const std::string& root, const std::string& exe)
 }
 
 // Like popen(command, "r") with reading up to `limit` bytes and pclose(),
-// except that the child gets SIGPIPE back at its default: the program
-// ignores it, and a child must not inherit that.
+// except that the child gets SIGPIPE back at its default (see spawn).
 bool shell_output(const std::string& command, size_t limit, std::string* out, int* status)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0)
         return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attr, &defaults);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-    char* argv[] = { const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command.c_str()), nullptr };
-    pid_t pid = 0;
-    int failed = posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_t pid = spawn({ "/bin/sh", "-c", command }, fds[1]);
     close(fds[1]);
-    if (failed) {
+    if (pid < 0) {
         close(fds[0]);
         return false;
     }
@@ -424,7 +409,9 @@ namespace qxcrash {
 
 using namespace detail;
 
-std::string package_line()
+namespace {
+
+std::string find_package_line()
 {
     std::string kind = package_kind();
     if (kind == "snap")
@@ -445,6 +432,16 @@ std::string package_line()
     if (kind == "appimage")
         return "appimage " + env("APPIMAGE");
     return plain_package_line("", link_target("/proc/self/exe", 1023));
+}
+
+} // namespace
+
+std::string package_line()
+{
+    // Start-up wants it for the version line, the report header and the
+    // system lines: the databases are searched once.
+    static const std::string line = find_package_line();
+    return line;
 }
 
 std::vector<std::string> system_lines()

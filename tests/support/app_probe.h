@@ -128,7 +128,7 @@ struct AppProbe {
     static void msg(App& a, const std::string& t, int kind, int line) { a.msg(t, kind, line); }
     static void copy(App& a, const std::string& t) { a.copy(t); }
     static const std::vector<std::pair<std::string, int>>& msgs(App& a) { return a.m_msgs; }
-    static const std::vector<int>& msg_lines(App& a) { return a.m_msg_lines; }
+    static const std::vector<int>& msg_lines(App& a) { return a.m_msg_line_of; }
     static bool status_err(App& a) { return a.m_status_err; }
     static App::FileOp file_op(App& a) { return a.m_file_op; }
     static void cmd_new(App& a) { a.cmd_new(); }

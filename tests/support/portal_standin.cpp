@@ -1,10 +1,14 @@
-// A stand-in for the desktop portal's file chooser, for the tests. It owns
-// org.freedesktop.portal.Desktop on the session bus it is started on (the
-// tests give it a private one), answers OpenFile and SaveFile, and reports.
+// A stand-in for the desktop portal's file chooser and Email portal, for the
+// tests. It owns org.freedesktop.portal.Desktop on the session bus it is
+// started on (the tests give it a private one), answers OpenFile, SaveFile
+// and ComposeEmail, and reports.
 //
 // Standard output, one tab-separated line each:
 //   ready   <bus address>
 //   request <method> <sender> <returned handle> <parent> <title> <options>
+//           (ComposeEmail has no title: that field is empty)
+//   fd      <file the passed descriptor is open on>   (after a ComposeEmail
+//           request line, one for each attachment descriptor)
 //   close   <object path>
 //   ok | none                       (acknowledges a command)
 // Standard input, one command per line (end of input ends the stand-in):
@@ -15,10 +19,14 @@
 //        error  the call fails
 //   release <code> [uri...]         answers the held request
 // Without a plan a request is answered "early" with code 1 (cancelled).
-// With the argument --without-portal the name is not taken.
+// With the argument --without-portal the name is not taken; with
+// --email-version=N the Email portal says it is version N (default 4).
 #include <gio/gio.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <gio/gunixfdlist.h>
+#include <unistd.h>
 #include <deque>
 #include <sstream>
 #include <string>
@@ -115,13 +123,12 @@ void export_request(const std::string& path)
     g_dbus_connection_register_object(g_conn, path.c_str(), iface, &kRequestVtable, nullptr, nullptr, nullptr);
 }
 
-void on_chooser_call(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
-                     GVariant* params, GDBusMethodInvocation* inv, gpointer)
+// Answers one request by the next plan; `after` lines are reported after
+// the request line.
+void answer_request(const gchar* sender, const std::string& method, const std::string& parent,
+                    const std::string& title, GVariant* options, GDBusMethodInvocation* inv,
+                    const std::vector<std::string>& after)
 {
-    const gchar* parent = nullptr;
-    const gchar* title = nullptr;
-    GVariant* options = nullptr;
-    g_variant_get(params, "(&s&s@a{sv})", &parent, &title, &options);
     const gchar* token = "none";
     g_variant_lookup(options, "handle_token", "&s", &token);
     std::string unique = sender + 1;
@@ -137,10 +144,9 @@ void on_chooser_call(GDBusConnection*, const gchar* sender, const gchar*, const 
     if (plan.how == "other")
         path = std::string("/org/freedesktop/portal/desktop/request/elsewhere/") + token;
     gchar* printed = g_variant_print(options, FALSE);
-    std::string record = std::string("request\t") + method + "\t" + sender + "\t" + path + "\t" + parent + "\t" +
-                         title + "\t" + printed;
+    std::string record = "request\t" + method + "\t" + sender + "\t" + path + "\t" + parent + "\t" + title +
+                         "\t" + printed;
     g_free(printed);
-    g_variant_unref(options);
 
     // Reported once answered, so a test that reacts to the report finds
     // the reply already on its way.
@@ -149,6 +155,8 @@ void on_chooser_call(GDBusConnection*, const gchar* sender, const gchar*, const 
                                                    "the stand-in refuses");
         g_dbus_connection_flush_sync(g_conn, nullptr, nullptr);
         say(record);
+        for (const auto& line : after)
+            say(line);
         return;
     }
     export_request(path);
@@ -157,11 +165,66 @@ void on_chooser_call(GDBusConnection*, const gchar* sender, const gchar*, const 
     g_dbus_method_invocation_return_value(inv, g_variant_new("(o)", path.c_str()));
     g_dbus_connection_flush_sync(g_conn, nullptr, nullptr);
     say(record);
+    for (const auto& line : after)
+        say(line);
     if (plan.how == "hold")
         g_held = Held { sender, path };
     if (plan.how == "other")
         g_timeout_add(50, repeat_response, new Repeat { sender, path, plan });
 }
+
+void on_chooser_call(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
+                     GVariant* params, GDBusMethodInvocation* inv, gpointer)
+{
+    const gchar* parent = nullptr;
+    const gchar* title = nullptr;
+    GVariant* options = nullptr;
+    g_variant_get(params, "(&s&s@a{sv})", &parent, &title, &options);
+    answer_request(sender, method, parent, title, options, inv, {});
+    g_variant_unref(options);
+}
+
+// The files behind the passed descriptors, as the portal would attach them.
+std::vector<std::string> passed_files(GDBusMethodInvocation* inv)
+{
+    std::vector<std::string> lines;
+    GUnixFDList* list = g_dbus_message_get_unix_fd_list(g_dbus_method_invocation_get_message(inv));
+    int count = list ? g_unix_fd_list_get_length(list) : 0;
+    for (int i = 0; i < count; ++i) {
+        int fd = g_unix_fd_list_get(list, i, nullptr);
+        char target[4096] = "";
+        std::string link = "/proc/self/fd/" + std::to_string(fd);
+        ssize_t n = fd >= 0 ? readlink(link.c_str(), target, sizeof target - 1) : -1;
+        target[n > 0 ? n : 0] = '\0';
+        lines.push_back(std::string("fd\t") + target);
+        if (fd >= 0)
+            close(fd);
+    }
+    return lines;
+}
+
+void on_email_call(GDBusConnection*, const gchar* sender, const gchar*, const gchar*, const gchar* method,
+                   GVariant* params, GDBusMethodInvocation* inv, gpointer)
+{
+    const gchar* parent = nullptr;
+    GVariant* options = nullptr;
+    g_variant_get(params, "(&s@a{sv})", &parent, &options);
+    answer_request(sender, method, parent, "", options, inv, passed_files(inv));
+    g_variant_unref(options);
+}
+
+guint32 g_email_version = 4;
+
+GVariant* on_email_property(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name,
+                            GError** error, gpointer)
+{
+    if (g_strcmp0(name, "version") == 0)
+        return g_variant_new_uint32(g_email_version);
+    g_set_error(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "no property %s", name);
+    return nullptr;
+}
+
+const GDBusInterfaceVTable kEmailVtable = { on_email_call, on_email_property, nullptr, {} };
 
 const GDBusInterfaceVTable kChooserVtable = { on_chooser_call, nullptr, nullptr, {} };
 
@@ -205,6 +268,13 @@ const char* kIntrospection = R"(<node>
       <arg type='o' direction='out'/>
     </method>
   </interface>
+  <interface name='org.freedesktop.portal.Email'>
+    <method name='ComposeEmail'>
+      <arg type='s' direction='in'/><arg type='a{sv}' direction='in'/>
+      <arg type='o' direction='out'/>
+    </method>
+    <property name='version' type='u' access='read'/>
+  </interface>
   <interface name='org.freedesktop.portal.Request'>
     <method name='Close'/>
   </interface>
@@ -214,7 +284,13 @@ const char* kIntrospection = R"(<node>
 
 int main(int argc, char** argv)
 {
-    bool without_portal = argc > 1 && g_strcmp0(argv[1], "--without-portal") == 0;
+    bool without_portal = false;
+    for (int i = 1; i < argc; ++i) {
+        if (g_strcmp0(argv[i], "--without-portal") == 0)
+            without_portal = true;
+        else if (g_str_has_prefix(argv[i], "--email-version="))
+            g_email_version = guint32(strtoul(argv[i] + 16, nullptr, 10));
+    }
     GError* error = nullptr;
     g_conn = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
     if (!g_conn) {
@@ -225,6 +301,9 @@ int main(int argc, char** argv)
     GDBusInterfaceInfo* chooser = g_dbus_node_info_lookup_interface(g_info, "org.freedesktop.portal.FileChooser");
     g_dbus_connection_register_object(g_conn, "/org/freedesktop/portal/desktop", chooser, &kChooserVtable,
                                       nullptr, nullptr, nullptr);
+    GDBusInterfaceInfo* email = g_dbus_node_info_lookup_interface(g_info, "org.freedesktop.portal.Email");
+    g_dbus_connection_register_object(g_conn, "/org/freedesktop/portal/desktop", email, &kEmailVtable, nullptr,
+                                      nullptr, nullptr);
     if (!without_portal) {
         GVariant* r = g_dbus_connection_call_sync(
             g_conn, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -178,6 +179,45 @@ std::string nasm_build(const std::string& source, const std::string& out, const 
         ld.insert(ld.begin() + 1, { "-m", "elf_i386" });
     r = run(ld);
     return r.code == 0 ? std::string() : r.out + r.err;
+}
+
+std::map<std::string, uint64_t> symbols(const std::string& path)
+{
+    std::map<std::string, uint64_t> out;
+    std::istringstream lines(run({ "nm", path }).out);
+    std::string addr, type, sym;
+    while (lines >> addr >> type >> sym)
+        out[sym] = std::stoull(addr, nullptr, 16);
+    return out;
+}
+
+uint64_t peek_u64(int pid, uint64_t addr)
+{
+    uint64_t v = 0;
+    int fd = open(("/proc/" + std::to_string(pid) + "/mem").c_str(), O_RDONLY);
+    if (fd >= 0) {
+        if (pread(fd, &v, 8, off_t(addr)) != 8)
+            v = 0;
+        close(fd);
+    }
+    return v;
+}
+
+std::string status_field(int pid, const std::string& key)
+{
+    std::string text = "\n" + read_file("/proc/" + std::to_string(pid) + "/status");
+    size_t at = text.find("\n" + key + ":\t");
+    if (at == std::string::npos)
+        return {};
+    at += key.size() + 3;
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+std::string upper_hex(uint64_t v)
+{
+    char buf[24];
+    snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
+    return buf;
 }
 
 } // namespace testutil

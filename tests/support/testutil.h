@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the test suites: temporary directories, running
 // commands and the built executable, reading and writing files.
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -54,5 +56,17 @@ bool file_exists(const std::string& path);
 // Returns an empty string on success, otherwise the tools' output.
 std::string nasm_build(const std::string& source, const std::string& out,
                        const std::string& format);
+
+// The symbols of a built program by name, as nm lists them.
+std::map<std::string, uint64_t> symbols(const std::string& path);
+
+// Eight bytes of another process's memory (0 when unreadable), and one
+// field of its /proc status ("TracerPid", "State"), for watching a program
+// the test runs without tracing it.
+uint64_t peek_u64(int pid, uint64_t addr);
+std::string status_field(int pid, const std::string& key);
+
+// "%llX" of the value.
+std::string upper_hex(uint64_t v);
 
 } // namespace testutil

@@ -1,0 +1,149 @@
+#include "attach.h"
+
+#include "l10n.h"
+#include "paths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+namespace attach {
+
+namespace {
+
+std::string trimmed(const std::string& s)
+{
+    const char* blanks = " \t\r\n\v\f";
+    size_t a = s.find_first_not_of(blanks);
+    if (a == std::string::npos)
+        return {};
+    return s.substr(a, s.find_last_not_of(blanks) - a + 1);
+}
+
+bool all_digits(const std::string& s)
+{
+    if (s.empty())
+        return false;
+    for (char c : s) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+std::string first_line(const std::string& path)
+{
+    std::ifstream in(path);
+    std::string line;
+    if (!in || !std::getline(in, line))
+        return {};
+    return line;
+}
+
+} // namespace
+
+Find find_process(const std::string& text, int* pid)
+{
+    std::string t = trimmed(text);
+    if (t.empty())
+        return Find::Empty;
+    if (all_digits(t)) {
+        // Numbers beyond any process id cannot name one.
+        if (t.size() > 9)
+            return Find::NotFound;
+        *pid = std::stoi(t);
+        return Find::Found;
+    }
+    // The kernel keeps at most 15 characters of a program name.
+    std::string want = t.substr(0, 15);
+    DIR* dir = opendir("/proc");
+    if (!dir)
+        return Find::NotFound;
+    int self = int(getpid());
+    uid_t me = getuid();
+    Find found = Find::NotFound;
+    while (dirent* e = readdir(dir)) {
+        std::string name = e->d_name;
+        if (!all_digits(name) || name.size() > 9)
+            continue;
+        int candidate = std::stoi(name);
+        if (candidate == self)
+            continue;
+        std::string base = "/proc/" + name;
+        if (first_line(base + "/comm") != want)
+            continue;
+        struct stat st {};
+        if (stat(base.c_str(), &st) != 0 || st.st_uid != me)
+            continue;
+        *pid = candidate;
+        found = Find::Found;
+        break;
+    }
+    closedir(dir);
+    return found;
+}
+
+bool executable(int pid, std::string* path, std::string* err)
+{
+    char link[4096];
+    ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/exe").c_str(), link, sizeof link - 1);
+    if (n < 0) {
+        *err = strerror(errno);
+        return false;
+    }
+    *path = std::string(link, size_t(n));
+    return true;
+}
+
+std::string ptrace_scope()
+{
+    std::string v = trimmed(first_line("/proc/sys/kernel/yama/ptrace_scope"));
+    return v.empty() ? "?" : v;
+}
+
+Result attach_to(dbg::Process& proc, int pid)
+{
+    Result r;
+    r.pid = pid;
+    if (proc.attach(pid, &r.exe, &r.err)) {
+        r.outcome = Outcome::Done;
+        r.err.clear();
+        return r;
+    }
+    if (r.err == "eperm")
+        r.outcome = strcmp(paths::package_kind(), "snap") == 0 ? Outcome::SnapDenied : Outcome::Denied;
+    else
+        r.outcome = Outcome::Failed;
+    return r;
+}
+
+std::string message(const Result& r)
+{
+    std::string pid = std::to_string(r.pid);
+    switch (r.outcome) {
+    case Outcome::Done: return L10n::tr("attach.done", pid, r.exe);
+    case Outcome::Denied: return L10n::tr("attach.eperm", pid, ptrace_scope());
+    case Outcome::SnapDenied: return L10n::tr("snap.attach");
+    case Outcome::Failed: break;
+    }
+    return L10n::tr("attach.failed", pid, r.err);
+}
+
+std::string not_found_message(const std::string& text)
+{
+    return L10n::tr("attach.not_found", trimmed(text));
+}
+
+bool detach(dbg::Process& proc)
+{
+    if (!proc.attached())
+        return false;
+    proc.kill();
+    return true;
+}
+
+} // namespace attach

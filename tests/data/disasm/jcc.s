@@ -1,0 +1,35 @@
+; Every condition code with a short and with a near displacement, in each
+; width's corpus.
+jcc_forms:
+    jo short jcc_forms
+    jno short jcc_forms
+    jb short jcc_forms
+    jae short jcc_forms
+    je short jcc_forms
+    jne short jcc_forms
+    jbe short jcc_forms
+    ja short jcc_forms
+    js short jcc_forms
+    jns short jcc_forms
+    jp short jcc_forms
+    jnp short jcc_forms
+    jl short jcc_forms
+    jge short jcc_forms
+    jle short jcc_forms
+    jg short jcc_forms
+    jo near jcc_forms
+    jno near jcc_forms
+    jb near jcc_forms
+    jae near jcc_forms
+    je near jcc_forms
+    jne near jcc_forms
+    jbe near jcc_forms
+    ja near jcc_forms
+    js near jcc_forms
+    jns near jcc_forms
+    jp near jcc_forms
+    jnp near jcc_forms
+    jl near jcc_forms
+    jge near jcc_forms
+    jle near jcc_forms
+    jg near jcc_forms
