@@ -4,6 +4,7 @@
 
 #include "l10n.h"
 #include "logger.h"
+#include "paths.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -150,6 +151,11 @@ bool App::load_source(const std::string& path)
     m_settings.add_recent(path, false);
     activate(d);
     status(L10n::tr("file.opened", base_name(path)), false);
+    // An opened program starts under the debugger, stopped at its entry.
+    bool elf = d->img.m_kind == BinImage::Elf32 || d->img.m_kind == BinImage::Elf64;
+    if (elf && m_settings.auto_debug && d->img.m_entry != 0 && !m_proc.alive()
+        && access(path.c_str(), X_OK) == 0 && std::string(paths::package_kind()) != "snap")
+        start_program(true);
     return true;
 }
 
@@ -162,7 +168,7 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
         return false;
     bool fresh = d == nullptr;
     if (!fresh && d == m_dbin && m_proc.alive())
-        m_proc.kill();
+        cmd_stop();
     if (fresh)
         d = new_doc(true);
     std::string err;
@@ -183,6 +189,7 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
     } else if (!hidden)
         d->hidden = false;
     m_b = d;
+    m_con.reset_positions();
     m_settings.binary = path;
     m_settings.add_recent(path, true);
     if (quiet) {
@@ -192,6 +199,11 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
     }
     activate(d);
     status(L10n::tr("file.opened", base_name(path)), false);
+    // An opened program starts under the debugger, stopped at its entry.
+    bool elf = d->img.m_kind == BinImage::Elf32 || d->img.m_kind == BinImage::Elf64;
+    if (elf && m_settings.auto_debug && d->img.m_entry != 0 && !m_proc.alive()
+        && access(path.c_str(), X_OK) == 0 && std::string(paths::package_kind()) != "snap")
+        start_program(true);
     return true;
 }
 

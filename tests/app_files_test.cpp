@@ -355,6 +355,28 @@ TEST(AppFiles, FileCommandsWaitForThePendingDialogAndClosedDocumentsAreNotSaved)
     EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
 }
 
+TEST(AppFiles, AnOpenedExecutableStartsUnderTheDebugger)
+{
+    TempDir t;
+    std::string exe = t.file("prog");
+    std::string err = nasm_build("global _start\n_start:\n    mov eax, 60\n    xor edi, edi\n    syscall\n", exe,
+                                 "elf64");
+    ASSERT_EQ(err, "");
+    {
+        App app;
+        AppProbe::open_any(app, exe);
+        ASSERT_NE(AppProbe::find_doc(app, exe, true), nullptr);
+        EXPECT_TRUE(AppProbe::debugging(app));
+        // Opened again: the program is stopped first, the document reloaded.
+        AppProbe::open_any(app, exe);
+        EXPECT_EQ(AppProbe::docs(app).size(), 1u);
+    }
+    chmod(exe.c_str(), 0644);
+    App app;
+    AppProbe::open_any(app, exe);
+    EXPECT_FALSE(AppProbe::debugging(app)) << "not executable: only shown";
+}
+
 // Fault mended: opening a binary again dropped its unsaved byte edits.
 TEST(AppFiles, ReopeningAnEditedBinaryAsksFirst)
 {

@@ -142,6 +142,7 @@ struct AppProbe {
     static void open_any(App& a, const std::string& p) { a.open_any(p); }
     static bool load_binary(App& a, const std::string& p) { return a.load_binary(p, false, false); }
     static Doc* source(App& a) { return a.m_s; }
+    static bool debugging(App& a) { return a.m_proc.alive(); }
     static Doc* binary(App& a) { return a.m_b; }
     // The next loop turn's autosave, as if two seconds had passed.
     static void autosave(App& a)
