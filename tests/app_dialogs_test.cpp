@@ -6,7 +6,7 @@
 #include "l10n.h"
 #include "logger.h"
 #include "testutil.h"
-#include "xserver.h"
+#include "xvfb_suite.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -257,18 +257,14 @@ TEST(AppDialogs, AboutLinksScrolledOutOfViewCannotBeClicked)
 
 namespace {
 
-testutil::XServer g_x;
-bool g_have_x = false;
-
-class DialogWindow : public ::testing::Test {
+class DialogWindow : public testutil::XvfbSuite {
 protected:
-    static void SetUpTestSuite() { g_have_x = g_x.start("1280x800x24"); }
-    static void TearDownTestSuite() { g_x.stop(); }
     void SetUp() override
     {
-        if (!g_have_x)
-            GTEST_SKIP() << "Xvfb could not be started";
-        setenv("DISPLAY", g_x.display().c_str(), 1);
+        XvfbSuite::SetUp();
+        if (IsSkipped())
+            return;
+        setenv("DISPLAY", server().display().c_str(), 1);
         setenv("QXASM_NO_PORTAL", "1", 1);
         setenv("XDG_CONFIG_HOME", m_tmp.path().c_str(), 1);
         unsetenv("SDL_VIDEODRIVER");
@@ -333,7 +329,7 @@ void DialogWindow::save_through_the_prompt()
     picture(app, "prompt-dark.png");
 
     // Keys through the X server, as a user types them.
-    std::string display = "DISPLAY=" + g_x.display();
+    std::string display = "DISPLAY=" + server().display();
     AppProbe::pump(app);
     auto found = testutil::run({ "xdotool", "search", "--pid", std::to_string(getpid()) }, { display });
     std::string xid = found.out.substr(0, found.out.find('\n'));

@@ -9,7 +9,7 @@
 #include "portal_bus.h"
 #include "sealed_file.h"
 #include "testutil.h"
-#include "xserver.h"
+#include "xvfb_suite.h"
 
 #include <gtest/gtest.h>
 
@@ -654,21 +654,11 @@ TEST(AppFiles, WriteFailuresShowOnceInTheStatusLine)
 
 namespace {
 
-XServer g_x;
-bool g_have_x = false;
-
-class RealWindow : public ::testing::Test {
+class RealWindow : public testutil::XvfbSuite {
 protected:
-    static void SetUpTestSuite() { g_have_x = g_x.start("1280x800x24"); }
-    static void TearDownTestSuite() { g_x.stop(); }
-    void SetUp() override
-    {
-        if (!g_have_x)
-            GTEST_SKIP() << "Xvfb could not be started";
-    }
     std::vector<std::string> env() const
     {
-        return { "DISPLAY=" + g_x.display(), "XDG_CONFIG_HOME=" + m_home.path(), "SDL_VIDEODRIVER=",
+        return { "DISPLAY=" + server().display(), "XDG_CONFIG_HOME=" + m_home.path(), "SDL_VIDEODRIVER=",
                  "DBUS_SESSION_BUS_ADDRESS=", "XDG_RUNTIME_DIR=", "QXASM_NO_PORTAL=1",
                  // SDL's X11 layer leaves blocks behind in the libraries it
                  // unloads: the sanitizer build checks all but leaks here.
@@ -760,12 +750,12 @@ TEST_F(RealWindow, RecoveryAfterKillsEndToEnd)
     pid_t pid = spawn({ src });
     std::string win;
     ASSERT_TRUE(wait_for([&] {
-        auto r = run({ "xdotool", "search", "--pid", std::to_string(pid) }, { "DISPLAY=" + g_x.display() });
+        auto r = run({ "xdotool", "search", "--pid", std::to_string(pid) }, { "DISPLAY=" + server().display() });
         win = r.out.substr(0, r.out.find('\n'));
         return r.code == 0 && !win.empty() && log().find("first frame") != std::string::npos;
     })) << log();
-    run({ "xdotool", "windowfocus", "--sync", win }, { "DISPLAY=" + g_x.display() });
-    auto typed = run({ "xdotool", "type", "--delay", "20", "; kept" }, { "DISPLAY=" + g_x.display() });
+    run({ "xdotool", "windowfocus", "--sync", win }, { "DISPLAY=" + server().display() });
+    auto typed = run({ "xdotool", "type", "--delay", "20", "; kept" }, { "DISPLAY=" + server().display() });
     ASSERT_EQ(typed.code, 0) << typed.err;
     std::string plain;
     ASSERT_TRUE(wait_for([&] {
