@@ -28,6 +28,9 @@
 #include <string>
 #include <vector>
 
+// A number no other document of this process had (app_files.cpp).
+uint64_t doc_serial();
+
 // One open file, source or binary. Never copied or moved once created: the
 // application keeps plain pointers into it.
 struct Doc {
@@ -44,8 +47,10 @@ struct Doc {
     BinView bv; // over img; wired by new_doc
     std::set<uint64_t> bps;
     bool hidden = false;
-    int rec_gen = 0;
+    int rec_gen = -1;
     std::string rec_file;
+    // Names the document in continuations that may outlive it.
+    uint64_t id = doc_serial();
 };
 
 // A clickable rectangle of the last painted frame, in logical pixels.
@@ -137,9 +142,6 @@ private:
     bool ref_mouse_down(const Hit& h, double x, double y);
     void ref_hover(double x, double y, std::string* hover, std::string* tip);
     void ref_f1();
-    // The dimmed window, box and shadow around the dialog; stands in for
-    // the shared modal frame of the other dialogs.
-    void paint_ref_frame(cairo_t* cr, double W, double H);
     // The bit width of the live program, the output format or the source.
     int ref_guess_bits();
 
@@ -221,7 +223,7 @@ private:
     void paint_tooltip(cairo_t* cr, double W, double H);
     void hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip);
     void button(cairo_t* cr, double x, double y, double w, double h, const std::string& label, const std::string& id,
-                bool enabled, bool primary, const gfx::Icon* icon, const std::string& tip);
+                bool enabled, bool primary, const gfx::Icon* icon, const std::string& tip, int n = 0);
     double chip(cairo_t* cr, double x, double y, const std::string& label, bool on, const std::string& id, int n,
                 bool changed, const std::string& tip);
     double wrapped_text(cairo_t* cr, const std::string& text, double x, double y, double w, const Rgba& c,
@@ -278,7 +280,6 @@ private:
     Doc* m_b = nullptr;
     Doc* m_dsrc = nullptr;
     Doc* m_dbin = nullptr;
-    Doc* m_save_doc = nullptr;
     dbg::Process m_proc;
     Console m_con{ this };
     // Remembered tabs that this run did not open (a start with files keeps
@@ -295,7 +296,6 @@ private:
     double m_menu_x = 0;
     int m_menu_hover = -1;
     Modal m_modal = Modal::None;
-    std::vector<Modal> m_modal_queue;
     FileOp m_file_op = FileOp::None;
 
     std::vector<std::pair<std::string, int>> m_msgs;
@@ -324,6 +324,107 @@ private:
     std::string m_fmt_setting;
     std::string m_fmt_text;
     int m_fmt_runs = 0; // detections made, for the tests
+
+    // ---- prompts, dialogs, files and recovery ----
+public:
+    // One button of a message or confirmation; its action runs after the
+    // dialog has closed, so it may open the next one.
+    struct DlgButton {
+        std::string label;
+        std::function<void()> act;
+        bool primary = false;
+    };
+
+private:
+    // A generic dialog asked for while another one is open: it waits its
+    // turn with its continuation instead of replacing the open one.
+    struct PendingDlg {
+        Modal kind = Modal::None;
+        std::string title, text, label, initial;
+        std::function<void(const std::string&)> ok;
+        std::vector<DlgButton> buttons;
+        bool path = false; // the path prompt standing for a file dialog
+    };
+    using Then = std::function<void()>;
+
+    // Dialogs, status line, messages pane and clipboard (app_prompt.cpp).
+    void show_message(const std::string& title, const std::string& text);
+    void show_prompt(const std::string& title, const std::string& label, const std::string& initial,
+                     std::function<void(const std::string&)> ok);
+    void show_confirm(const std::string& title, const std::string& text, std::vector<DlgButton> buttons);
+    void open_dialog(PendingDlg p);
+    void next_dialog();
+    void msg(const std::string& text, int kind, int line);
+    void copy(const std::string& text);
+    // Keys, typed text and clicks while a dialog is open; true when used.
+    bool dialog_key(const SDL_Keysym& k);
+    bool dialog_text(const char* utf8);
+    bool dialog_click(const Hit& h, double x);
+    void run_button(size_t n);
+    void prompt_ok();
+
+    // Modal frame, generic dialogs and welcome page (app_dialogs.cpp).
+    void paint_modal(cairo_t* cr, double W, double H);
+    void paint_welcome(cairo_t* cr, double x, double y, double w, double h);
+    void paint_about(cairo_t* cr, double x, double y, double w, double h);
+
+    // New, open and save (app_files.cpp).
+    void cmd_new();
+    void cmd_open();
+    void cmd_open_binary();
+    void cmd_save(Then then);
+    void cmd_save_as(Then then);
+    void cmd_save_binary(bool as, bool confirmed);
+    void saved(const std::string& path);
+    void poll_file_dialog();
+    void confirm_discard(Then then);
+    // A file command while a file dialog or its path prompt is pending is
+    // refused: its answer belongs to the command that asked.
+    bool file_busy();
+    void start_file_dialog(FileOp op, bool ok);
+    void chosen_path(FileOp op, const std::string& path);
+    void path_prompt(FileOp op);
+    // Refuses what cannot be opened without blocking or flooding memory
+    // (a FIFO, a device, a huge file), with a message; true when refused.
+    bool refuse_open(const std::string& path);
+    // Asks before a document with unsaved changes closes.
+    void ask_close(Doc* d);
+    // The unsaved-changes question: Save (then `next` once it is clean),
+    // Discard (`discard`), Cancel (nothing).
+    void ask_unsaved(Doc* d, Then next, Then discard);
+    std::string unsaved_name(const Doc* d) const;
+    // Asks before a binary with unsaved byte edits is read again; true when
+    // the question was put (the reload then waits for its answer).
+    bool ask_reload(Doc* d);
+    Doc* doc_by_id(uint64_t id) const;
+    void save_source_to(Doc* d, const std::string& path);
+
+    // Autosave, recovery and per-file state (app_recover.cpp).
+    void autosave_tick();
+    void restore_recovered();
+    std::string recovery_name(const Doc* d) const;
+    void store_file_state(Doc* d);
+    void apply_file_state(Doc* d);
+    void store_all_file_state();
+    // Says a failed write once per run in the status line.
+    void write_failed(bool& said, const std::string& text);
+
+    std::string m_dlg_title, m_dlg_text, m_dlg_label;
+    TextField m_dlg_field;
+    std::function<void(const std::string&)> m_dlg_ok;
+    std::vector<DlgButton> m_dlg_buttons;
+    std::vector<PendingDlg> m_dlg_queue;
+    bool m_lang_back = false;
+    std::string m_crash_text;
+    double m_about_scroll = 0, m_about_content_h = 0, m_about_view_h = 0;
+    uint64_t m_save_doc = 0; // id of the document a Save As is for
+    Then m_after_save;
+    bool m_path_prompt = false; // the open prompt stands for a file dialog
+    Uint32 m_autosave_t = 0;
+    bool m_rec_fail_said = false;
+    bool m_settings_fail_said = false;
+    bool m_reload_ok = false; // a reload over byte edits was agreed to
+    // ---- end ----
 
     // ---- build, run and debug ----
     friend struct AppDebugProbe; // the debugging tests' view of the inside

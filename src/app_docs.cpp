@@ -103,16 +103,10 @@ void App::close_doc(Doc* d, bool confirmed)
     if (!d || is_placeholder(d))
         return;
     if (!confirmed && doc_modified(d)) {
-        // Nothing is lost unasked: the document comes to front and stays
-        // open until it can be saved or the change discarded.
-        activate(d);
-        std::string name = d->bin                ? base_name(d->img.m_path)
-                           : !d->path.empty()    ? base_name(d->path)
-                           : !d->name_hint.empty() ? d->name_hint
-                                                 : L10n::tr("file.untitled");
-        status(L10n::tr(d->bin ? "dlg.unsaved_bin" : "dlg.unsaved_text", name), true);
+        ask_close(d);
         return;
     }
+    store_file_state(d);
     if (!d->rec_file.empty())
         unlink(d->rec_file.c_str());
     std::string output = d->bin ? std::string() : d->build.output;
@@ -123,8 +117,6 @@ void App::close_doc(Doc* d, bool confirmed)
         m_dsrc = nullptr;
     if (m_dbin == d)
         m_dbin = nullptr;
-    if (m_save_doc == d)
-        m_save_doc = nullptr;
 
     size_t l = 0;
     while (l < m_docs.size() && m_docs[l].get() != d)

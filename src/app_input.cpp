@@ -47,11 +47,8 @@ void App::key_down(const SDL_Keysym& k)
     // Escape for a dialog and the find bar, and the focused widget's keys.
     if (m_modal == Modal::Reference && ref_modal_key(k))
         return;
-    if (m_modal != Modal::None) {
-        if (k.sym == SDLK_ESCAPE)
-            close_modal();
+    if (dialog_key(k))
         return;
-    }
     if (k.sym == SDLK_F1)
         return ref_f1();
     if (bin_key(k))
@@ -82,6 +79,8 @@ void App::text_input(const char* utf8)
 {
     if (m_modal == Modal::Reference)
         return ref_text(utf8);
+    if (dialog_text(utf8))
+        return;
     if (m_modal != Modal::None || m_menu >= 0)
         return;
     if (debug_text(utf8))
@@ -136,6 +135,8 @@ void App::mouse_down(double x, double y, int button, int clicks)
     if (!h || button != SDL_BUTTON_LEFT)
         return;
     if (m_modal == Modal::Reference && ref_mouse_down(*h, x, y))
+        return;
+    if (dialog_click(*h, x))
         return;
     if (debug_click(*h, x))
         return;

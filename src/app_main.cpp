@@ -93,6 +93,7 @@ int App::run(const std::vector<std::string>& files)
     update_theme();
 
     open_start_documents(files);
+    restore_recovered();
     // A desktop that answers at once decides the first frame's theme; a
     // slow one is waited for only this briefly and may switch it later.
     poll_theme_query(150);
@@ -107,14 +108,15 @@ int App::run(const std::vector<std::string>& files)
     tc::set_tool_path("nasm", m_settings.nasm_path);
     tc::set_tool_path("ld", m_settings.ld_path);
     if (!tc::find_tool("nasm").empty()) {
-        m_msgs.emplace_back(L10n::tr("msg.ready"), 5);
+        msg(L10n::tr("msg.ready"), 5, 0);
     } else {
         // Commands to type are lines that begin with four blanks.
         for (const std::string& line : needs::explain({ "nasm" }))
-            m_msgs.emplace_back(line, line.compare(0, 4, "    ") == 0 ? 4 : 1);
-        // The Settings dialog follows here, and a waiting crash report
-        // after it (show_modal keeps them in turn), once they are painted.
+            msg(line, line.compare(0, 4, "    ") == 0 ? 4 : 1, 0);
+        // The Settings dialog follows here once it is painted.
     }
+    if (qxcrash::pending(nullptr))
+        show_modal(Modal::Crash);
     m_con.print(L10n::tr("con.welcome"), Console::kNotice);
     if (!reference.empty())
         cmd_reference(reference[0] == '@' ? "" : reference, reference[0] == '@' ? reference.substr(1) : "");
@@ -197,6 +199,8 @@ void App::loop()
             m_quit = true;
         }
         poll_theme_query();
+        poll_file_dialog();
+        autosave_tick();
         debug_tick();
         poll_binary();
 
@@ -254,22 +258,6 @@ int App::end_run(int code)
     return code;
 }
 
-void App::cmd_quit()
-{
-    // Until documents can be saved from the window, unsaved changes are
-    // named once and the next quit request ends the run.
-    if (!m_quit_warned) {
-        for (auto& d : m_docs) {
-            if (d->hidden || !doc_modified(d.get()))
-                continue;
-            m_quit_warned = true;
-            close_doc(d.get(), false); // brings it to front and says so
-            return;
-        }
-    }
-    m_quit = true;
-}
-
 void App::queue_save()
 {
     m_save_at = SDL_GetTicks() + 600;
@@ -279,30 +267,27 @@ void App::save_now()
 {
     m_save_at = 0;
     remember_geometry();
-    m_settings.find_text = m_find.text;
-    m_settings.replace_text = m_replace.text;
-    if (!m_settings.save())
+    store_all_file_state();
+    if (!m_settings.save()) {
         logger::warn("settings could not be written");
+        write_failed(m_settings_fail_said, L10n::tr("settings.write_failed", m_settings.m_path));
+    }
 }
 
 void App::show_modal(Modal m)
 {
-    if (m_modal != Modal::None) {
-        m_modal_queue.push_back(m);
-        return;
-    }
-    m_modal = m;
-    m_dirty = true;
+    PendingDlg p;
+    p.kind = m;
+    open_dialog(std::move(p));
 }
 
 void App::close_modal()
 {
+    m_lang_back = false;
     m_modal = Modal::None;
-    if (!m_modal_queue.empty()) {
-        m_modal = m_modal_queue.front();
-        m_modal_queue.erase(m_modal_queue.begin());
-    }
+    m_dlg_ok = nullptr;
     m_dirty = true;
+    next_dialog();
 }
 
 void App::handle(const SDL_Event& e)

@@ -4,6 +4,7 @@
 
 #include "l10n.h"
 #include "logger.h"
+#include "paths.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -112,6 +113,8 @@ void App::status(const std::string& text, bool error)
 
 void App::open_any(const std::string& path)
 {
+    if (refuse_open(path))
+        return;
     bool by_name = path.size() >= 5 && (ends_with(path, ".com") || ends_with(path, ".bin") || ends_with(path, ".exe"));
     if (by_name || looks_binary(path))
         load_binary(path, false, false);
@@ -125,10 +128,12 @@ bool App::load_source(const std::string& path)
         activate(d);
         return true;
     }
+    if (refuse_open(path))
+        return false;
     gchar* bytes = nullptr;
     gsize length = 0;
     if (!g_file_get_contents(path.c_str(), &bytes, &length, nullptr)) {
-        status(L10n::tr("file.open_failed", path), true);
+        show_message(L10n::tr("dlg.error"), L10n::tr("file.open_failed", path));
         return false;
     }
     std::string text(bytes, length);
@@ -141,19 +146,29 @@ bool App::load_source(const std::string& path)
     d->path = path;
     d->have_build = false;
     d->build_gen = -1;
+    apply_file_state(d);
     m_settings.source = path;
     m_settings.add_recent(path, false);
     activate(d);
     status(L10n::tr("file.opened", base_name(path)), false);
+    // An opened program starts under the debugger, stopped at its entry.
+    bool elf = d->img.m_kind == BinImage::Elf32 || d->img.m_kind == BinImage::Elf64;
+    if (elf && m_settings.auto_debug && d->img.m_entry != 0 && !m_proc.alive()
+        && access(path.c_str(), X_OK) == 0 && std::string(paths::package_kind()) != "snap")
+        start_program(true);
     return true;
 }
 
 bool App::load_binary(const std::string& path, bool quiet, bool hidden)
 {
+    if (refuse_open(path))
+        return false;
     Doc* d = find_doc(path, true);
+    if (d && d->img.m_dirty && !quiet && ask_reload(d))
+        return false;
     bool fresh = d == nullptr;
     if (!fresh && d == m_dbin && m_proc.alive())
-        m_proc.kill();
+        cmd_stop();
     if (fresh)
         d = new_doc(true);
     std::string err;
@@ -161,17 +176,21 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
         if (fresh)
             close_doc(d, true);
         if (!quiet)
-            status(L10n::tr("file.open_failed", path), true);
+            show_message(L10n::tr("dlg.error"), err == "size" ? L10n::tr("file.too_large", path, "256 MiB")
+                                                              : L10n::tr("file.open_failed", path));
         return false;
     }
     if (d->img.m_kind == BinImage::Raw)
         d->img.set_raw_view(m_settings.raw_bits, 0);
     d->bv.image_changed();
-    if (fresh)
+    if (fresh) {
         d->hidden = hidden;
-    else if (!hidden)
+        if (!hidden)
+            apply_file_state(d);
+    } else if (!hidden)
         d->hidden = false;
     m_b = d;
+    m_con.reset_positions();
     m_settings.binary = path;
     m_settings.add_recent(path, true);
     if (quiet) {
@@ -181,6 +200,11 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
     }
     activate(d);
     status(L10n::tr("file.opened", base_name(path)), false);
+    // An opened program starts under the debugger, stopped at its entry.
+    bool elf = d->img.m_kind == BinImage::Elf32 || d->img.m_kind == BinImage::Elf64;
+    if (elf && m_settings.auto_debug && d->img.m_entry != 0 && !m_proc.alive()
+        && access(path.c_str(), X_OK) == 0 && std::string(paths::package_kind()) != "snap")
+        start_program(true);
     return true;
 }
 

@@ -129,9 +129,7 @@ void App::paint_all(cairo_t* cr, double W, double H)
     double cy = 102, ch = m_main_h - 32;
     Doc* d = shown_doc();
     if (is_placeholder(d)) {
-        // The welcome page belongs here; until it is painted the area stays
-        // plain and takes no input.
-        gfx::fill_rect(cr, dx, cy, dw, std::max(0.0, ch), m_pal.bg);
+        paint_welcome(cr, dx, cy, dw, std::max(0.0, ch));
     } else if (!d->bin) {
         if (m_find_open) {
             double fh = paint_find(cr, dx, cy, dw);
@@ -170,9 +168,9 @@ void App::paint_all(cairo_t* cr, double W, double H)
         hit(0, m_bottom_y - 5, W, 10, "split_bottom", 0, "");
     }
     paint_status(cr, sy, W);
-    if (m_modal == Modal::Reference)
-        paint_ref_frame(cr, W, H);
-    if (!m_tip.empty() && m_menu < 0 && m_modal == Modal::None)
+    paint_modal(cr, W, H);
+    // Tooltips show over the Reference dialog too (its insert button's key).
+    if (!m_tip.empty() && m_menu < 0 && (m_modal == Modal::None || m_modal == Modal::Reference))
         paint_tooltip(cr, W, H);
 }
 
@@ -238,9 +236,9 @@ void App::paint_tooltip(cairo_t* cr, double W, double H)
 }
 
 void App::button(cairo_t* cr, double x, double y, double w, double h, const std::string& label, const std::string& id,
-                 bool enabled, bool primary, const gfx::Icon* icon, const std::string& tip)
+                 bool enabled, bool primary, const gfx::Icon* icon, const std::string& tip, int n)
 {
-    bool hovered = enabled && m_hover == id + "#0";
+    bool hovered = enabled && m_hover == id + "#" + std::to_string(n);
     bool text_only = !icon && !label.empty();
     Rgba fg = m_pal.text;
     if (enabled && primary) {
@@ -280,7 +278,7 @@ void App::button(cairo_t* cr, double x, double y, double w, double h, const std:
             gfx::text(cr, label, left + 22, ty, fg, f);
     }
     if (enabled)
-        hit(x, y, w, h, id, 0, tip);
+        hit(x, y, w, h, id, n, tip);
 }
 
 double App::chip(cairo_t* cr, double x, double y, const std::string& label, bool on, const std::string& id, int n,

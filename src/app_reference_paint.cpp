@@ -105,23 +105,6 @@ double code_line(cairo_t* cr, const std::string& line, const Palette& pal, bool 
 
 } // namespace
 
-void App::paint_ref_frame(cairo_t* cr, double W, double H)
-{
-    m_hits.clear();
-    gfx::fill_rect(cr, 0, 0, W, H, Rgba{ 0, 0, 0, m_pal.dark ? 0.55 : 0.35 });
-    hit(0, 0, W, H, "modal_bg", 0, "");
-    double w = std::min(1240.0, W - 32), h = std::min(900.0, H - 24);
-    double x = std::round((W - w) / 2), y = std::round((H - h) / 2);
-    gfx::rounded(cr, x + 3, y + 6, w, h, 12);
-    gfx::set(cr, Rgba{ 0, 0, 0, 0.3 });
-    cairo_fill(cr);
-    framed(cr, x + 0.5, y + 0.5, w - 1, h - 1, 12, m_pal.panel, m_pal.border, 1);
-    hit(x, y, w, h, "dlg_box", 0, "");
-    paint_reference(cr, x, y, w, h);
-    if (!m_tip.empty())
-        paint_tooltip(cr, W, H); // the insert button's key
-}
-
 void App::paint_reference(cairo_t* cr, double x, double y, double w, double h)
 {
     gfx::text(cr, tr("ref.title"), x + 24, y + 18, m_pal.text, gfx::Font{ 16, true, false });

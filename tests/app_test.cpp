@@ -406,8 +406,8 @@ TEST(App, QuitNamesUnsavedDocumentsBeforeEnding)
     AppProbe::cmd_quit(edited);
     EXPECT_FALSE(AppProbe::quitting(edited));
     EXPECT_EQ(AppProbe::front(edited), a);
-    EXPECT_NE(AppProbe::status(edited).find("a.asm"), std::string::npos);
-    AppProbe::cmd_quit(edited);
+    EXPECT_NE(AppProbe::dlg_text(edited).find("a.asm"), std::string::npos);
+    ASSERT_TRUE(AppProbe::click(edited, "dlg_button", 1)) << "Discard";
     EXPECT_TRUE(AppProbe::quitting(edited));
 }
 

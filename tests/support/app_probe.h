@@ -143,4 +143,83 @@ struct AppProbe {
     static std::string reg_tip(App& a, const std::string& name, uint64_t v) { return a.reg_tip(name, v); }
     static std::string symbol_tip(App& a, const std::string& name) { return a.symbol_tip(name); }
     static bool write_png(App& a, const std::string& path, std::string* why) { return gfx::write_png(a.m_surf, path, why); }
+
+    // ---- prompts, dialogs, files and recovery ----
+    static const std::string& dlg_title(App& a) { return a.m_dlg_title; }
+    static const std::string& dlg_text(App& a) { return a.m_dlg_text; }
+    static const std::string& dlg_label(App& a) { return a.m_dlg_label; }
+    static TextField& dlg_field(App& a) { return a.m_dlg_field; }
+    static std::vector<std::string> dlg_buttons(App& a)
+    {
+        std::vector<std::string> out;
+        for (const auto& b : a.m_dlg_buttons)
+            out.push_back(b.label + (b.primary ? "*" : ""));
+        return out;
+    }
+    static size_t dlg_queued(App& a) { return a.m_dlg_queue.size(); }
+    static double& about_scroll(App& a) { return a.m_about_scroll; }
+    static void show_message(App& a, const std::string& t, const std::string& x) { a.show_message(t, x); }
+    static void show_prompt(App& a, const std::string& t, const std::string& l, const std::string& i,
+                            std::function<void(const std::string&)> ok)
+    {
+        a.show_prompt(t, l, i, std::move(ok));
+    }
+    static void show_confirm(App& a, const std::string& t, const std::string& x,
+                             std::vector<std::pair<std::string, std::function<void()>>> buttons)
+    {
+        std::vector<App::DlgButton> b;
+        for (auto& [label, act] : buttons)
+            b.push_back(App::DlgButton{ label, act, b.empty() });
+        a.show_confirm(t, x, std::move(b));
+    }
+    // Paints a frame and clicks the middle of the hit with this id and n;
+    // false when the frame has no such hit.
+    static bool click(App& a, const std::string& id, int n = 0, double W = 1280, double H = 800)
+    {
+        paint(a, W, H);
+        for (const Hit& h : a.m_hits)
+            if (h.id == id && h.n == n) {
+                a.mouse_down(h.x + h.w / 2, h.y + h.h / 2, SDL_BUTTON_LEFT, 1);
+                a.mouse_up(h.x + h.w / 2, h.y + h.h / 2);
+                return true;
+            }
+        return false;
+    }
+    static void msg(App& a, const std::string& t, int kind, int line) { a.msg(t, kind, line); }
+    static void copy(App& a, const std::string& t) { a.copy(t); }
+    static const std::vector<std::pair<std::string, int>>& msgs(App& a) { return a.m_msgs; }
+    static const std::vector<int>& msg_lines(App& a) { return a.m_msg_line_of; }
+    static App::FileOp file_op(App& a) { return a.m_file_op; }
+    static void cmd_new(App& a) { a.cmd_new(); }
+    static void cmd_open(App& a) { a.cmd_open(); }
+    static void cmd_open_binary(App& a) { a.cmd_open_binary(); }
+    static void cmd_save(App& a, std::function<void()> then = nullptr) { a.cmd_save(std::move(then)); }
+    static void cmd_save_as(App& a, std::function<void()> then = nullptr) { a.cmd_save_as(std::move(then)); }
+    static void cmd_save_binary(App& a, bool as, bool confirmed) { a.cmd_save_binary(as, confirmed); }
+    static void confirm_discard(App& a, std::function<void()> then) { a.confirm_discard(std::move(then)); }
+    static void poll_file_dialog(App& a) { a.poll_file_dialog(); }
+    static void open_any(App& a, const std::string& p) { a.open_any(p); }
+    static Doc* source(App& a) { return a.m_s; }
+    static bool debugging(App& a) { return a.m_proc.alive(); }
+    // The next loop turn's autosave, as if two seconds had passed.
+    static void autosave(App& a)
+    {
+        a.m_autosave_t = SDL_GetTicks() - 2001;
+        a.autosave_tick();
+    }
+    static void restore_recovered(App& a) { a.restore_recovered(); }
+    static std::string recovery_name(App& a, const Doc* d) { return a.recovery_name(d); }
+    static void store_file_state(App& a, Doc* d) { a.store_file_state(d); }
+    static void apply_file_state(App& a, Doc* d) { a.apply_file_state(d); }
+    static void store_all_file_state(App& a) { a.store_all_file_state(); }
+    static void save_now(App& a) { a.save_now(); }
+    static void open_start_documents(App& a, const std::vector<std::string>& f) { a.open_start_documents(f); }
+    // Handles the window's waiting events as the main loop does.
+    static void pump(App& a)
+    {
+        SDL_Event e;
+        while (SDL_PollEvent(&e))
+            a.handle(e);
+    }
+    // ---- end ----
 };

@@ -1,0 +1,245 @@
+// Unsaved work kept across crashes: sealed recovery files written every two
+// seconds and restored at the next start; per-file state (caret, scroll,
+// breakpoints) kept in the settings by path.
+#include "app.h"
+
+#include "l10n.h"
+#include "logger.h"
+#include "paths.h"
+#include "sealed_file.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+std::string recover_dir()
+{
+    return paths::config_dir() + "/recover";
+}
+
+// The items of a state string: kind letter and its comma-separated fields.
+// Items too short or without ':' after the letter are skipped.
+template <typename Fn>
+void each_item(const std::string& state, Fn fn)
+{
+    for (size_t at = 0; at <= state.size();) {
+        size_t end = state.find(';', at);
+        if (end == std::string::npos)
+            end = state.size();
+        std::string item = state.substr(at, end - at);
+        if (item.size() >= 2 && item[1] == ':') {
+            std::vector<std::string> fields;
+            for (size_t f = 2; f <= item.size();) {
+                size_t comma = item.find(',', f);
+                if (comma == std::string::npos)
+                    comma = item.size();
+                fields.push_back(item.substr(f, comma - f));
+                f = comma + 1;
+            }
+            fn(item[0], fields);
+        }
+        at = end + 1;
+    }
+}
+
+bool parse_int(const std::string& s, int base, unsigned long long* out)
+{
+    if (s.empty() || s[0] == '-' || s[0] == '+' || s[0] == ' ')
+        return false;
+    char* end = nullptr;
+    errno = 0;
+    *out = strtoull(s.c_str(), &end, base);
+    return errno == 0 && end && *end == 0;
+}
+
+} // namespace
+
+std::string App::recovery_name(const Doc* d) const
+{
+    std::string key = !d->path.empty() ? d->path : "untitled-" + std::to_string(uintptr_t(d));
+    char name[32];
+    snprintf(name, sizeof name, "/%016zx.rec", std::hash<std::string>{}(key));
+    return recover_dir() + name;
+}
+
+void App::write_failed(bool& said, const std::string& text)
+{
+    // Once per run: a full disk would otherwise repeat it every tick.
+    if (said)
+        return;
+    said = true;
+    status(text, true);
+}
+
+void App::autosave_tick()
+{
+    Uint32 now = SDL_GetTicks();
+    if (now - m_autosave_t < 2000)
+        return;
+    m_autosave_t = now;
+    for (auto& up : m_docs) {
+        Doc* d = up.get();
+        if (d->bin || d->hidden)
+            continue;
+        if (d->ed.modified()) {
+            if (d->ed.generation() == d->rec_gen)
+                continue;
+            std::string name = recovery_name(d);
+            mkdir(recover_dir().c_str(), 0700);
+            if (!sealed::write(name, d->path + "\n" + d->name_hint + "\n" + d->ed.text())) {
+                write_failed(m_rec_fail_said, L10n::tr("rec.write_failed", name));
+                continue;
+            }
+            // The old file goes only once the new one is written.
+            if (!d->rec_file.empty() && d->rec_file != name)
+                unlink(d->rec_file.c_str());
+            d->rec_file = name;
+            d->rec_gen = d->ed.generation();
+        } else if (!d->rec_file.empty()) {
+            unlink(d->rec_file.c_str());
+            d->rec_file.clear();
+            d->rec_gen = -1;
+        }
+    }
+}
+
+void App::restore_recovered()
+{
+    std::string dir = recover_dir();
+    DIR* dp = opendir(dir.c_str());
+    if (!dp)
+        return;
+    std::vector<std::string> names;
+    while (dirent* e = readdir(dp)) {
+        std::string n = e->d_name;
+        if (n.size() > 4 && n.compare(n.size() - 4, 4, ".rec") == 0)
+            names.push_back(n);
+    }
+    closedir(dp);
+
+    Doc* last = nullptr;
+    int count = 0;
+    for (const std::string& n : names) {
+        std::string file = dir + "/" + n;
+        std::string plain;
+        size_t a = std::string::npos, b = std::string::npos;
+        if (sealed::read(file, &plain) == sealed::Result::Ok) {
+            a = plain.find('\n');
+            if (a != std::string::npos)
+                b = plain.find('\n', a + 1);
+        }
+        if (b == std::string::npos) {
+            unlink(file.c_str());
+            continue;
+        }
+        std::string path = plain.substr(0, a);
+        std::string hint = plain.substr(a + 1, b - a - 1);
+        std::string text = plain.substr(b + 1);
+        Doc* d = path.empty() ? nullptr : find_doc(path, false);
+        if (d && d->ed.text() == text) {
+            unlink(file.c_str());
+            continue;
+        }
+        if (!d) {
+            d = new_doc(false);
+            d->path = path;
+            d->name_hint = hint;
+        }
+        d->ed.set_text(text);
+        d->ed.set_modified(true);
+        // Until the document's own recovery file is written this file is
+        // the only copy on disk: the next autosave replaces it.
+        if (!d->rec_file.empty() && d->rec_file != file)
+            unlink(d->rec_file.c_str());
+        d->rec_file = file;
+        d->rec_gen = -1;
+        ++count;
+        last = d;
+        std::string name = !path.empty() ? path : !hint.empty() ? hint : L10n::tr("file.untitled");
+        msg(L10n::tr("rec.restored", name), 2, 0);
+        logger::info("unsaved changes restored: " + name);
+    }
+    if (count > 0) {
+        activate(last);
+        status(L10n::tr("rec.status", count), false);
+    }
+}
+
+void App::store_file_state(Doc* d)
+{
+    if (!d || is_placeholder(d))
+        return;
+    if (d->bin) {
+        const std::string& path = d->img.m_path;
+        if (path.empty() || d->hidden)
+            return;
+        if (d->bps.empty()) {
+            m_settings.fstate.erase(path);
+            return;
+        }
+        std::string s = "a:";
+        for (uint64_t a : d->bps) {
+            char buf[24];
+            snprintf(buf, sizeof buf, "%" PRIx64, a);
+            s += (s.size() > 2 ? "," : "") + std::string(buf);
+        }
+        m_settings.fstate[path] = s;
+        return;
+    }
+    if (d->path.empty())
+        return;
+    Editor::Pos c = d->ed.caret();
+    std::string s = "c:" + std::to_string(c.line) + "," + std::to_string(c.col) + "," +
+                    std::to_string(d->ed.scroll_line());
+    if (!d->ed.breakpoints.empty()) {
+        s += ";b:";
+        bool first = true;
+        for (int line : d->ed.breakpoints) {
+            s += (first ? "" : ",") + std::to_string(line);
+            first = false;
+        }
+    }
+    m_settings.fstate[d->path] = s;
+}
+
+void App::apply_file_state(Doc* d)
+{
+    if (!d || is_placeholder(d))
+        return;
+    auto it = m_settings.fstate.find(d->bin ? d->img.m_path : d->path);
+    if (it == m_settings.fstate.end())
+        return;
+    each_item(it->second, [&](char kind, const std::vector<std::string>& f) {
+        unsigned long long v[3];
+        if (kind == 'c' && !d->bin && f.size() == 3) {
+            if (parse_int(f[0], 10, &v[0]) && parse_int(f[1], 10, &v[1]) && parse_int(f[2], 10, &v[2]) &&
+                v[0] <= INT32_MAX && v[1] <= INT32_MAX && v[2] <= INT32_MAX)
+                d->ed.set_view(int(v[0]), int(v[1]), int(v[2]));
+        } else if (kind == 'b' && !d->bin) {
+            for (const std::string& s : f)
+                if (parse_int(s, 10, &v[0]) && v[0] < unsigned(d->ed.line_count()))
+                    d->ed.breakpoints.insert(int(v[0]));
+        } else if (kind == 'a' && d->bin) {
+            for (const std::string& s : f)
+                if (parse_int(s, 16, &v[0]))
+                    d->bps.insert(v[0]);
+        }
+    });
+}
+
+void App::store_all_file_state()
+{
+    for (auto& d : m_docs)
+        store_file_state(d.get());
+    if (m_settings.fstate.size() > 300)
+        for (auto it = m_settings.fstate.begin(); it != m_settings.fstate.end();)
+            it = access(it->first.c_str(), F_OK) != 0 ? m_settings.fstate.erase(it) : std::next(it);
+    m_settings.find_text = m_find.text;
+    m_settings.replace_text = m_replace.text;
+}
