@@ -173,7 +173,7 @@ private:
 
     // Commands other parts of the window provide, waiting for them
     // (app_pending.cpp): each does nothing yet.
-    void pending(const char* name);
+    void pending(const std::string& name);
     void cmd_reference(const std::string& word, const std::string& topic);
     void cmd_rename(const std::string& word, int line);
     void find_step(bool forward, bool from_key);

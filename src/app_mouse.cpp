@@ -52,14 +52,16 @@ void App::mouse_down(double x, double y, int button, int clicks)
             return;
         Doc* d = m_docs[size_t(h.n)].get();
         activate(d);
-        if (d->bin && m_settings.auto_debug && access(d->img.m_path.c_str(), X_OK) == 0) {
+        bool elf = d->img.m_kind == BinImage::Elf32 || d->img.m_kind == BinImage::Elf64;
+        if (d->bin && elf && m_settings.auto_debug && access(d->img.m_path.c_str(), X_OK) == 0) {
             // Another document's program under the debugger is not ended
             // by a click on a tab: the user stops it first.
-            bool other_live = live() && m_dbin && m_dbin != d;
-            if (other_live)
-                status(L10n::tr("run.other_live", display_name(m_dbin, true)), false);
-            else if (!live())
+            dbg::State st = m_proc.state();
+            bool running = st == dbg::State::Running || st == dbg::State::Stopped;
+            if (!running)
                 switch_debug_to_current();
+            else if (m_dbin != d)
+                status(L10n::tr("run.other_live", m_dbin ? display_name(m_dbin, true) : std::string()), false);
         }
         m_drag_tab = h.n;
         m_drag = Drag::Tab;

@@ -4,7 +4,7 @@
 // the real command replaces its definition here, one for one.
 #include "app.h"
 
-void App::pending(const char* name)
+void App::pending(const std::string& name)
 {
     m_pending_log.emplace_back(name);
     m_status.clear();
@@ -44,7 +44,7 @@ void App::cmd_watch_add() { pending("cmd_watch_add"); }
 void App::cmd_raw_base() { pending("cmd_raw_base"); }
 void App::set_raw_bits(int) { pending("set_raw_bits"); }
 // The menus fill m_menu_list and set m_menu; -1 closes.
-void App::open_menu(int n) { pending(n < 0 ? "open_menu(-1)" : "open_menu"); }
+void App::open_menu(int n) { pending("open_menu(" + std::to_string(n) + ")"); }
 void App::ed_context(double, double) { pending("ed_context"); }
 void App::bin_context(double, double) { pending("bin_context"); }
 void App::apply_tool_paths() { pending("apply_tool_paths"); }

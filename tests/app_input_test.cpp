@@ -1,0 +1,408 @@
+// Keys, typed text and the pointer through the window's dispatch: SDL
+// events are pushed into SDL's queue, taken out as the main loop does and
+// handed to the application; presses land on the hits of a painted frame.
+#include "app.h"
+#include "app_probe.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <fstream>
+
+namespace {
+
+using Log = std::vector<std::string>;
+
+struct SdlEvents : ::testing::Environment {
+    void SetUp() override
+    {
+        setenv("SDL_VIDEODRIVER", "dummy", 0);
+        ASSERT_EQ(SDL_Init(SDL_INIT_EVENTS), 0) << SDL_GetError();
+    }
+    void TearDown() override { SDL_Quit(); }
+};
+const auto* g_env = ::testing::AddGlobalTestEnvironment(new SdlEvents);
+
+// One event through SDL's queue and the application's dispatch.
+void send(App& app, SDL_Event e)
+{
+    ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+    SDL_Event got;
+    while (SDL_PollEvent(&got))
+        AppProbe::handle(app, got);
+}
+
+void press(App& app, SDL_Keycode sym, Uint16 mod = KMOD_NONE)
+{
+    SDL_Event e{};
+    e.type = SDL_KEYDOWN;
+    e.key.keysym.sym = sym;
+    e.key.keysym.scancode = SDL_GetScancodeFromKey(sym);
+    e.key.keysym.mod = mod;
+    send(app, e);
+}
+
+void type(App& app, const char* text)
+{
+    SDL_Event e{};
+    e.type = SDL_TEXTINPUT;
+    snprintf(e.text.text, sizeof e.text.text, "%s", text);
+    send(app, e);
+}
+
+void button(App& app, Uint32 type, double x, double y, int b = SDL_BUTTON_LEFT)
+{
+    SDL_Event e{};
+    e.type = type;
+    e.button.button = Uint8(b);
+    e.button.clicks = 1;
+    e.button.x = int(x);
+    e.button.y = int(y);
+    send(app, e);
+}
+
+void click(App& app, double x, double y, int b = SDL_BUTTON_LEFT)
+{
+    button(app, SDL_MOUSEBUTTONDOWN, x, y, b);
+    button(app, SDL_MOUSEBUTTONUP, x, y, b);
+}
+
+void move(App& app, double x, double y)
+{
+    SDL_Event e{};
+    e.type = SDL_MOUSEMOTION;
+    e.motion.x = int(x);
+    e.motion.y = int(y);
+    send(app, e);
+}
+
+Doc* add_source(App& app, const std::string& path, const std::string& text = "mov eax, 1\n")
+{
+    Doc* d = AppProbe::new_doc(app, false);
+    d->path = path;
+    d->ed.set_text(text);
+    AppProbe::activate(app, d);
+    return d;
+}
+
+const Hit* first_hit(App& app, const std::string& id, int n = -1)
+{
+    for (const Hit& h : AppProbe::hits(app))
+        if (h.id == id && (n < 0 || h.n == n))
+            return &h;
+    return nullptr;
+}
+
+// The pending commands asked for since the last call.
+Log take(App& app)
+{
+    Log out;
+    std::swap(out, AppProbe::pending(app));
+    return out;
+}
+
+bool contains(const Log& log, const std::string& s)
+{
+    return std::find(log.begin(), log.end(), s) != log.end();
+}
+
+} // namespace
+
+TEST(AppKeys, CommandKeysAndTheCtrlTable)
+{
+    struct Case {
+        SDL_Keycode sym;
+        Uint16 mod;
+        const char* called; // nullptr: nothing pending asked for
+    };
+    const Case cases[] = {
+        { SDLK_F1, KMOD_NONE, "cmd_reference" },
+        { SDLK_F3, KMOD_NONE, "find_step+" },
+        { SDLK_F3, KMOD_LSHIFT, "find_step-" },
+        { SDLK_F4, KMOD_NONE, "cmd_run_to_cursor" },
+        { SDLK_F5, KMOD_NONE, "cmd_debug" },
+        { SDLK_F5, KMOD_RSHIFT, "cmd_stop" },
+        { SDLK_F5, KMOD_LCTRL, "cmd_run" },
+        { SDLK_F7, KMOD_LALT, "cmd_build" }, // function keys take any modifier
+        { SDLK_F9, KMOD_NONE, "cmd_toggle_bp" },
+        { SDLK_F10, KMOD_NONE, "cmd_step(1)" },
+        { SDLK_F11, KMOD_NONE, "cmd_step(0)" },
+        { SDLK_F11, KMOD_LSHIFT, "cmd_step(2)" },
+        { SDLK_PLUS, KMOD_LCTRL, "cmd_font+" },
+        { SDLK_EQUALS, KMOD_RCTRL, "cmd_font+" },
+        { SDLK_KP_PLUS, KMOD_LCTRL, "cmd_font+" },
+        { SDLK_MINUS, KMOD_LCTRL, "cmd_font-" },
+        { SDLK_COMMA, KMOD_LCTRL, "cmd_settings" },
+        { SDLK_b, KMOD_LCTRL, "cmd_build" },
+        { SDLK_g, KMOD_LCTRL, "cmd_goto" },
+        { SDLK_k, KMOD_LCTRL, "cmd_converter" },
+        { SDLK_n, KMOD_LCTRL, "cmd_new" },
+        { SDLK_o, KMOD_LCTRL, "cmd_open" },
+        { SDLK_o, KMOD_LCTRL | KMOD_LSHIFT, "cmd_open_binary" },
+        { SDLK_s, KMOD_LCTRL | KMOD_LALT, "cmd_save" }, // Alt is not examined
+        { SDLK_s, KMOD_LCTRL | KMOD_LSHIFT, "cmd_save_as" },
+        { SDLK_k, KMOD_LCTRL | KMOD_LSHIFT, nullptr }, // the editor's delete lines
+        { SDLK_b, KMOD_NONE, nullptr },
+        { SDLK_F6, KMOD_LCTRL, nullptr },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(SDL_GetKeyName(c.sym)) + " mod " + std::to_string(c.mod));
+        App app;
+        add_source(app, "/tmp/a.asm", "start:\n  mov eax, 1\n");
+        press(app, c.sym, c.mod);
+        Log log = take(app);
+        if (c.called)
+            EXPECT_EQ(log, Log{ c.called });
+        else
+            EXPECT_TRUE(log.empty()) << log.front();
+    }
+}
+
+TEST(AppKeys, CtrlShiftKDeletesLinesInsteadOfOpeningTheConverter)
+{
+    App app;
+    Doc* d = add_source(app, "/tmp/a.asm", "one\ntwo\nthree\n");
+    press(app, SDLK_k, KMOD_LCTRL | KMOD_LSHIFT);
+    EXPECT_EQ(d->ed.line(0), "two");
+    EXPECT_FALSE(contains(take(app), "cmd_converter"));
+    press(app, SDLK_k, KMOD_RCTRL);
+    EXPECT_EQ(d->ed.line(0), "two");
+    EXPECT_EQ(take(app), Log{ "cmd_converter" });
+}
+
+TEST(AppKeys, CtrlKeysActingOnTheWindow)
+{
+    App app;
+    Doc* a = add_source(app, "/tmp/a.asm");
+    Doc* hidden = add_source(app, "/tmp/h.asm");
+    hidden->hidden = true;
+    Doc* c = add_source(app, "/tmp/c.asm");
+    AppProbe::activate(app, a);
+    press(app, SDLK_TAB, KMOD_LCTRL);
+    EXPECT_EQ(AppProbe::front(app), c) << "the hidden document is passed over";
+    press(app, SDLK_TAB, KMOD_LCTRL);
+    EXPECT_EQ(AppProbe::front(app), a) << "wraps round";
+    press(app, SDLK_TAB, KMOD_LCTRL | KMOD_LSHIFT);
+    EXPECT_EQ(AppProbe::front(app), c);
+
+    AppProbe::settings(app).font = 19;
+    press(app, SDLK_KP_0, KMOD_LCTRL);
+    EXPECT_EQ(AppProbe::settings(app).font, 14);
+
+    press(app, SDLK_2, KMOD_LCTRL);
+    EXPECT_EQ(AppProbe::settings(app).main_tab, 1);
+    EXPECT_EQ(AppProbe::focus(app), App::Focus::Bin);
+    press(app, SDLK_s, KMOD_LCTRL | KMOD_LSHIFT);
+    EXPECT_EQ(take(app), Log{ "cmd_save_binary(as)" });
+    press(app, SDLK_3, KMOD_LCTRL);
+    EXPECT_EQ(AppProbe::settings(app).bottom_tab, 2);
+    EXPECT_EQ(AppProbe::focus(app), App::Focus::ConIn);
+    press(app, SDLK_s, KMOD_LCTRL | KMOD_LSHIFT);
+    EXPECT_EQ(take(app), Log{ "cmd_save_as" }) << "the binary is saved only from the binary view";
+    press(app, SDLK_ESCAPE);
+    EXPECT_EQ(AppProbe::focus(app), App::Focus::Bin) << "Escape in the console field returns to the shown view";
+    press(app, SDLK_1, KMOD_LCTRL);
+    EXPECT_EQ(AppProbe::focus(app), App::Focus::Editor);
+
+    press(app, SDLK_w, KMOD_LCTRL);
+    EXPECT_EQ(AppProbe::docs(app).size(), 2u);
+    EXPECT_EQ(AppProbe::find_doc(app, "/tmp/c.asm", false), nullptr);
+    press(app, SDLK_f, KMOD_LCTRL);
+    EXPECT_TRUE(AppProbe::find_open(app));
+    EXPECT_EQ(AppProbe::focus(app), App::Focus::Find);
+}
+
+TEST(AppKeys, DialogsAndMenusTakeKeysFirst)
+{
+    struct Case {
+        App::Modal modal;
+        SDL_Keycode sym;
+        bool closes;
+        Log called;
+    };
+    const Case cases[] = {
+        { App::Modal::Message, SDLK_ESCAPE, true, {} },
+        { App::Modal::Confirm, SDLK_F7, false, { "dialog_key" } },
+        { App::Modal::Settings, SDLK_ESCAPE, true, { "apply_tool_paths" } },
+        { App::Modal::Language, SDLK_ESCAPE, false, { "dialog_escape" } },
+        { App::Modal::License, SDLK_ESCAPE, false, { "dialog_escape" } },
+        { App::Modal::Prompt, SDLK_a, false, { "dialog_key" } },
+        { App::Modal::About, SDLK_b, false, {} },
+        { App::Modal::Crash, SDLK_RETURN, false, {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.modal));
+        App app;
+        Doc* d = add_source(app, "/tmp/a.asm", "x");
+        AppProbe::set_modal(app, c.modal);
+        press(app, c.sym, c.sym == SDLK_b ? KMOD_LCTRL : KMOD_NONE);
+        EXPECT_EQ(AppProbe::modal(app) == App::Modal::None, c.closes);
+        EXPECT_EQ(take(app), c.called);
+        type(app, "q");
+        EXPECT_EQ(d->ed.line(0), c.closes ? "qx" : "x") << "nothing typed past a dialog";
+    }
+
+    // An open menu: F7 is not a build, Left and Right walk the menu bar,
+    // Up and Down skip separators and disabled rows, Enter runs the row
+    // after the menu has closed.
+    App app;
+    Doc* d = add_source(app, "/tmp/a.asm", "x");
+    int ran = 0;
+    std::vector<App::MenuItem> rows(4);
+    rows[0].action = [&] { ++ran; };
+    rows[1].separator = true;
+    rows[2].enabled = false;
+    rows[3].action = [&] { ran += 10; };
+    AppProbe::open_menu_rows(app, 0, rows);
+    press(app, SDLK_F7);
+    type(app, "q");
+    EXPECT_TRUE(take(app).empty());
+    EXPECT_EQ(d->ed.line(0), "x");
+    press(app, SDLK_LEFT);
+    press(app, SDLK_RIGHT);
+    EXPECT_EQ(take(app), (Log{ "open_menu(6)", "open_menu(1)" }));
+    press(app, SDLK_UP);
+    EXPECT_EQ(AppProbe::menu_hover(app), 3) << "Up from no row: the last selectable one";
+    press(app, SDLK_DOWN);
+    EXPECT_EQ(AppProbe::menu_hover(app), 0);
+    press(app, SDLK_UP);
+    EXPECT_EQ(AppProbe::menu_hover(app), 3) << "the separator and the disabled row are passed over";
+    press(app, SDLK_RETURN);
+    EXPECT_EQ(ran, 10);
+    EXPECT_EQ(take(app), Log{ "open_menu(-1)" });
+
+    AppProbe::open_menu_rows(app, 100, rows);
+    press(app, SDLK_LEFT);
+    EXPECT_TRUE(take(app).empty()) << "the context menu has no neighbours";
+}
+
+TEST(AppKeys, CompletionOffersLabelsFirstAtMostEight)
+{
+    App app;
+    std::string text = "main:\n.loop:\nmovzx_here:\nmovies:\n\n";
+    Doc* d = add_source(app, "/tmp/a.asm", text);
+    d->ed.move_caret({ 4, 0 }, false);
+    type(app, "m");
+    EXPECT_TRUE(AppProbe::completion(app).empty()) << "one letter offers nothing";
+    type(app, "o");
+    auto& ac = AppProbe::completion(app);
+    ASSERT_EQ(ac.size(), 8u);
+    EXPECT_EQ(ac[0], "movzx_here");
+    EXPECT_EQ(ac[1], "movies");
+    EXPECT_EQ(ac[2], "mov") << "then the fixed words in byte order";
+    press(app, SDLK_DOWN);
+    EXPECT_EQ(AppProbe::completion_sel(app), 1);
+    press(app, SDLK_UP);
+    press(app, SDLK_UP);
+    EXPECT_EQ(AppProbe::completion_sel(app), 7);
+    press(app, SDLK_DOWN);
+    press(app, SDLK_DOWN);
+    press(app, SDLK_TAB);
+    EXPECT_EQ(d->ed.line(4), "movies");
+    EXPECT_TRUE(ac.empty());
+
+    // Backspace refilters; any other key clears; Escape clears.
+    d->ed.set_text(text);
+    d->ed.move_caret({ 4, 0 }, false);
+    type(app, "mo");
+    Log two = ac;
+    type(app, "vi");
+    EXPECT_EQ(ac, Log{ "movies" });
+    press(app, SDLK_BACKSPACE);
+    press(app, SDLK_BACKSPACE);
+    EXPECT_EQ(ac, two);
+    press(app, SDLK_ESCAPE);
+    EXPECT_TRUE(ac.empty());
+
+    // Local labels and digits.
+    d->ed.set_text("main:\n.loop:\n\n");
+    d->ed.move_caret({ 2, 0 }, false);
+    type(app, ".lo");
+    EXPECT_EQ(ac, Log{ ".loop" });
+    press(app, SDLK_LEFT);
+    EXPECT_TRUE(ac.empty());
+    d->ed.set_text("\n");
+    type(app, "1a");
+    EXPECT_TRUE(ac.empty()) << "a prefix beginning with a digit";
+}
+
+TEST(AppKeys, TextRoutingAndFindOnlyWhenTheTextChanged)
+{
+    App app;
+    Doc* d = add_source(app, "/tmp/a.asm", "ab");
+    press(app, SDLK_f, KMOD_LCTRL);
+    take(app);
+    type(app, "m");
+    EXPECT_EQ(AppProbe::find_field(app).text, "m");
+    EXPECT_EQ(take(app), Log{ "find_step+" });
+    press(app, SDLK_LEFT);
+    press(app, SDLK_HOME);
+    EXPECT_TRUE(take(app).empty()) << "moving the caret in the field searches nothing";
+    press(app, SDLK_DELETE);
+    EXPECT_EQ(take(app), Log{ "find_step+" });
+    press(app, SDLK_RETURN, KMOD_LSHIFT);
+    EXPECT_EQ(take(app), Log{ "find_step-" });
+    press(app, SDLK_ESCAPE);
+    EXPECT_FALSE(AppProbe::find_open(app));
+
+    // Text with Ctrl held never types.
+    SDL_SetModState(KMOD_LCTRL);
+    type(app, "z");
+    SDL_SetModState(KMOD_NONE);
+    type(app, "y");
+    EXPECT_EQ(d->ed.line(0), "yab");
+}
+
+TEST(AppKeys, EnterInTheProgramInputNeverBlocks)
+{
+    signal(SIGPIPE, SIG_IGN);
+    App app;
+    AppProbe::focus(app) = App::Focus::ProgIn;
+    // No program: the line goes to the history, nothing is sent.
+    type(app, "hello");
+    press(app, SDLK_RETURN);
+    EXPECT_EQ(AppProbe::prog_in(app).text, "");
+    EXPECT_EQ(AppProbe::prog_in(app).history, Log{ "hello" });
+    EXPECT_TRUE(AppProbe::prog_lines(app).empty());
+
+    // A program that never reads its input: far more than a pipe holds
+    // waits in the queue while the window goes on.
+    dbg::Process& p = AppProbe::process(app);
+    std::string err;
+    ASSERT_TRUE(p.start("/bin/sleep", { "30" }, "/tmp", false, &err)) << err;
+    AppProbe::prog_in(app).set(std::string(256 * 1024, 'x'));
+    press(app, SDLK_RETURN);
+    EXPECT_GT(p.input_queued(), 0u);
+    ASSERT_EQ(AppProbe::prog_lines(app).size(), 1u);
+    EXPECT_EQ(AppProbe::prog_lines(app)[0].second, 6);
+    press(app, SDLK_d, KMOD_LCTRL);
+    EXPECT_EQ(AppProbe::prog_lines(app).back().first, "^D");
+    p.kill();
+}
+
+TEST(AppKeys, QueuedInputReachesAReadingProgramInOrder)
+{
+    signal(SIGPIPE, SIG_IGN);
+    testutil::TempDir dir;
+    std::string out = dir.path() + "/out";
+    dbg::Process p;
+    std::string err;
+    // The shell reads only after a pause, so the input is queued first.
+    ASSERT_TRUE(p.start("/bin/sh", { "-c", "sleep 0.3; cat > " + out }, dir.path(), false, &err)) << err;
+    std::string sent;
+    for (int i = 0; i < 3000; ++i)
+        sent += "line " + std::to_string(i) + " of the queued program input\n";
+    p.send_input(sent);
+    p.close_input();
+    EXPECT_GT(p.input_queued(), 0u);
+    std::vector<dbg::Event> ev;
+    while (p.state() == dbg::State::Running) {
+        p.poll(&ev);
+        SDL_Delay(5);
+    }
+    std::ifstream f(out);
+    std::string got((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(got, sent) << "everything arrived, and the end of input after it";
+}
