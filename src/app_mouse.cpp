@@ -303,18 +303,20 @@ void App::hover_at(double x, double y)
 
 void App::set_cursor(const Hit* h)
 {
-    SDL_Cursor* c = m_cur_arrow;
+    int kind = 0;
     if (h) {
         const std::string& id = h->id;
-        if ((id == "editor" && m_s && m_mx > m_s->ed.gutter_width() + m_main_x) || id == "con_in" ||
-            id == "prog_in" || id == "find_in" || id == "dlg_field")
-            c = m_cur_ibeam;
+        if ((id == "editor" && m_mx > m_s->ed.gutter_width() + m_main_x) || id == "con_in" || id == "prog_in" ||
+            id == "find_in" || id == "dlg_field")
+            kind = 1;
         else if (id == "split_bottom")
-            c = m_cur_ns;
+            kind = 2;
         else if (id == "split_right" || id == "binsplit" || id == "binsplit1")
-            c = m_cur_we;
+            kind = 3;
     }
-    m_cursor_kind = c == m_cur_ibeam ? 1 : c == m_cur_ns ? 2 : c == m_cur_we ? 3 : 0;
+    m_cursor_kind = kind;
+    SDL_Cursor* const cursors[] = { m_cur_arrow, m_cur_ibeam, m_cur_ns, m_cur_we };
+    SDL_Cursor* c = cursors[kind];
     if (c && c != m_cur_set) {
         SDL_SetCursor(c);
         m_cur_set = c;

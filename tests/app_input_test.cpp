@@ -406,3 +406,268 @@ TEST(AppKeys, QueuedInputReachesAReadingProgramInOrder)
     std::string got((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
     EXPECT_EQ(got, sent) << "everything arrived, and the end of input after it";
 }
+
+TEST(AppMouse, PressesOnPaintedHits)
+{
+    App app;
+    Doc* a = add_source(app, "/tmp/a.asm");
+    Doc* b = add_source(app, "/tmp/b.asm");
+    AppProbe::paint(app, 1280, 800);
+    struct Case {
+        const char* id;
+        int n;
+        int button;
+        Log called;
+    };
+    const Case cases[] = {
+        { "tb_build", 0, SDL_BUTTON_LEFT, { "cmd_build" } },
+        { "tb_new", 0, SDL_BUTTON_LEFT, { "cmd_new" } },
+        { "tb_save", 0, SDL_BUTTON_LEFT, { "cmd_save" } },
+        { "menubar", 2, SDL_BUTTON_LEFT, { "open_menu(2)" } },
+        { "find_replace_toggle", 0, SDL_BUTTON_LEFT, {} },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.id);
+        const Hit* h = first_hit(app, c.id, c.n);
+        if (!h)
+            continue; // not painted in this frame
+        click(app, h->x + h->w / 2, h->y + h->h / 2, c.button);
+        EXPECT_EQ(take(app), c.called);
+    }
+    // A right press on a tab only activates; a middle press closes.
+    const Hit* ta = first_hit(app, "tab_main", 0);
+    ASSERT_NE(ta, nullptr);
+    click(app, ta->x + 20, ta->y + 10, SDL_BUTTON_RIGHT);
+    EXPECT_EQ(AppProbe::front(app), a);
+    EXPECT_EQ(AppProbe::docs(app).size(), 2u);
+    AppProbe::paint(app, 1280, 800);
+    const Hit* tb = first_hit(app, "tab_main", 1);
+    click(app, tb->x + 20, tb->y + 10, SDL_BUTTON_MIDDLE);
+    EXPECT_EQ(AppProbe::find_doc(app, "/tmp/b.asm", false), nullptr);
+    (void)b;
+
+    // A press on the editor takes the focus back and clears the list.
+    AppProbe::focus(app) = App::Focus::ConIn;
+    AppProbe::paint(app, 1280, 800);
+    const Hit* ed = first_hit(app, "editor");
+    ASSERT_NE(ed, nullptr);
+    click(app, ed->x + 200, ed->y + 5);
+    EXPECT_EQ(AppProbe::focus(app), App::Focus::Editor);
+    // Ctrl+press on a label jumps, on another word does nothing.
+    a->ed.set_text("start:\n  jmp start\n");
+    AppProbe::paint(app, 1280, 800);
+    SDL_SetModState(KMOD_LCTRL);
+    AppProbe::mouse_down(app, ed->x + a->ed.gutter_width() + 4, ed->y + 4, SDL_BUTTON_LEFT);
+    AppProbe::mouse_up(app, 0, 0);
+    SDL_SetModState(KMOD_NONE);
+    EXPECT_EQ(take(app), Log{ "cmd_goto_definition" });
+    // A press off every hit closes an open menu.
+    AppProbe::open_menu_rows(app, 1, {});
+    AppProbe::mouse_down(app, -50, -50, SDL_BUTTON_LEFT);
+    EXPECT_EQ(take(app), Log{ "open_menu(-1)" });
+}
+
+TEST(AppMouse, TabDragReordersAgainstTheCurrentGeometry)
+{
+    App app;
+    Doc* narrow = add_source(app, "/tmp/n.asm");
+    Doc* wide = add_source(app, "/tmp/a_rather_long_file_name_for_a_wide_tab.asm");
+    Doc* mid = add_source(app, "/tmp/middle_one.asm");
+    AppProbe::paint(app, 1280, 800);
+    const Hit t0 = *first_hit(app, "tab_main", 0);
+    const Hit t1 = *first_hit(app, "tab_main", 1);
+    ASSERT_LT(t0.w + 40, t1.w) << "the test needs a narrow and a wide tab";
+    double y = t0.y + 10, x = t0.x + t0.w / 2;
+    AppProbe::mouse_down(app, x, y, SDL_BUTTON_LEFT);
+    AppProbe::mouse_move(app, x + 5, y);
+    EXPECT_EQ(AppProbe::docs(app)[0].get(), narrow) << "5 px does not move a tab";
+
+    // Many moves in one turn, no frame painted between them: the narrow
+    // tab goes past the wide one once and stays there while the pointer
+    // crosses the wide tab's old place.
+    std::vector<const Doc*> seen;
+    for (double px = x + 6; px < t1.x + t1.w - 2; px += 3) {
+        AppProbe::mouse_move(app, px, y);
+        seen.push_back(AppProbe::docs(app)[0].get());
+    }
+    EXPECT_EQ(AppProbe::docs(app)[0].get(), wide);
+    EXPECT_EQ(AppProbe::docs(app)[1].get(), narrow);
+    size_t flips = 0;
+    for (size_t i = 1; i < seen.size(); ++i)
+        flips += seen[i] != seen[i - 1];
+    EXPECT_EQ(flips, 1u) << "no jumping back and forth";
+    // Far right in one event: past the last tab too.
+    AppProbe::mouse_move(app, 1200, y);
+    EXPECT_EQ(AppProbe::docs(app)[2].get(), narrow);
+    EXPECT_EQ(AppProbe::docs(app)[1].get(), mid);
+    AppProbe::mouse_up(app, 1200, y);
+    EXPECT_EQ(AppProbe::drag(app), App::Drag::None);
+    const auto& tabs = AppProbe::settings(app).open_tabs;
+    ASSERT_EQ(tabs.size(), 3u);
+    EXPECT_NE(tabs[2].find("n.asm"), std::string::npos) << "the new order is remembered";
+    // And back to the front, a frame painted in between.
+    AppProbe::paint(app, 1280, 800);
+    const Hit* h = first_hit(app, "tab_main", 2);
+    AppProbe::mouse_down(app, h->x + 5, y, SDL_BUTTON_LEFT);
+    AppProbe::mouse_move(app, 0, y);
+    AppProbe::mouse_up(app, 0, y);
+    EXPECT_EQ(AppProbe::docs(app)[0].get(), narrow);
+}
+
+TEST(AppMouse, SplitterDrags)
+{
+    App app;
+    add_source(app, "/tmp/a.asm");
+    AppProbe::paint(app, 1000, 800);
+    Settings& s = AppProbe::settings(app);
+    const Hit* sb = first_hit(app, "split_bottom");
+    ASSERT_NE(sb, nullptr);
+    move(app, sb->x + 300, sb->y + 5);
+    EXPECT_EQ(AppProbe::cursor_kind(app), 2);
+    struct Case {
+        double y;
+        double frac;
+    };
+    // Height from the pointer to the status bar (24 px), at least 80,
+    // at most what leaves the main view 60 + 80 px.
+    const Case rows[] = { { 776 - 200, 0.25 }, { 760, 0.1 }, { 100, (800 - 130.0 - 24 - 80) / 800 } };
+    for (const Case& c : rows) {
+        AppProbe::paint(app, 1000, 800);
+        sb = first_hit(app, "split_bottom");
+        button(app, SDL_MOUSEBUTTONDOWN, sb->x + 300, sb->y + 5);
+        AppProbe::mouse_move(app, 300, c.y);
+        EXPECT_NEAR(s.bottom_frac, c.frac, 1e-9) << c.y;
+        AppProbe::mouse_up(app, 300, c.y);
+    }
+    AppProbe::paint(app, 1000, 800);
+    const Hit* sr = first_hit(app, "split_right");
+    ASSERT_NE(sr, nullptr);
+    move(app, sr->x + 5, sr->y + 50);
+    EXPECT_EQ(AppProbe::cursor_kind(app), 3);
+    AppProbe::mouse_down(app, sr->x + 5, sr->y + 50, SDL_BUTTON_LEFT);
+    AppProbe::mouse_move(app, 600, 300);
+    EXPECT_NEAR(s.right_frac, 0.4, 1e-9);
+    AppProbe::mouse_move(app, 950, 300);
+    EXPECT_NEAR(s.right_frac, 0.22, 1e-9) << "at least 220 px";
+    AppProbe::mouse_move(app, 10, 300);
+    EXPECT_NEAR(s.right_frac, 0.6, 1e-9);
+    AppProbe::mouse_up(app, 10, 300);
+    AppProbe::paint(app, 1000, 800);
+    const Hit* ed = first_hit(app, "editor");
+    move(app, ed->x + 200, ed->y + 40);
+    EXPECT_EQ(AppProbe::cursor_kind(app), 1);
+    move(app, 600, 14);
+    EXPECT_EQ(AppProbe::cursor_kind(app), 0);
+}
+
+TEST(AppMouse, WheelScrollsTheAreaUnderTheHitsOrClosesTheMenu)
+{
+    App app;
+    std::string text;
+    for (int i = 0; i < 500; ++i)
+        text += "mov eax, " + std::to_string(i) + "\n";
+    Doc* d = add_source(app, "/tmp/a.asm", text);
+    AppProbe::paint(app, 1280, 800);
+    const Hit* ed = first_hit(app, "editor");
+    double x = ed->x + 300, y = ed->y + 100;
+    AppProbe::wheel(app, x, y, -2);
+    int top = d->ed.scroll_line();
+    EXPECT_GT(top, 0);
+    // Over an open menu the wheel closes it and scrolls nothing.
+    AppProbe::open_menu_rows(app, 0, {});
+    AppProbe::wheel(app, x, y, -2);
+    EXPECT_EQ(d->ed.scroll_line(), top);
+    EXPECT_EQ(take(app), Log{ "open_menu(-1)" });
+    AppProbe::open_menu_rows(app, -1, {});
+    // A dialog gets the wheel.
+    AppProbe::set_modal(app, App::Modal::About);
+    AppProbe::wheel(app, x, y, -2);
+    EXPECT_EQ(d->ed.scroll_line(), top);
+    EXPECT_EQ(take(app), Log{ "dialog_wheel" });
+    AppProbe::set_modal(app, App::Modal::None);
+    // A hit painted on top of the editor passes the wheel on.
+    AppProbe::paint(app, 1280, 800);
+    ASSERT_NE(AppProbe::hit_at(app, x, y), nullptr);
+    EXPECT_EQ(AppProbe::hit_at(app, x, y)->id, "editor");
+    AppProbe::wheel(app, x, y, 1);
+    EXPECT_EQ(d->ed.scroll_line(), top - 3);
+}
+
+TEST(AppMouse, TooltipsFollowHitsAndShowAboveDialogs)
+{
+    App app;
+    Doc* d = add_source(app, "/tmp/a.asm", "mov eax, 0x41\n");
+    AppProbe::paint(app, 1280, 800);
+    const Hit* nw = first_hit(app, "tb_new");
+    ASSERT_NE(nw, nullptr);
+    move(app, nw->x + 4, nw->y + 4);
+    EXPECT_EQ(AppProbe::hover(app), "tb_new#0");
+    EXPECT_EQ(AppProbe::tip(app), nw->tip);
+    EXPECT_FALSE(nw->tip.empty());
+    move(app, -10, -10);
+    EXPECT_TRUE(AppProbe::tip(app).empty());
+    EXPECT_TRUE(AppProbe::hover(app).empty());
+
+    // Over a number in the text the editor gives the number's tooltip.
+    const Hit* ed = first_hit(app, "editor");
+    double gx = ed->x + d->ed.gutter_width();
+    bool found = false;
+    for (double x = gx; x < gx + 200 && !found; x += 2) {
+        move(app, x, ed->y + 8);
+        found = AppProbe::hover(app) == "editor#0:0x41";
+    }
+    EXPECT_TRUE(found);
+    EXPECT_NE(AppProbe::tip(app).find("65"), std::string::npos) << AppProbe::tip(app);
+
+    // With a dialog open the tooltip is still painted, last.
+    auto pixels = [&] {
+        cairo_surface_t* s = AppProbe::surface(app);
+        cairo_surface_flush(s);
+        const unsigned char* p = cairo_image_surface_get_data(s);
+        return std::vector<unsigned char>(p, p + size_t(cairo_image_surface_get_stride(s)) * size_t(cairo_image_surface_get_height(s)));
+    };
+    AppProbe::set_modal(app, App::Modal::About);
+    AppProbe::set_tip(app, "");
+    AppProbe::paint(app, 1280, 800);
+    auto without = pixels();
+    AppProbe::set_tip(app, "A tip inside a dialog");
+    AppProbe::paint(app, 1280, 800);
+    EXPECT_NE(pixels(), without);
+}
+
+TEST(AppMouse, BinaryTabLeavesAnotherLiveSessionAlone)
+{
+    signal(SIGPIPE, SIG_IGN);
+    App app;
+    AppProbe::settings(app).auto_debug = true;
+    Doc* other = AppProbe::new_doc(app, true);
+    ASSERT_TRUE(other->img.load("/bin/sleep"));
+    Doc* bin = AppProbe::new_doc(app, true);
+    ASSERT_TRUE(bin->img.load("/bin/true"));
+    add_source(app, "/tmp/a.asm");
+    AppProbe::paint(app, 1280, 800);
+    const Hit* t = first_hit(app, "tab_main", 1);
+    ASSERT_NE(t, nullptr);
+
+    // Nothing runs: the click hands the debugger to this binary.
+    AppProbe::mouse_down(app, t->x + 10, t->y + 10, SDL_BUTTON_LEFT);
+    AppProbe::mouse_up(app, t->x + 10, t->y + 10);
+    EXPECT_EQ(AppProbe::front(app), bin);
+    EXPECT_EQ(take(app), Log{ "switch_debug_to_current" });
+
+    // Another document's program is live: it is left running.
+    dbg::Process& p = AppProbe::process(app);
+    std::string err;
+    ASSERT_TRUE(p.start("/bin/sleep", { "30" }, "/tmp", false, &err)) << err;
+    AppProbe::debugged_binary(app) = other;
+    AppProbe::activate(app, AppProbe::docs(app)[2].get());
+    AppProbe::paint(app, 1280, 800);
+    t = first_hit(app, "tab_main", 1);
+    AppProbe::mouse_down(app, t->x + 10, t->y + 10, SDL_BUTTON_LEFT);
+    AppProbe::mouse_up(app, t->x + 10, t->y + 10);
+    EXPECT_EQ(AppProbe::front(app), bin);
+    EXPECT_TRUE(take(app).empty());
+    EXPECT_EQ(p.state(), dbg::State::Running);
+    EXPECT_NE(AppProbe::status(app).find("sleep"), std::string::npos) << AppProbe::status(app);
+    p.kill();
+}
