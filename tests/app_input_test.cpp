@@ -4,10 +4,12 @@
 #include "app.h"
 #include "app_probe.h"
 #include "testutil.h"
+#include "xserver.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <fstream>
 
@@ -670,4 +672,111 @@ TEST(AppMouse, BinaryTabLeavesAnotherLiveSessionAlone)
     EXPECT_EQ(p.state(), dbg::State::Running);
     EXPECT_NE(AppProbe::status(app).find("sleep"), std::string::npos) << AppProbe::status(app);
     p.kill();
+}
+
+namespace {
+
+// An X window dump ("xwd -root") as a cairo image: 24-bit true colour at
+// 24 or 32 bits a pixel, as Xvfb gives it.
+cairo_surface_t* read_xwd(const std::string& path)
+{
+    std::string d = testutil::read_file(path);
+    auto u32 = [&](size_t i) {
+        const unsigned char* p = reinterpret_cast<const unsigned char*>(d.data()) + 4 * i;
+        return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+    };
+    if (d.size() < 100 || (u32(11) != 32 && u32(11) != 24))
+        return nullptr;
+    const size_t bpp = u32(11) / 8;
+    uint32_t header = u32(0), w = u32(4), h = u32(5), lsb = u32(7) == 0, stride = u32(12), ncolors = u32(19);
+    size_t at = header + size_t(ncolors) * 12;
+    if (d.size() < at + size_t(stride) * h)
+        return nullptr;
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, int(w), int(h));
+    unsigned char* out = cairo_image_surface_get_data(s);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(d.data()) + at + size_t(y) * stride + bpp * x;
+            const unsigned char* q = lsb ? p : p + bpp - 3; // the three colour bytes
+            uint32_t v = lsb ? uint32_t(q[0]) | uint32_t(q[1]) << 8 | uint32_t(q[2]) << 16
+                             : uint32_t(q[2]) | uint32_t(q[1]) << 8 | uint32_t(q[0]) << 16;
+            reinterpret_cast<uint32_t*>(out + size_t(y) * size_t(cairo_image_surface_get_stride(s)))[x] = v;
+        }
+    cairo_surface_mark_dirty(s);
+    return s;
+}
+
+uint32_t pixel_at(cairo_surface_t* s, int x, int y)
+{
+    const unsigned char* row = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s);
+    return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
+}
+
+} // namespace
+
+// The real program on a private X server, driven by xdotool: typing into the
+// editor, a click on a tab, a drag of the bottom splitter and a hovered
+// toolbar button, seen in a dump of the screen.
+TEST(AppXvfb, TypeClickTabDragSplitterAndHover)
+{
+    testutil::XServer x;
+    if (!x.start("1920x1080x24"))
+        GTEST_SKIP() << "Xvfb could not be started";
+    testutil::TempDir tmp;
+    testutil::write_file(tmp.file("first.asm"), "section .text\n");
+    testutil::write_file(tmp.file("second.asm"), "global _start\n");
+    std::vector<std::string> env = { "DISPLAY=" + x.display(), "XDG_CONFIG_HOME=" + tmp.path(), "SDL_VIDEODRIVER=",
+                                     "DBUS_SESSION_BUS_ADDRESS=", "XDG_RUNTIME_DIR=" };
+    // The window is 1536 x 918 at 192, 81. Window points: the editor's
+    // second line at (300, 128), the first tab at (60, 86), the bottom
+    // splitter at the top of the bottom pane, the first toolbar button.
+    const char* script =
+        "\"$1\" \"$2\" \"$3\" & p=$!\n"
+        "w=$(timeout 20 xdotool search --sync --classname qxFerndockAssemblerIDE | head -n 1)\n"
+        "sleep 1\n"
+        "xdotool mousemove --window \"$w\" 300 128 click 1\n"
+        "sleep 0.3\n"
+        "xdotool type --delay 40 'mov rax, 60'\n"
+        "sleep 0.3\n"
+        "xwd -root -silent > \"$4/typed.xwd\"\n"
+        "xdotool mousemove --window \"$w\" 60 86 click 1\n"
+        "sleep 0.3\n"
+        "xwd -root -silent > \"$4/tab.xwd\"\n"
+        "xdotool mousemove --window \"$w\" 700 $5 mousedown 1 mousemove --window \"$w\" 700 400 mouseup 1\n"
+        "sleep 0.3\n"
+        "xdotool mousemove --window \"$w\" 22 49\n"
+        "sleep 0.6\n"
+        "xwd -root -silent > \"$4/hover.xwd\"\n"
+        "kill -TERM $p; wait $p; echo \"exit=$?\"\n";
+    // The bottom pane's top: 30 % of 918 above the 24 px status line.
+    std::string split_y = std::to_string(918 - 24 - int(std::lround(0.3 * 918)));
+    auto r = testutil::run({ "/bin/sh", "-c", script, "sh", testutil::exe_path(), tmp.file("first.asm"),
+                             tmp.file("second.asm"), tmp.path(), split_y },
+                           env);
+    ASSERT_NE(r.out.find("exit=0"), std::string::npos) << r.out << r.err;
+
+    const char* keep = getenv("QX_SHOT_DIR");
+    for (const char* name : { "typed", "tab", "hover" }) {
+        cairo_surface_t* s = read_xwd(tmp.file(std::string(name) + ".xwd"));
+        ASSERT_NE(s, nullptr) << name << r.out << r.err;
+        if (keep)
+            cairo_surface_write_to_png(s, (std::string(keep) + "/" + name + ".png").c_str());
+        cairo_surface_destroy(s);
+    }
+    cairo_surface_t* typed = read_xwd(tmp.file("typed.xwd"));
+    cairo_surface_t* hover = read_xwd(tmp.file("hover.xwd"));
+    // The tooltip's dark box below the hovered button (window 22, 49 is
+    // screen 214, 130; the tip starts 20 px below and 12 px right).
+    int dark_pixels = 0;
+    for (int yy = 152; yy < 170; ++yy)
+        for (int xx = 230; xx < 330; ++xx)
+            dark_pixels += (pixel_at(hover, xx, yy) & 0xFF) < 0x50 && ((pixel_at(hover, xx, yy) >> 16) & 0xFF) < 0x50;
+    EXPECT_GT(dark_pixels, 500) << "the tooltip is painted";
+    cairo_surface_destroy(typed);
+    cairo_surface_destroy(hover);
+
+    Settings s;
+    s.load(tmp.file("qxFerndockAssemblerIDE/settings.dat"));
+    EXPECT_EQ(s.active_tab, 0) << "the click chose the first tab";
+    EXPECT_NEAR(s.bottom_frac, (918 - 24 - 400) / 918.0, 0.01) << "the splitter was dragged";
 }
