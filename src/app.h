@@ -246,6 +246,7 @@ private:
     std::vector<std::pair<const Doc*, double>> m_drag_geo;
     double m_drag_geo_x = 0;
     std::vector<std::string> m_pending_log; // pending commands asked for, newest last
+    Uint32 m_fmt_at = 0; // when the status line's format was last detected
     // ---- end ----
 
     // Window, scale, theme and geometry (app_window.cpp).
