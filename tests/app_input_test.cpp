@@ -715,8 +715,8 @@ uint32_t pixel_at(cairo_surface_t* s, int x, int y)
 } // namespace
 
 // The real program on a private X server, driven by xdotool: typing into the
-// editor, a click on a tab, a drag of the bottom splitter and a hovered
-// toolbar button, seen in a dump of the screen.
+// editor, a click on a tab, drags of the bottom splitter and of a tab, and a
+// hovered toolbar button, seen in a dump of the screen.
 TEST(AppXvfb, TypeClickTabDragSplitterAndHover)
 {
     testutil::XServer x;
@@ -743,6 +743,9 @@ TEST(AppXvfb, TypeClickTabDragSplitterAndHover)
         "sleep 0.3\n"
         "xwd -root -silent > \"$4/tab.xwd\"\n"
         "xdotool mousemove --window \"$w\" 700 $5 mousedown 1 mousemove --window \"$w\" 700 400 mouseup 1\n"
+        "sleep 0.3\n"
+        "xdotool mousemove --window \"$w\" 60 86 mousedown 1 mousemove --window \"$w\" 90 86 "
+        "mousemove --window \"$w\" 400 86 mouseup 1\n"
         "sleep 0.3\n"
         "xdotool mousemove --window \"$w\" 22 49\n"
         "sleep 0.6\n"
@@ -777,6 +780,8 @@ TEST(AppXvfb, TypeClickTabDragSplitterAndHover)
 
     Settings s;
     s.load(tmp.file("qxFerndockAssemblerIDE/settings.dat"));
-    EXPECT_EQ(s.active_tab, 0) << "the click chose the first tab";
+    ASSERT_EQ(s.open_tabs.size(), 2u);
+    EXPECT_EQ(s.open_tabs[0], "s:" + tmp.file("second.asm")) << "the first tab was dragged behind the second";
+    EXPECT_EQ(s.active_tab, 1) << "the click chose the first tab, the drag took it along";
     EXPECT_NEAR(s.bottom_frac, (918 - 24 - 400) / 918.0, 0.01) << "the splitter was dragged";
 }
