@@ -170,7 +170,8 @@ void App::paint_all(cairo_t* cr, double W, double H)
         hit(0, m_bottom_y - 5, W, 10, "split_bottom", 0, "");
     }
     paint_status(cr, sy, W);
-    if (!m_tip.empty() && m_menu < 0 && m_modal == Modal::None)
+    // Last, above a dialog's frame too, so the tips inside dialogs show.
+    if (!m_tip.empty() && m_menu < 0)
         paint_tooltip(cr, W, H);
 }
 
