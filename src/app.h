@@ -171,16 +171,93 @@ private:
     void show_modal(Modal m);
     void close_modal();
 
-    // Input that exists so far (app_input.cpp).
+    // ---- keys, text and mouse ----
+public:
+    // One row of an open menu; its action runs after the menu has closed.
+    struct MenuItem {
+        std::string label;
+        std::string keys;
+        bool enabled = true;
+        bool separator = false;
+        std::function<void()> action;
+    };
+
+private:
+    // Keys and typed text, in the fixed order dialog, menu, command key,
+    // focused widget (app_keys.cpp).
     void key_down(const SDL_Keysym& k);
     void text_input(const char* utf8);
+    void modal_key(const SDL_Keysym& k);
+    void menu_key(const SDL_Keysym& k);
+    bool command_key(const SDL_Keysym& k);
+    bool ctrl_key(const SDL_Keysym& k);
+    void focus_key(const SDL_Keysym& k);
+    void prog_in_enter();
+    void con_in_enter();
+    void focus_main_view();
+    void next_doc(bool back);
+    void close_current();
+    void font_reset();
+    // Completion of the word before the caret (app_keys.cpp).
+    bool ac_key(const SDL_Keysym& k);
+    void ac_update();
+    // Searches as the find text is typed, only when it changed.
+    void find_typed();
+
+    // The pointer (app_mouse.cpp).
     void mouse_move(double x, double y);
     void mouse_down(double x, double y, int button, int clicks);
     void mouse_up(double x, double y);
     void wheel(double mx, double my, double dy);
+    void editor_down(double x, double y, int button, int clicks);
+    void drag_tab(double x);
+    void hover_at(double x, double y);
+    std::string editor_hover(double x, double y, std::string* key_add);
+    void set_cursor(const Hit* h);
+    // Hits and the one table from Hit id to action (app_input.cpp).
     const Hit* hit_at(double x, double y) const;
+    std::vector<const Hit*> hits_under(double x, double y) const;
+    void click(const Hit& h);
+    bool click_modal_bg();
     Editor* typing_target();
     bool caret_shown();
+    bool source_view_editing() const;
+
+    // Commands other parts of the window provide, waiting for them
+    // (app_pending.cpp): each does nothing yet.
+    void pending(const std::string& name);
+    void cmd_rename(const std::string& word, int line);
+    void find_step(bool forward, bool from_key);
+    void cmd_goto_definition(const std::string& word, int line);
+    void cmd_references(const std::string& word, int line);
+    void cmd_font(int step);
+    void cmd_settings();
+    void cmd_language();
+    void cmd_find(bool open);
+    void cmd_replace(bool all);
+    void cmd_goto();
+    void cmd_converter();
+    void cmd_watch_add();
+    void open_menu(int n);
+    void ed_context(double x, double y);
+    void bin_context(double x, double y);
+    void apply_tool_paths();
+    void dialog_escape();
+    void dialog_wheel(double mx, double my, double dy);
+
+    std::vector<MenuItem> m_menu_list;
+    std::vector<std::string> m_ac; // at most 8 candidates, shown when not empty
+    int m_ac_sel = 0;
+    std::string m_find_searched; // the find text the last search looked for
+    SDL_Cursor* m_cur_set = nullptr;
+    int m_cursor_kind = 0; // 0 arrow, 1 I-beam, 2 north-south, 3 west-east
+    // The tabs measured when a tab drag began: document and width, in the
+    // order painted, and the left edge of the first.
+    std::vector<std::pair<const Doc*, double>> m_drag_geo;
+    double m_drag_geo_x = 0;
+    std::vector<std::string> m_pending_log; // pending commands asked for, newest last
+    Uint32 m_fmt_at = 0; // when the status line's format was last detected
+    // ---- end ----
 
     // Window, scale, theme and geometry (app_window.cpp).
     bool init_window();
@@ -497,9 +574,7 @@ private:
     stepfx::Pointee pointee();
     // Input of the debugging commands and panes (app_run_input.cpp); each
     // answers whether it took the event.
-    bool debug_key(const SDL_Keysym& k);
-    bool debug_text(const char* utf8);
-    bool debug_click(const Hit& h, double x);
+    bool debug_click(const Hit& h);
     bool debug_wheel(const Hit& h, double dy);
     int debug_wait_ms(int normal) const;
     void prepare_script_target();

@@ -294,12 +294,17 @@ std::string App::format_text()
     if (fmt != tc::Format::Auto)
         return tc::format_key(fmt);
     // Detection reads the whole source, so it runs again only when the text
-    // (or the document) changed.
+    // (or the document) changed; in a long source not on every typed key
+    // but at most twice a second (the caret's blink paints the last word).
     const Doc* s = m_s;
     int gen = s->ed.generation();
-    if (s != m_fmt_doc || gen != m_fmt_gen || m_fmt_text.empty()) {
+    Uint32 now = SDL_GetTicks();
+    bool long_text = s->ed.line_count() > 5000;
+    bool stale = gen != m_fmt_gen && (!long_text || now - m_fmt_at >= 500);
+    if (s != m_fmt_doc || stale || m_fmt_text.empty()) {
         m_fmt_doc = s;
         m_fmt_gen = gen;
+        m_fmt_at = now;
         m_fmt_text = std::string(tc::format_key(tc::detect_format(s->ed.text()))) + " (auto)";
         ++m_fmt_runs;
     }

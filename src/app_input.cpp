@@ -1,17 +1,36 @@
-// The input the window handles so far: hovering and tooltips, the tab strip
-// (choose, close, scroll), the find fields, and keys, typed text, clicks and
-// the wheel for the shown source.
+// The hit list of the last painted frame and the one table from Hit id to
+// the action of a press on it.
 #include "app.h"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
+
+namespace {
+
+bool inside(const Hit& h, double x, double y)
+{
+    return x >= h.x && x < h.x + h.w && y >= h.y && y < h.y + h.h;
+}
+
+} // namespace
 
 const Hit* App::hit_at(double x, double y) const
 {
     // The rectangle painted last wins.
     for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
-        if (x >= it->x && x < it->x + it->w && y >= it->y && y < it->y + it->h)
+        if (inside(*it, x, y))
             return &*it;
     return nullptr;
+}
+
+std::vector<const Hit*> App::hits_under(double x, double y) const
+{
+    std::vector<const Hit*> out;
+    for (auto it = m_hits.rbegin(); it != m_hits.rend(); ++it)
+        if (inside(*it, x, y))
+            out.push_back(&*it);
+    return out;
 }
 
 Editor* App::typing_target()
@@ -28,180 +47,197 @@ Editor* App::typing_target()
 
 bool App::caret_shown()
 {
-    if (m_modal == Modal::Reference)
-        return true;
     if (m_modal != Modal::None || m_menu >= 0)
         return false;
     switch (m_focus) {
     case Focus::Editor: return typing_target() != nullptr;
-    case Focus::Bin: return bin_shown();
     case Focus::Find: return m_find_open;
     case Focus::Replace: return m_find_open && m_replace_open;
     default: return false;
     }
 }
 
-void App::key_down(const SDL_Keysym& k)
+bool App::source_view_editing() const
 {
-    // The window's command keys arrive with the menus; what exists is
-    // Escape for a dialog and the find bar, and the focused widget's keys.
-    if (m_modal == Modal::Reference && ref_modal_key(k))
-        return;
-    if (dialog_key(k))
-        return;
-    if (k.sym == SDLK_F1)
-        return ref_f1();
-    if (bin_key(k))
-        return;
-    if (k.sym == SDLK_ESCAPE && m_find_open) {
-        m_find_open = false;
-        m_focus = Focus::Editor;
-        m_dirty = true;
-        return;
-    }
-    if (debug_key(k))
-        return;
-    bool used = false;
-    if (m_focus == Focus::Find && m_find_open)
-        used = m_find.key(k, false);
-    else if (m_focus == Focus::Replace && m_find_open && m_replace_open)
-        used = m_replace.key(k, false);
-    else if (Editor* ed = typing_target())
-        used = ed->key(k);
-    if (used) {
-        m_caret_on = true;
-        m_caret_t = SDL_GetTicks();
-        m_dirty = true;
-    }
+    return m_settings.main_tab == 0 && !is_placeholder(m_s) && !m_s->bin;
 }
 
-void App::text_input(const char* utf8)
+bool App::click_modal_bg()
 {
-    if (m_modal == Modal::Reference)
-        return ref_text(utf8);
-    if (dialog_text(utf8))
-        return;
-    if (m_modal != Modal::None || m_menu >= 0)
-        return;
-    if (debug_text(utf8))
-        return;
-    if (bin_text(utf8))
-        return;
-    if (m_focus == Focus::Find && m_find_open)
-        m_find.input(utf8);
-    else if (m_focus == Focus::Replace && m_find_open && m_replace_open)
-        m_replace.input(utf8);
-    else if (Editor* ed = typing_target())
-        ed->text_input(utf8);
-    else
-        return;
-    m_caret_on = true;
-    m_caret_t = SDL_GetTicks();
+    if (m_modal == Modal::License) {
+        dialog_escape();
+        return true;
+    }
+    if (m_modal == Modal::Settings)
+        apply_tool_paths();
+    switch (m_modal) {
+    case Modal::Language:
+    case Modal::About:
+    case Modal::Reference:
+    case Modal::Settings:
+    case Modal::Convert:
+    case Modal::Link:
+        // Dialogs that only show or set things close; the ones waiting for
+        // an answer stay.
+        close_modal();
+        break;
+    default:
+        break;
+    }
+    return true;
+}
+
+void App::click(const Hit& h)
+{
     m_dirty = true;
-}
-
-void App::mouse_move(double x, double y)
-{
-    if (bin_mouse_move(x, y))
-        return;
-    if (m_drag == Drag::Editor) {
-        if (Editor* ed = typing_target())
-            ed->mouse_drag(x, y);
-        m_dirty = true;
+    if (h.id == "modal_bg") {
+        click_modal_bg();
         return;
     }
-    bool had_tip = !m_tip.empty();
-    m_mx = x;
-    m_my = y;
-    const Hit* h = hit_at(x, y);
-    std::string hover = h ? h->id + "#" + std::to_string(h->n) : std::string();
-    std::string tip = h ? bin_tip(*h, x, y) : std::string();
-    if (h && h->id == "editor" && m_modal == Modal::None && m_menu < 0 && tip.empty())
-        ref_hover(x, y, &hover, &tip);
-    // A move that changes nothing paints nothing; a shown tooltip follows.
-    if (hover != m_hover || tip != m_tip || had_tip) {
-        m_hover = hover;
-        m_tip = tip;
-        m_dirty = true;
-    }
-}
+    if (m_modal == Modal::Reference && ref_mouse_down(h, m_mx, m_my))
+        return;
 
-void App::mouse_down(double x, double y, int button, int clicks)
-{
-    m_tip.clear();
-    const Hit* h = hit_at(x, y);
-    if (h && bin_mouse_down(*h, x, y, button, clicks))
-        return;
-    if (!h || button != SDL_BUTTON_LEFT)
-        return;
-    if (m_modal == Modal::Reference && ref_mouse_down(*h, x, y))
-        return;
-    if (dialog_click(*h, x))
-        return;
-    if (debug_click(*h, x))
-        return;
-    if (panel_click(*h))
-        return;
-    int n = h->n;
-    bool in_docs = n >= 0 && size_t(n) < m_docs.size();
-    if (h->id == "tab_main" && in_docs) {
-        activate(m_docs[size_t(n)].get());
-    } else if (h->id == "tab_close" && in_docs) {
-        close_doc(m_docs[size_t(n)].get(), false);
-    } else if (h->id == "find_close") {
-        m_find_open = false;
-        m_focus = Focus::Editor;
-    } else if (h->id == "find_replace_toggle") {
-        m_replace_open = !m_replace_open;
-    } else if (h->id == "find_in") {
-        m_focus = Focus::Find;
-        m_find.click(x, "");
-    } else if (h->id == "replace_in") {
-        m_focus = Focus::Replace;
-        m_replace.click(x, "");
-    } else if (h->id == "editor" && m_modal == Modal::None) {
-        m_focus = Focus::Editor;
-        if (Editor* ed = typing_target()) {
-            SDL_Keymod mod = SDL_GetModState();
-            ed->mouse_down(x, y, mod & KMOD_SHIFT, clicks, mod & KMOD_ALT);
-            m_drag = Drag::Editor;
-        }
-    }
-    m_dirty = true;
-}
-
-void App::mouse_up(double x, double y)
-{
-    (void)x;
-    (void)y;
-    if (bin_mouse_up())
-        return;
-    if (m_drag == Drag::Editor)
-        if (Editor* ed = typing_target())
-            ed->mouse_up();
-    m_drag = Drag::None;
-}
-
-void App::wheel(double mx, double my, double dy)
-{
-    if (m_modal == Modal::Reference)
-        return ref_wheel(mx, my, dy);
-    // Over the tab strip the wheel scrolls tabs that do not fit.
-    if (my >= m_main_y && my < m_main_y + 32 && mx >= m_main_x && mx < m_main_x + m_main_w && m_tab_overflow > 0) {
-        m_tab_scroll = std::clamp(m_tab_scroll - dy * 60, 0.0, m_tab_overflow);
-        m_dirty = true;
-        return;
-    }
-    if (bin_wheel(mx, my, dy))
-        return;
-    if (panel_wheel(mx, my, dy))
-        return;
-    const Hit* h = hit_at(mx, my);
-    if (h && debug_wheel(*h, dy))
-        return;
-    if (h && h->id == "editor")
-        if (Editor* ed = typing_target()) {
-            ed->wheel(dy);
-            m_dirty = true;
-        }
+    using Action = void (*)(App&, const Hit&);
+    static const std::unordered_map<std::string_view, Action> table = {
+        { "menu_bg", [](App& a, const Hit&) { a.open_menu(-1); } },
+        { "menubar", [](App& a, const Hit& h) { a.open_menu(h.n == a.m_menu ? -1 : h.n); } },
+        { "menu_item",
+          [](App& a, const Hit& h) {
+              if (h.n < 0 || size_t(h.n) >= a.m_menu_list.size())
+                  return;
+              const MenuItem& it = a.m_menu_list[size_t(h.n)];
+              if (!it.enabled || it.separator)
+                  return;
+              std::function<void()> action = it.action;
+              a.open_menu(-1);
+              if (action)
+                  action();
+          } },
+        { "set_autodebug",
+          [](App& a, const Hit&) {
+              a.m_settings.auto_debug = !a.m_settings.auto_debug;
+              a.m_save_at = SDL_GetTicks() + 600;
+          } },
+        { "set_fmt",
+          [](App& a, const Hit& h) {
+              static const char* const names[] = { "auto", "elf64", "elf32", "bin" };
+              a.m_settings.format = names[std::clamp(h.n, 0, 3)];
+              a.m_s->have_build = false;
+              a.m_save_at = SDL_GetTicks() + 600;
+          } },
+        { "set_theme",
+          [](App& a, const Hit& h) {
+              static const char* const names[] = { "auto", "light", "dark" };
+              a.m_settings.theme = names[std::clamp(h.n, 0, 2)];
+              a.update_theme();
+              a.m_save_at = SDL_GetTicks() + 600;
+          } },
+        { "set_font", [](App& a, const Hit& h) { a.cmd_font(h.n); } },
+        { "set_close",
+          [](App& a, const Hit&) {
+              a.apply_tool_paths();
+              a.close_modal();
+          } },
+        { "tb_new", [](App& a, const Hit&) { a.cmd_new(); } },
+        { "tb_open", [](App& a, const Hit&) { a.cmd_open(); } },
+        { "tb_bin", [](App& a, const Hit&) { a.cmd_open_binary(); } },
+        { "tb_settings", [](App& a, const Hit&) { a.cmd_settings(); } },
+        { "tb_save",
+          [](App& a, const Hit&) {
+              if (a.m_settings.main_tab == 1)
+                  a.cmd_save_binary(false, false);
+              else
+                  a.cmd_save(nullptr);
+          } },
+        { "tab_main",
+          [](App& a, const Hit& h) {
+              if (h.n >= 0 && size_t(h.n) < a.m_docs.size())
+                  a.activate(a.m_docs[size_t(h.n)].get());
+          } },
+        { "tab_close",
+          [](App& a, const Hit& h) {
+              if (h.n >= 0 && size_t(h.n) < a.m_docs.size())
+                  a.close_doc(a.m_docs[size_t(h.n)].get(), false);
+          } },
+        { "welcome_example", [](App& a, const Hit&) { a.cmd_open_example(); } },
+        { "welcome_intro", [](App& a, const Hit&) { a.cmd_reference("", "intro"); } },
+        { "tab_bottom",
+          [](App& a, const Hit& h) {
+              a.m_settings.bottom_tab = h.n;
+              if (h.n == 2)
+                  a.m_focus = Focus::ConIn;
+              else if (h.n == 1)
+                  a.m_focus = Focus::ProgIn;
+              a.m_save_at = SDL_GetTicks() + 600;
+          } },
+        { "msg_line",
+          [](App& a, const Hit& h) {
+              if (h.n <= 0 || a.is_placeholder(a.m_s))
+                  return;
+              a.m_settings.main_tab = 0;
+              a.m_focus = Focus::Editor;
+              a.m_s->ed.goto_line(h.n - 1, true);
+          } },
+        { "watch_add", [](App& a, const Hit&) { a.cmd_watch_add(); } },
+        { "find_close", [](App& a, const Hit&) { a.cmd_find(false); } },
+        { "replace_one", [](App& a, const Hit&) { a.cmd_replace(false); } },
+        { "replace_all", [](App& a, const Hit&) { a.cmd_replace(true); } },
+        { "find_replace_toggle",
+          [](App& a, const Hit&) {
+              if (a.m_replace_open)
+                  a.m_replace_open = false;
+              else if (a.m_settings.main_tab == 0)
+                  a.m_replace_open = true;
+          } },
+        { "find_next", [](App& a, const Hit&) { a.find_step(true, true); } },
+        { "find_prev", [](App& a, const Hit&) { a.find_step(false, true); } },
+    };
+    // Ids of the dialogs and of the side panel go to their owners.
+    static const std::unordered_map<std::string_view, Action> owned = {
+        { "dlg_button", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "dlg_ok", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "dlg_cancel", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "lang", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "link_field", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "link_crt", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "link_ok", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "set_field", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "set_browse", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "set_auto", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "set_copy", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "set_lang", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "crash_send", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "crash_discard", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "conv_copy", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "comp_license", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "snap_sources", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "comp_url", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "lic_url", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "lic_back", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "url", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "mail", [](App& a, const Hit& h) { a.dialog_click(h, a.m_mx); } },
+        { "tb_build", [](App& a, const Hit& h) { a.debug_click(h); } },
+        { "tb_run", [](App& a, const Hit& h) { a.debug_click(h); } },
+        { "tb_debug", [](App& a, const Hit& h) { a.debug_click(h); } },
+        { "tb_stop", [](App& a, const Hit& h) { a.debug_click(h); } },
+        { "tb_into", [](App& a, const Hit& h) { a.debug_click(h); } },
+        { "tb_over", [](App& a, const Hit& h) { a.debug_click(h); } },
+        { "tb_out", [](App& a, const Hit& h) { a.debug_click(h); } },
+        { "goto_running", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "lbl_goto", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "fold", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "reg_width", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "var", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "reg", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "flag", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "stack", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "bp_go", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "bp_del", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "watch_del", [](App& a, const Hit& h) { a.panel_click(h); } },
+        { "watch_stop", [](App& a, const Hit& h) { a.panel_click(h); } },
+    };
+    if (auto it = table.find(h.id); it != table.end())
+        it->second(*this, h);
+    else if (auto ot = owned.find(h.id); ot != owned.end())
+        ot->second(*this, h);
 }

@@ -66,8 +66,8 @@ App::App()
 
 App::~App()
 {
-    // A run frees it in shutdown_window; an application that only painted
-    // (tests, benchmarks) still holds its frame surface.
+    // A frame painted without a window (tests, benchmarks) leaves its image
+    // behind; a window's end has taken it already.
     if (m_surf)
         cairo_surface_destroy(m_surf);
 }

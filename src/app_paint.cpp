@@ -169,8 +169,8 @@ void App::paint_all(cairo_t* cr, double W, double H)
     }
     paint_status(cr, sy, W);
     paint_modal(cr, W, H);
-    // Tooltips show over the Reference dialog too (its insert button's key).
-    if (!m_tip.empty() && m_menu < 0 && (m_modal == Modal::None || m_modal == Modal::Reference))
+    // Last, above a dialog's frame too, so the tips inside dialogs show.
+    if (!m_tip.empty() && m_menu < 0)
         paint_tooltip(cr, W, H);
 }
 

@@ -382,6 +382,11 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
     close(out_pipe[1]);
     m->in = in_pipe[1];
     m->out = out_pipe[0];
+    // A program that does not read its input must not stall the window:
+    // what the pipe cannot take waits in the queue.
+    fcntl(m->in, F_SETFL, fcntl(m->in, F_GETFL) | O_NONBLOCK);
+    m->in_queue.clear();
+    m->in_close = false;
     fcntl(m->out, F_SETFL, fcntl(m->out, F_GETFL) | O_NONBLOCK);
     m_state = State::Running;
     m_pid = pid;
@@ -541,6 +546,8 @@ void Process::kill()
 
 void Process::detach_output()
 {
+    m->in_queue.clear();
+    m->in_close = false;
     if (m->in >= 0)
         close(m->in);
     if (m->out >= 0)
@@ -573,6 +580,7 @@ void Process::Impl::release_late_stops()
 
 void Process::poll(std::vector<Event>* ev)
 {
+    flush_input();
     m->release_late_stops();
     m->drain_output(ev);
     take_status(ev);
@@ -839,24 +847,48 @@ std::vector<Region> Process::regions() const
 
 void Process::send_input(const std::string& s)
 {
-    const char* p = s.data();
-    size_t left = s.size();
-    while (m->in >= 0 && left > 0) {
-        ssize_t n = ::write(m->in, p, left);
+    if (m->in < 0 || m->in_close)
+        return;
+    m->in_queue += s;
+    flush_input();
+}
+
+bool Process::flush_input()
+{
+    size_t done = 0;
+    while (m->in >= 0 && done < m->in_queue.size()) {
+        ssize_t n = ::write(m->in, m->in_queue.data() + done, m->in_queue.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
-            return;
-        p += n;
-        left -= size_t(n);
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        if (n <= 0) {
+            // The reader is gone: nothing queued can arrive any more.
+            done = m->in_queue.size();
+            break;
+        }
+        done += size_t(n);
     }
+    m->in_queue.erase(0, done);
+    if (m->in < 0)
+        m->in_queue.clear();
+    if (m->in_queue.empty() && m->in_close && m->in >= 0) {
+        close(m->in);
+        m->in = -1;
+    }
+    return !m->in_queue.empty();
+}
+
+size_t Process::input_queued() const
+{
+    return m->in_queue.size();
 }
 
 void Process::close_input()
 {
-    if (m->in >= 0)
-        close(m->in);
-    m->in = -1;
+    // Input typed before the end of input still reaches the program.
+    m->in_close = true;
+    flush_input();
 }
 
 } // namespace dbg

@@ -109,7 +109,13 @@ public:
     bool write(uint64_t addr, const uint8_t* buf, size_t n);
     std::vector<Region> regions() const;
 
+    // Input to the program never blocks: what its pipe cannot take now is
+    // queued and written by later calls of flush_input (poll calls it).
     void send_input(const std::string& s);
+    // Writes what the pipe takes; true while input is still queued.
+    bool flush_input();
+    size_t input_queued() const;
+    // Closes the program's input once the queued input is written.
     void close_input();
 
     // The breakpoint set is only written into the program while it runs.

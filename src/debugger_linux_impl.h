@@ -26,7 +26,9 @@ struct Process::Impl {
     }
 
     Process* p;
-    int in = -1;    // write end of the program's standard input
+    int in = -1;    // write end of the program's standard input, non-blocking
+    std::string in_queue;    // typed input the program has not taken yet
+    bool in_close = false;   // close the input once the queue is written
     int out = -1;   // read end of its merged output, non-blocking
     int memfd = -1; // its /proc/<pid>/mem, read-write
     user_regs_struct regs {};

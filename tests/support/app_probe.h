@@ -86,16 +86,12 @@ struct AppProbe {
     // ---- binary documents ----
     static bool load_binary(App& a, const std::string& path) { return a.load_binary(path, false, false); }
     static Doc* binary(App& a) { return a.m_b; }
-    static App::Focus focus(App& a) { return a.m_focus; }
     using BinAsk = App::BinAsk;
     static BinAsk bin_ask(App& a) { return a.m_bin_ask; }
-    static void mouse_down(App& a, double x, double y, int clicks = 1) { a.mouse_down(x, y, SDL_BUTTON_LEFT, clicks); }
-    static void mouse_up(App& a, double x, double y) { a.mouse_up(x, y); }
     static bool poll_binary(App& a) { return a.poll_binary(); }
     static void cmd_disassemble(App& a) { a.cmd_disassemble(); }
     static bool disassembling(App& a) { return a.m_dis != nullptr; }
     static bool searching(App& a) { return a.m_bin_search != nullptr; }
-    static TextField& find_field(App& a) { return a.m_find; }
     static bool status_err(App& a) { return a.m_status_err; }
     static void show_find_for_binary(App& a)
     {
@@ -190,6 +186,13 @@ struct AppProbe {
     static const std::vector<std::pair<std::string, int>>& msgs(App& a) { return a.m_msgs; }
     static const std::vector<int>& msg_lines(App& a) { return a.m_msg_line_of; }
     static App::FileOp file_op(App& a) { return a.m_file_op; }
+    // Ends a file operation's path prompt or dialog without an answer.
+    static void cancel_file_op(App& a)
+    {
+        a.m_file_op = App::FileOp::None;
+        while (a.m_modal != App::Modal::None)
+            a.close_modal();
+    }
     static void cmd_new(App& a) { a.cmd_new(); }
     static void cmd_open(App& a) { a.cmd_open(); }
     static void cmd_open_binary(App& a) { a.cmd_open_binary(); }
@@ -221,5 +224,39 @@ struct AppProbe {
         while (SDL_PollEvent(&e))
             a.handle(e);
     }
+    // ---- keys, text and mouse ----
+    static void key_mod(App& a, SDL_Keycode sym, Uint16 mod) { key(a, sym, mod); }
+    static void mouse_down(App& a, double x, double y, int button = SDL_BUTTON_LEFT, int clicks = 1)
+    {
+        a.mouse_down(x, y, button, clicks);
+    }
+    static void mouse_up(App& a, double x, double y) { a.mouse_up(x, y); }
+    static std::vector<std::string>& pending(App& a) { return a.m_pending_log; }
+    static void set_modal(App& a, App::Modal m) { a.m_modal = m; }
+    static void open_menu_rows(App& a, int menu, std::vector<App::MenuItem> rows)
+    {
+        a.m_menu = menu;
+        a.m_menu_list = std::move(rows);
+        a.m_menu_hover = -1;
+    }
+    static int menu_hover(App& a) { return a.m_menu_hover; }
+    static App::Focus& focus(App& a) { return a.m_focus; }
+    static std::vector<std::string>& completion(App& a) { return a.m_ac; }
+    static int completion_sel(App& a) { return a.m_ac_sel; }
+    static TextField& find_field(App& a) { return a.m_find; }
+    static bool find_open(App& a) { return a.m_find_open; }
+    static TextField& prog_in(App& a) { return a.m_prog_in; }
+    static dbg::Process& process(App& a) { return a.m_proc; }
+    static Doc*& debugged_binary(App& a) { return a.m_dbin; }
+    static const std::vector<std::pair<std::string, int>>& prog_lines(App& a) { return a.m_prog; }
+    static const std::string& tip(App& a) { return a.m_tip; }
+    static const std::string& hover(App& a) { return a.m_hover; }
+    static void set_tip(App& a, const std::string& t) { a.m_tip = t; }
+    static int cursor_kind(App& a) { return a.m_cursor_kind; }
+    static App::Drag drag(App& a) { return a.m_drag; }
+    static int menu(App& a) { return a.m_menu; }
+    static void handle(App& a, const SDL_Event& e) { a.handle(e); }
+    static bool building(App& a) { return a.building(); }
+    static void debug_tick(App& a) { a.debug_tick(); }
     // ---- end ----
 };
