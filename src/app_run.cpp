@@ -180,7 +180,7 @@ void App::start_program(bool trace)
         && m_b->img.m_kind != BinImage::Elf64) {
         BinImage::Kind k = m_b->img.m_kind;
         bool flat = k == BinImage::Raw || k == BinImage::Com;
-        status(L10n::tr(flat ? "run.bin_text" : "run.foreign_text"), true);
+        show_message(L10n::tr("run.bin_title"), L10n::tr(flat ? "run.bin_text" : "run.foreign_text"));
         return;
     }
     bool from_source = false;
@@ -205,12 +205,19 @@ void App::start_step(bool trace)
     if (path.empty())
         return;
     if (from_source && m_s->have_build && m_s->build.fmt == tc::Format::Bin) {
-        status(L10n::tr("run.bin_text"), true);
+        show_message(L10n::tr("run.bin_title"), L10n::tr("run.bin_text"));
         return;
     }
     if (m_b->img.m_dirty && m_b->img.m_path == path) {
         if (!m_run_overwrite_ok) {
-            status(L10n::tr("dlg.run_save_bin", path.c_str()), true);
+            show_confirm(L10n::tr("dlg.overwrite_title"), L10n::tr("dlg.run_save_bin", path.c_str()),
+                         { { L10n::tr("btn.save_run"),
+                             [this, trace] {
+                                 m_run_overwrite_ok = true;
+                                 start_program(trace);
+                             },
+                             true },
+                           { L10n::tr("btn.cancel"), nullptr, false } });
             return;
         }
         m_run_overwrite_ok = false;

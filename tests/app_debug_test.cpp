@@ -524,6 +524,44 @@ struct AppDebugProbe {
         EXPECT_EQ(app.m_settings.bottom_tab, 2);
     }
 
+    // Formats Linux cannot run are refused with a message; an edited
+    // binary starts only after the user agreed to save it first.
+    static void BinariesThatCannotRunOrAreEditedAsk(const TempDir& m_tmp)
+    {
+        App app;
+        std::string raw = m_tmp.file("boot.bin");
+        ASSERT_EQ(sh("printf '\\353\\376' > " + raw).code, 0);
+        ASSERT_TRUE(app.load_binary(raw, false, false));
+        key(app, SDLK_F5);
+        EXPECT_EQ(app.m_modal, App::Modal::Message);
+        EXPECT_EQ(app.m_dlg_title, "Cannot run this format");
+        EXPECT_FALSE(app.m_proc.alive());
+        app.close_modal();
+
+        Doc* d = AppDebugProbe::source(app, m_tmp.file("exit.asm"), exit_program(5));
+        AppDebugProbe::activate_build(app, d);
+        ASSERT_TRUE(d->build.ok) << d->build.log;
+        std::string exe = m_tmp.file("exit-copy");
+        ASSERT_EQ(sh("cp " + d->build.output + " " + exe).code, 0);
+        ASSERT_TRUE(app.load_binary(exe, false, false));
+        Doc* bin = app.find_doc(exe, true);
+        ASSERT_NE(bin, nullptr);
+        bin->img.m_dirty = true;
+        key(app, SDLK_F5, KMOD_LCTRL);
+        ASSERT_EQ(app.m_modal, App::Modal::Confirm);
+        EXPECT_FALSE(app.m_proc.alive()) << "nothing starts before the answer";
+        ASSERT_EQ(app.m_dlg_buttons.size(), 2u);
+        EXPECT_EQ(app.m_dlg_buttons[0].label, "Save and start");
+        app.run_button(1); // Cancel
+        EXPECT_FALSE(app.m_proc.alive());
+        key(app, SDLK_F5, KMOD_LCTRL);
+        ASSERT_EQ(app.m_modal, App::Modal::Confirm);
+        app.run_button(0); // Save and start
+        EXPECT_FALSE(bin->img.m_dirty) << "saved before it started";
+        ASSERT_TRUE(pump(app, [&] { return ended(app); }));
+        EXPECT_EQ(app.m_prog.back().first, "Program ended with exit code 5");
+    }
+
     static void InputReachesTheProgramAndABinaryTabRuns(const TempDir& m_tmp)
     {
         App app;
@@ -730,6 +768,7 @@ DEBUG_TEST(PositionIndependentBreakpointsKeepFileAddresses)
 DEBUG_TEST(ConsoleTracesALiveProgramAndReadsAFile)
 DEBUG_TEST(ConsoleScriptGoldenOnALiveProgram)
 DEBUG_TEST(InputReachesTheProgramAndABinaryTabRuns)
+DEBUG_TEST(BinariesThatCannotRunOrAreEditedAsk)
 PANE_TEST(OutputIsCappedWrappedAndEscaped)
 PANE_TEST(OnlyTheShownRowsAreAskedFor)
 PANE_TEST(HeaderTabsAndInputRows)
