@@ -3,6 +3,7 @@
 #include "app.h"
 
 #include "l10n.h"
+#include "logger.h"
 #include "qxcrash.h"
 
 #include <utility>
@@ -187,6 +188,11 @@ bool App::dialog_click(const Hit& h, double x)
         close_modal();
     } else if (id == "dlg_field" && m_modal == Modal::Prompt) {
         m_dlg_field.click(x, "");
+    } else if (id == "crash_send" && m_modal == Modal::Crash) {
+        // Composes a mail in the user's mail program; nothing is sent from here.
+        qxcrash::send(logger::file_path());
+        m_crash_text.clear();
+        close_modal();
     } else if (id == "crash_discard" && m_modal == Modal::Crash) {
         qxcrash::discard();
         m_crash_text.clear();
