@@ -554,18 +554,6 @@ protected:
     }
 };
 
-uint32_t pixel(cairo_surface_t* s, int x, int y)
-{
-    const unsigned char* row = cairo_image_surface_get_data(s) + y * cairo_image_surface_get_stride(s);
-    return reinterpret_cast<const uint32_t*>(row)[x] & 0xFFFFFF;
-}
-
-uint32_t rgb(const Rgba& c)
-{
-    auto ch = [](double v) { return uint32_t(v * 255 + 0.5); };
-    return ch(c.r) << 16 | ch(c.g) << 8 | ch(c.b);
-}
-
 } // namespace
 
 TEST_F(RefWindow, OpensFromTheCommandLineInBothThemes)

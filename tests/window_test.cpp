@@ -48,12 +48,6 @@ struct Png {
     }
 };
 
-uint32_t rgb(const Rgba& c)
-{
-    auto ch = [](double v) { return uint32_t(v * 255 + 0.5); };
-    return ch(c.r) << 16 | ch(c.g) << 8 | ch(c.b);
-}
-
 class Window : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { g_have_x = g_x.start("1920x1080x24"); }

@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the test suites: temporary directories, running
 // commands and the built executable, reading and writing files.
+#include "gfx.h"
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -65,6 +67,10 @@ std::map<std::string, uint64_t> symbols(const std::string& path);
 // the test runs without tracing it.
 uint64_t peek_u64(int pid, uint64_t addr);
 std::string status_field(int pid, const std::string& key);
+
+// A pixel of an image surface and a colour, both as 0xRRGGBB.
+uint32_t pixel(cairo_surface_t* s, int x, int y);
+uint32_t rgb(const Rgba& c);
 
 // "%llX" of the value.
 std::string upper_hex(uint64_t v);
