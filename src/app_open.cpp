@@ -151,11 +151,6 @@ bool App::load_source(const std::string& path)
     m_settings.add_recent(path, false);
     activate(d);
     status(L10n::tr("file.opened", base_name(path)), false);
-    // An opened program starts under the debugger, stopped at its entry.
-    bool elf = d->img.m_kind == BinImage::Elf32 || d->img.m_kind == BinImage::Elf64;
-    if (elf && m_settings.auto_debug && d->img.m_entry != 0 && !m_proc.alive()
-        && access(path.c_str(), X_OK) == 0 && std::string(paths::package_kind()) != "snap")
-        start_program(true);
     return true;
 }
 
