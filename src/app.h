@@ -320,6 +320,7 @@ private:
     bool m_caret_on = true;
     Uint32 m_caret_t = 0;
     Uint32 m_save_at = 0;
+    uint64_t m_probe_gen = 0; // tool versions seen; a new answer repaints
 
     SDL_Window* m_win = nullptr;
     SDL_Renderer* m_ren = nullptr;

@@ -8,6 +8,7 @@
 #include "needs.h"
 #include "paths.h"
 #include "qxcrash.h"
+#include "toolprobe.h"
 #include "x11_title.h"
 
 #include <chrono>
@@ -187,7 +188,7 @@ void App::loop()
     bool said_started = false;
     for (;;) {
         bool fast = m_proc.state() == dbg::State::Running || m_file_op != FileOp::None
-                    || m_theme_query != nullptr || binary_busy();
+                    || m_theme_query != nullptr || binary_busy() || toolprobe::busy();
         SDL_Event e;
         if (SDL_WaitEventTimeout(&e, debug_wait_ms(fast ? 15 : 100))) {
             handle(e);
@@ -203,6 +204,10 @@ void App::loop()
         autosave_tick();
         debug_tick();
         poll_binary();
+        if (toolprobe::generation() != m_probe_gen) {
+            m_probe_gen = toolprobe::generation();
+            m_dirty = true;
+        }
 
         Uint32 now = SDL_GetTicks();
         if (now - m_caret_t > 530) {

@@ -118,6 +118,9 @@ std::string find_tool_auto(const std::string& name);
 bool is_executable(const std::string& path);
 std::string tool_version(const std::string& path);
 bool has_crt32();
+// The same question for a given compiler, for a worker that must not look
+// up tools itself.
+bool has_crt32(const std::string& compiler);
 // This process's work directory, inside the per-user one; made on first use
 // and removed when the process exits.
 std::string temp_dir();

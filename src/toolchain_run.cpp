@@ -402,6 +402,11 @@ bool has_crt32()
     std::string compiler = find_tool("cc");
     if (compiler.empty())
         compiler = find_tool("gcc");
+    return has_crt32(compiler);
+}
+
+bool has_crt32(const std::string& compiler)
+{
     if (compiler.empty())
         return false;
     std::vector<std::string> cmd { compiler };
