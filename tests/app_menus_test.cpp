@@ -17,6 +17,8 @@
 #include <memory>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace testutil;
 
@@ -852,4 +854,121 @@ TEST_F(Menus, CompletionListStaysInsideTheWindow)
     box = AppProbe::completion_box(a);
     EXPECT_LT(box[1] + box[3], m_src->ed.caret_y()) << "near the bottom the list opens above the line";
     EXPECT_GE(box[0], 0);
+}
+
+// ---------------------------------------------------------------------------
+// The real window on a private Xvfb: a picture of every open menu, the two
+// context menus, the File menu scrolled at the smallest height and the
+// completion list, in both themes (copied to QX_TEST_SHOTS when set).
+
+namespace {
+
+class MenuWindow : public XvfbSuite {
+protected:
+    void SetUp() override
+    {
+        XvfbSuite::SetUp();
+        if (IsSkipped())
+            return;
+        setenv("DISPLAY", server().display().c_str(), 1);
+        setenv("XDG_CONFIG_HOME", m_tmp.path().c_str(), 1);
+        unsetenv("SDL_VIDEODRIVER");
+    }
+    void pictures();
+    TempDir m_tmp;
+};
+
+} // namespace
+
+// In a child process, as the other window tests do: SDL's X11 layer leaves
+// blocks behind that the sanitizer build's leak check would count.
+TEST_F(MenuWindow, PicturesOfEveryOpenMenuInBothThemes)
+{
+    if (program().empty())
+        GTEST_SKIP() << "nasm and ld are needed";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("SDL_RENDER_DRIVER", "software", 1);
+        pictures();
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int st = 0;
+    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_TRUE(WIFEXITED(st));
+    EXPECT_EQ(WEXITSTATUS(st), 0) << "the window part failed: see above";
+}
+
+void MenuWindow::pictures()
+{
+    App app;
+    ASSERT_TRUE(AppProbe::init_window(app));
+    SDL_ShowWindow(AppProbe::window(app));
+    SDL_SetWindowSize(AppProbe::window(app), 1280, 800);
+    AppProbe::pump(app);
+    Doc* src = AppProbe::new_doc(app, false);
+    src->path = m_tmp.file("a.asm");
+    src->ed.set_text(kProgram);
+    AppProbe::settings(app).auto_debug = false;
+    ASSERT_TRUE(AppProbe::load_binary(app, program()));
+    Doc* bin = AppProbe::binary(app);
+    AppProbe::activate(app, src);
+    for (int i = 0; i < 5; ++i) {
+        AppProbe::settings(app).recent.push_back("/home/user/src/prog" + std::to_string(i) + ".asm");
+        AppProbe::settings(app).recent_bin.push_back("/home/user/bin/tool" + std::to_string(i));
+    }
+    const char* keep = getenv("QX_TEST_SHOTS");
+    auto picture = [&](const std::string& name) {
+        AppProbe::paint(app, 0, 0);
+        std::string path = m_tmp.file(name);
+        std::string why;
+        ASSERT_TRUE(gfx::write_png(AppProbe::surface(app), path, &why)) << why;
+        EXPECT_TRUE(file_exists(path));
+        if (keep)
+            sh("cp '" + path + "' '" + keep + "/'");
+    };
+    auto visible_rows = [&] {
+        size_t n = 0;
+        for (const auto& r : AppProbe::menu_list(app))
+            n += !r.separator;
+        return n;
+    };
+    for (bool dark : { false, true }) {
+        AppProbe::set_theme(app, dark);
+        const std::string theme = dark ? "-dark.png" : "-light.png";
+        for (int m = 0; m < 7; ++m) {
+            AppProbe::activate(app, m == 1 ? bin : src);
+            AppProbe::open_menu(app, m);
+            AppProbe::key(app, SDLK_DOWN);
+            picture("menu" + std::to_string(m) + theme);
+            EXPECT_EQ(AppProbe::hits_of(app, "menu_item").size(), visible_rows()) << "menu " << m;
+        }
+        AppProbe::activate(app, src);
+        auto [x, y] = text_point(app, src, 6, 10);
+        AppProbe::ed_context(app, x, y);
+        picture("context-editor" + theme);
+        EXPECT_EQ(AppProbe::hits_of(app, "menu_item").size(), visible_rows());
+        AppProbe::activate(app, bin);
+        bin->bv.select_row(bin->bv.row_of_addr(symbols(program()).at("_start")), true);
+        AppProbe::paint(app, 0, 0);
+        AppProbe::bin_context(app, 700, 300);
+        picture("context-binary" + theme);
+        EXPECT_EQ(AppProbe::hits_of(app, "menu_item").size(), visible_rows());
+        AppProbe::open_menu(app, -1);
+
+        AppProbe::activate(app, src);
+        src->ed.move_caret({ 5, 7 }, false);
+        AppProbe::completion(app) = { "mov", "movzx", "movsb", "value" };
+        picture("completion" + theme);
+        AppProbe::completion(app).clear();
+    }
+    // The smallest height: the File menu scrolls.
+    SDL_SetWindowSize(AppProbe::window(app), 1000, 480);
+    AppProbe::pump(app);
+    AppProbe::open_menu(app, 0);
+    for (int i = 0; i < 18; ++i)
+        AppProbe::key(app, SDLK_DOWN);
+    picture("menu0-480-scrolled-dark.png");
+    EXPECT_GT(AppProbe::menu_scroll(app), 0);
+    EXPECT_LT(AppProbe::hits_of(app, "menu_item").size(), visible_rows());
 }
