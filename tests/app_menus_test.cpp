@@ -972,3 +972,57 @@ void MenuWindow::pictures()
     EXPECT_GT(AppProbe::menu_scroll(app), 0);
     EXPECT_LT(AppProbe::hits_of(app, "menu_item").size(), visible_rows());
 }
+
+// A program stopped under the debugger: the Debug menu offers Continue and
+// Step out, refuses a second start and an attach, and the two context
+// menus run to a line and to an instruction of the stopped program.
+TEST_F(Menus, DebugRowsWhileAProgramIsStopped)
+{
+    start(false);
+    if (program().empty())
+        GTEST_SKIP() << "nasm and ld are needed";
+    App& a = *m_app;
+    dbg::Process& p = AppProbe::proc(a);
+    auto pump_until = [&](auto cond) {
+        for (int i = 0; i < 1000 && !cond(); ++i) {
+            AppProbe::debug_tick(a);
+            SDL_Delay(10);
+        }
+        return cond();
+    };
+    auto stopped = [&] { return p.traced() && p.state() == dbg::State::Stopped && !AppProbe::building(a); };
+    ASSERT_TRUE(choose(3, L10n::tr("menu.step_into")));
+    ASSERT_TRUE(pump_until(stopped));
+    const int first = m_src->ed.pc_line;
+    ASSERT_GE(first, 5);
+
+    auto debug = AppProbe::menu_items(a, 3);
+    EXPECT_EQ(debug[0].label, L10n::tr("menu.continue"));
+    EXPECT_TRUE(debug[0].enabled);
+    EXPECT_TRUE(row(3, L10n::tr("menu.step_out"))->enabled);
+    EXPECT_TRUE(row(3, L10n::tr("menu.stop"))->enabled);
+    EXPECT_FALSE(row(3, L10n::tr("menu.attach"))->enabled);
+    EXPECT_TRUE(row(2, L10n::tr("menu.run"))->enabled) << "a traced program may be run on";
+
+    // Run to cursor from the editor's menu, on the line of "mov edi, 0x1F".
+    auto [x, y] = text_point(a, m_src, 8, 5);
+    ASSERT_TRUE(context_choose(a, x, y, L10n::tr("menu.run_to_cursor")));
+    ASSERT_TRUE(pump_until([&] { return stopped() && m_src->ed.pc_line == 8; }));
+
+    // Run to here from the binary view of the program: the syscall after it.
+    Doc* shown = AppProbe::debugged_binary(a);
+    ASSERT_NE(shown, nullptr);
+    AppProbe::activate(a, shown);
+    uint64_t syscall_at = symbols(program()).at("_start") + 7 + 5 + 5 + 5;
+    shown->bv.select_row(shown->bv.row_of_addr(syscall_at), true);
+    ASSERT_NE(shown->bv.selected_insn(), nullptr);
+    AppProbe::bin_context(a, 600, 300);
+    int i = row_of(a, L10n::tr("ctx.run_to"));
+    ASSERT_GE(i, 0);
+    ASSERT_TRUE(AppProbe::click(a, "menu_item", i));
+    ASSERT_TRUE(pump_until([&] { return stopped() && p.pc() == syscall_at; }));
+
+    ASSERT_TRUE(choose(3, L10n::tr("menu.stop")));
+    EXPECT_TRUE(pump_until([&] { return !p.alive(); }));
+    EXPECT_EQ(row(3, L10n::tr("menu.debug"))->enabled, true);
+}
