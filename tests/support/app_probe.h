@@ -281,5 +281,14 @@ struct AppProbe {
         a.m_status_err = err;
     }
     static void prompt_ok(App& a) { a.prompt_ok(); }
+    // A source document with a path and text, in front.
+    static Doc* add_source(App& a, const std::string& path, const std::string& text)
+    {
+        Doc* d = a.new_doc(false);
+        d->path = path;
+        d->ed.set_text(text);
+        a.activate(d);
+        return d;
+    }
     // ---- end ----
 };
