@@ -1,6 +1,6 @@
 // Binary documents in the window: each document's view wired to the
-// application, the binary bar, the strip that asks for an address or a
-// yes, and the view painted in the document area with its hits.
+// application, the binary bar, the strip that asks for a yes, and the
+// view painted in the document area with its hits.
 #include "app.h"
 
 #include "l10n.h"

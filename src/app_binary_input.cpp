@@ -54,7 +54,8 @@ bool App::poll_binary()
 {
     if (m_bin_search) {
         // The searching document may have been closed meanwhile.
-        BinView::Search r = still_open(m_docs, m_bin_search) ? m_bin_search->bv.find_poll(kSearchSliceMs) : BinView::Search::Idle;
+        BinView::Search r = still_open(m_docs, m_bin_search) ? m_bin_search->bv.find_poll(kSearchSliceMs)
+                                                             : BinView::Search::Idle;
         if (r != BinView::Search::Running) {
             m_bin_search = nullptr;
             if (r == BinView::Search::Found)

@@ -714,8 +714,7 @@ TEST_F(AppBinaryCommands, QuestionsAndSearchesStayWithTheirDocument)
     AppProbe::activate(app, a);
     AppProbe::cmd_find(app, true);
     AppProbe::find_field(app).set("\xCD\x21");
-    settle(app);
-    AppProbe::find_step(app, true, true);
+    AppProbe::find_step(app, true, true); // before any loop turn noticed the close
     settle(app);
     EXPECT_EQ(a->bv.m_hit, 3u);
     AppProbe::cmd_find(app, false);
