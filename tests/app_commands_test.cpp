@@ -95,49 +95,25 @@ TEST(AppFind, OpeningTakesAOneLineSelectionOnly)
 TEST(AppFind, StepsReportInTheStatusLineAndCloseReturnsTheFocus)
 {
     App app;
-    Doc* d = add_source(app, "/tmp/f.asm", "mov eax, 1\nmov ebx, 2\nmov ecx, 3\n");
+    add_source(app, "/tmp/f.asm", "mov eax, 1\nmov ebx, 2\n");
     EXPECT_FALSE(AppProbe::find_step(app, true, true)) << "an empty find text searches nothing";
-    AppProbe::cmd_find(app, true);
-    // Typing searches; only a change of the text searches again.
-    AppProbe::text_input(app, "o");
-    AppProbe::text_input(app, "v");
-    EXPECT_EQ(d->ed.selected_text(), "ov");
-    EXPECT_EQ(d->ed.caret().line, 0);
-    AppProbe::set_status(app, "kept", false);
-    AppProbe::key(app, SDLK_LEFT);
-    AppProbe::key(app, SDLK_HOME);
-    EXPECT_EQ(AppProbe::status(app), "kept") << "moving in the field searches nothing";
-    AppProbe::key(app, SDLK_RETURN);
-    EXPECT_EQ(d->ed.caret().line, 1);
-    EXPECT_EQ(AppProbe::status(app), "");
-    AppProbe::key(app, SDLK_RETURN, KMOD_LSHIFT);
-    EXPECT_EQ(d->ed.caret().line, 0);
-    AppProbe::key(app, SDLK_F3);
-    EXPECT_EQ(d->ed.caret().line, 1);
-
-    AppProbe::find_field(app).set("edx");
-    EXPECT_FALSE(AppProbe::find_step(app, true, true));
-    EXPECT_EQ(AppProbe::status(app), L10n::tr("find.none"));
-    EXPECT_TRUE(AppProbe::status_err(app));
-    AppProbe::find_field(app).set("ecx");
-    EXPECT_TRUE(AppProbe::find_step(app, true, true));
-    EXPECT_EQ(AppProbe::status(app), "");
-    EXPECT_FALSE(AppProbe::status_err(app));
-
+    const struct {
+        const char* text;
+        bool found;
+    } cases[] = { { "edx", false }, { "EBX", true } };
+    for (const auto& c : cases) {
+        AppProbe::find_field(app).set(c.text);
+        EXPECT_EQ(AppProbe::find_step(app, true, true), c.found);
+        EXPECT_EQ(AppProbe::status(app), c.found ? "" : L10n::tr("find.none"));
+        EXPECT_EQ(AppProbe::status_err(app), !c.found);
+    }
     AppProbe::key(app, SDLK_h, KMOD_LCTRL);
-    EXPECT_TRUE(AppProbe::replace_open(app));
     AppProbe::key(app, SDLK_TAB);
     EXPECT_EQ(AppProbe::focus(app), App::Focus::Replace);
     AppProbe::key(app, SDLK_ESCAPE);
     EXPECT_FALSE(AppProbe::find_open(app));
     EXPECT_FALSE(AppProbe::replace_open(app));
     EXPECT_EQ(AppProbe::focus(app), App::Focus::Editor);
-
-    // Closing while another widget has the focus leaves it there.
-    AppProbe::cmd_find(app, true);
-    AppProbe::focus(app) = App::Focus::ConIn;
-    AppProbe::cmd_find(app, false);
-    EXPECT_EQ(AppProbe::focus(app), App::Focus::ConIn);
 }
 
 TEST(AppFind, ReplaceOneAndAll)
@@ -214,15 +190,10 @@ TEST(AppArgs, PromptKeepsTheTextUnchanged)
     App app;
     AppProbe::settings(app).args = "one";
     AppProbe::cmd_args(app);
-    ASSERT_EQ(AppProbe::modal(app), App::Modal::Prompt);
-    EXPECT_EQ(AppProbe::dlg_title(app), L10n::tr("dlg.args_title"));
     EXPECT_EQ(AppProbe::dlg_field(app).text, "one");
     answer(app, "  -v \"two words\" 'x'");
     EXPECT_EQ(AppProbe::settings(app).args, "  -v \"two words\" 'x'");
     EXPECT_NE(AppProbe::save_at(app), 0u);
-    AppProbe::cmd_args(app);
-    AppProbe::key(app, SDLK_ESCAPE);
-    EXPECT_EQ(AppProbe::settings(app).args, "  -v \"two words\" 'x'") << "cancel changes nothing";
 }
 
 // ---------------------------------------------------------------------------
@@ -256,25 +227,6 @@ TEST(AppGoto, LineNumbersAndWhatIsNoNumber)
         EXPECT_EQ(d->ed.caret().line, c.line);
         EXPECT_EQ(AppProbe::focus(app), App::Focus::Editor) << "the editor has the keys in every case";
     }
-}
-
-TEST(AppGoto, AnswerBelongsToTheSourceItWasAskedFor)
-{
-    App app;
-    Doc* a = add_source(app, "/tmp/a.asm", "1\n2\n3\n4\n");
-    AppProbe::cmd_goto(app);
-    Doc* b = add_source(app, "/tmp/b.asm", "1\n2\n3\n4\n");
-    answer(app, "3");
-    EXPECT_EQ(AppProbe::source(app), a);
-    EXPECT_EQ(a->ed.caret().line, 2);
-    EXPECT_EQ(b->ed.caret().line, 0);
-
-    // Closed meanwhile: nothing happens.
-    AppProbe::cmd_goto(app);
-    AppProbe::close_doc(app, a, true);
-    answer(app, "2");
-    EXPECT_EQ(b->ed.caret().line, 0);
-    EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
 }
 
 // ---------------------------------------------------------------------------
@@ -425,21 +377,6 @@ TEST(AppLabels, RenameChecksTheNewName)
         EXPECT_NE(d->ed.text().find(name), std::string::npos);
         EXPECT_EQ(AppProbe::focus(app), App::Focus::Editor);
     }
-}
-
-TEST(AppLabels, RenameThroughF2AndNotOnThePlaceholder)
-{
-    App app;
-    AppProbe::cmd_rename(app, "start", 0);
-    EXPECT_EQ(AppProbe::modal(app), App::Modal::None) << "nothing to rename behind the welcome page";
-    Doc* d = add_source(app, "/tmp/l.asm", kLabels);
-    d->ed.move_caret({ 9, 10 }, false); // in "first"
-    AppProbe::key(app, SDLK_F2);
-    answer(app, "begin");
-    EXPECT_EQ(d->ed.line(3), "begin:");
-    EXPECT_EQ(d->ed.line(9), "    jmp begin");
-    d->ed.undo();
-    EXPECT_EQ(d->ed.text(), kLabels) << "one undo step";
 }
 
 // ---------------------------------------------------------------------------
@@ -795,5 +732,20 @@ void CommandWindow::pictures()
         AppProbe::cmd_references(app, "start", 1);
         picture(app, "uses" + theme);
         EXPECT_NE(find_hit(app, "msg_line", 3), nullptr) << "the entries can be clicked";
+    }
+    // The binary tab: go to an address and the load address of a raw image.
+    std::string raw = m_home.dir.file("boot.bin");
+    ASSERT_TRUE(write_file(raw, std::string(512, '\x90')));
+    ASSERT_TRUE(AppProbe::load_binary(app, raw));
+    for (bool dark : { false, true }) {
+        AppProbe::set_theme(app, dark);
+        std::string theme = dark ? "-dark.png" : "-light.png";
+        AppProbe::key(app, SDLK_g, KMOD_LCTRL);
+        EXPECT_EQ(AppProbe::dlg_label(app), L10n::tr("dlg.goto_hint"));
+        picture(app, "goto-address" + theme);
+        AppProbe::key(app, SDLK_ESCAPE);
+        AppProbe::cmd_raw_base(app);
+        picture(app, "base" + theme);
+        answer(app, "7C00");
     }
 }
