@@ -94,8 +94,7 @@ bool App::bin_key(const SDL_Keysym& k)
         }
     } else if (m_focus == Focus::Bin) {
         if (k.sym == SDLK_ESCAPE && !v.m_edit_active && m_find_open) {
-            m_find_open = false;
-            v.m_hit_len = 0;
+            cmd_find(false);
         } else if (ctrl && k.sym == SDLK_g) {
             cmd_goto();
         } else if (ctrl && k.sym == SDLK_f) {
