@@ -201,7 +201,6 @@ private:
     void focus_main_view();
     void next_doc(bool back);
     void close_current();
-    void font_reset();
     // Completion of the word before the caret (app_keys.cpp).
     bool ac_key(const SDL_Keysym& k);
     void ac_update();
@@ -230,16 +229,8 @@ private:
     // Commands other parts of the window provide, waiting for them
     // (app_pending.cpp): each does nothing yet.
     void pending(const std::string& name);
-    void cmd_rename(const std::string& word, int line);
-    void find_step(bool forward, bool from_key);
-    void cmd_goto_definition(const std::string& word, int line);
-    void cmd_references(const std::string& word, int line);
-    void cmd_font(int step);
     void cmd_settings();
     void cmd_language();
-    void cmd_find(bool open);
-    void cmd_replace(bool all);
-    void cmd_goto();
     void cmd_converter();
     void cmd_watch_add();
     void open_menu(int n);
@@ -247,7 +238,6 @@ private:
     void bin_context(double x, double y);
     void cmd_about();
     void cmd_link();
-    void cmd_args();
     void cmd_attach();
     void apply_tool_paths();
     void dialog_escape();
@@ -294,6 +284,30 @@ private:
     double m_drag_geo_x = 0;
     std::vector<std::string> m_pending_log; // pending commands asked for, newest last
     Uint32 m_fmt_at = 0; // when the status line's format was last detected
+    // ---- end ----
+
+    // ---- editing and navigation commands ----
+    // The find bar and the font size (app_find.cpp).
+    void cmd_find(bool open);
+    void cmd_replace(bool all);
+    // One search of the find text; true when it found a match. from_caret
+    // is false while the text is typed, so the match may stay where it is.
+    bool find_step(bool forward, bool from_caret);
+    void cmd_font(double step);
+    // Go to, the raw-image prompts and the program arguments (app_goto.cpp).
+    void cmd_goto();
+    // An address, register or symbol, else a file offset, else a search.
+    bool goto_in_binary(Doc* d, const std::string& text);
+    void cmd_args();
+    void set_raw_bits(int bits);            // the current binary image
+    void set_raw_bits(uint64_t doc, int bits); // the image of that document
+    void cmd_raw_base();
+    void rebase_raw(Doc* d, uint64_t base);
+    // Labels of the current source (app_labels.cpp).
+    void cmd_goto_definition(const std::string& word, int line);
+    void cmd_references(const std::string& word, int line);
+    void cmd_rename(const std::string& word, int line);
+    void rename_to(uint64_t doc, const std::string& old, const std::string& name, int line);
     // ---- end ----
 
     // Window, scale, theme and geometry (app_window.cpp).
@@ -649,7 +663,7 @@ private:
     // ---- end ----
     // ---- binary documents ----
     // A question or a typed value asked in a strip under the binary bar.
-    enum class BinAsk : int { None, Goto, Base, Overwrite, Save };
+    enum class BinAsk : int { None, Overwrite, Save };
     // Binary documents in the window (app_binary.cpp, app_binary_input.cpp).
     void wire_binary(Doc* d);
     // The source's end-of-line notes: operand values at the pc, step effects.
@@ -672,9 +686,7 @@ private:
     void bin_open_find();
     // The find field changed or asked for the next hit: a search in slices.
     void bin_find(bool forward, bool next);
-    bool bin_goto_text(const std::string& text);
     bool save_binary_in_place(Doc* d);
-    void set_raw_bits(int bits);
     // One loop turn's share of binary work; true while some is pending.
     bool poll_binary();
     bool binary_busy() const { return m_bin_search != nullptr || m_dis != nullptr; }
@@ -685,8 +697,9 @@ private:
 
     BinAsk m_bin_ask = BinAsk::None;
     std::string m_bin_ask_text;
-    TextField m_bin_field;
+    uint64_t m_bin_ask_doc = 0; // the document whose question is shown
     Doc* m_bin_search = nullptr; // the document whose view searches
+    uint64_t m_bar_doc = 0;      // the document whose binary bar was painted last
     std::unique_ptr<DisJob> m_dis;
     // ---- end ----
     // ---- side panel and watches ----

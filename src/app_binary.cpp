@@ -1,6 +1,6 @@
 // Binary documents in the window: each document's view wired to the
-// application, the binary bar, the strip that asks for an address or a
-// yes, and the view painted in the document area with its hits.
+// application, the binary bar, the strip that asks for a yes, and the
+// view painted in the document area with its hits.
 #include "app.h"
 
 #include "l10n.h"
@@ -84,9 +84,7 @@ void App::bin_ask(BinAsk kind, const std::string& text)
 {
     m_bin_ask = kind;
     m_bin_ask_text = text;
-    m_bin_field.mono = true;
-    m_bin_field.set(text);
-    m_bin_field.select_all();
+    m_bin_ask_doc = m_b->id;
     m_dirty = true;
 }
 
@@ -96,64 +94,21 @@ void App::bin_answer(bool ok)
     m_bin_ask = BinAsk::None;
     m_focus = Focus::Bin;
     m_dirty = true;
-    if (is_placeholder(m_b))
+    // The answer belongs to the document that asked, wherever the tabs went.
+    Doc* d = doc_by_id(m_bin_ask_doc);
+    if (!d)
         return;
-    BinView& v = m_b->bv;
     switch (kind) {
     case BinAsk::Overwrite:
-        v.confirm_overwrite(ok);
+        d->bv.confirm_overwrite(ok);
         break;
     case BinAsk::Save:
         if (ok)
-            save_binary_in_place(m_b);
-        break;
-    case BinAsk::Goto:
-        if (ok)
-            bin_goto_text(m_bin_field.text);
-        break;
-    case BinAsk::Base:
-        if (ok) {
-            uint64_t base = 0;
-            std::string err;
-            if (m_con.eval(m_bin_field.text, &base, &err)) {
-                m_b->img.set_raw_view(m_b->img.m_bits, base);
-                v.image_changed();
-            } else {
-                status(L10n::tr(err), true);
-            }
-        }
+            save_binary_in_place(d);
         break;
     case BinAsk::None:
         break;
     }
-}
-
-bool App::bin_goto_text(const std::string& text)
-{
-    m_focus = Focus::Bin;
-    m_dirty = true;
-    if (text.empty() || is_placeholder(m_b))
-        return false;
-    BinView& v = m_b->bv;
-    char q = text[0];
-    if (text.size() >= 2 && (q == '\'' || q == '"') && text.back() == q) {
-        m_find.set(text.substr(1, text.size() - 2));
-        bin_find(true, true);
-        return true;
-    }
-    uint64_t a = 0;
-    if (m_con.eval(text, &a, nullptr)) {
-        if (v.mapped(a)) {
-            v.goto_addr(a);
-            return true;
-        }
-        if (!v.live() && v.goto_offset(a))
-            return true;
-    }
-    // Neither an address nor an offset: the words are searched for.
-    m_find.set(text);
-    bin_find(true, true);
-    return true;
 }
 
 bool App::save_binary_in_place(Doc* d)
@@ -171,23 +126,14 @@ bool App::save_binary_in_place(Doc* d)
     return true;
 }
 
-void App::set_raw_bits(int bits)
-{
-    m_settings.raw_bits = bits;
-    if (!is_placeholder(m_b)) {
-        m_b->img.set_raw_view(bits, m_b->img.m_base);
-        m_b->bv.image_changed();
-    }
-    m_dirty = true;
-    queue_save();
-}
-
 void App::paint_bin_bar(cairo_t* cr, double x, double y, double w)
 {
     gfx::fill_rect(cr, x, y, w, 32, m_pal.panel);
     gfx::hline(cr, x, y + 31, w, m_pal.border);
     if (m_settings.main_tab != 1 || !m_b->bv.bar_shown())
         return;
+    // A press on the bar acts on the image it was painted for.
+    m_bar_doc = m_b->id;
     const BinView& v = m_b->bv;
     struct Button {
         const char* id;
@@ -227,11 +173,7 @@ double App::paint_bin_ask(cairo_t* cr, double x, double y, double w)
     const double h = 34;
     gfx::fill_rect(cr, x, y, w, h, m_pal.panel2);
     gfx::hline(cr, x, y + h - 1, w, m_pal.border);
-    bool field = m_bin_ask == BinAsk::Goto || m_bin_ask == BinAsk::Base;
-    std::string text = m_bin_ask == BinAsk::Goto   ? L10n::tr("dlg.goto_hint")
-                       : m_bin_ask == BinAsk::Base ? L10n::tr("bin.base_label")
-                                                   : m_bin_ask_text;
-    std::string ok = L10n::tr(field ? "btn.ok" : "btn.overwrite"), cancel = L10n::tr("btn.cancel");
+    std::string ok = L10n::tr("btn.overwrite"), cancel = L10n::tr("btn.cancel");
     double okw = gfx::text_width(cr, ok, kBar) + 20, cw = gfx::text_width(cr, cancel, kBar) + 20;
     double bx = x + w - 8 - cw;
     button(cr, bx, y + 5, cw, 24, cancel, "bin_ask_cancel", true, false, nullptr, cancel + "  (Esc)");
@@ -240,23 +182,7 @@ double App::paint_bin_ask(cairo_t* cr, double x, double y, double w)
     gfx::Font f{ 13, false, false };
     double ty = y + (h - gfx::line_height(cr, f)) / 2;
     double room = bx - 8 - (x + 12);
-    if (!field) {
-        gfx::text(cr, text, x + 12, ty, m_pal.warn, f, gfx::Align::Left, std::max(0.0, room));
-        return h;
-    }
-    double lw = std::min(gfx::text_width(cr, text, f), std::max(0.0, room * 0.5));
-    gfx::text(cr, text, x + 12, ty, m_pal.dim, f, gfx::Align::Left, lw);
-    double fx = x + 12 + lw + 10, fw = std::min(360.0, bx - 8 - fx);
-    if (fw > 40) {
-        gfx::rounded(cr, fx, y + 5, fw, 24, 5);
-        gfx::set(cr, m_pal.panel);
-        cairo_fill_preserve(cr);
-        gfx::set(cr, m_pal.accent);
-        cairo_set_line_width(cr, 1);
-        cairo_stroke(cr);
-        m_bin_field.paint(cr, fx + 8, y + 5, fw - 16, 24, m_pal, 13, true, m_caret_on, "", nullptr);
-        hit(fx, y + 5, fw, 24, "bin_ask_in", 0, "");
-    }
+    gfx::text(cr, m_bin_ask_text, x + 12, ty, m_pal.warn, f, gfx::Align::Left, std::max(0.0, room));
     return h;
 }
 

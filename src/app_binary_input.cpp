@@ -6,14 +6,18 @@
 #include "l10n.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
 // Time one loop turn may spend on a running search.
 constexpr double kSearchSliceMs = 8;
+
+// Is the document still one of the open ones? Asked without touching it.
+bool still_open(const std::vector<std::unique_ptr<Doc>>& docs, const Doc* d)
+{
+    return std::any_of(docs.begin(), docs.end(), [&](const auto& x) { return x.get() == d; });
+}
 
 } // namespace
 
@@ -31,7 +35,8 @@ void App::bin_find(bool forward, bool next)
     if (is_placeholder(m_b))
         return;
     BinView& v = m_b->bv;
-    if (m_bin_search && m_bin_search != m_b)
+    // The search under way may belong to a document closed since.
+    if (m_bin_search && m_bin_search != m_b && still_open(m_docs, m_bin_search))
         m_bin_search->bv.find_cancel();
     m_bin_search = nullptr;
     if (m_find.text.empty()) {
@@ -49,8 +54,8 @@ bool App::poll_binary()
 {
     if (m_bin_search) {
         // The searching document may have been closed meanwhile.
-        bool open = std::any_of(m_docs.begin(), m_docs.end(), [&](const auto& d) { return d.get() == m_bin_search; });
-        BinView::Search r = open ? m_bin_search->bv.find_poll(kSearchSliceMs) : BinView::Search::Idle;
+        BinView::Search r = still_open(m_docs, m_bin_search) ? m_bin_search->bv.find_poll(kSearchSliceMs)
+                                                             : BinView::Search::Idle;
         if (r != BinView::Search::Running) {
             m_bin_search = nullptr;
             if (r == BinView::Search::Found)
@@ -76,16 +81,11 @@ bool App::bin_key(const SDL_Keysym& k)
         // The question holds the keys until it is answered.
         if (enter || k.sym == SDLK_ESCAPE)
             bin_answer(enter);
-        else if (m_bin_ask == BinAsk::Goto || m_bin_ask == BinAsk::Base)
-            m_bin_field.key(k, false);
     } else if (m_focus == Focus::Find && m_find_open) {
         if (enter || k.sym == SDLK_F3) {
             bin_find(!shift, true);
         } else if (k.sym == SDLK_ESCAPE) {
-            m_find_open = false;
-            v.find_cancel();
-            v.m_hit_len = 0;
-            m_focus = Focus::Bin;
+            cmd_find(false);
         } else {
             std::string before = m_find.text;
             used = m_find.key(k, false);
@@ -94,12 +94,11 @@ bool App::bin_key(const SDL_Keysym& k)
         }
     } else if (m_focus == Focus::Bin) {
         if (k.sym == SDLK_ESCAPE && !v.m_edit_active && m_find_open) {
-            m_find_open = false;
-            v.m_hit_len = 0;
+            cmd_find(false);
         } else if (ctrl && k.sym == SDLK_g) {
-            bin_ask(BinAsk::Goto, "");
+            cmd_goto();
         } else if (ctrl && k.sym == SDLK_f) {
-            bin_open_find();
+            cmd_find(true);
         } else if (k.sym == SDLK_F3 && !m_find.text.empty()) {
             bin_find(!shift, true);
         } else {
@@ -120,9 +119,7 @@ bool App::bin_text(const char* utf8)
 {
     if (m_modal != Modal::None || m_menu >= 0 || !bin_shown())
         return false;
-    if (m_bin_ask == BinAsk::Goto || m_bin_ask == BinAsk::Base) {
-        m_bin_field.input(utf8);
-    } else if (m_bin_ask != BinAsk::None) {
+    if (m_bin_ask != BinAsk::None) {
         return true; // a yes or no is not typed
     } else if (m_focus == Focus::Find && m_find_open) {
         m_find.input(utf8);
@@ -168,26 +165,19 @@ bool App::bin_mouse_down(const Hit& h, double x, double y, int button, int click
         else
             bin_ask(BinAsk::Save, L10n::tr("dlg.overwrite_bin", m_b->img.m_path));
     } else if (id == "bin_goto") {
-        bin_ask(BinAsk::Goto, "");
+        cmd_goto();
     } else if (id == "bin_find") {
-        bin_open_find();
+        cmd_find(true);
     } else if (id == "raw_base") {
-        char buf[24];
-        snprintf(buf, sizeof buf, "%" PRIX64, m_b->img.m_base);
-        bin_ask(BinAsk::Base, buf);
+        cmd_raw_base();
     } else if (id == "bits") {
-        set_raw_bits(h.n);
+        set_raw_bits(m_bar_doc, h.n);
     } else if (id == "bin_ask_ok" || id == "bin_ask_cancel") {
         bin_answer(id == "bin_ask_ok");
-    } else if (id == "bin_ask_in") {
-        m_bin_field.click(x, "");
     } else if (id == "find_prev" || id == "find_next") {
         bin_find(id == "find_next", true);
     } else if (id == "find_close") {
-        m_find_open = false;
-        v.find_cancel();
-        v.m_hit_len = 0;
-        m_focus = Focus::Bin;
+        cmd_find(false);
     } else {
         return false;
     }

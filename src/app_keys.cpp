@@ -188,10 +188,7 @@ bool App::command_key(const SDL_Keysym& k)
         }
         return true;
     case SDLK_F3:
-        if (bin_shown())
-            bin_find(!shift, true);
-        else
-            find_step(!shift, true);
+        find_step(!shift, true);
         return true;
     case SDLK_F4:
         cmd_run_to_cursor();
@@ -250,7 +247,7 @@ bool App::ctrl_key(const SDL_Keysym& k)
     case SDLK_MINUS:
     case SDLK_KP_MINUS: cmd_font(-1); return true;
     case SDLK_0:
-    case SDLK_KP_0: font_reset(); return true;
+    case SDLK_KP_0: cmd_font(0); return true;
     case SDLK_COMMA: cmd_settings(); return true;
     case SDLK_1:
         m_settings.main_tab = 0;
@@ -265,18 +262,8 @@ bool App::ctrl_key(const SDL_Keysym& k)
         m_focus = Focus::ConIn;
         return true;
     case SDLK_b: cmd_build({}); return true;
-    case SDLK_f:
-        if (bin_shown())
-            bin_open_find();
-        else
-            cmd_find(true);
-        return true;
-    case SDLK_g:
-        if (bin_shown())
-            bin_ask(BinAsk::Goto, "");
-        else
-            cmd_goto();
-        return true;
+    case SDLK_f: cmd_find(true); return true;
+    case SDLK_g: cmd_goto(); return true;
     case SDLK_h:
         if (m_settings.main_tab == 0 && !is_placeholder(m_s) && !m_s->bin) {
             cmd_find(true);
@@ -303,13 +290,6 @@ bool App::ctrl_key(const SDL_Keysym& k)
     case SDLK_w: close_current(); return true;
     default: return false;
     }
-}
-
-void App::font_reset()
-{
-    m_settings.font = 14;
-    m_save_at = SDL_GetTicks() + 600;
-    m_dirty = true;
 }
 
 void App::next_doc(bool back)

@@ -172,12 +172,7 @@ std::vector<App::MenuItem> App::menu_items(int n)
             cmd_find(true);
             m_replace_open = true;
         }));
-        rows.push_back(row("menu.goto", "Ctrl+G", [this] {
-            if (bin_shown())
-                bin_ask(BinAsk::Goto, "");
-            else
-                cmd_goto();
-        }));
+        rows.push_back(row("menu.goto", "Ctrl+G", [this] { cmd_goto(); }));
         rows.push_back(separator());
         rows.push_back(row("menu.settings", "Ctrl+,", [this] { cmd_settings(); }));
         break;
@@ -253,7 +248,7 @@ std::vector<App::MenuItem> App::menu_items(int n)
         rows.push_back(separator());
         rows.push_back(row("menu.font_bigger", "Ctrl++", [this] { cmd_font(+1); }));
         rows.push_back(row("menu.font_smaller", "Ctrl+-", [this] { cmd_font(-1); }));
-        rows.push_back(row("menu.font_reset", "Ctrl+0", [this] { font_reset(); }));
+        rows.push_back(row("menu.font_reset", "Ctrl+0", [this] { cmd_font(0); }));
         rows.push_back(separator());
         for (const char* name : { "auto", "light", "dark" }) {
             std::string key = std::string("menu.theme_") + name;

@@ -166,6 +166,10 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
         cmd_stop();
     if (fresh)
         d = new_doc(true);
+    // A raw image read again keeps the view its breakpoints were set in.
+    bool keep_view = !fresh && d->img.m_kind == BinImage::Raw;
+    int bits = keep_view ? d->img.m_bits : m_settings.raw_bits;
+    uint64_t base = keep_view ? d->img.m_base : 0;
     std::string err;
     if (!d->img.load(path, &err)) {
         if (fresh)
@@ -176,7 +180,7 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
         return false;
     }
     if (d->img.m_kind == BinImage::Raw)
-        d->img.set_raw_view(m_settings.raw_bits, 0);
+        d->img.set_raw_view(bits, base);
     d->bv.image_changed();
     if (fresh) {
         d->hidden = hidden;

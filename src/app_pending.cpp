@@ -12,20 +12,12 @@ void App::pending(const std::string& name)
     m_dirty = true;
 }
 
-void App::cmd_rename(const std::string&, int) { pending("cmd_rename"); }
-void App::find_step(bool forward, bool) { pending(forward ? "find_step+" : "find_step-"); }
-void App::cmd_goto_definition(const std::string&, int) { pending("cmd_goto_definition"); }
-void App::cmd_references(const std::string&, int) { pending("cmd_references"); }
-void App::cmd_font(int step) { pending(step > 0 ? "cmd_font+" : "cmd_font-"); }
 void App::cmd_settings() { pending("cmd_settings"); }
 void App::cmd_language() { pending("cmd_language"); }
-void App::cmd_replace(bool all) { pending(all ? "cmd_replace(all)" : "cmd_replace"); }
-void App::cmd_goto() { pending("cmd_goto"); }
 void App::cmd_converter() { pending("cmd_converter"); }
 void App::cmd_watch_add() { pending("cmd_watch_add"); }
 void App::cmd_about() { pending("cmd_about"); }
 void App::cmd_link() { pending("cmd_link"); }
-void App::cmd_args() { pending("cmd_args"); }
 void App::cmd_attach() { pending("cmd_attach"); }
 void App::apply_tool_paths() { pending("apply_tool_paths"); }
 // Escape in the Language, Reference and License dialogs: each first clears
@@ -39,18 +31,3 @@ void App::dialog_wheel(double x, double y, double dy)
         pending("dialog_wheel");
 }
 
-// Until the editing commands arrive the find bar opens and closes here,
-// so Ctrl+F and Escape keep working.
-void App::cmd_find(bool open)
-{
-    if (open) {
-        m_find_open = true;
-        m_focus = Focus::Find;
-        m_find.select_all();
-    } else {
-        m_find_open = false;
-        m_replace_open = false;
-        focus_main_view();
-    }
-    m_dirty = true;
-}

@@ -1,6 +1,6 @@
 // Unsaved work kept across crashes: sealed recovery files written every two
 // seconds and restored at the next start; per-file state (caret, scroll,
-// breakpoints) kept in the settings by path.
+// breakpoints, a raw image's load address) kept in the settings by path.
 #include "app.h"
 
 #include "l10n.h"
@@ -179,17 +179,24 @@ void App::store_file_state(Doc* d)
         const std::string& path = d->img.m_path;
         if (path.empty() || d->hidden)
             return;
-        if (d->bps.empty()) {
-            m_settings.fstate.erase(path);
-            return;
-        }
-        std::string s = "a:";
+        std::string s;
         for (uint64_t a : d->bps) {
             char buf[24];
             snprintf(buf, sizeof buf, "%" PRIx64, a);
-            s += (s.size() > 2 ? "," : "") + std::string(buf);
+            s += (s.empty() ? "a:" : ",") + std::string(buf);
         }
-        m_settings.fstate[path] = s;
+        // Breakpoints are addresses: a raw image's load address (and the
+        // width it was read with) goes with them, or they would land
+        // elsewhere after a restart.
+        if (d->img.m_kind == BinImage::Raw && d->img.m_base != 0) {
+            char buf[48];
+            snprintf(buf, sizeof buf, "r:%" PRIx64 ",%d", d->img.m_base, d->img.m_bits);
+            s += (s.empty() ? "" : ";") + std::string(buf);
+        }
+        if (s.empty())
+            m_settings.fstate.erase(path);
+        else
+            m_settings.fstate[path] = s;
         return;
     }
     if (d->path.empty())
@@ -229,6 +236,11 @@ void App::apply_file_state(Doc* d)
             for (const std::string& s : f)
                 if (parse_int(s, 16, &v[0]))
                     d->bps.insert(v[0]);
+        } else if (kind == 'r' && d->bin && d->img.m_kind == BinImage::Raw && f.size() == 2) {
+            if (parse_int(f[0], 16, &v[0]) && parse_int(f[1], 10, &v[1]) && (v[1] == 16 || v[1] == 32 || v[1] == 64)) {
+                d->img.set_raw_view(int(v[1]), v[0]);
+                d->bv.image_changed();
+            }
         }
     });
 }

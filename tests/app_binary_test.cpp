@@ -93,10 +93,10 @@ protected:
     {
         AppProbe::paint(app, 1280, 800);
         ASSERT_TRUE(click(app, "bin_goto"));
-        ASSERT_EQ(AppProbe::bin_ask(app), AppProbe::BinAsk::Goto);
+        ASSERT_EQ(AppProbe::modal(app), App::Modal::Prompt);
         type(app, text);
         AppProbe::key(app, SDLK_RETURN);
-        EXPECT_EQ(AppProbe::bin_ask(app), AppProbe::BinAsk::None);
+        EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
         AppProbe::paint(app, 1280, 800);
     }
     TempDir m_dir;
@@ -192,7 +192,7 @@ TEST_F(AppBinary, RawImageHasBaseAndBitChips)
     // the rows.
     AppProbe::paint(app, 1280, 800);
     ASSERT_TRUE(click(app, "raw_base"));
-    ASSERT_EQ(AppProbe::bin_ask(app), AppProbe::BinAsk::Base);
+    ASSERT_EQ(AppProbe::modal(app), App::Modal::Prompt);
     type(app, "7C00"); // replaces the selected "0"
     AppProbe::key(app, SDLK_RETURN);
     EXPECT_EQ(d->bv.image_base(), 0x7C00u);
@@ -221,10 +221,11 @@ TEST_F(AppBinary, GoToAddressesOffsetsAndText)
     EXPECT_EQ(AppProbe::find_field(app).text, "binary");
 
     // Escape leaves the question without going anywhere.
+    AppProbe::paint(app, 1280, 800);
     ASSERT_TRUE(click(app, "bin_goto"));
     type(app, "1");
     AppProbe::key(app, SDLK_ESCAPE);
-    EXPECT_EQ(AppProbe::bin_ask(app), AppProbe::BinAsk::None);
+    EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
     EXPECT_EQ(d->bv.m_hit, bytes.find("binary"));
 }
 

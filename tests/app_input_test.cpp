@@ -135,14 +135,7 @@ TEST(AppKeys, CommandKeysAndTheCtrlTable)
         const char* called; // nullptr: nothing pending asked for
     };
     const Case cases[] = {
-        { SDLK_F3, KMOD_NONE, "find_step+" },
-        { SDLK_F3, KMOD_LSHIFT, "find_step-" },
-        { SDLK_PLUS, KMOD_LCTRL, "cmd_font+" },
-        { SDLK_EQUALS, KMOD_RCTRL, "cmd_font+" },
-        { SDLK_KP_PLUS, KMOD_LCTRL, "cmd_font+" },
-        { SDLK_MINUS, KMOD_LCTRL, "cmd_font-" },
         { SDLK_COMMA, KMOD_LCTRL, "cmd_settings" },
-        { SDLK_g, KMOD_LCTRL, "cmd_goto" },
         { SDLK_k, KMOD_LCTRL, "cmd_converter" },
         { SDLK_k, KMOD_LCTRL | KMOD_LSHIFT, nullptr }, // the editor's delete lines
         { SDLK_b, KMOD_NONE, nullptr },
@@ -171,6 +164,29 @@ TEST(AppKeys, CtrlTableReachesTheFileCommandsAndTheReference)
         add_source(app, dir.file("a.asm"), "start:\n  mov eax, 1\n");
         press(app, SDLK_F1);
         EXPECT_EQ(AppProbe::modal(app), App::Modal::Reference);
+    }
+    {
+        // The font keys, the next match and go to.
+        App app;
+        Doc* d = add_source(app, dir.file("a.asm"), "start:\n  mov eax, 1\n  mov eax, 2\n");
+        AppProbe::settings(app).font = 14;
+        press(app, SDLK_PLUS, KMOD_LCTRL);
+        press(app, SDLK_EQUALS, KMOD_RCTRL);
+        press(app, SDLK_KP_PLUS, KMOD_LCTRL);
+        EXPECT_EQ(AppProbe::settings(app).font, 17);
+        press(app, SDLK_MINUS, KMOD_LCTRL);
+        EXPECT_EQ(AppProbe::settings(app).font, 16);
+        AppProbe::find_field(app).set("mov");
+        press(app, SDLK_F3);
+        EXPECT_EQ(d->ed.caret().line, 1);
+        press(app, SDLK_F3);
+        EXPECT_EQ(d->ed.caret().line, 2);
+        press(app, SDLK_F3, KMOD_LSHIFT);
+        EXPECT_EQ(d->ed.caret().line, 1);
+        press(app, SDLK_g, KMOD_LCTRL);
+        EXPECT_EQ(AppProbe::modal(app), App::Modal::Prompt);
+        EXPECT_EQ(AppProbe::dlg_title(app), L10n::tr("dlg.goto_line"));
+        EXPECT_TRUE(AppProbe::pending(app).empty());
     }
     {
         App app;
@@ -463,19 +479,22 @@ TEST(AppKeys, TextRoutingAndFindOnlyWhenTheTextChanged)
     App app;
     Doc* d = add_source(app, "/tmp/a.asm", "ab");
     press(app, SDLK_f, KMOD_LCTRL);
-    take(app);
     type(app, "m");
     EXPECT_EQ(AppProbe::find_field(app).text, "m");
-    EXPECT_EQ(take(app), Log{ "find_step+" });
+    EXPECT_EQ(AppProbe::status(app), L10n::tr("find.none")) << "searched";
+    AppProbe::set_status(app, "kept", false);
     press(app, SDLK_LEFT);
     press(app, SDLK_HOME);
-    EXPECT_TRUE(take(app).empty()) << "moving the caret in the field searches nothing";
-    press(app, SDLK_DELETE);
-    EXPECT_EQ(take(app), Log{ "find_step+" });
+    EXPECT_EQ(AppProbe::status(app), "kept") << "moving the caret in the field searches nothing";
+    type(app, "a");
+    press(app, SDLK_DELETE); // "am" to "a": found
+    EXPECT_EQ(AppProbe::status(app), "");
+    EXPECT_EQ(d->ed.selected_text(), "a");
     press(app, SDLK_RETURN, KMOD_LSHIFT);
-    EXPECT_EQ(take(app), Log{ "find_step-" });
+    EXPECT_EQ(d->ed.selected_text(), "a");
     press(app, SDLK_ESCAPE);
     EXPECT_FALSE(AppProbe::find_open(app));
+    d->ed.move_caret({ 0, 0 }, false);
 
     // Text with Ctrl held never types.
     SDL_SetModState(KMOD_LCTRL);
@@ -604,7 +623,8 @@ TEST(AppMouse, PressesOnPaintedHits)
     AppProbe::mouse_down(app, ed->x + a->ed.gutter_width() + 4, ed->y + 4, SDL_BUTTON_LEFT);
     AppProbe::mouse_up(app, 0, 0);
     SDL_SetModState(KMOD_NONE);
-    EXPECT_EQ(take(app), Log{ "cmd_goto_definition" });
+    EXPECT_EQ(a->ed.anchor(), (Editor::Pos{ 0, 0 }));
+    EXPECT_EQ(a->ed.caret(), (Editor::Pos{ 0, 5 })) << "the definition selected";
     // A press off every hit closes an open menu.
     AppProbe::open_menu_rows(app, 1, {});
     AppProbe::mouse_down(app, -50, -50, SDL_BUTTON_LEFT);

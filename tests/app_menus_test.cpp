@@ -232,7 +232,9 @@ TEST_F(Menus, EveryMenuBarRowReachesItsCommand)
           } },
         { 1, "menu.goto", false, nullptr, modal_or(App::Modal::Prompt, "cmd_goto") },
         { 1, "menu.goto", true, show_binary,
-          [](M&, App& a) { return AppProbe::bin_ask(a) == AppProbe::BinAsk::Goto; } },
+          [](M&, App& a) {
+              return AppProbe::modal(a) == App::Modal::Prompt && AppProbe::dlg_title(a) == L10n::tr("dlg.goto_addr");
+          } },
         { 1, "menu.find", true, show_binary,
           [](M&, App& a) { return AppProbe::find_open(a) && AppProbe::focus(a) == App::Focus::Find; } },
         { 1, "menu.settings", false, nullptr, modal_or(App::Modal::Settings, "cmd_settings") },

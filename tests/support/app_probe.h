@@ -277,4 +277,35 @@ struct AppProbe {
     // The completion list as last painted: x, y, width, height.
     static std::array<double, 4> completion_box(App& a) { return { a.m_ac_x, a.m_ac_y, a.m_ac_w, a.m_ac_h }; }
     // ---- end ----
+    // ---- editing and navigation commands ----
+    static void cmd_find(App& a, bool open) { a.cmd_find(open); }
+    static bool find_step(App& a, bool forward, bool from_caret) { return a.find_step(forward, from_caret); }
+    static void cmd_replace(App& a, bool all) { a.cmd_replace(all); }
+    static TextField& replace_field(App& a) { return a.m_replace; }
+    static void cmd_font(App& a, double step) { a.cmd_font(step); }
+    static Uint32 save_at(App& a) { return a.m_save_at; }
+    static void cmd_goto(App& a) { a.cmd_goto(); }
+    static void cmd_goto_definition(App& a, const std::string& w, int line) { a.cmd_goto_definition(w, line); }
+    static void cmd_references(App& a, const std::string& w, int line) { a.cmd_references(w, line); }
+    static void cmd_rename(App& a, const std::string& w, int line) { a.cmd_rename(w, line); }
+    static int msgs_top(App& a) { return a.m_msgs_top; }
+    static void cmd_args(App& a) { a.cmd_args(); }
+    static void set_raw_bits(App& a, int bits) { a.set_raw_bits(bits); }
+    static void cmd_raw_base(App& a) { a.cmd_raw_base(); }
+    static void set_status(App& a, const std::string& t, bool err)
+    {
+        a.m_status = t;
+        a.m_status_err = err;
+    }
+    static void prompt_ok(App& a) { a.prompt_ok(); }
+    // A source document with a path and text, in front.
+    static Doc* add_source(App& a, const std::string& path, const std::string& text)
+    {
+        Doc* d = a.new_doc(false);
+        d->path = path;
+        d->ed.set_text(text);
+        a.activate(d);
+        return d;
+    }
+    // ---- end ----
 };

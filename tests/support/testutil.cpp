@@ -1,5 +1,7 @@
 #include "testutil.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -218,6 +220,33 @@ std::string upper_hex(uint64_t v)
     char buf[24];
     snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
     return buf;
+}
+
+bool passes_in_child(const std::function<void()>& fn)
+{
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0)
+        return false;
+    if (pid == 0) {
+        fn();
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int st = 0;
+    if (waitpid(pid, &st, 0) != pid)
+        return false;
+    return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+bool write_picture(cairo_surface_t* s, const std::string& path, std::string* why)
+{
+    if (!gfx::write_png(s, path, why))
+        return false;
+    if (const char* keep = getenv("QX_TEST_SHOTS")) {
+        std::string name = path.substr(path.rfind('/') + 1);
+        write_file(std::string(keep) + "/" + name, read_file(path));
+    }
+    return true;
 }
 
 uint32_t pixel(cairo_surface_t* s, int x, int y)

@@ -4,6 +4,7 @@
 #include "gfx.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -74,5 +75,15 @@ uint32_t rgb(const Rgba& c);
 
 // "%llX" of the value.
 std::string upper_hex(uint64_t v);
+
+// Runs fn in a forked child and answers whether it ended without a failed
+// check; the child's failures are printed where they occur. For window
+// code whose X11 layer leaves blocks behind that this process's leak
+// check would count.
+bool passes_in_child(const std::function<void()>& fn);
+
+// Writes the surface as a PNG, and a copy into the folder named by
+// QX_TEST_SHOTS when it is set, to look at.
+bool write_picture(cairo_surface_t* s, const std::string& path, std::string* why);
 
 } // namespace testutil
