@@ -48,6 +48,7 @@ void App::hit(double x, double y, double w, double h, const std::string& id, int
 void App::paint()
 {
     m_dirty = false;
+    m_blink = false;
     int pw = 0, ph = 0;
     if (m_ren)
         SDL_GetRendererOutputSize(m_ren, &pw, &ph);

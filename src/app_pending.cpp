@@ -22,7 +22,6 @@ void App::cmd_language() { pending("cmd_language"); }
 void App::cmd_replace(bool all) { pending(all ? "cmd_replace(all)" : "cmd_replace"); }
 void App::cmd_goto() { pending("cmd_goto"); }
 void App::cmd_converter() { pending("cmd_converter"); }
-void App::cmd_watch_add() { pending("cmd_watch_add"); }
 // The menus fill m_menu_list and set m_menu; -1 closes.
 void App::open_menu(int n) { pending("open_menu(" + std::to_string(n) + ")"); }
 void App::ed_context(double, double) { pending("ed_context"); }

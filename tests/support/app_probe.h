@@ -259,4 +259,15 @@ struct AppProbe {
     static bool building(App& a) { return a.building(); }
     static void debug_tick(App& a) { a.debug_tick(); }
     // ---- end ----
+    // ---- attaching and the panel's prompts ----
+    static void cmd_attach(App& a) { a.cmd_attach(); }
+    static bool attach_pending(App& a) { return a.attach_pending(); }
+    static int main_tab(App& a) { return a.m_settings.main_tab; }
+    static const std::vector<uint64_t>& watch_now(App& a) { return a.m_watch_now; }
+    static const std::vector<bool>& watch_ok_now(App& a) { return a.m_watch_ok_now; }
+    static void paint_blink(App& a) { a.paint_blink(); }
+    static void set_caret_on(App& a, bool on) { a.m_caret_on = on; }
+    static const int* blink_frames(App& a) { return a.m_blink_frames; }
+    static bool blink_rect(App& a, SDL_Rect* r) { return a.blink_rect(r); }
+    // ---- end ----
 };
