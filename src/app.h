@@ -297,9 +297,12 @@ private:
     // Frame painting and the hit list (app_paint.cpp).
     void paint();
     void paint_all(cairo_t* cr, double W, double H);
-    // A frame where only the caret blinked (app_blink.cpp): the frame is
-    // painted again inside the caret's box only, and only that box is
-    // uploaded and, when the renderer still holds the last frame, drawn.
+    // The frame into the image surface (made or remade at the renderer's
+    // size); false when the window has no area.
+    bool paint_surface();
+    // A frame where only the caret blinked (app_blink.cpp): painted whole
+    // into the surface, but only the caret's box is uploaded and, when the
+    // renderer still holds the last frame, drawn.
     void paint_blink();
     bool blink_rect(SDL_Rect* r) const;
     bool back_buffer_holds(const SDL_Rect& r, const std::vector<uint32_t>& shown);

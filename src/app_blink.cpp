@@ -1,10 +1,11 @@
-// The caret's blink without a whole frame. An idle window only blinks, and
-// with a software OpenGL (Xvfb, virtual machines) drawing the whole frame
-// texture costs far more than painting it: so the frame is painted again
-// inside the caret's box only (the clip keeps every other pixel as the last
-// frame left it, and inside the box the pixels are those of a full paint),
-// only that box goes up into the texture, and only that box is drawn over
-// the renderer's back buffer when that buffer still holds the last frame.
+// The caret's blink without a whole frame on screen. An idle window only
+// blinks, and with a software OpenGL (Xvfb, virtual machines) drawing the
+// frame's texture over the whole window costs several times what painting
+// the frame does. So the frame is painted whole into the image surface as
+// always (the pixels are those of any full paint; a clip would round the
+// edges of shapes it cuts differently), but only the caret's box goes up
+// into the texture, and only that box is drawn over the renderer's back
+// buffer when that buffer still holds the last frame.
 #include "app.h"
 
 #include <algorithm>
@@ -55,25 +56,18 @@ void App::paint_blink()
         paint();
         return;
     }
-    uint8_t* data = cairo_image_surface_get_data(m_surf);
-    int stride = cairo_image_surface_get_stride(m_surf);
     // What the last frame shows in the box, to know the back buffer by.
+    const uint8_t* data = cairo_image_surface_get_data(m_surf);
+    int stride = cairo_image_surface_get_stride(m_surf);
     std::vector<uint32_t> shown(size_t(r.w) * size_t(r.h));
     if (m_ren) {
         for (int y = 0; y < r.h; ++y)
             std::copy_n(reinterpret_cast<const uint32_t*>(data + size_t(r.y + y) * size_t(stride)) + r.x, r.w,
                         shown.data() + size_t(y) * size_t(r.w));
     }
-
-    cairo_surface_set_device_scale(m_surf, m_k, m_k);
-    cairo_t* cr = cairo_create(m_surf);
-    cairo_rectangle(cr, r.x / m_k, r.y / m_k, r.w / m_k, r.h / m_k);
-    cairo_clip(cr);
-    paint_all(cr, m_ww, m_wh);
-    cairo_destroy(cr);
-    cairo_surface_flush(m_surf);
-    if (!m_tex)
+    if (!paint_surface() || !m_tex)
         return;
+    data = cairo_image_surface_get_data(m_surf);
     SDL_UpdateTexture(m_tex, &r, data + size_t(r.y) * size_t(stride) + size_t(r.x) * 4, stride);
     if (back_buffer_holds(r, shown)) {
         SDL_RenderCopy(m_ren, m_tex, &r, &r);

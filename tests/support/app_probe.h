@@ -269,5 +269,14 @@ struct AppProbe {
     static void set_caret_on(App& a, bool on) { a.m_caret_on = on; }
     static const int* blink_frames(App& a) { return a.m_blink_frames; }
     static bool blink_rect(App& a, SDL_Rect* r) { return a.blink_rect(r); }
+    // A frame without a window at a device scale.
+    static void paint_scaled(App& a, double W, double H, double k)
+    {
+        a.m_ww = W;
+        a.m_wh = H;
+        a.m_k = k;
+        a.paint();
+    }
+    static SDL_Renderer* renderer(App& a) { return a.m_ren; }
     // ---- end ----
 };
