@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 
 using namespace testutil;
@@ -238,6 +239,50 @@ TEST_F(AppAttach, FailuresAreSaidAndChangeNothing)
     AppProbe::close_modal(app());
     EXPECT_FALSE(AppProbe::proc(app()).alive());
     EXPECT_TRUE(AppProbe::docs(app()).empty()) << "no document opened for a failed attach";
+
+    // A program whose file was deleted while it runs: its document cannot
+    // be read, so it is not attached (and nothing reads a missing document).
+    std::string copy = s_dir->file("gone_exe");
+    std::filesystem::copy_file(s_dir->file(s_name), copy);
+    std::string copy_name = "gone_exe";
+    int orphan = spawn(copy_name);
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (status_field(orphan, "Name") != copy_name && std::chrono::steady_clock::now() < until)
+        usleep(1000);
+    ASSERT_EQ(unlink(copy.c_str()), 0);
+    AppProbe::cmd_attach(app());
+    ASSERT_NO_FATAL_FAILURE(answer(std::to_string(orphan)));
+    settle();
+    EXPECT_EQ(AppProbe::modal(app()), App::Modal::Message);
+    EXPECT_EQ(AppProbe::dlg_text(app()), "Attaching to process " + std::to_string(orphan)
+                                             + " failed: Cannot open " + copy + " (deleted)");
+    EXPECT_FALSE(AppProbe::proc(app()).alive());
+    EXPECT_EQ(status_field(orphan, "TracerPid"), "0");
+    EXPECT_TRUE(AppProbe::docs(app()).empty());
+}
+
+// The executable's document open with byte edits: attaching keeps them and
+// uses that document.
+TEST_F(AppAttach, AnOpenDocumentWithByteEditsKeepsThem)
+{
+    int child = spawn(s_name);
+    ASSERT_TRUE(counts_on(child));
+    std::string exe = s_dir->file(s_name);
+    AppProbe::settings(app()).auto_debug = false; // opening it starts nothing
+    ASSERT_TRUE(AppProbe::load_binary(app(), exe));
+    Doc* d = AppProbe::find_doc(app(), exe, true);
+    ASSERT_NE(d, nullptr);
+    uint8_t nop = 0x90;
+    ASSERT_TRUE(d->img.write(d->img.m_entry, &nop, 1));
+    ASSERT_TRUE(d->img.m_dirty);
+    ASSERT_NO_FATAL_FAILURE(attach_by(std::to_string(child)));
+    ASSERT_TRUE(AppProbe::proc(app()).attached());
+    EXPECT_EQ(AppProbe::debugged_binary(app()), d);
+    EXPECT_TRUE(d->img.m_dirty);
+    uint8_t b = 0;
+    ASSERT_TRUE(d->img.read(d->img.m_entry, &b, 1));
+    EXPECT_EQ(b, 0x90);
+    EXPECT_EQ(AppProbe::docs(app()).size(), 1u);
 }
 
 // A vfork parent cannot stop until its child has left: the prompt's answer
@@ -299,6 +344,18 @@ TEST_F(AppAttach, PanelPromptsAddAWatchAndChangeARegisterTheProgramUses)
     ASSERT_NO_FATAL_FAILURE(answer(" "));
     EXPECT_EQ(watches.size(), 1u);
 
+    // The window with the attached program and its panel, in both themes,
+    // and with the register prompt open (written where QXASM_TEST_SHOTS says).
+    if (const char* dir = getenv("QXASM_TEST_SHOTS")) {
+        for (bool dark : { false, true }) {
+            AppProbe::set_theme(app(), dark);
+            AppProbe::paint(app(), 1280, 900);
+            std::string why;
+            std::string path = std::string(dir) + (dark ? "/attached_dark.png" : "/attached_light.png");
+            EXPECT_TRUE(AppProbe::write_png(app(), path, &why)) << why;
+        }
+    }
+
     // The register row's prompt offers the value in hex; the answer is an
     // expression of the console.
     AppProbe::paint(app(), 1280, 1600);
@@ -313,6 +370,11 @@ TEST_F(AppAttach, PanelPromptsAddAWatchAndChangeARegisterTheProgramUses)
     EXPECT_EQ(AppProbe::dlg_title(app()), "Change RBX");
     EXPECT_EQ(AppProbe::dlg_label(app()), "New value (hex):");
     EXPECT_EQ(AppProbe::dlg_field(app()).text, upper_hex(before));
+    if (const char* dir = getenv("QXASM_TEST_SHOTS")) {
+        AppProbe::paint(app(), 1280, 900);
+        std::string why;
+        EXPECT_TRUE(AppProbe::write_png(app(), std::string(dir) + "/reg_prompt.png", &why)) << why;
+    }
     ASSERT_NO_FATAL_FAILURE(answer("1234ABC0 + 0D"));
     uint64_t now = 0;
     ASSERT_TRUE(p.reg("rbx", &now));
