@@ -5,33 +5,14 @@
 
 #include "l10n.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
-
-namespace {
-
-std::string trimmed(const std::string& s)
-{
-    const char* blanks = " \t\r\n\v\f";
-    size_t a = s.find_first_not_of(blanks);
-    if (a == std::string::npos)
-        return {};
-    return s.substr(a, s.find_last_not_of(blanks) - a + 1);
-}
-
-std::string upper(std::string s)
-{
-    for (char& c : s)
-        c = char(toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-} // namespace
 
 void App::cmd_watch_add()
 {
     show_prompt(L10n::tr("watch.add_title"), L10n::tr("watch.add_label"), "", [this](const std::string& typed) {
-        std::string text = trimmed(typed);
+        std::string text = tc::trim(typed);
         if (text.empty())
             return;
         m_settings.watches.push_back("0" + text);
@@ -65,7 +46,9 @@ void App::reg_edit(const std::string& name)
         return;
     char hex[24];
     snprintf(hex, sizeof hex, "%llX", static_cast<unsigned long long>(v));
-    show_prompt(L10n::tr("reg.edit_title", upper(name)), L10n::tr("reg.edit_label"), hex,
+    std::string shown = name;
+    std::transform(shown.begin(), shown.end(), shown.begin(), [](unsigned char c) { return char(toupper(c)); });
+    show_prompt(L10n::tr("reg.edit_title", shown), L10n::tr("reg.edit_label"), hex,
                 [this, name](const std::string& text) {
                     // The program may have moved on while the prompt was open.
                     if (!panel_live())
