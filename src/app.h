@@ -301,11 +301,10 @@ private:
     // size); false when the window has no area.
     bool paint_surface();
     // A frame where only the caret blinked (app_blink.cpp): painted whole
-    // into the surface, but only the caret's box is uploaded and, when the
-    // renderer still holds the last frame, drawn.
+    // into the spare surface, and only the box that changed is uploaded
+    // and, when the renderer still holds the last frame, drawn.
     void paint_blink();
-    bool blink_rect(SDL_Rect* r) const;
-    bool back_buffer_holds(const SDL_Rect& r, const std::vector<uint32_t>& shown);
+    bool back_buffer_holds(const SDL_Rect& r, cairo_surface_t* shown);
     void paint_tooltip(cairo_t* cr, double W, double H);
     void hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip);
     void button(cairo_t* cr, double x, double y, double w, double h, const std::string& label, const std::string& id,
@@ -329,6 +328,9 @@ private:
     bool m_caret_on = true;
     bool m_blink = false;       // the caret flipped and nothing else changed
     int m_blink_frames[2] = {}; // blink frames drawn in part, in whole
+    SDL_Rect m_blink_box{};     // what the last blink changed
+    // The frame before the last, painted over by the next blink.
+    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> m_spare{ nullptr, cairo_surface_destroy };
     Uint32 m_caret_t = 0;
     Uint32 m_save_at = 0;
 

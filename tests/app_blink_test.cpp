@@ -78,8 +78,6 @@ TEST(Blink, PartialFrameEqualsAFullPaint)
             AppProbe::set_tip(app, "a tooltip lying over the caret\nsecond line of it");
             AppProbe::paint_scaled(app, 1280, 800, c.scale);
         }
-        SDL_Rect box{};
-        ASSERT_TRUE(AppProbe::blink_rect(app, &box));
         std::vector<uint32_t> on = pixels(AppProbe::surface(app));
 
         // Off, then on again: each blink-only frame against a full paint.
@@ -92,34 +90,49 @@ TEST(Blink, PartialFrameEqualsAFullPaint)
             EXPECT_EQ(differing(blinked, full), 0u) << "caret " << (phase ? "on" : "off");
             if (!phase && !c.tooltip) {
                 EXPECT_GT(differing(blinked, on), 0u) << "the caret went away";
+                // Only the caret's few pixels changed, around where it stands.
+                SDL_Rect box = AppProbe::blink_box(app);
+                double cx = d->ed.caret_x() * c.scale, cy = d->ed.caret_y() * c.scale;
+                EXPECT_GT(box.w * box.h, 0);
+                EXPECT_LE(box.w, int(4 * c.scale) + 2);
+                EXPECT_LE(box.h, int(d->ed.line_h() * c.scale) + 1);
+                EXPECT_TRUE(box.x <= cx + 1 && cx <= box.x + box.w && box.y >= cy - 1
+                            && box.y + box.h <= cy + d->ed.line_h() * c.scale + 1)
+                    << box.x << "," << box.y << " " << box.w << "x" << box.h << " caret " << cx << "," << cy;
             }
         }
         AppProbe::shutdown_window(app);
     }
 }
 
-// Without a caret box (a binary view in front) a blink paints the whole
-// frame, and a frame of another size is painted whole as well.
-TEST(Blink, WithoutACaretBoxTheFrameIsPaintedWhole)
+// The find field's caret blinks in a box of its own; a blink that changes
+// nothing leaves no box; a frame of another size is painted whole.
+TEST(Blink, OtherCaretsNothingChangedAndANewSize)
 {
     App app;
     source_in_front(app);
+    AppProbe::open_find(app);
+    AppProbe::set_caret_on(app, true);
     AppProbe::paint_scaled(app, 1280, 800, 1.0);
-    AppProbe::focus(app) = App::Focus::ConIn;
-    SDL_Rect box{};
-    EXPECT_FALSE(AppProbe::blink_rect(app, &box));
-    AppProbe::focus(app) = App::Focus::Editor;
-    EXPECT_TRUE(AppProbe::blink_rect(app, &box));
-    // A resize since the last frame: the blink paints the new size whole.
-    AppProbe::paint_scaled(app, 1280, 800, 1.0);
+    std::vector<uint32_t> on = pixels(AppProbe::surface(app));
     AppProbe::set_caret_on(app, false);
+    AppProbe::paint_blink(app);
+    SDL_Rect box = AppProbe::blink_box(app);
+    EXPECT_GT(box.w * box.h, 0);
+    EXPECT_LT(box.w * box.h, 200) << "the find field's caret only";
+    EXPECT_GT(differing(on, pixels(AppProbe::surface(app))), 0u);
+    AppProbe::paint_blink(app);
+    EXPECT_EQ(AppProbe::blink_box(app).w, 0) << "nothing changed";
+
+    // A resize since the last frame: the blink paints the new size whole.
+    AppProbe::set_caret_on(app, true);
     AppProbe::paint_scaled(app, 1000, 700, 1.0);
     std::vector<uint32_t> full = pixels(AppProbe::surface(app));
-    AppProbe::set_caret_on(app, true);
+    AppProbe::set_caret_on(app, false);
     AppProbe::paint_blink(app);
+    EXPECT_EQ(cairo_image_surface_get_width(AppProbe::surface(app)), 1000);
     std::vector<uint32_t> blinked = pixels(AppProbe::surface(app));
     AppProbe::paint_scaled(app, 1000, 700, 1.0);
-    EXPECT_EQ(cairo_image_surface_get_width(AppProbe::surface(app)), 1000);
     EXPECT_EQ(differing(blinked, pixels(AppProbe::surface(app))), 0u);
     EXPECT_GT(differing(blinked, full), 0u);
     AppProbe::shutdown_window(app);

@@ -268,7 +268,7 @@ struct AppProbe {
     static void paint_blink(App& a) { a.paint_blink(); }
     static void set_caret_on(App& a, bool on) { a.m_caret_on = on; }
     static const int* blink_frames(App& a) { return a.m_blink_frames; }
-    static bool blink_rect(App& a, SDL_Rect* r) { return a.blink_rect(r); }
+    static SDL_Rect blink_box(App& a) { return a.m_blink_box; }
     // A frame without a window at a device scale.
     static void paint_scaled(App& a, double W, double H, double k)
     {
