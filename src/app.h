@@ -740,5 +740,6 @@ private:
     uint64_t m_attach_doc = 0; // id of the document an attach waits for; 0: none
     int m_attach_pid = -1;
     std::string m_attach_exe;
+    bool m_attach_fresh = false; // its document was opened for the attach
     // ---- end ----
 };

@@ -44,6 +44,7 @@ void App::attach_entered(const std::string& text)
     if (refuse_open(exe))
         return;
     Doc* d = find_doc(exe, true);
+    bool fresh = d == nullptr;
     if (!d || !d->img.m_dirty) {
         if (!load_binary(exe, true, false) || !(d = find_doc(exe, true))) {
             attach_refused(attach::result_of(pid, false, "", L10n::tr("file.open_failed", exe)));
@@ -55,9 +56,12 @@ void App::attach_entered(const std::string& text)
 
     std::string run_exe;
     if (!m_proc.attach_begin(pid, &run_exe, &err)) {
+        if (fresh)
+            close_doc(d, true);
         attach_refused(attach::result_of(pid, false, "", err));
         return;
     }
+    m_attach_fresh = fresh;
     m_attach_doc = d->id;
     m_attach_pid = pid;
     m_attach_exe = exe;
@@ -92,11 +96,14 @@ void App::poll_attach()
     uint64_t id = m_attach_doc;
     int pid = m_attach_pid;
     m_attach_doc = 0;
+    Doc* d = doc_by_id(id);
     if (w == dbg::Process::AttachWait::Failed) {
+        // A failed attach leaves the documents as they were.
+        if (d && m_attach_fresh)
+            close_doc(d, true);
         attach_refused(attach::result_of(pid, false, "", err));
         return;
     }
-    Doc* d = doc_by_id(id);
     if (!d) {
         // Its document was closed during the wait: the program runs on.
         m_proc.kill();

@@ -315,6 +315,7 @@ TEST_F(AppAttach, AStopThatDoesNotComeNeverHoldsTheWindow)
     EXPECT_EQ(AppProbe::modal(app()), App::Modal::Message);
     EXPECT_EQ(AppProbe::dlg_text(app()), "Attaching to process " + std::to_string(parent) + " failed: wait");
     EXPECT_FALSE(AppProbe::proc(app()).alive());
+    EXPECT_TRUE(AppProbe::docs(app()).empty()) << "the document opened for it is closed again";
 
     until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (status_field(parent, "TracerPid") != "0" && std::chrono::steady_clock::now() < until) {
