@@ -172,7 +172,8 @@ TEST_F(AppAttach, ByNumberAndByNameThroughThePromptThenDetachAndItRunsOn)
         EXPECT_EQ(p.pid(), child);
         EXPECT_EQ(p.state(), dbg::State::Stopped);
         EXPECT_EQ(status_field(child, "TracerPid"), std::to_string(getpid()));
-        EXPECT_EQ(AppProbe::status(app()), "Attached to process " + std::to_string(child) + " (" + exe + ") \u2013 stopped");
+        EXPECT_EQ(AppProbe::status(app()),
+                  "Attached to process " + std::to_string(child) + " (" + exe + ") \u2013 stopped");
         EXPECT_FALSE(AppProbe::status_err(app()));
 
         // Its executable is the visible binary document in front, live.
