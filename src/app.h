@@ -2,6 +2,7 @@
 // The application object of the window mode: the window, the main loop, the
 // open documents and everything painted each frame. Its methods are spread
 // over the app_*.cpp files, one concern each.
+#include "attach.h"
 #include "binimage.h"
 #include "binview.h"
 #include "disjob.h"
@@ -232,13 +233,11 @@ private:
     void cmd_settings();
     void cmd_language();
     void cmd_converter();
-    void cmd_watch_add();
     void open_menu(int n);
     void ed_context(double x, double y);
     void bin_context(double x, double y);
     void cmd_about();
     void cmd_link();
-    void cmd_attach();
     void apply_tool_paths();
     void dialog_escape();
     void dialog_wheel(double mx, double my, double dy);
@@ -348,6 +347,14 @@ private:
     // Frame painting and the hit list (app_paint.cpp).
     void paint();
     void paint_all(cairo_t* cr, double W, double H);
+    // The frame into the image surface (made or remade at the renderer's
+    // size); false when the window has no area.
+    bool paint_surface();
+    // A frame where only the caret blinked (app_blink.cpp): painted whole
+    // into the spare surface, and only the box that changed is uploaded
+    // and, when the renderer still holds the last frame, drawn.
+    void paint_blink();
+    bool back_buffer_holds(const SDL_Rect& r, cairo_surface_t* shown);
     void paint_tooltip(cairo_t* cr, double W, double H);
     void hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip);
     void button(cairo_t* cr, double x, double y, double w, double h, const std::string& label, const std::string& id,
@@ -369,6 +376,11 @@ private:
     bool m_dirty = true;
     bool m_quit = false;
     bool m_caret_on = true;
+    bool m_blink = false;       // the caret flipped and nothing else changed
+    int m_blink_frames[2] = {}; // blink frames drawn in part, in whole
+    SDL_Rect m_blink_box{};     // what the last blink changed
+    // The frame before the last, painted over by the next blink.
+    std::unique_ptr<cairo_surface_t, decltype(&cairo_surface_destroy)> m_spare{ nullptr, cairo_surface_destroy };
     Uint32 m_caret_t = 0;
     Uint32 m_save_at = 0;
     uint64_t m_probe_gen = 0; // tool versions seen; a new answer repaints
@@ -631,7 +643,12 @@ private:
     int debug_wait_ms(int normal) const;
     void prepare_script_target();
     void settle_script_step();
-    void debug_tick() { poll_build(); poll_process(); }
+    void debug_tick()
+    {
+        poll_build();
+        poll_attach();
+        poll_process();
+    }
 
     // Bottom pane (app_bottom.cpp).
     void paint_bottom(cairo_t* cr, double x, double y, double w, double h);
@@ -714,6 +731,12 @@ private:
     void panel_reset();
     // A press on one of the panel's hits; false when the hit is not the panel's.
     bool panel_click(const Hit& h);
+    // Prompts and jumps of the panel (app_panel_edit.cpp): "var", "stack",
+    // "bp_go" lead into the binary view, "reg" asks for a new value.
+    bool panel_value_click(const Hit& h);
+    void panel_goto(uint64_t run_addr);
+    void reg_edit(const std::string& name);
+    void cmd_watch_add();
     // The wheel over the panel; false when it was not over it.
     bool panel_wheel(double x, double y, double dy);
     bool panel_live() const;
@@ -753,5 +776,20 @@ private:
     const BinImage* m_sym_img = nullptr; // what m_sym_starts was built from
     size_t m_sym_count = 0;
     uint64_t m_sym_bias = 0;
+    // ---- end ----
+    // ---- attaching ----
+    // Attaching to a running program from the window (app_attach.cpp).
+    void cmd_attach();
+    void attach_entered(const std::string& text);
+    bool attach_pending() const;
+    // One loop turn's look at an attach that waits for its stop.
+    void poll_attach();
+    void attached(Doc* d);
+    void attach_refused(const attach::Result& r);
+
+    uint64_t m_attach_doc = 0; // id of the document an attach waits for; 0: none
+    int m_attach_pid = -1;
+    std::string m_attach_exe;
+    bool m_attach_fresh = false; // its document was opened for the attach
     // ---- end ----
 };

@@ -215,7 +215,7 @@ void App::loop()
             m_caret_t = now;
             if (caret_shown()) {
                 m_caret_on = !m_caret_on;
-                m_dirty = true;
+                m_blink = true;
             } else {
                 m_caret_on = true;
             }
@@ -228,6 +228,8 @@ void App::loop()
             said_started = true;
             L10n::startupSucceeded();
         }
+        if (!m_dirty && m_blink)
+            paint_blink();
         if (m_dirty) {
             paint();
             if (!m_painted_once) {

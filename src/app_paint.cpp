@@ -53,6 +53,19 @@ void App::hit(double x, double y, double w, double h, const std::string& id, int
 void App::paint()
 {
     m_dirty = false;
+    m_blink = false;
+    if (!paint_surface())
+        return;
+    if (m_tex) {
+        SDL_UpdateTexture(m_tex, nullptr, cairo_image_surface_get_data(m_surf), cairo_image_surface_get_stride(m_surf));
+        SDL_RenderClear(m_ren);
+        SDL_RenderCopy(m_ren, m_tex, nullptr, nullptr);
+        SDL_RenderPresent(m_ren);
+    }
+}
+
+bool App::paint_surface()
+{
     int pw = 0, ph = 0;
     if (m_ren)
         SDL_GetRendererOutputSize(m_ren, &pw, &ph);
@@ -62,7 +75,7 @@ void App::paint()
         ph = int(std::lround(m_wh * m_k));
     }
     if (pw < 1 || ph < 1)
-        return;
+        return false;
     if (!m_surf || pw != m_pw || ph != m_ph) {
         if (m_tex)
             SDL_DestroyTexture(m_tex);
@@ -84,12 +97,7 @@ void App::paint()
     paint_all(cr, m_ww, m_wh);
     cairo_destroy(cr);
     cairo_surface_flush(m_surf);
-    if (m_tex) {
-        SDL_UpdateTexture(m_tex, nullptr, cairo_image_surface_get_data(m_surf), cairo_image_surface_get_stride(m_surf));
-        SDL_RenderClear(m_ren);
-        SDL_RenderCopy(m_ren, m_tex, nullptr, nullptr);
-        SDL_RenderPresent(m_ren);
-    }
+    return true;
 }
 
 void App::paint_all(cairo_t* cr, double W, double H)

@@ -180,7 +180,7 @@ bool App::panel_click(const Hit& h)
         m_dirty = true;
         return true;
     } else {
-        return false;
+        return panel_value_click(h);
     }
     queue_save();
     m_dirty = true;

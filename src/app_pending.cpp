@@ -15,10 +15,8 @@ void App::pending(const std::string& name)
 void App::cmd_settings() { pending("cmd_settings"); }
 void App::cmd_language() { pending("cmd_language"); }
 void App::cmd_converter() { pending("cmd_converter"); }
-void App::cmd_watch_add() { pending("cmd_watch_add"); }
 void App::cmd_about() { pending("cmd_about"); }
 void App::cmd_link() { pending("cmd_link"); }
-void App::cmd_attach() { pending("cmd_attach"); }
 void App::apply_tool_paths() { pending("apply_tool_paths"); }
 // Escape in the Language, Reference and License dialogs: each first clears
 // its own field or goes back a page.

@@ -57,7 +57,7 @@ int App::debug_wait_ms(int normal) const
         return 0;
     if (stepping())
         return 1;
-    if (m_build_job || m_proc.state() == dbg::State::Running)
+    if (m_build_job || m_proc.state() == dbg::State::Running || attach_pending())
         return std::min(normal, 15);
     return normal;
 }

@@ -107,14 +107,22 @@ std::string ptrace_scope()
 
 Result attach_to(dbg::Process& proc, int pid)
 {
+    std::string exe, err;
+    bool ok = proc.attach(pid, &exe, &err);
+    return result_of(pid, ok, exe, err);
+}
+
+Result result_of(int pid, bool ok, const std::string& exe, const std::string& err)
+{
     Result r;
     r.pid = pid;
-    if (proc.attach(pid, &r.exe, &r.err)) {
+    r.exe = exe;
+    if (ok) {
         r.outcome = Outcome::Done;
-        r.err.clear();
         return r;
     }
-    if (r.err == "eperm")
+    r.err = err;
+    if (err == "eperm")
         r.outcome = strcmp(paths::package_kind(), "snap") == 0 ? Outcome::SnapDenied : Outcome::Denied;
     else
         r.outcome = Outcome::Failed;

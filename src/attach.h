@@ -44,6 +44,9 @@ struct Result {
 
 // Attaches the engine; bounded by dbg::Process::kAttachWaitMs.
 Result attach_to(dbg::Process& proc, int pid);
+// The result of an attach that ended, at once or after its wait: done, or
+// failed with the engine's error word.
+Result result_of(int pid, bool ok, const std::string& exe, const std::string& err);
 
 // The translated text for the result: "attach.done" for the status line,
 // else the message dialog's text ("attach.eperm" with the ptrace_scope

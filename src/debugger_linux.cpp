@@ -119,6 +119,13 @@ void reap(pid_t pid)
     }
 }
 
+int64_t now_ms()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
 std::string proc_path(int pid, const char* entry)
 {
     return "/proc/" + std::to_string(pid) + "/" + entry;
@@ -439,6 +446,19 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
 
 bool Process::attach(int pid, std::string* exe, std::string* err)
 {
+    if (!attach_begin(pid, exe, err))
+        return false;
+    for (;;) {
+        switch (attach_poll(err)) {
+        case AttachWait::Done: return true;
+        case AttachWait::Failed: return false;
+        case AttachWait::Pending: usleep(1000); break;
+        }
+    }
+}
+
+bool Process::attach_begin(int pid, std::string* exe, std::string* err)
+{
     kill();
     detach_output();
     m->forget_run_state();
@@ -456,39 +476,64 @@ bool Process::attach(int pid, std::string* exe, std::string* err)
         set_err(err, errno == EPERM ? std::string("eperm") : std::string(strerror(errno)));
         return false;
     }
+    m->attach_pid = pid;
+    m->attach_exe = link;
+    m->attach_since_ms = now_ms();
+    return true;
+}
+
+Process::AttachWait Process::attach_poll(std::string* err)
+{
+    if (m->attach_pid < 0) {
+        set_err(err, "wait");
+        return AttachWait::Failed;
+    }
     // The stop normally arrives at once; a process held in the kernel (a
     // vfork parent, uninterruptible I/O) stops only later, and the window
-    // must not wait for it. It is let go when that stop comes.
+    // does not wait for it: after kAttachWaitMs the attach has failed and
+    // the late stop, when it comes, lets the process go.
+    int pid = m->attach_pid;
     int status = 0;
-    pid_t got = 0;
-    for (int waited_ms = 0; got == 0 && waited_ms < kAttachWaitMs; ++waited_ms) {
-        got = wait_for(pid, &status, WNOHANG);
-        if (got == 0)
-            usleep(1000);
-    }
+    pid_t got = wait_for(pid, &status, WNOHANG);
+    if (got == 0 && now_ms() - m->attach_since_ms < kAttachWaitMs)
+        return AttachWait::Pending;
+    m->attach_pid = -1;
     if (got != pid || !WIFSTOPPED(status)) {
         if (got == 0)
             m->late.push_back(pid);
-        else
+        else if (got == pid && !WIFEXITED(status) && !WIFSIGNALED(status))
             ptrace(PTRACE_DETACH, pid, nullptr, nullptr);
         set_err(err, "wait");
-        return false;
+        return AttachWait::Failed;
     }
 
+    std::string exe = std::move(m->attach_exe);
+    m->attach_exe.clear();
     m_trace = true;
     m_attached = true;
-    m_bits = elf_bits(*exe);
+    m_bits = elf_bits(exe);
     m_pid = pid;
     m_exit = 0;
     m_state = State::Stopped;
     m->open_memory();
-    m->read_entry_and_bias(*exe);
+    m->read_entry_and_bias(exe);
     m->load_regs();
-    return true;
+    return AttachWait::Done;
+}
+
+bool Process::attaching() const
+{
+    return m->attach_pid >= 0;
 }
 
 void Process::kill()
 {
+    if (m->attach_pid >= 0) {
+        // Given up before its stop came: let go when the stop arrives.
+        m->late.push_back(m->attach_pid);
+        m->attach_pid = -1;
+        m->attach_exe.clear();
+    }
     if (m_attached) {
         if (alive()) {
             bool gone = false;
@@ -636,13 +681,6 @@ void Process::take_status(std::vector<Event>* ev)
 }
 
 namespace {
-
-int64_t now_ms()
-{
-    timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // Longest single sleep: a SIGCHLD that another thread of the process took
 // is noticed after this at the latest.

@@ -77,6 +77,15 @@ public:
                bool trace, std::string* err);
     // Waits at most kAttachWaitMs for the stop; poll lets a late one go.
     bool attach(int pid, std::string* exe, std::string* err);
+    // The same in two halves for a window that must not wait: begin sends
+    // the attach request (false when it was refused at once, with the error
+    // word), poll takes the stop when it came. Pending until then, Failed
+    // with "wait" once kAttachWaitMs passed without it. start, attach and
+    // kill give up an attach under way.
+    enum class AttachWait : int { Done, Pending, Failed };
+    bool attach_begin(int pid, std::string* exe, std::string* err);
+    AttachWait attach_poll(std::string* err);
+    bool attaching() const;
     // Kills a started program with its process group; an attached one is
     // detached and runs on.
     void kill();

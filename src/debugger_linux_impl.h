@@ -58,6 +58,10 @@ struct Process::Impl {
     // Processes whose attach stop did not come in time: still traced, they
     // are let go at the stop that is on its way (release_late_stops).
     std::vector<int> late;
+    // An attach whose stop has not been taken yet (attach_poll); -1: none.
+    int attach_pid = -1;
+    std::string attach_exe;
+    int64_t attach_since_ms = 0;
 
     // Process control (debugger_linux.cpp).
     void forget_run_state();

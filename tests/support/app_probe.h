@@ -308,4 +308,24 @@ struct AppProbe {
         return d;
     }
     // ---- end ----
+    // ---- attaching and the panel's prompts ----
+    static void cmd_attach(App& a) { a.cmd_attach(); }
+    static bool attach_pending(App& a) { return a.attach_pending(); }
+    static int main_tab(App& a) { return a.m_settings.main_tab; }
+    static const std::vector<uint64_t>& watch_now(App& a) { return a.m_watch_now; }
+    static const std::vector<bool>& watch_ok_now(App& a) { return a.m_watch_ok_now; }
+    static void paint_blink(App& a) { a.paint_blink(); }
+    static void set_caret_on(App& a, bool on) { a.m_caret_on = on; }
+    static const int* blink_frames(App& a) { return a.m_blink_frames; }
+    static SDL_Rect blink_box(App& a) { return a.m_blink_box; }
+    // A frame without a window at a device scale.
+    static void paint_scaled(App& a, double W, double H, double k)
+    {
+        a.m_ww = W;
+        a.m_wh = H;
+        a.m_k = k;
+        a.paint();
+    }
+    static SDL_Renderer* renderer(App& a) { return a.m_ren; }
+    // ---- end ----
 };
