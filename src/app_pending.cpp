@@ -17,8 +17,6 @@ void App::find_step(bool forward, bool) { pending(forward ? "find_step+" : "find
 void App::cmd_goto_definition(const std::string&, int) { pending("cmd_goto_definition"); }
 void App::cmd_references(const std::string&, int) { pending("cmd_references"); }
 void App::cmd_font(int step) { pending(step > 0 ? "cmd_font+" : "cmd_font-"); }
-void App::cmd_settings() { pending("cmd_settings"); }
-void App::cmd_language() { pending("cmd_language"); }
 void App::cmd_replace(bool all) { pending(all ? "cmd_replace(all)" : "cmd_replace"); }
 void App::cmd_goto() { pending("cmd_goto"); }
 void App::cmd_converter() { pending("cmd_converter"); }
@@ -27,16 +25,23 @@ void App::cmd_watch_add() { pending("cmd_watch_add"); }
 void App::open_menu(int n) { pending("open_menu(" + std::to_string(n) + ")"); }
 void App::ed_context(double, double) { pending("ed_context"); }
 void App::bin_context(double, double) { pending("bin_context"); }
-void App::apply_tool_paths() { pending("apply_tool_paths"); }
 // Escape in the Language, Reference and License dialogs: each first clears
 // its own field or goes back a page.
-void App::dialog_escape() { pending("dialog_escape"); }
+void App::dialog_escape()
+{
+    switch (m_modal) {
+    case Modal::Language: lang_escape(); break;
+    default: pending("dialog_escape"); break;
+    }
+}
 void App::dialog_wheel(double x, double y, double dy)
 {
-    if (m_modal == Modal::Reference)
-        ref_wheel(x, y, dy);
-    else
-        pending("dialog_wheel");
+    switch (m_modal) {
+    case Modal::Reference: ref_wheel(x, y, dy); break;
+    case Modal::Settings: settings_wheel(dy); break;
+    case Modal::Language: lang_wheel(dy); break;
+    default: pending("dialog_wheel"); break;
+    }
 }
 
 // Until the editing commands arrive the find bar opens and closes here,

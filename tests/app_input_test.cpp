@@ -141,7 +141,6 @@ TEST(AppKeys, CommandKeysAndTheCtrlTable)
         { SDLK_EQUALS, KMOD_RCTRL, "cmd_font+" },
         { SDLK_KP_PLUS, KMOD_LCTRL, "cmd_font+" },
         { SDLK_MINUS, KMOD_LCTRL, "cmd_font-" },
-        { SDLK_COMMA, KMOD_LCTRL, "cmd_settings" },
         { SDLK_g, KMOD_LCTRL, "cmd_goto" },
         { SDLK_k, KMOD_LCTRL, "cmd_converter" },
         { SDLK_k, KMOD_LCTRL | KMOD_LSHIFT, nullptr }, // the editor's delete lines
@@ -352,8 +351,8 @@ TEST(AppKeys, DialogsAndMenusTakeKeysFirst)
     const Case cases[] = {
         { App::Modal::Message, SDLK_ESCAPE, true, {} },
         { App::Modal::Confirm, SDLK_F7, false, {} },
-        { App::Modal::Settings, SDLK_ESCAPE, true, { "apply_tool_paths" } },
-        { App::Modal::Language, SDLK_ESCAPE, false, { "dialog_escape" } },
+        { App::Modal::Settings, SDLK_ESCAPE, true, {} },
+        { App::Modal::Language, SDLK_ESCAPE, true, {} },
         { App::Modal::License, SDLK_ESCAPE, false, { "dialog_escape" } },
         { App::Modal::Prompt, SDLK_a, false, {} },
         { App::Modal::About, SDLK_b, false, {} },
