@@ -124,7 +124,9 @@ void App::paint_settings(cairo_t* cr, double x, double y, double w, double h)
 
     label_and_note(cr, m_pal, L10n::tr("settings.crt32"), L10n::tr("settings.need_crt32"), cx, ry, cw);
     dot(cr, cx + 6, ry + 24 + 8, m_crt32 ? m_pal.ok : m_crt32_waiting ? m_pal.faint : m_pal.warn);
-    std::string crt_line = m_crt32 ? L10n::tr("settings.present") : m_crt32_waiting ? "…" : L10n::tr("settings.missing");
+    std::string crt_line = m_crt32           ? L10n::tr("settings.present")
+                           : m_crt32_waiting ? std::string("…")
+                                             : L10n::tr("settings.missing");
     gfx::text(cr, crt_line, cx + 18, ry + 24, m_crt32 || m_crt32_waiting ? m_pal.dim : m_pal.warn, kSmall,
               gfx::Align::Left, cw - 18);
     ry += 24 + 26;

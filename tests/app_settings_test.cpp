@@ -585,7 +585,7 @@ TEST(Links, OpenerGetsTheLinkAsItsOnlyArgumentOrTheLinkIsShown)
 
 namespace {
 
-using testutil::in_child;
+using testutil::run_in_child;
 
 #define CHILD_CHECK(cond) \
     do { \
@@ -601,7 +601,9 @@ TEST(SandboxHints, SnapExplainsRemovableDrivesAndHiddenFolders)
     std::string record = t.file("args");
     script(t.file("xdg-open"), "echo \"$1\" >> '" + record + "'\n");
     PathFirst first(t.path());
-    std::string got = in_child({ { "SNAP", "/snap/qxferndockassembleride/1" }, { "SNAP_REAL_HOME", "/home/u" } }, [&] {
+    auto snap = std::vector<std::pair<const char*, const char*>>{ { "SNAP", "/snap/qxferndockassembleride/1" },
+                                                                  { "SNAP_REAL_HOME", "/home/u" } };
+    std::string got = run_in_child(snap, [&] {
         std::string out;
         App app;
         CHILD_CHECK(SetProbe::snap_file_hint(app, "/run/media/u/stick/a.asm"));
@@ -634,7 +636,7 @@ TEST(SandboxHints, SnapExplainsRemovableDrivesAndHiddenFolders)
 
     for (const char* kind : { "FLATPAK_ID", "APPDIR" }) {
         SCOPED_TRACE(kind);
-        got = in_child({ { "SNAP", nullptr }, { kind, "x" }, { "HOME", "/home/u" } }, [&] {
+        got = run_in_child({ { "SNAP", nullptr }, { kind, "x" }, { "HOME", "/home/u" } }, [&] {
             std::string out;
             App app;
             CHILD_CHECK(!SetProbe::snap_file_hint(app, "/media/stick/a.asm"));
@@ -699,7 +701,7 @@ protected:
 TEST_F(SettingsWindow, DialogsInBothThemesAndALanguageTypedIntoTheWindow)
 {
     TempDir t;
-    std::string got = in_child({ { "SDL_RENDER_DRIVER", "software" }, { "SNAP", "/snap/x/1" } }, [&] {
+    std::string got = run_in_child({ { "SDL_RENDER_DRIVER", "software" }, { "SNAP", "/snap/x/1" } }, [&] {
         std::string out;
         App app;
         AppProbe::settings(app).m_path = t.file("settings.dat");

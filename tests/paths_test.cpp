@@ -17,7 +17,7 @@ namespace {
 std::string config_dir_in_child(const std::vector<std::pair<const char*, const char*>>& env,
                                 const std::string& cwd)
 {
-    return in_child(env, [&] { return chdir(cwd.c_str()) == 0 ? paths::config_dir() : std::string("no chdir"); });
+    return run_in_child(env, [&] { return chdir(cwd.c_str()) == 0 ? paths::config_dir() : std::string("no chdir"); });
 }
 
 int mode_of(const std::string& path)

@@ -141,7 +141,7 @@ std::string exe_path() { return QX_EXE; }
 std::string source_dir() { return QX_SOURCE_DIR; }
 std::string tests_dir() { return QX_TESTS_DIR; }
 
-std::string in_child(const std::vector<std::pair<const char*, const char*>>& env,
+std::string run_in_child(const std::vector<std::pair<const char*, const char*>>& env,
                      const std::function<std::string()>& body)
 {
     int fds[2];

@@ -44,7 +44,7 @@ RunResult sh(const std::string& command, const std::string& cwd = {});
 // Runs `body` in a forked child after the environment changes (a null
 // value unsets the variable) and returns the text the body returned; a
 // child that ends badly adds " [child ended badly]".
-std::string in_child(const std::vector<std::pair<const char*, const char*>>& env,
+std::string run_in_child(const std::vector<std::pair<const char*, const char*>>& env,
                      const std::function<std::string()>& body);
 
 // Runs the program under test.
