@@ -72,6 +72,10 @@ std::string absolute_path(const std::string& path);
 std::string base_name(const std::string& path);
 // Key names of a shortcut ("Ctrl+S") in the user's language.
 std::string key_names(std::string s);
+// The text before the last '/' (empty when there is none), and the same
+// with a leading $HOME shown as "~" (app_links.cpp).
+std::string dir_name(const std::string& path);
+std::string short_dir(const std::string& path);
 
 class App : public Console::Host {
 public:
@@ -791,5 +795,57 @@ private:
     int m_attach_pid = -1;
     std::string m_attach_exe;
     bool m_attach_fresh = false; // its document was opened for the attach
+    // ---- settings, language, sandbox hints and links ----
+    friend struct SetProbe; // the tests of these dialogs
+    // The Settings dialog (app_settings.cpp, app_settings_paint.cpp).
+    void settings_opened();
+    // Takes the background probes' answers for the found tools.
+    void settings_take_answers();
+    bool settings_key(const SDL_Keysym& k);
+    bool settings_text(const char* utf8);
+    bool settings_click(const Hit& h, double x);
+    void settings_wheel(double dy);
+    void settings_picked(int field, const std::string& path);
+    std::string tools_install_command() const;
+    void paint_settings(cairo_t* cr, double x, double y, double w, double h);
+    void paint_path_field(cairo_t* cr, int i, double fx, double fy, double fw);
+    double paint_tool_row(cairo_t* cr, int i, double cx, double ry, double cw);
+
+    TextField m_set_field[3];
+    int m_set_focus = -1;
+    double m_set_scroll = 0, m_set_content_h = 0, m_set_view_h = 0;
+    std::string m_tool_found[3];
+    std::string m_tool_ver[3];
+    bool m_tool_waiting[3] = { false, false, false }; // version still being probed
+    bool m_crt32 = false;
+    bool m_crt32_waiting = false;
+    std::string m_tool_auto[2]; // what automatic search finds for nasm and ld, for the placeholders
+
+    // The Language dialog (app_language.cpp).
+    void lang_opened();
+    std::vector<int> lang_filtered() const;
+    bool lang_key(const SDL_Keysym& k);
+    bool lang_text(const char* utf8);
+    bool lang_click(const Hit& h);
+    void lang_escape();
+    void lang_wheel(double dy);
+    void pick_language(int i);
+    void paint_language(cairo_t* cr, double x, double y, double w, double h);
+
+    TextField m_lang_filter;
+    int m_lang_sel = 0;
+    int m_lang_scroll = 0;
+    int m_lang_cols = 1;
+    bool m_lang_center = false;
+
+    // Sandbox hints and links (app_links.cpp).
+    void show_snap_hint(const std::string& text, const std::string& command, bool website);
+    bool snap_file_hint(const std::string& path);
+    // Opens a web or mail link with the desktop's opener; when nothing can
+    // open it, a dialog shows it for copying. True when an opener started.
+    bool open_url(const char* url);
+    void show_url_to_copy(const std::string& url);
+    // Links whose opener ended in failure since the last turn.
+    void poll_links();
     // ---- end ----
 };

@@ -134,6 +134,12 @@ void App::paint_modal(cairo_t* cr, double W, double H)
     case Modal::Reference:
         paint_reference(cr, x, y, w, h);
         break;
+    case Modal::Settings:
+        paint_settings(cr, x, y, w, h);
+        break;
+    case Modal::Language:
+        paint_language(cr, x, y, w, h);
+        break;
     default:
         // The other dialogs paint their own bodies into the box.
         break;

@@ -194,7 +194,8 @@ void App::cmd_save(Then then)
         return;
     }
     if (!write_text(d->path, d->ed.text())) {
-        show_message(L10n::tr("dlg.error"), L10n::tr("file.save_failed", d->path));
+        if (!snap_file_hint(d->path))
+            show_message(L10n::tr("dlg.error"), L10n::tr("file.save_failed", d->path));
         return;
     }
     d->ed.set_modified(false);
@@ -257,7 +258,7 @@ void App::cmd_save_binary(bool as, bool confirmed)
     std::string where = path;
     if (d->img.save(where))
         saved(where);
-    else
+    else if (!snap_file_hint(where))
         show_message(L10n::tr("dlg.error"), L10n::tr("file.save_failed", where));
     m_dirty = true;
 }
@@ -408,6 +409,17 @@ void App::path_prompt(FileOp op)
             cur = d;
     std::string current = bin ? cur->img.m_path : cur->path;
     std::string initial = current;
+    bool tool = op == FileOp::PickNasm || op == FileOp::PickLd;
+    if (tool) {
+        // The prompt stands in for the chooser over the Settings dialog,
+        // which comes back with the answer.
+        current.clear();
+        initial = "/usr/bin/";
+        if (m_modal == Modal::Settings) {
+            apply_tool_paths();
+            m_modal = Modal::None;
+        }
+    }
     if (initial.empty()) {
         const char* home = getenv("HOME");
         initial = std::string(home ? home : "") + "/";
@@ -464,13 +476,16 @@ void App::chosen_path(FileOp op, const std::string& path)
             m_settings.add_recent(path, true);
             remember_tabs();
             saved(path);
-        } else {
+        } else if (!snap_file_hint(path)) {
             show_message(L10n::tr("dlg.error"), L10n::tr("file.save_failed", path));
         }
         break;
     }
+    case FileOp::PickNasm:
+    case FileOp::PickLd:
+        settings_picked(op == FileOp::PickLd ? 1 : 0, path);
+        break;
     default:
-        // The tool pickers belong to the settings dialog.
         break;
     }
     m_dirty = true;
@@ -480,7 +495,8 @@ void App::save_source_to(Doc* d, const std::string& path)
 {
     if (!write_text(path, d->ed.text())) {
         m_after_save = nullptr;
-        show_message(L10n::tr("dlg.error"), L10n::tr("file.save_failed", path));
+        if (!snap_file_hint(path))
+            show_message(L10n::tr("dlg.error"), L10n::tr("file.save_failed", path));
         return;
     }
     tc::LinkOpts opts = d->link;

@@ -114,7 +114,7 @@ int App::run(const std::vector<std::string>& files)
         // Commands to type are lines that begin with four blanks.
         for (const std::string& line : needs::explain({ "nasm" }))
             msg(line, line.compare(0, 4, "    ") == 0 ? 4 : 1, 0);
-        // The Settings dialog follows here once it is painted.
+        cmd_settings();
     }
     if (qxcrash::pending(nullptr))
         show_modal(Modal::Crash);
@@ -204,6 +204,7 @@ void App::loop()
         autosave_tick();
         debug_tick();
         poll_binary();
+        poll_links();
         if (toolprobe::generation() != m_probe_gen) {
             m_probe_gen = toolprobe::generation();
             m_dirty = true;

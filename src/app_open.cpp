@@ -133,7 +133,8 @@ bool App::load_source(const std::string& path)
     gchar* bytes = nullptr;
     gsize length = 0;
     if (!g_file_get_contents(path.c_str(), &bytes, &length, nullptr)) {
-        show_message(L10n::tr("dlg.error"), L10n::tr("file.open_failed", path));
+        if (!snap_file_hint(path))
+            show_message(L10n::tr("dlg.error"), L10n::tr("file.open_failed", path));
         return false;
     }
     std::string text(bytes, length);
@@ -174,7 +175,7 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
     if (!d->img.load(path, &err)) {
         if (fresh)
             close_doc(d, true);
-        if (!quiet)
+        if (!quiet && !snap_file_hint(path))
             show_message(L10n::tr("dlg.error"), err == "size" ? L10n::tr("file.too_large", path, "256 MiB")
                                                               : L10n::tr("file.open_failed", path));
         return false;

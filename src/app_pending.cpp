@@ -12,20 +12,25 @@ void App::pending(const std::string& name)
     m_dirty = true;
 }
 
-void App::cmd_settings() { pending("cmd_settings"); }
-void App::cmd_language() { pending("cmd_language"); }
 void App::cmd_converter() { pending("cmd_converter"); }
 void App::cmd_about() { pending("cmd_about"); }
 void App::cmd_link() { pending("cmd_link"); }
-void App::apply_tool_paths() { pending("apply_tool_paths"); }
 // Escape in the Language, Reference and License dialogs: each first clears
 // its own field or goes back a page.
-void App::dialog_escape() { pending("dialog_escape"); }
+void App::dialog_escape()
+{
+    switch (m_modal) {
+    case Modal::Language: lang_escape(); break;
+    default: pending("dialog_escape"); break;
+    }
+}
 void App::dialog_wheel(double x, double y, double dy)
 {
-    if (m_modal == Modal::Reference)
-        ref_wheel(x, y, dy);
-    else
-        pending("dialog_wheel");
+    switch (m_modal) {
+    case Modal::Reference: ref_wheel(x, y, dy); break;
+    case Modal::Settings: settings_wheel(dy); break;
+    case Modal::Language: lang_wheel(dy); break;
+    default: pending("dialog_wheel"); break;
+    }
 }
 

@@ -70,6 +70,12 @@ void App::open_dialog(PendingDlg p)
     case Modal::About:
         m_about_scroll = 0;
         break;
+    case Modal::Settings:
+        settings_opened();
+        break;
+    case Modal::Language:
+        lang_opened();
+        break;
     default:
         break;
     }
@@ -137,6 +143,10 @@ bool App::dialog_key(const SDL_Keysym& k)
                     break;
                 }
         break;
+    case Modal::Settings:
+        return settings_key(k);
+    case Modal::Language:
+        return lang_key(k);
     case Modal::Prompt:
         if (enter)
             prompt_ok();
@@ -154,6 +164,10 @@ bool App::dialog_key(const SDL_Keysym& k)
 
 bool App::dialog_text(const char* utf8)
 {
+    if (m_modal == Modal::Settings)
+        return settings_text(utf8);
+    if (m_modal == Modal::Language)
+        return lang_text(utf8);
     if (m_modal != Modal::Prompt)
         return m_modal != Modal::None;
     m_dlg_field.input(utf8);
@@ -178,6 +192,12 @@ bool App::dialog_click(const Hit& h, double x)
             cmd_open_example();
         else
             return false;
+        return true;
+    }
+    if (m_modal == Modal::Settings && settings_click(h, x))
+        return true;
+    if (m_modal == Modal::Language && lang_click(h)) {
+        m_dirty = true;
         return true;
     }
     if (id == "dlg_button" && h.n >= 0) {

@@ -135,7 +135,6 @@ TEST(AppKeys, CommandKeysAndTheCtrlTable)
         const char* called; // nullptr: nothing pending asked for
     };
     const Case cases[] = {
-        { SDLK_COMMA, KMOD_LCTRL, "cmd_settings" },
         { SDLK_k, KMOD_LCTRL, "cmd_converter" },
         { SDLK_k, KMOD_LCTRL | KMOD_LSHIFT, nullptr }, // the editor's delete lines
         { SDLK_b, KMOD_NONE, nullptr },
@@ -368,8 +367,8 @@ TEST(AppKeys, DialogsAndMenusTakeKeysFirst)
     const Case cases[] = {
         { App::Modal::Message, SDLK_ESCAPE, true, {} },
         { App::Modal::Confirm, SDLK_F7, false, {} },
-        { App::Modal::Settings, SDLK_ESCAPE, true, { "apply_tool_paths" } },
-        { App::Modal::Language, SDLK_ESCAPE, false, { "dialog_escape" } },
+        { App::Modal::Settings, SDLK_ESCAPE, true, {} },
+        { App::Modal::Language, SDLK_ESCAPE, true, {} },
         { App::Modal::License, SDLK_ESCAPE, false, { "dialog_escape" } },
         { App::Modal::Prompt, SDLK_a, false, {} },
         { App::Modal::About, SDLK_b, false, {} },

@@ -17,34 +17,7 @@ namespace {
 std::string config_dir_in_child(const std::vector<std::pair<const char*, const char*>>& env,
                                 const std::string& cwd)
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return "pipe";
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        for (auto [name, value] : env) {
-            if (value)
-                setenv(name, value, 1);
-            else
-                unsetenv(name);
-        }
-        if (chdir(cwd.c_str()) != 0)
-            _exit(1);
-        std::string dir = paths::config_dir();
-        if (write(fds[1], dir.data(), dir.size()) < 0)
-            _exit(1);
-        _exit(0);
-    }
-    close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        out.append(buf, size_t(n));
-    close(fds[0]);
-    waitpid(pid, nullptr, 0);
-    return out;
+    return run_in_child(env, [&] { return chdir(cwd.c_str()) == 0 ? paths::config_dir() : std::string("no chdir"); });
 }
 
 int mode_of(const std::string& path)

@@ -143,6 +143,42 @@ std::string exe_path() { return QX_EXE; }
 std::string source_dir() { return QX_SOURCE_DIR; }
 std::string tests_dir() { return QX_TESTS_DIR; }
 
+std::string run_in_child(const std::vector<std::pair<const char*, const char*>>& env,
+                     const std::function<std::string()>& body)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return "no pipe";
+    pid_t pid = fork();
+    if (pid < 0)
+        return "no child";
+    if (pid == 0) {
+        close(fds[0]);
+        for (auto [name, value] : env) {
+            if (value)
+                setenv(name, value, 1);
+            else
+                unsetenv(name);
+        }
+        std::string out = body();
+        if (write(fds[1], out.data(), out.size()) < 0)
+            _exit(1);
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fds[0], buf, sizeof buf)) > 0)
+        out.append(buf, size_t(n));
+    close(fds[0]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    if (!WIFEXITED(st) || WEXITSTATUS(st) != 0)
+        out += " [child ended badly]";
+    return out;
+}
+
 bool write_file(const std::string& path, const std::string& data)
 {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);

@@ -41,6 +41,12 @@ RunResult run(const std::vector<std::string>& argv,
 // Runs a shell command line through /bin/sh -c.
 RunResult sh(const std::string& command, const std::string& cwd = {});
 
+// Runs `body` in a forked child after the environment changes (a null
+// value unsets the variable) and returns the text the body returned; a
+// child that ends badly adds " [child ended badly]".
+std::string run_in_child(const std::vector<std::pair<const char*, const char*>>& env,
+                     const std::function<std::string()>& body);
+
 // Runs the program under test.
 RunResult run_exe(const std::vector<std::string>& args,
                   const std::vector<std::string>& env = {},
