@@ -45,6 +45,11 @@ double wrapped_height(cairo_t* cr, const std::string& text, double w, const gfx:
 
 } // namespace
 
+std::string App::about_address(bool mail)
+{
+    return mail ? std::string("mailto:") + kSupportMail : std::string(kProductPage);
+}
+
 void App::paint_modal(cairo_t* cr, double W, double H)
 {
     if (m_modal == Modal::None)
@@ -134,6 +139,15 @@ void App::paint_modal(cairo_t* cr, double W, double H)
     case Modal::Reference:
         paint_reference(cr, x, y, w, h);
         break;
+    case Modal::License:
+        paint_license(cr, x, y, w, h);
+        break;
+    case Modal::Convert:
+        paint_converter(cr, x, y, w, h);
+        break;
+    case Modal::Link:
+        paint_link(cr, x, y, w, h);
+        break;
     default:
         // The other dialogs paint their own bodies into the box.
         break;
@@ -176,8 +190,7 @@ void App::paint_about(cairo_t* cr, double x, double y, double w, double h)
     double mw = gfx::text(cr, kSupportMail, lx, cy, m_pal.accent, f13);
     hit(lx, cy, mw, 20, "mail", 0, "");
     cy += 30;
-    // The components table comes with its own dialog's code; until then the
-    // heading announces nothing and is left out.
+    cy += paint_components(cr, lx, cy, cw) + 16;
     if (getenv("SNAP")) {
         cy += wrapped_text(cr, L10n::tr("about.snap_bundled"), lx, cy, cw, m_pal.text, f12) + 4;
         double sw = gfx::text(cr, L10n::tr("about.snap_sources"), lx, cy, m_pal.accent, gfx::Font{ 12.5, true, false });

@@ -4,6 +4,8 @@
 // the real command replaces its definition here, one for one.
 #include "app.h"
 
+#include <algorithm>
+
 void App::pending(const std::string& name)
 {
     m_pending_log.emplace_back(name);
@@ -21,7 +23,6 @@ void App::cmd_settings() { pending("cmd_settings"); }
 void App::cmd_language() { pending("cmd_language"); }
 void App::cmd_replace(bool all) { pending(all ? "cmd_replace(all)" : "cmd_replace"); }
 void App::cmd_goto() { pending("cmd_goto"); }
-void App::cmd_converter() { pending("cmd_converter"); }
 void App::cmd_watch_add() { pending("cmd_watch_add"); }
 // The menus fill m_menu_list and set m_menu; -1 closes.
 void App::open_menu(int n) { pending("open_menu(" + std::to_string(n) + ")"); }
@@ -30,14 +31,33 @@ void App::bin_context(double, double) { pending("bin_context"); }
 void App::apply_tool_paths() { pending("apply_tool_paths"); }
 // Escape in the Language, Reference and License dialogs: each first clears
 // its own field or goes back a page.
-void App::dialog_escape() { pending("dialog_escape"); }
+void App::dialog_escape()
+{
+    switch (m_modal) {
+    case Modal::License:
+        // The licence viewer always returns to the About dialog.
+        m_modal = Modal::About;
+        m_about_scroll = 0;
+        m_dirty = true;
+        break;
+    default:
+        pending("dialog_escape");
+        break;
+    }
+}
 void App::dialog_wheel(double x, double y, double dy)
 {
-    if (m_modal == Modal::Reference)
-        ref_wheel(x, y, dy);
-    else
-        pending("dialog_wheel");
+    switch (m_modal) {
+    case Modal::Reference: ref_wheel(x, y, dy); break;
+    case Modal::About:
+        m_about_scroll = std::clamp(m_about_scroll - 40 * dy, 0.0, std::max(0.0, m_about_content_h - m_about_view_h));
+        break;
+    case Modal::License: license_wheel(dy); break;
+    default: pending("dialog_wheel"); break;
+    }
 }
+// The link opener comes with the sandbox hints; until then links open nowhere.
+void open_url(const char*) {}
 
 // Until the editing commands arrive the find bar opens and closes here,
 // so Ctrl+F and Escape keep working.

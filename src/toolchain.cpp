@@ -92,4 +92,30 @@ std::vector<std::string> words(const std::string& s, bool colon)
     return out;
 }
 
+std::vector<std::string> folders(const std::string& s)
+{
+    std::vector<std::string> out;
+    std::string cur;
+    char quote = 0;
+    for (char c : s) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            else
+                cur += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+        } else if (c == ',' || c == ':' || is_space(c)) {
+            if (!cur.empty())
+                out.push_back(std::move(cur));
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    if (!cur.empty())
+        out.push_back(std::move(cur));
+    return out;
+}
+
 } // namespace tc
