@@ -53,7 +53,9 @@ void App::dialog_wheel(double x, double y, double dy)
         m_about_scroll = std::clamp(m_about_scroll - 40 * dy, 0.0, std::max(0.0, m_about_content_h - m_about_view_h));
         break;
     case Modal::License: license_wheel(dy); break;
-    default: pending("dialog_wheel"); break;
+    case Modal::Language:
+    case Modal::Settings: pending("dialog_wheel"); break;
+    default: break; // the other dialogs do not scroll
     }
 }
 // The link opener comes with the sandbox hints; until then links open nowhere.
