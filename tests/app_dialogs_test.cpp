@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -283,6 +284,24 @@ protected:
             testutil::sh("cp '" + path + "' '" + keep + "/'");
     }
 
+    // Runs a window test in a child process: SDL's X11 layer leaves a few
+    // blocks behind in the libraries it unloads, which the sanitizer
+    // build's leak check would count at this process's end. The child's
+    // failures are printed where they occur.
+    void in_child(const std::function<void()>& body)
+    {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setenv("SDL_RENDER_DRIVER", "software", 1);
+            body();
+            _exit(::testing::Test::HasFailure() ? 1 : 0);
+        }
+        int st = 0;
+        ASSERT_EQ(waitpid(pid, &st, 0), pid);
+        ASSERT_TRUE(WIFEXITED(st));
+        EXPECT_EQ(WEXITSTATUS(st), 0) << "the window part failed: see above";
+    }
     void save_through_the_prompt();
     void about_converter_and_link();
 
@@ -291,22 +310,9 @@ protected:
 
 } // namespace
 
-// In a child process: SDL's X11 layer leaves a few blocks behind in the
-// libraries it unloads, which the sanitizer build's leak check would count
-// at this process's end. The child's failures are printed where they occur.
 TEST_F(DialogWindow, PathPromptTypedIntoTheWindowSavesTheSource)
 {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("SDL_RENDER_DRIVER", "software", 1);
-        save_through_the_prompt();
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int st = 0;
-    ASSERT_EQ(waitpid(pid, &st, 0), pid);
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 0) << "the window part failed: see above";
+    in_child([this] { save_through_the_prompt(); });
 }
 
 void DialogWindow::save_through_the_prompt()
@@ -367,17 +373,7 @@ void DialogWindow::save_through_the_prompt()
 // the link options dialog in the real window, in both themes.
 TEST_F(DialogWindow, AboutLicenceConverterAndLinkPictures)
 {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("SDL_RENDER_DRIVER", "software", 1);
-        about_converter_and_link();
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int st = 0;
-    ASSERT_EQ(waitpid(pid, &st, 0), pid);
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 0) << "the window part failed: see above";
+    in_child([this] { about_converter_and_link(); });
 }
 
 void DialogWindow::about_converter_and_link()
