@@ -69,6 +69,8 @@ struct ThemeQuery;
 std::string absolute_path(const std::string& path);
 // The text after the last '/', or the whole path.
 std::string base_name(const std::string& path);
+// Key names of a shortcut ("Ctrl+S") in the user's language.
+std::string key_names(std::string s);
 // Opens a link with the desktop's handler.
 void open_url(const char* url);
 
@@ -178,10 +180,12 @@ public:
     // One row of an open menu; its action runs after the menu has closed.
     struct MenuItem {
         std::string label;
-        std::string keys;
+        std::function<void()> act;
+        std::string shortcut;
         bool enabled = true;
+        bool checked = false;
         bool separator = false;
-        std::function<void()> action;
+        bool radio = false;
     };
 
 private:
@@ -243,11 +247,44 @@ private:
     void open_menu(int n);
     void ed_context(double x, double y);
     void bin_context(double x, double y);
+    void cmd_about();
+    void cmd_link();
+    void cmd_args();
+    void cmd_attach();
     void apply_tool_paths();
     void dialog_escape();
     void dialog_wheel(double mx, double my, double dy);
 
     std::vector<MenuItem> m_menu_list;
+
+    // Menus and context menus (app_menus.cpp, app_context.cpp) and their
+    // painting (app_popup.cpp).
+    // Where an open menu lies: its box, and the band the rows scroll in
+    // when they do not all fit into the window.
+    struct MenuBox {
+        double x = 0, top = 0, w = 0, h = 0;
+        double view_y = 0, view_h = 0; // the rows' band
+        double content = 0;            // all rows stacked
+        bool scrolls = false;
+    };
+    std::vector<MenuItem> menu_items(int n);
+    void open_context(std::vector<MenuItem> rows, double x, double y);
+    void cmd_help();
+    // An action on the editor of a source document, held by its id: a row
+    // of a menu that outlived its document does nothing.
+    std::function<void()> editor_act(const Doc* d, void (*fn)(Editor&));
+    std::vector<MenuItem> edit_rows(bool context);
+    MenuBox menu_box(double w) const;
+    // Scrolls an open menu that does not fit; true when it moved.
+    bool menu_scroll_by(double dy);
+    void menu_reveal(int row);
+    void paint_menu(cairo_t* cr);
+    void paint_completion(cairo_t* cr);
+    double m_ctx_x = 0, m_ctx_y = 0;
+    double m_menu_scroll = 0; // pixels of rows scrolled out above the band
+    double m_menu_w = 0;      // width of the open menu as last painted
+    double m_ac_x = 0, m_ac_y = 0, m_ac_w = 0, m_ac_h = 0; // completion box as last painted
+    TextField m_conv; // the number converter's input
     std::vector<std::string> m_ac; // at most 8 candidates, shown when not empty
     int m_ac_sel = 0;
     std::string m_find_searched; // the find text the last search looked for
@@ -659,7 +696,6 @@ private:
     // (app_about.cpp), the number converter (app_convert.cpp) and the link
     // options dialog (app_link.cpp).
     friend struct AboutProbe; // their tests
-    void cmd_about();
     void read_component_versions();
     double paint_components(cairo_t* cr, double x, double y, double w);
     void paint_license(cairo_t* cr, double x, double y, double w, double h);
@@ -677,7 +713,6 @@ private:
     static std::string about_address(bool mail);
     void paint_converter(cairo_t* cr, double x, double y, double w, double h);
     bool conv_key(const SDL_Keysym& k);
-    void cmd_link();
     tc::LinkOpts& link_opts(Doc* d);
     void link_apply();
     bool link_key(const SDL_Keysym& k);
@@ -693,7 +728,6 @@ private:
     int m_lic_comp = 0;
     int m_lic_scroll = 0;
     std::string m_lic_text; // the text shown, read when the page opened
-    TextField m_conv;
     TextField m_link_field[5]; // libs, dirs, extra, incs, srcs
     bool m_link_crt = false;
     int m_link_focus = 0;

@@ -148,6 +148,8 @@ bool App::bin_mouse_down(const Hit& h, double x, double y, int button, int click
     if (id == "binview") {
         m_focus = Focus::Bin;
         v.mouse_down(x, y, clicks, button == SDL_BUTTON_RIGHT);
+        if (button == SDL_BUTTON_RIGHT)
+            bin_context(x, y);
         if (left && (SDL_GetModState() & KMOD_CTRL) && v.row_at(x, y) >= 0)
             v.follow();
         else if (left)

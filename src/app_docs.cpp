@@ -71,6 +71,9 @@ void App::activate(Doc* d)
 {
     if (!d)
         return;
+    // Rows of an open menu were built for the tab in front.
+    if (m_menu >= 0)
+        open_menu(-1);
     if (d->bin) {
         m_b = d;
         m_settings.main_tab = 1;
@@ -102,6 +105,8 @@ void App::close_doc(Doc* d, bool confirmed)
 {
     if (!d || is_placeholder(d))
         return;
+    if (m_menu >= 0)
+        open_menu(-1);
     if (!confirmed && doc_modified(d)) {
         ask_close(d);
         return;

@@ -101,6 +101,8 @@ void App::click(const Hit& h)
     static const std::unordered_map<std::string_view, Action> table = {
         { "menu_bg", [](App& a, const Hit&) { a.open_menu(-1); } },
         { "menubar", [](App& a, const Hit& h) { a.open_menu(h.n == a.m_menu ? -1 : h.n); } },
+        { "menu_up", [](App& a, const Hit&) { a.menu_scroll_by(-3 * 28); } },
+        { "menu_down", [](App& a, const Hit&) { a.menu_scroll_by(3 * 28); } },
         { "menu_item",
           [](App& a, const Hit& h) {
               if (h.n < 0 || size_t(h.n) >= a.m_menu_list.size())
@@ -108,7 +110,7 @@ void App::click(const Hit& h)
               const MenuItem& it = a.m_menu_list[size_t(h.n)];
               if (!it.enabled || it.separator)
                   return;
-              std::function<void()> action = it.action;
+              std::function<void()> action = it.act;
               a.open_menu(-1);
               if (action)
                   action();

@@ -150,13 +150,14 @@ void App::menu_key(const SDL_Keysym& k)
                 break;
         }
         m_menu_hover = at;
+        menu_reveal(at);
         break;
     }
     case SDLK_RETURN:
     case SDLK_KP_ENTER:
         if (selectable(m_menu_hover)) {
             // The action may open the next menu or dialog: it runs last.
-            std::function<void()> action = m_menu_list[size_t(m_menu_hover)].action;
+            std::function<void()> action = m_menu_list[size_t(m_menu_hover)].act;
             open_menu(-1);
             if (action)
                 action();

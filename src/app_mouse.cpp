@@ -349,8 +349,14 @@ void App::wheel(double mx, double my, double dy)
         return;
     }
     // The pane under an open menu is not what the user looks at: the
-    // menu closes and nothing scrolls.
+    // menu closes and nothing scrolls, unless the wheel turns over a
+    // menu too tall for the window.
     if (m_menu >= 0) {
+        for (const Hit* h : hits_under(mx, my))
+            if (h->id == "menu_box") {
+                menu_scroll_by(-dy * 3 * 28);
+                return;
+            }
         open_menu(-1);
         m_dirty = true;
         return;

@@ -40,6 +40,11 @@ std::string keys(std::string s)
 
 } // namespace
 
+std::string key_names(std::string s)
+{
+    return keys(std::move(s));
+}
+
 void App::hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip)
 {
     m_hits.push_back(Hit{ x, y, w, h, id, n, tip });
@@ -168,6 +173,10 @@ void App::paint_all(cairo_t* cr, double W, double H)
         hit(0, m_bottom_y - 5, W, 10, "split_bottom", 0, "");
     }
     paint_status(cr, sy, W);
+    if (!m_ac.empty() && m_modal == Modal::None && m_menu < 0 && m_settings.main_tab == 0)
+        paint_completion(cr);
+    if (m_menu >= 0)
+        paint_menu(cr);
     paint_modal(cr, W, H);
     // Last, above a dialog's frame too, so the tips inside dialogs show.
     if (!m_tip.empty() && m_menu < 0)

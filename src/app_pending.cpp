@@ -24,10 +24,8 @@ void App::cmd_language() { pending("cmd_language"); }
 void App::cmd_replace(bool all) { pending(all ? "cmd_replace(all)" : "cmd_replace"); }
 void App::cmd_goto() { pending("cmd_goto"); }
 void App::cmd_watch_add() { pending("cmd_watch_add"); }
-// The menus fill m_menu_list and set m_menu; -1 closes.
-void App::open_menu(int n) { pending("open_menu(" + std::to_string(n) + ")"); }
-void App::ed_context(double, double) { pending("ed_context"); }
-void App::bin_context(double, double) { pending("bin_context"); }
+void App::cmd_args() { pending("cmd_args"); }
+void App::cmd_attach() { pending("cmd_attach"); }
 void App::apply_tool_paths() { pending("apply_tool_paths"); }
 // Escape in the Language, Reference and License dialogs: each first clears
 // its own field or goes back a page.

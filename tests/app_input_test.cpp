@@ -373,18 +373,21 @@ TEST(AppKeys, DialogsAndMenusTakeKeysFirst)
     Doc* d = add_source(app, "/tmp/a.asm", "x");
     int ran = 0;
     std::vector<App::MenuItem> rows(4);
-    rows[0].action = [&] { ++ran; };
+    rows[0].act = [&] { ++ran; };
     rows[1].separator = true;
     rows[2].enabled = false;
-    rows[3].action = [&] { ran += 10; };
+    rows[3].act = [&] { ran += 10; };
     AppProbe::open_menu_rows(app, 0, rows);
     press(app, SDLK_F7);
     type(app, "q");
     EXPECT_TRUE(take(app).empty());
     EXPECT_EQ(d->ed.line(0), "x");
     press(app, SDLK_LEFT);
+    EXPECT_EQ(AppProbe::menu(app), 6);
     press(app, SDLK_RIGHT);
-    EXPECT_EQ(take(app), (Log{ "open_menu(6)", "open_menu(1)" }));
+    EXPECT_EQ(AppProbe::menu(app), 0);
+    EXPECT_TRUE(take(app).empty());
+    AppProbe::open_menu_rows(app, 0, rows);
     press(app, SDLK_UP);
     EXPECT_EQ(AppProbe::menu_hover(app), 3) << "Up from no row: the last selectable one";
     press(app, SDLK_DOWN);
@@ -393,11 +396,11 @@ TEST(AppKeys, DialogsAndMenusTakeKeysFirst)
     EXPECT_EQ(AppProbe::menu_hover(app), 3) << "the separator and the disabled row are passed over";
     press(app, SDLK_RETURN);
     EXPECT_EQ(ran, 10);
-    EXPECT_EQ(take(app), Log{ "open_menu(-1)" });
+    EXPECT_EQ(AppProbe::menu(app), -1);
 
     AppProbe::open_menu_rows(app, 100, rows);
     press(app, SDLK_LEFT);
-    EXPECT_TRUE(take(app).empty()) << "the context menu has no neighbours";
+    EXPECT_EQ(AppProbe::menu(app), 100) << "the context menu has no neighbours";
 }
 
 TEST(AppKeys, CompletionOffersLabelsFirstAtMostEight)
@@ -542,7 +545,7 @@ TEST(AppMouse, PressesOnPaintedHits)
         Log called;
     };
     const Case cases[] = {
-        { "menubar", 2, SDL_BUTTON_LEFT, { "open_menu(2)" } },
+        { "menubar", 2, SDL_BUTTON_LEFT, {} },
         { "find_replace_toggle", 0, SDL_BUTTON_LEFT, {} },
     };
     for (const Case& c : cases) {
@@ -552,6 +555,10 @@ TEST(AppMouse, PressesOnPaintedHits)
             continue; // not painted in this frame
         click(app, h->x + h->w / 2, h->y + h->h / 2, c.button);
         EXPECT_EQ(take(app), c.called);
+        if (c.id == std::string("menubar")) {
+            EXPECT_EQ(AppProbe::menu(app), c.n) << "the title opens its menu";
+            AppProbe::open_menu_rows(app, -1, {});
+        }
     }
     {
         // The toolbar's New makes a document.
@@ -596,7 +603,7 @@ TEST(AppMouse, PressesOnPaintedHits)
     // A press off every hit closes an open menu.
     AppProbe::open_menu_rows(app, 1, {});
     AppProbe::mouse_down(app, -50, -50, SDL_BUTTON_LEFT);
-    EXPECT_EQ(take(app), Log{ "open_menu(-1)" });
+    EXPECT_EQ(AppProbe::menu(app), -1);
 }
 
 TEST(AppMouse, TabDragReordersAgainstTheCurrentGeometry)
@@ -709,8 +716,7 @@ TEST(AppMouse, WheelScrollsTheAreaUnderTheHitsOrClosesTheMenu)
     AppProbe::open_menu_rows(app, 0, {});
     AppProbe::wheel(app, x, y, -2);
     EXPECT_EQ(d->ed.scroll_line(), top);
-    EXPECT_EQ(take(app), Log{ "open_menu(-1)" });
-    AppProbe::open_menu_rows(app, -1, {});
+    EXPECT_EQ(AppProbe::menu(app), -1);
     // A dialog gets the wheel.
     AppProbe::set_modal(app, App::Modal::About);
     AppProbe::wheel(app, x, y, -2);

@@ -294,13 +294,41 @@ TEST(L10nGuard, TooLongConfigurationPathDisablesTheGuard)
     EXPECT_FALSE(file_exists(full.substr(0, 511)));
 }
 
-// The generator that builds the tables from i18n/*.tsv.
+// The generator that builds the tables from i18n/*.tsv. German is made
+// complete in the copy (every English text with "DE " before it), except for
+// the keys the cases write themselves.
+const std::set<std::string> kCaseKeys = { "note.nop", "note.call", "con.bp_none", "ref.e.ENOENT", "ref.d.define" };
+
 class GenI18n : public ::testing::Test {
 protected:
     void SetUp() override
     {
         fs::copy(source_dir() + "/i18n", m_dir.file("i18n"));
         fs::create_directory(m_dir.file("out"));
+        std::string de = "# Deutsch\n";
+        std::istringstream en(read_file(source_dir() + "/i18n/en.tsv"));
+        for (std::string line; std::getline(en, line);) {
+            size_t tab = line.find('\t');
+            if (line.empty() || line[0] == '#' || kCaseKeys.count(line.substr(0, tab)))
+                continue;
+            m_keys.push_back(line.substr(0, tab));
+            de += line.substr(0, tab) + "\tDE " + line.substr(tab + 1) + "\n";
+        }
+        ASSERT_TRUE(write_file(m_dir.file("i18n/de.tsv"), de));
+        std::string pending = read_file(m_dir.file("i18n/pending.tsv"));
+        for (const char* part : { "de\tui\n", "de\tref\n" }) {
+            size_t at = pending.find(part);
+            if (at != std::string::npos)
+                pending.erase(at, strlen(part));
+        }
+        ASSERT_TRUE(write_file(m_dir.file("i18n/pending.tsv"), pending));
+        // German texts kept in English belong to the real file, not this one.
+        std::istringstream same(read_file(m_dir.file("i18n/same.tsv")));
+        std::string kept;
+        for (std::string line; std::getline(same, line);)
+            if (line.rfind("de\t", 0) != 0)
+                kept += line + "\n";
+        ASSERT_TRUE(write_file(m_dir.file("i18n/same.tsv"), kept));
     }
     RunResult generate() { return run({ gen_i18n_path(), m_dir.file("i18n"), m_dir.file("out") }); }
     void append(const std::string& name, const std::string& line)
@@ -308,14 +336,18 @@ protected:
         std::string path = m_dir.file("i18n/" + name);
         ASSERT_TRUE(write_file(path, read_file(path) + line));
     }
+    // The five keys the cases leave out, translated.
+    static constexpr const char* kCaseLines = "note.nop\tnichts tun\nnote.call\t%s aufrufen\n"
+                                              "con.bp_none\tKeine\\tHalte\\\\punkte\\n\n"
+                                              "ref.e.ENOENT\tDatei fehlt.\nref.d.define\t%define und %undef.\n";
     TempDir m_dir;
+    std::vector<std::string> m_keys; // the German keys written by SetUp
 };
 
 TEST_F(GenI18n, AcceptsTheShippedFilesAndTranslations)
 {
-    append("de.tsv", "note.nop\tnichts tun\nnote.call\t%s aufrufen\ncon.bp_none\tKeine\\tHalte\\\\punkte\\n\n");
-    // Keys ending in a capitalised name, and plain texts with NASM's "%".
-    append("de.tsv", "ref.e.ENOENT\tDatei fehlt.\nref.d.define\t%define und %undef.\n");
+    // Escapes, keys ending in a capitalised name, and plain texts with NASM's "%".
+    append("de.tsv", kCaseLines);
     RunResult r = generate();
     ASSERT_EQ(r.code, 0) << r.err;
     std::string cpp = read_file(m_dir.file("out/i18n_data.cpp"));
@@ -323,10 +355,13 @@ TEST_F(GenI18n, AcceptsTheShippedFilesAndTranslations)
     size_t de = cpp.find("VALUES_de[KEY_COUNT] = {");
     ASSERT_NE(de, std::string::npos);
     std::string de_table = cpp.substr(de, cpp.find("VALUES_el[KEY_COUNT] = {") - de);
-    // Untranslated keys carry the English text.
-    for (const char* text :
-         { "\"nichts tun\"", "\"%s aufrufen\"", "\"Datei fehlt.\"", "\"%define und %undef.\"", "\"Keine\\011Halte\\\\punkte\\012\"", "\"jump target marker\"" })
+    for (const char* text : { "\"nichts tun\"", "\"%s aufrufen\"", "\"Datei fehlt.\"", "\"%define und %undef.\"",
+                              "\"Keine\\011Halte\\\\punkte\\012\"", "\"DE jump target marker\"" })
         EXPECT_NE(de_table.find(text), std::string::npos) << text;
+    // A language whose texts are pending shows the English ones.
+    size_t fr = cpp.find("VALUES_fr[KEY_COUNT] = {");
+    ASSERT_NE(fr, std::string::npos);
+    EXPECT_NE(cpp.find("\"jump target marker\"", fr), std::string::npos);
     EXPECT_NE(cpp.find("{ \"ar\", "), std::string::npos);
 }
 
@@ -336,7 +371,9 @@ TEST_F(GenI18n, RejectsWrongKeysTextsAndMissingFiles)
     std::string extra;
     for (int i = 0; i < 30; ++i)
         extra += "need.extra" + std::to_string(i) + "\tText.\n";
-    // File, added lines, and the file the error names.
+    // File, added lines, and the file the error names. German lacks the
+    // case keys, so an error at a line number (not the file's coverage)
+    // shows that the line itself was refused.
     const std::tuple<std::string, std::string, std::string> cases[] = {
         { "de.tsv", "note.call\t%d aufrufen\n", "de.tsv:" }, { "de.tsv", "note.unknown\tetwas\n", "de.tsv:" },
         { "de.tsv", "note.nop\t\n", "de.tsv:" }, { "de.tsv", "note.nop\teins\nnote.nop\tzwei\n", "de.tsv:" },
@@ -349,13 +386,18 @@ TEST_F(GenI18n, RejectsWrongKeysTextsAndMissingFiles)
         { "languages.tsv", "yy\tSomewhere\tup\n", "languages.tsv:" },
         { "plain.tsv", "ref d\n", "plain.tsv:" }, { "de.tsv", "Ref.e.ENOENT\tDatei\n", "de.tsv:" },
         { "en.tsv", "note.x%\t%define\n", "en.tsv:" }, { "de.tsv", "note.call\t%define\n", "de.tsv:" },
+        { "pending.tsv", "de\tmenus\n", "pending.tsv:" }, { "same.tsv", "de\tnote.none_such\n", "same.tsv:" },
     };
     for (const auto& [file, line, where] : cases) {
         std::string path = m_dir.file("i18n/" + file), original = read_file(path);
         append(file, line);
         RunResult r = generate();
         EXPECT_NE(r.code, 0) << file << ": " << line;
-        EXPECT_NE(r.err.find(where), std::string::npos) << r.err;
+        size_t at = r.err.find(where);
+        ASSERT_NE(at, std::string::npos) << r.err;
+        char line_digit = r.err[at + where.size()];
+        EXPECT_TRUE((isdigit((unsigned char)line_digit) && line_digit != '0') || file == "languages.tsv")
+            << line << " -> " << r.err;
         EXPECT_NE(r.err.find("error"), std::string::npos) << line;
         EXPECT_FALSE(file_exists(m_dir.file("out/i18n_data.cpp")));
         ASSERT_TRUE(write_file(path, original));
@@ -364,4 +406,72 @@ TEST_F(GenI18n, RejectsWrongKeysTextsAndMissingFiles)
     RunResult r = generate();
     EXPECT_NE(r.code, 0);
     EXPECT_NE(r.err.find("sw.tsv"), std::string::npos) << r.err;
+}
+
+TEST_F(GenI18n, EachPartIsTranslatedWholeOrPendingAndEnglishTextsAreListed)
+{
+    append("de.tsv", kCaseLines);
+    ASSERT_EQ(generate().code, 0);
+    std::string de = read_file(m_dir.file("i18n/de.tsv")), pending = read_file(m_dir.file("i18n/pending.tsv")),
+                same = read_file(m_dir.file("i18n/same.tsv"));
+    auto expect_refused = [&](const std::string& what, const std::string& message) {
+        RunResult r = generate();
+        EXPECT_NE(r.code, 0) << what;
+        EXPECT_NE(r.err.find(message), std::string::npos) << what << ": " << r.err;
+        ASSERT_TRUE(write_file(m_dir.file("i18n/de.tsv"), de));
+        ASSERT_TRUE(write_file(m_dir.file("i18n/pending.tsv"), pending));
+        ASSERT_TRUE(write_file(m_dir.file("i18n/same.tsv"), same));
+    };
+    auto replace_line = [&](const std::string& key, const std::string& text) {
+        size_t at = de.find("\n" + key + "\t") + 1;
+        std::string changed = de;
+        changed.replace(at, de.find('\n', at) - at, key + "\t" + text);
+        ASSERT_TRUE(write_file(m_dir.file("i18n/de.tsv"), changed));
+    };
+    auto drop_line = [&](const std::string& key) {
+        size_t at = de.find("\n" + key + "\t") + 1;
+        std::string changed = de;
+        changed.erase(at, de.find('\n', at) + 1 - at);
+        ASSERT_TRUE(write_file(m_dir.file("i18n/de.tsv"), changed));
+    };
+
+    // One interface text and one reference text left out.
+    drop_line("con.bp_none");
+    expect_refused("a missing interface text", "1 of the ui texts are missing (first: con.bp_none)");
+    drop_line("ref.e.ENOENT");
+    expect_refused("a missing reference text", "ref texts are missing (first: ref.e.ENOENT)");
+    // A part listed as pending may lack texts, but once complete the
+    // listing goes.
+    drop_line("con.bp_none");
+    ASSERT_TRUE(write_file(m_dir.file("i18n/pending.tsv"), pending + "de\tui\n"));
+    EXPECT_EQ(generate().code, 0) << "a pending part with a missing text";
+    ASSERT_TRUE(write_file(m_dir.file("i18n/de.tsv"), de));
+    expect_refused("a complete part listed as pending", "complete but listed as pending");
+
+    // A text left in English is refused unless listed, and listing it is
+    // only right while it is equal.
+    replace_line("menu.file", "File");
+    expect_refused("an unlisted English text", "menu.file is the English one");
+    replace_line("menu.file", "File");
+    ASSERT_TRUE(write_file(m_dir.file("i18n/same.tsv"), same + "de\tmenu.file\n"));
+    EXPECT_EQ(generate().code, 0) << generate().err;
+    ASSERT_TRUE(write_file(m_dir.file("i18n/de.tsv"), de));
+    expect_refused("a listed text that is translated", "menu.file is listed as equal to English");
+
+    // Many texts left in English are more than a translation leaves.
+    std::string lazy = "# Deutsch\n", listed;
+    std::istringstream en(read_file(source_dir() + "/i18n/en.tsv"));
+    int n = 0;
+    for (std::string line; std::getline(en, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::string key = line.substr(0, line.find('\t'));
+        bool keep = key.rfind("ref.", 0) != 0 && n++ % 5 == 0;
+        lazy += keep ? line + "\n" : key + "\tDE " + line.substr(line.find('\t') + 1) + "\n";
+        if (keep)
+            listed += "de\t" + key + "\n";
+    }
+    ASSERT_TRUE(write_file(m_dir.file("i18n/de.tsv"), lazy));
+    ASSERT_TRUE(write_file(m_dir.file("i18n/same.tsv"), same + listed));
+    expect_refused("a fifth left in English", "more than a translation leaves");
 }

@@ -11,6 +11,12 @@
 // line). Any wrong key, empty text or translation whose %s/%d conversions
 // differ from the English text stops the build with a message naming the
 // file and line. Keys a language does not translate take the English text.
+//
+// Coverage: a language translates the whole user interface (every key
+// outside "ref.") and the whole reference ("ref.") unless it is listed for
+// that part in pending.tsv, while its texts are being written. A text equal to the English one
+// must be listed in same.tsv (a name or a command that stays as it is), and
+// such texts stay a small share of each part.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -66,6 +72,12 @@ std::vector<std::string> split_tabs(const std::string& line)
             return fields;
         start = tab + 1;
     }
+}
+
+std::string dir_of(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 bool skip_line(const std::string& line)
@@ -269,6 +281,75 @@ std::map<std::string, Entry> read_texts(const std::string& path)
     return texts;
 }
 
+// "code<TAB>word" lines of a file into code -> words; `check` judges a word.
+template<typename F>
+std::map<std::string, std::set<std::string>> read_pairs(const std::string& path, const char* what, F&& check)
+{
+    std::map<std::string, std::set<std::string>> pairs;
+    for_each_line(path, [&](const std::string& line, int ln) {
+        auto f = split_tabs(line);
+        if (f.size() != 2 || !valid_code(f[0]) || !check(f[1]))
+            fail(path, ln, std::string("expected: language code, tab, ") + what);
+        else if (!pairs[f[0]].insert(f[1]).second)
+            fail(path, ln, "listed twice");
+    });
+    return pairs;
+}
+
+bool is_ref_key(const std::string& key)
+{
+    return key.compare(0, 4, "ref.") == 0;
+}
+
+// At most this share of a part's texts may stay as in English.
+constexpr double kSameShare = 0.08;
+
+// Checks that `own` covers each part (interface, reference) of the English
+// keys completely, or not at all while the part is pending.
+void check_coverage(const std::string& path, const std::string& code, const std::map<std::string, Entry>& own,
+                    const std::map<std::string, Entry>& english, const std::set<std::string>& pending,
+                    const std::set<std::string>& same)
+{
+    for (const char* part : { "ui", "ref" }) {
+        bool ref = std::string(part) == "ref";
+        size_t total = 0, have = 0, equal = 0;
+        std::string first_missing;
+        for (const auto& [key, entry] : english) {
+            if (is_ref_key(key) != ref)
+                continue;
+            ++total;
+            auto it = own.find(key);
+            if (it == own.end()) {
+                if (first_missing.empty())
+                    first_missing = key;
+                continue;
+            }
+            ++have;
+            if (it->second.text == entry.text) {
+                ++equal;
+                if (!same.count(key))
+                    fail(path, it->second.line, "the text of " + key
+                                                    + " is the English one; translate it or list it in same.tsv");
+            }
+        }
+        if (pending.count(part)) {
+            if (have == total)
+                fail(path, 0, std::string("the ") + part
+                                  + " texts are complete but listed as pending in pending.tsv: remove the line");
+            continue;
+        }
+        if (have != total)
+            fail(path, 0, std::to_string(total - have) + " of the " + part + " texts are missing (first: "
+                              + first_missing + "); list \"" + code + "\t" + part + "\" in pending.tsv until done");
+        if (total != 0 && double(equal) > kSameShare * double(total))
+            fail(path, 0, std::to_string(equal) + " of " + std::to_string(total) + " " + part
+                              + " texts are the English ones; that is more than a translation leaves");
+    }
+    for (const auto& key : same)
+        if (!own.count(key) || !english.count(key) || own.at(key).text != english.at(key).text)
+            fail(dir_of(path) + "/same.tsv", 0, code + " " + key + " is listed as equal to English but is not");
+}
+
 std::string literal(const std::string& s)
 {
     std::string out = "\"";
@@ -349,6 +430,11 @@ int main(int argc, char** argv)
     for (const auto& [key, entry] : english)
         keys.push_back(key);
 
+    auto pending = read_pairs(dir + "/pending.tsv", "ui or ref", [](const std::string& w) {
+        return w == "ui" || w == "ref";
+    });
+    auto same = read_pairs(dir + "/same.tsv", "key", [&](const std::string& w) { return english.count(w) != 0; });
+
     std::vector<std::vector<std::string>> values(langs.size());
     for (size_t li = 0; li < langs.size(); ++li) {
         const Language& lang = langs[li];
@@ -368,6 +454,8 @@ int main(int argc, char** argv)
             if (sig != en_sig)
                 fail(path, entry.line, "the conversions of " + key + " differ from the English text");
         }
+        if (lang.code != "en")
+            check_coverage(path, lang.code, own, english, pending[lang.code], same[lang.code]);
         for (const auto& key : keys) {
             auto it = own.find(key);
             values[li].push_back(it != own.end() ? it->second.text : english[key].text);

@@ -3,6 +3,8 @@
 // struct its friend; nothing in the program uses it.
 #include "app.h"
 
+#include <array>
+
 struct AppProbe {
     static Settings& settings(App& a) { return a.m_settings; }
     static const std::vector<Hit>& hits(App& a) { return a.m_hits; }
@@ -258,5 +260,21 @@ struct AppProbe {
     static void handle(App& a, const SDL_Event& e) { a.handle(e); }
     static bool building(App& a) { return a.building(); }
     static void debug_tick(App& a) { a.debug_tick(); }
+    // ---- end ----
+    // ---- menus ----
+    static const std::vector<App::MenuItem>& menu_list(App& a) { return a.m_menu_list; }
+    static std::vector<App::MenuItem> menu_items(App& a, int n) { return a.menu_items(n); }
+    static void open_menu(App& a, int n) { a.open_menu(n); }
+    static void ed_context(App& a, double x, double y) { a.ed_context(x, y); }
+    static void bin_context(App& a, double x, double y) { a.bin_context(x, y); }
+    static void open_context(App& a, std::vector<App::MenuItem> rows, double x, double y)
+    {
+        a.open_context(std::move(rows), x, y);
+    }
+    static double menu_scroll(App& a) { return a.m_menu_scroll; }
+    static bool replace_open(App& a) { return a.m_replace_open; }
+    static TextField& converter_field(App& a) { return a.m_conv; }
+    // The completion list as last painted: x, y, width, height.
+    static std::array<double, 4> completion_box(App& a) { return { a.m_ac_x, a.m_ac_y, a.m_ac_w, a.m_ac_h }; }
     // ---- end ----
 };
