@@ -15,3 +15,18 @@ add_custom_command(
 list(APPEND QX_GENERATED_SOURCES
   ${CMAKE_BINARY_DIR}/generated/i18n_data.cpp
   ${CMAKE_BINARY_DIR}/generated/i18n_data.h)
+
+# The About dialog's component table: tools/gen_licenses turns
+# licenses/components.tsv into generated/licenses_data.{h,cpp}, with a copy
+# of each licence text read from the files Debian installs.
+add_executable(gen_licenses ${CMAKE_SOURCE_DIR}/tools/gen_licenses.cpp)
+add_custom_command(
+  OUTPUT ${CMAKE_BINARY_DIR}/generated/licenses_data.cpp ${CMAKE_BINARY_DIR}/generated/licenses_data.h
+  COMMAND gen_licenses ${CMAKE_SOURCE_DIR}/licenses/components.tsv ${CMAKE_BINARY_DIR}/generated
+  DEPENDS gen_licenses ${CMAKE_SOURCE_DIR}/licenses/components.tsv
+  COMMENT "Generating the component and licence table"
+  VERBATIM)
+
+list(APPEND QX_GENERATED_SOURCES
+  ${CMAKE_BINARY_DIR}/generated/licenses_data.cpp
+  ${CMAKE_BINARY_DIR}/generated/licenses_data.h)

@@ -231,9 +231,7 @@ private:
     bool caret_shown();
     bool source_view_editing() const;
 
-    // Commands other parts of the window provide, waiting for them
-    // (app_pending.cpp): each does nothing yet.
-    void pending(const std::string& name);
+    // Commands of the dialogs and menus, reached from keys, hits and rows.
     void cmd_settings();
     void cmd_language();
     void cmd_converter();
@@ -285,7 +283,6 @@ private:
     // order painted, and the left edge of the first.
     std::vector<std::pair<const Doc*, double>> m_drag_geo;
     double m_drag_geo_x = 0;
-    std::vector<std::string> m_pending_log; // pending commands asked for, newest last
     Uint32 m_fmt_at = 0; // when the status line's format was last detected
     // ---- end ----
 
@@ -722,6 +719,55 @@ private:
     Doc* m_bin_search = nullptr; // the document whose view searches
     uint64_t m_bar_doc = 0;      // the document whose binary bar was painted last
     std::unique_ptr<DisJob> m_dis;
+    // ---- end ----
+    // ---- about, number converter, link options ----
+    // The About dialog's component table and the licence viewer
+    // (app_about.cpp), the number converter (app_convert.cpp) and the link
+    // options dialog (app_link.cpp).
+    friend struct AboutProbe; // their tests
+    void read_component_versions();
+    double paint_components(cairo_t* cr, double x, double y, double w);
+    void paint_license(cairo_t* cr, double x, double y, double w, double h);
+    static std::string snap_sources_path();
+    void show_license(int comp);
+    bool license_key(const SDL_Keysym& k);
+    void license_wheel(double dy);
+    // Clicks on the hits of these dialogs; false when the hit is not theirs.
+    bool about_click(const Hit& h);
+    bool conv_click(const Hit& h);
+    bool link_click(const Hit& h, double x);
+    // Opens a web or mail link with the desktop's opener.
+    void open_link(const std::string& url);
+    // The maker's web page, or a "mailto:" link to its support address.
+    static std::string about_address(bool mail);
+    void paint_converter(cairo_t* cr, double x, double y, double w, double h);
+    bool conv_key(const SDL_Keysym& k);
+    tc::LinkOpts& link_opts(Doc* d);
+    void link_apply();
+    bool link_key(const SDL_Keysym& k);
+    void paint_link(cairo_t* cr, double x, double y, double w, double h);
+    // The source's output format for the link dialog, detected once per
+    // text generation; and the linker call it previews, made once per change.
+    tc::Format link_format();
+    const std::string& link_preview(const std::string& name, tc::Format fmt);
+
+    std::vector<std::string> m_comp_ver;
+    bool m_comp_waiting = false; // a tool's version was still being found
+    uint64_t m_comp_gen = 0;     // toolprobe answers seen when last read
+    int m_lic_comp = 0;
+    int m_lic_scroll = 0;
+    std::string m_lic_text; // the text shown, read when the page opened
+    TextField m_link_field[5]; // libs, dirs, extra, incs, srcs
+    bool m_link_crt = false;
+    int m_link_focus = 0;
+    std::string m_link_error; // why the last OK was refused
+    const Doc* m_link_fmt_doc = nullptr;
+    int m_link_fmt_gen = -1;
+    std::string m_link_fmt_setting;
+    tc::Format m_link_fmt = tc::Format::Elf64;
+    int m_link_fmt_runs = 0; // detections made, for the tests
+    std::string m_link_preview_key, m_link_preview;
+    std::string m_link_opened; // the link last handed to the opener
     // ---- end ----
     // ---- side panel and watches ----
     // Painting (app_panel_paint.cpp) and clicks, wheel and the per-stop

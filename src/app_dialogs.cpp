@@ -45,6 +45,11 @@ double wrapped_height(cairo_t* cr, const std::string& text, double w, const gfx:
 
 } // namespace
 
+std::string App::about_address(bool mail)
+{
+    return mail ? std::string("mailto:") + kSupportMail : std::string(kProductPage);
+}
+
 void App::paint_modal(cairo_t* cr, double W, double H)
 {
     if (m_modal == Modal::None)
@@ -140,6 +145,15 @@ void App::paint_modal(cairo_t* cr, double W, double H)
     case Modal::Language:
         paint_language(cr, x, y, w, h);
         break;
+    case Modal::License:
+        paint_license(cr, x, y, w, h);
+        break;
+    case Modal::Convert:
+        paint_converter(cr, x, y, w, h);
+        break;
+    case Modal::Link:
+        paint_link(cr, x, y, w, h);
+        break;
     default:
         // The other dialogs paint their own bodies into the box.
         break;
@@ -182,8 +196,7 @@ void App::paint_about(cairo_t* cr, double x, double y, double w, double h)
     double mw = gfx::text(cr, kSupportMail, lx, cy, m_pal.accent, f13);
     hit(lx, cy, mw, 20, "mail", 0, "");
     cy += 30;
-    // The components table comes with its own dialog's code; until then the
-    // heading announces nothing and is left out.
+    cy += paint_components(cr, lx, cy, cw) + 16;
     if (getenv("SNAP")) {
         cy += wrapped_text(cr, L10n::tr("about.snap_bundled"), lx, cy, cw, m_pal.text, f12) + 4;
         double sw = gfx::text(cr, L10n::tr("about.snap_sources"), lx, cy, m_pal.accent, gfx::Font{ 12.5, true, false });
@@ -236,5 +249,35 @@ void App::paint_welcome(cairo_t* cr, double x, double y, double w, double h)
     for (const Row& r : rows) {
         button(cr, cx - 100, by, 200, 34, L10n::tr(r.key), r.id, true, r.primary, &r.icon, "");
         by += 42;
+    }
+}
+
+// Escape in the Language and License dialogs: each first clears its own
+// field or goes back a page.
+void App::dialog_escape()
+{
+    switch (m_modal) {
+    case Modal::Language: lang_escape(); break;
+    case Modal::License:
+        // The licence viewer always returns to the About dialog.
+        m_modal = Modal::About;
+        m_about_scroll = 0;
+        m_dirty = true;
+        break;
+    default: close_modal(); break;
+    }
+}
+
+void App::dialog_wheel(double x, double y, double dy)
+{
+    switch (m_modal) {
+    case Modal::Reference: ref_wheel(x, y, dy); break;
+    case Modal::Settings: settings_wheel(dy); break;
+    case Modal::Language: lang_wheel(dy); break;
+    case Modal::About:
+        m_about_scroll = std::clamp(m_about_scroll - 40 * dy, 0.0, std::max(0.0, m_about_content_h - m_about_view_h));
+        break;
+    case Modal::License: license_wheel(dy); break;
+    default: break; // the other dialogs do not scroll
     }
 }

@@ -6,6 +6,7 @@
 #include "logger.h"
 #include "qxcrash.h"
 
+#include <algorithm>
 #include <utility>
 
 void App::show_message(const std::string& title, const std::string& text)
@@ -155,6 +156,9 @@ bool App::dialog_key(const SDL_Keysym& k)
             m_caret_t = SDL_GetTicks();
         }
         break;
+    case Modal::Convert: conv_key(k); break;
+    case Modal::Link: link_key(k); break;
+    case Modal::License: license_key(k); break;
     default:
         break;
     }
@@ -168,9 +172,13 @@ bool App::dialog_text(const char* utf8)
         return settings_text(utf8);
     if (m_modal == Modal::Language)
         return lang_text(utf8);
-    if (m_modal != Modal::Prompt)
+    TextField* field = m_modal == Modal::Prompt    ? &m_dlg_field
+                       : m_modal == Modal::Convert ? &m_conv
+                       : m_modal == Modal::Link    ? &m_link_field[std::clamp(m_link_focus, 0, 4)]
+                                                   : nullptr;
+    if (!field)
         return m_modal != Modal::None;
-    m_dlg_field.input(utf8);
+    field->input(utf8);
     m_caret_on = true;
     m_caret_t = SDL_GetTicks();
     m_dirty = true;
@@ -217,6 +225,8 @@ bool App::dialog_click(const Hit& h, double x)
         qxcrash::discard();
         m_crash_text.clear();
         close_modal();
+    } else if (about_click(h) || conv_click(h) || link_click(h, x)) {
+        // The About, licence, converter and link dialogs' own hits.
     } else if (id == "modal_bg" || id == "dlg_box") {
         // Nothing beneath a dialog reacts.
     } else {

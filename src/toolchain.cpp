@@ -74,12 +74,25 @@ std::string trim(const std::string& s)
     return s.substr(a, b - a);
 }
 
-std::vector<std::string> words(const std::string& s, bool colon)
+namespace {
+
+// Splits at commas and white space, at ':' when `colon` is set, and keeps
+// text inside double or single quotes whole (the quotes dropped) when
+// `quotes` is set.
+std::vector<std::string> split_list(const std::string& s, bool colon, bool quotes)
 {
     std::vector<std::string> out;
     std::string cur;
+    char quote = 0;
     for (char c : s) {
-        if (c == ',' || is_space(c) || (colon && c == ':')) {
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            else
+                cur += c;
+        } else if (quotes && (c == '"' || c == '\'')) {
+            quote = c;
+        } else if (c == ',' || is_space(c) || (colon && c == ':')) {
             if (!cur.empty())
                 out.push_back(std::move(cur));
             cur.clear();
@@ -90,6 +103,18 @@ std::vector<std::string> words(const std::string& s, bool colon)
     if (!cur.empty())
         out.push_back(std::move(cur));
     return out;
+}
+
+} // namespace
+
+std::vector<std::string> words(const std::string& s, bool colon)
+{
+    return split_list(s, colon, false);
+}
+
+std::vector<std::string> folders(const std::string& s)
+{
+    return split_list(s, true, true);
 }
 
 } // namespace tc

@@ -86,6 +86,9 @@ std::string code_part(const std::string& line);
 std::string trim(const std::string& s);
 // Splits at commas and white space, and also at ':' when `colon` is true.
 std::vector<std::string> words(const std::string& s, bool colon);
+// A list of folders: split at blanks, commas and ':', except inside double
+// or single quotes, which keep a folder with blanks whole and are dropped.
+std::vector<std::string> folders(const std::string& s);
 
 // ---- processes and tools ---------------------------------------------------
 

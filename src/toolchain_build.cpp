@@ -226,7 +226,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     size_t src_slash = source.rfind('/');
     std::string folder = src_slash == std::string::npos ? "." : source.substr(0, src_slash);
     std::vector<std::string> includes { "-I", folder + "/" };
-    for (const auto& w : words(link.incs, true)) {
+    for (const auto& w : folders(link.incs)) {
         std::string path = w[0] == '/' ? w : folder + "/" + w;
         if (path.back() != '/')
             path += '/';

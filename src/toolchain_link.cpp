@@ -89,11 +89,7 @@ std::vector<std::string> extra_objects(const LinkOpts& opts, const std::string& 
 
 std::vector<std::string> lib_dirs(const LinkOpts& opts, Format fmt)
 {
-    std::string user = opts.dirs;
-    for (char& c : user)
-        if (c == ':')
-            c = ' ';
-    std::vector<std::string> out = split_blanks(user);
+    std::vector<std::string> out = folders(opts.dirs);
     static const char* const k32[] = { "/usr/local/lib32", "/usr/lib/i386-linux-gnu", "/lib/i386-linux-gnu",
                                        "/usr/lib32", "/lib32", "/usr/lib", "/lib" };
     static const char* const k64[] = { "/usr/local/lib", "/usr/local/lib64", "/usr/lib/x86_64-linux-gnu",
@@ -189,7 +185,7 @@ std::vector<std::string> link_command(const std::string& tool, Format fmt, const
     for (auto& extra : extra_objects(opts, object_dir))
         cmd.push_back(slash == std::string::npos ? extra.substr(2) : extra);
 
-    for (const auto& d : words(opts.dirs, true)) {
+    for (const auto& d : folders(opts.dirs)) {
         cmd.push_back("-L" + d);
         if (opts.crt) {
             cmd.push_back("-Wl,-rpath," + d);

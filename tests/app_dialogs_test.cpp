@@ -1,6 +1,7 @@
 // The generic dialogs without a window: the modal frame and its hits, each
 // button's own action, dialogs that wait their turn, the prompt, the
 // messages pane, the status line and the welcome page.
+#include "about_probe.h"
 #include "app.h"
 #include "app_probe.h"
 #include "l10n.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -282,29 +284,35 @@ protected:
             testutil::sh("cp '" + path + "' '" + keep + "/'");
     }
 
+    // Runs a window test in a child process: SDL's X11 layer leaves a few
+    // blocks behind in the libraries it unloads, which the sanitizer
+    // build's leak check would count at this process's end. The child's
+    // failures are printed where they occur.
+    void in_child(const std::function<void()>& body)
+    {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            setenv("SDL_RENDER_DRIVER", "software", 1);
+            body();
+            _exit(::testing::Test::HasFailure() ? 1 : 0);
+        }
+        int st = 0;
+        ASSERT_EQ(waitpid(pid, &st, 0), pid);
+        ASSERT_TRUE(WIFEXITED(st));
+        EXPECT_EQ(WEXITSTATUS(st), 0) << "the window part failed: see above";
+    }
     void save_through_the_prompt();
+    void about_converter_and_link();
 
     testutil::TempDir m_tmp;
 };
 
 } // namespace
 
-// In a child process: SDL's X11 layer leaves a few blocks behind in the
-// libraries it unloads, which the sanitizer build's leak check would count
-// at this process's end. The child's failures are printed where they occur.
 TEST_F(DialogWindow, PathPromptTypedIntoTheWindowSavesTheSource)
 {
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        setenv("SDL_RENDER_DRIVER", "software", 1);
-        save_through_the_prompt();
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int st = 0;
-    ASSERT_EQ(waitpid(pid, &st, 0), pid);
-    ASSERT_TRUE(WIFEXITED(st));
-    EXPECT_EQ(WEXITSTATUS(st), 0) << "the window part failed: see above";
+    in_child([this] { save_through_the_prompt(); });
 }
 
 void DialogWindow::save_through_the_prompt()
@@ -358,5 +366,59 @@ void DialogWindow::save_through_the_prompt()
     picture(app, "unsaved-dark.png");
     AppProbe::set_theme(app, false);
     picture(app, "unsaved-light.png");
+    AppProbe::shutdown_window(app);
+}
+
+// About with its component table, a licence page, the number converter and
+// the link options dialog in the real window, in both themes.
+TEST_F(DialogWindow, AboutLicenceConverterAndLinkPictures)
+{
+    in_child([this] { about_converter_and_link(); });
+}
+
+void DialogWindow::about_converter_and_link()
+{
+    App app;
+    ASSERT_TRUE(AppProbe::init_window(app));
+    SDL_ShowWindow(AppProbe::window(app));
+    Doc* d = AppProbe::new_doc(app, false);
+    d->path = m_tmp.file("hello.asm");
+    d->ed.set_text("extern printf\nsection .text\nglobal main\nmain:\n  ret\n");
+    AppProbe::activate(app, d);
+    auto both = [&](const std::string& name) {
+        AppProbe::set_theme(app, false);
+        picture(app, name + "-light.png");
+        AppProbe::set_theme(app, true);
+        picture(app, name + "-dark.png");
+    };
+
+    AboutProbe::cmd_about(app);
+    for (int i = 0; i < 500 && AboutProbe::versions(app).at(7) == "\xE2\x80\xA6"; ++i) {
+        AppProbe::paint(app, 0, 0);
+        SDL_Delay(10);
+    }
+    both("about");
+    EXPECT_EQ(hits_of(app, "comp_license").size(), 10u);
+    ASSERT_TRUE(AppProbe::click(app, "comp_license", 4));
+    ASSERT_EQ(AppProbe::modal(app), App::Modal::License);
+    both("license");
+    AppProbe::key(app, SDLK_ESCAPE);
+    AppProbe::key(app, SDLK_ESCAPE);
+
+    AboutProbe::cmd_converter(app);
+    AppProbe::paint(app, 0, 0);
+    auto rows = hits_of(app, "conv_copy");
+    ASSERT_GE(rows.size(), 2u);
+    AppProbe::mouse_move(app, rows[1].x + 40, rows[1].y + 10);
+    both("converter");
+    AppProbe::key(app, SDLK_ESCAPE);
+
+    AboutProbe::cmd_link(app);
+    AppProbe::text_input(app, "c m");
+    AppProbe::key(app, SDLK_TAB);
+    AppProbe::text_input(app, "\"/opt/my libs\"");
+    ASSERT_TRUE(AppProbe::click(app, "link_crt"));
+    both("link");
+    EXPECT_EQ(AppProbe::modal(app), App::Modal::Link);
     AppProbe::shutdown_window(app);
 }

@@ -233,7 +233,6 @@ struct AppProbe {
         a.mouse_down(x, y, button, clicks);
     }
     static void mouse_up(App& a, double x, double y) { a.mouse_up(x, y); }
-    static std::vector<std::string>& pending(App& a) { return a.m_pending_log; }
     static void set_modal(App& a, App::Modal m) { a.m_modal = m; }
     static void open_menu_rows(App& a, int menu, std::vector<App::MenuItem> rows)
     {
