@@ -68,7 +68,8 @@ void print_output(const dbg::Event& e)
 // as it comes and keeping none of it, so a chatty program costs no memory.
 Waited wait_event(dbg::Process& proc, int64_t deadline, dbg::Event* last)
 {
-    std::vector<dbg::Event> batch;
+    // Kept from wait to wait: a step costs no allocation.
+    static std::vector<dbg::Event> batch;
     for (bool quick = true;; quick = false) {
         batch.clear();
         int64_t left = std::max<int64_t>(deadline - now_ms(), 0);
@@ -117,16 +118,7 @@ bool is_signal_stop(const dbg::Event& e)
     return e.text.compare(0, 7, "signal:") == 0;
 }
 
-dis::Insn insn_at_pc(const dbg::Process& proc)
-{
-    uint8_t code[16];
-    size_t n = proc.read(proc.pc(), code, sizeof code);
-    dis::Insn insn;
-    dis::decode(code, n, proc.pc(), proc.bits(), &insn);
-    return insn;
-}
-
-uint64_t reg_or_zero(const dbg::Process& proc, const char* name)
+uint64_t reg_or_zero(const dbg::Process& proc, const std::string& name)
 {
     uint64_t v = 0;
     if (!proc.reg(name, &v))
@@ -208,10 +200,11 @@ int trace(dbg::Process& proc, const char* program, int steps)
     print(")\n");
 
     const bool narrow = proc.bits() == 32;
+    const std::string ax_name = narrow ? "eax" : "rax", sp_name = narrow ? "esp" : "rsp";
     for (int done = 0; done < steps; ++done) {
-        dis::Insn insn = insn_at_pc(proc);
-        uint64_t ax = reg_or_zero(proc, narrow ? "eax" : "rax");
-        uint64_t sp = reg_or_zero(proc, narrow ? "esp" : "rsp");
+        const dis::Insn& insn = proc.insn_at_pc();
+        uint64_t ax = reg_or_zero(proc, ax_name);
+        uint64_t sp = reg_or_zero(proc, sp_name);
         // "  %llx  %-28s rax=%llx rsp=%llx\n"
         print("  ");
         print_hex(proc.pc());
@@ -239,8 +232,7 @@ int trace(dbg::Process& proc, const char* program, int steps)
             print_stop(proc, e);
     }
 
-    dis::Insn insn = insn_at_pc(proc);
-    const uint64_t target = proc.pc() + insn.len;
+    const uint64_t target = proc.pc() + proc.insn_at_pc().len;
     proc.set_bp(target);
     const int64_t deadline = now_ms() + kWaitMs;
     for (;;) {

@@ -192,7 +192,7 @@ void Process::Impl::forget_run_state()
     action = Action::None;
     regs_ok = false;
     dr7_set = false;
-    code_ok = false;
+    forget_code(true);
     pushf_pending = false;
 }
 
@@ -585,7 +585,7 @@ void Process::kill()
     m->close_memory();
     m->inserted.clear();
     m->regs_ok = false;
-    m->code_ok = false;
+    m->forget_code(true);
     m->unblock_chld();
 }
 
@@ -670,7 +670,7 @@ void Process::take_status(std::vector<Event>* ev)
     if (!WIFSTOPPED(status))
         return;
     m->load_regs();
-    m->code_ok = false;
+    m->insn_ok = false;
     std::string reason;
     if (!m->classify_stop(WSTOPSIG(status), &reason))
         return;
@@ -791,7 +791,7 @@ bool Process::set_reg(const std::string& name, uint64_t v)
         v &= 0xFFFFFFFFu;
     uint64_t old = field(m->regs, *f);
     field(m->regs, *f) = v;
-    m->code_ok = false; // the instruction pointer may move
+    m->insn_ok = false; // the instruction pointer may move
     if (m->store_regs())
         return true;
     field(m->regs, *f) = old;
@@ -804,44 +804,11 @@ uint64_t Process::flags() const { return m->regs_ok ? m->regs.eflags : 0; }
 
 // ---- memory -------------------------------------------------------------------------
 
-namespace {
-
-size_t read_memory(int fd, uint64_t addr, uint8_t* buf, size_t n)
-{
-    size_t done = 0;
-    while (done < n) {
-        ssize_t r = pread(fd, buf + done, n - done, off_t(addr + done));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            break;
-        done += size_t(r);
-    }
-    return done;
-}
-
-} // namespace
-
-size_t Process::read(uint64_t addr, uint8_t* buf, size_t n) const
-{
-    if (m->memfd < 0 || m_state != State::Stopped || n == 0)
-        return 0;
-    if (!m->regs_ok || addr != m->regs.rip || n > sizeof m->code)
-        return read_memory(m->memfd, addr, buf, n);
-    if (!m->code_ok) {
-        m->code_len = read_memory(m->memfd, addr, m->code, sizeof m->code);
-        m->code_ok = true;
-    }
-    const size_t k = std::min(n, m->code_len);
-    memcpy(buf, m->code, k);
-    return k;
-}
-
 bool Process::write(uint64_t addr, const uint8_t* buf, size_t n)
 {
     if (m->memfd < 0 || m_state != State::Stopped)
         return false;
-    m->code_ok = false;
+    m->forget_code(false);
     return pwrite(m->memfd, buf, n, off_t(addr)) == ssize_t(n);
 }
 

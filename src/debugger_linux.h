@@ -12,6 +12,10 @@
 #include <string>
 #include <vector>
 
+namespace dis {
+struct Insn;
+}
+
 namespace dbg {
 
 enum class State : int {
@@ -115,6 +119,9 @@ public:
     uint64_t flags() const;
 
     size_t read(uint64_t addr, uint8_t* buf, size_t n) const;
+    // The instruction at the instruction pointer of a stopped program,
+    // decoded once per stop (length 0 when there is none).
+    const dis::Insn& insn_at_pc() const;
     bool write(uint64_t addr, const uint8_t* buf, size_t n);
     std::vector<Region> regions() const;
 

@@ -3,10 +3,13 @@
 // (debugger_linux.cpp) and its breakpoint and stepping half
 // (debugger_linux_step.cpp). Nothing outside these two files includes it.
 #include "debugger_linux.h"
+#include "disasm.h"
 
 #include <sys/user.h>
 
 #include <map>
+#include <utility>
+#include <vector>
 
 namespace dbg {
 
@@ -45,11 +48,28 @@ struct Process::Impl {
     // sleeps until kill; `chld_restore` when it was not blocked before.
     bool chld_blocked = false;
     bool chld_restore = false;
-    // The code at the instruction pointer, read once per stop: the front end
-    // and step_over both look at it for every step.
-    uint8_t code[16] {};
+    // The code around the instruction pointer (debugger_linux_code.cpp): the
+    // front end and step_over look at it at every stop. Where the program
+    // cannot change it, the whole page is read once and outlives single
+    // steps until the instruction pointer leaves it.
+    static constexpr size_t kPage = 4096;
+    static constexpr size_t kInsnMax = 16; // longest instruction, and one
+    uint8_t code[kPage + kInsnMax] {};
+    uint64_t code_start = 0;
     size_t code_len = 0;
+    size_t code_want = 0; // asked for: a shorter read means the memory ends
     bool code_ok = false;
+    bool code_keep = false; // nothing the program does in one step changes it
+    // What may change under the program's own steps: writable or shared
+    // ranges, and whether other threads run. Read again after a continue or
+    // a system call, once a few stops have passed without either.
+    std::vector<std::pair<uint64_t, uint64_t>> changeable;
+    bool maps_ok = false;
+    bool threaded = false;
+    int stops_unsure = 0;
+    // The instruction at the instruction pointer, decoded once per stop.
+    dis::Insn insn;
+    bool insn_ok = false;
     // A single-stepped pushf stores the trap flag the step itself set; the
     // slot it pushed is put right at the next stop (see note_pushf).
     bool pushf_pending = false;
@@ -73,6 +93,14 @@ struct Process::Impl {
     void read_entry_and_bias(const std::string& exe);
     void unblock_chld();
     void release_late_stops();
+
+    // The code cache (debugger_linux_code.cpp).
+    void forget_code(bool with_maps);
+    void fill_code();
+    bool cached_code(uint64_t addr, uint8_t* buf, size_t n, size_t* got) const;
+    // Called before resuming: what of the cache survives the program's run.
+    void code_before_resume(bool single_step);
+    void load_maps();
 
     // Breakpoints, watches and resuming (debugger_linux_step.cpp).
     void insert_breakpoints();

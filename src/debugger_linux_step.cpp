@@ -138,7 +138,7 @@ void Process::Impl::note_pushf()
     if (!regs_ok || (regs.eflags & 0x100) || memfd < 0)
         return;
     uint8_t code[15] = {};
-    ssize_t n = pread(memfd, code, sizeof code, off_t(regs.rip));
+    const ssize_t n = ssize_t(p->read(regs.rip, code, sizeof code));
     int size = p->m_bits == 64 ? 8 : 4;
     for (ssize_t i = 0; i < n; ++i) {
         uint8_t b = code[i];
@@ -183,12 +183,12 @@ bool Process::Impl::resume(int request)
         note_pushf();
     else
         pushf_pending = false;
+    code_before_resume(request == PTRACE_SINGLESTEP);
     int sig = pending_sig;
     if (ptrace(__ptrace_request(request), p->m_pid, nullptr, reinterpret_cast<void*>(long(sig))) != 0)
         return false;
     pending_sig = 0;
     regs_ok = false;
-    code_ok = false;
     p->m_state = State::Running;
     return true;
 }
@@ -251,14 +251,9 @@ bool Process::step_over()
 {
     if (!m->stopped_under_trace())
         return false;
-    uint8_t code[16];
-    size_t n = read(pc(), code, sizeof code);
-    if (n > 0) {
-        dis::Insn insn;
-        dis::decode(code, n, pc(), m_bits, &insn);
-        if (insn.valid && (insn.is_call || code[0] == 0xF2 || code[0] == 0xF3))
-            return run_to(pc() + insn.len);
-    }
+    const dis::Insn& insn = insn_at_pc();
+    if (insn.len > 0 && insn.valid && (insn.is_call || insn.bytes[0] == 0xF2 || insn.bytes[0] == 0xF3))
+        return run_to(pc() + insn.len);
     return step();
 }
 

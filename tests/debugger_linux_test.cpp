@@ -1,6 +1,7 @@
 // The debugger engine against real programs built with nasm and ld at test
 // time (their sources are in tests/data/debugger/), driven through real ptrace.
 #include "debugger_linux.h"
+#include "disasm.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -31,7 +32,7 @@ public:
         // The program ignores SIGPIPE; so does the test, like the real thing.
         signal(SIGPIPE, SIG_IGN);
         s_dir = new TempDir;
-        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32", "forker" }) {
+        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32", "forker", "patcher" }) {
             std::string err = nasm_build(read_file(tests_dir() + "/data/debugger/" + name + ".s"), exe(name),
                                          name == "flow32" ? "elf32" : "elf64");
             s_error += err.empty() ? "" : name + ": " + err;
@@ -538,6 +539,39 @@ TEST_F(Debugger, RegionsAndReadsAtTheirEdges)
 }
 
 // ---- attaching --------------------------------------------------------------------------------
+
+// Single steps keep the code page they read; whatever changes it must show
+// at the next stop: the debugger's own write, a store after mprotect made
+// the page writable, and a store into a page known to be writable.
+TEST_F(Debugger, SteppedCodeIsNeverSeenStale)
+{
+    dbg::Process p;
+    start_at_entry(p, exe("patcher"));
+    std::map<uint64_t, uint8_t> seen; // immediate byte of each changed mov when it is reached
+    const uint64_t poked = sym("patcher", "poked"), stored = sym("patcher", "stored"), late = sym("patcher", "late");
+    for (int i = 0; i < 400 && p.state() == dbg::State::Stopped; ++i) {
+        // Well inside the first loop the page is kept across steps: the
+        // debugger changes it there.
+        if (i == 60) {
+            const uint8_t imm = 41;
+            ASSERT_TRUE(p.write(poked + 1, &imm, 1));
+        }
+        if (p.pc() == poked || p.pc() == stored || p.pc() == late) {
+            const auto& insn = p.insn_at_pc();
+            ASSERT_EQ(insn.len, 5);
+            seen[p.pc()] = insn.bytes[1];
+            EXPECT_EQ(byte_at(p, p.pc() + 1), insn.bytes[1]);
+        }
+        if (!p.step())
+            break;
+        dbg::Event e = next_stop(p);
+        if (e.kind == dbg::Event::Exited)
+            break;
+        ASSERT_EQ(e.text, "step");
+    }
+    EXPECT_EQ(seen, (std::map<uint64_t, uint8_t> { { poked, 41 }, { stored, 42 }, { late, 43 } }));
+    p.kill();
+}
 
 TEST_F(Debugger, AttachStopsASleeperAndDetachLetsItRunOn)
 {
