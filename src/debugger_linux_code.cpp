@@ -112,8 +112,11 @@ void Process::Impl::fill_code()
     if (code_ok && pc >= code_start && pc - code_start < code_len
         && (code_len - (pc - code_start) >= kInsnMax || code_len < code_want))
         return;
-    if (!maps_ok && ++stops_unsure >= kStopsBeforeMaps)
+    if (!maps_ok && ++stops_unsure >= kStopsBeforeMaps) {
+        // Once per so many stops, also when the mappings cannot be read.
+        stops_unsure = 0;
         load_maps();
+    }
     code_ok = true;
     code_keep = false;
     if (!maps_ok || threaded) {
