@@ -4,6 +4,7 @@
 #include "numfmt.h"
 #include "toolchain.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <functional>
@@ -363,12 +364,14 @@ bool read_listing(const std::string& path, const std::function<void(const ListEn
         return false;
     ListingState state { fn, ".text", 0, 0, -1, false, {}, false };
     std::string buf;
-    constexpr size_t kBlock = 1 << 20;
+    // Blocks no larger than the file: each grown buffer is zero-filled
+    // first, which for a megabyte cost a small build more than its parse.
+    const size_t block = size_t(std::clamp<uint64_t>(size + 1, 4096, uint64_t(1) << 20));
     bool ok = true;
     for (;;) {
         size_t have = buf.size();
-        buf.resize(have + kBlock);
-        ssize_t n = read(fd, buf.data() + have, kBlock);
+        buf.resize(have + block);
+        ssize_t n = read(fd, buf.data() + have, block);
         if (n < 0 && errno == EINTR) {
             buf.resize(have);
             continue;
