@@ -506,6 +506,9 @@ private:
     void prompt_ok();
 
     // Modal frame, generic dialogs and welcome page (app_dialogs.cpp).
+    void paint_check_box(cairo_t* cr, double x, double y, bool on);
+    void end_scrolled_body(cairo_t* cr, double x, double w, double top, double bottom, size_t first_hit,
+                           double scroll, double content, double view);
     void paint_modal(cairo_t* cr, double W, double H);
     void paint_welcome(cairo_t* cr, double x, double y, double w, double h);
     void paint_about(cairo_t* cr, double x, double y, double w, double h);

@@ -210,19 +210,7 @@ void App::paint_about(cairo_t* cr, double x, double y, double w, double h)
     m_about_content_h = cy + m_about_scroll - (y + 124);
     cairo_restore(cr);
 
-    // Links scrolled out of the view cannot be clicked.
-    auto outside = [&](const Hit& t) { return t.y + t.h <= top || t.y >= bottom; };
-    m_hits.erase(std::remove_if(m_hits.begin() + long(first_hit), m_hits.end(), outside), m_hits.end());
-
-    double content = m_about_content_h;
-    if (content > view && view > 0) {
-        double thumb = std::max(30.0, view * view / content);
-        double ty = top + m_about_scroll / (content - view) * (view - thumb);
-        gfx::rounded(cr, x + w - 10, ty, 4, thumb, 2);
-        gfx::set(cr, m_pal.border);
-        cairo_fill(cr);
-        gfx::hline(cr, x + 1, bottom, w - 2, m_pal.border);
-    }
+    end_scrolled_body(cr, x, w, top, bottom, first_hit, m_about_scroll, m_about_content_h, view);
     button(cr, x + w - 124, y + h - 52, 100, 32, L10n::tr("btn.close"), "dlg_cancel", true, true, nullptr, "");
 }
 
@@ -279,5 +267,42 @@ void App::dialog_wheel(double x, double y, double dy)
         break;
     case Modal::License: license_wheel(dy); break;
     default: break; // the other dialogs do not scroll
+    }
+}
+
+// A check box of 18 x 18 at (x, y), ticked when on.
+void App::paint_check_box(cairo_t* cr, double x, double y, bool on)
+{
+    gfx::rounded(cr, x, y, 18, 18, 4);
+    gfx::set(cr, on ? m_pal.accent : m_pal.bg);
+    cairo_fill_preserve(cr);
+    gfx::set(cr, on ? m_pal.accent : m_pal.border);
+    cairo_set_line_width(cr, 1.2);
+    cairo_stroke(cr);
+    if (on) {
+        cairo_move_to(cr, x + 4, y + 9);
+        cairo_line_to(cr, x + 8, y + 13);
+        cairo_line_to(cr, x + 14, y + 5);
+        gfx::set(cr, m_pal.accent_text);
+        cairo_set_line_width(cr, 2);
+        cairo_stroke(cr);
+    }
+}
+
+// Ends a dialog body that scrolls between top and bottom: hits recorded
+// since first_hit that were scrolled out of view cannot be clicked, and a
+// thumb shows the position when the content is taller than the view.
+void App::end_scrolled_body(cairo_t* cr, double x, double w, double top, double bottom, size_t first_hit,
+                            double scroll, double content, double view)
+{
+    auto outside = [&](const Hit& t) { return t.y + t.h <= top || t.y >= bottom; };
+    m_hits.erase(std::remove_if(m_hits.begin() + long(first_hit), m_hits.end(), outside), m_hits.end());
+    if (content > view && view > 0) {
+        double thumb = std::max(30.0, view * view / content);
+        double ty = top + scroll / (content - view) * (view - thumb);
+        gfx::rounded(cr, x + w - 10, ty, 4, thumb, 2);
+        gfx::set(cr, m_pal.border);
+        cairo_fill(cr);
+        gfx::hline(cr, x + 1, bottom, w - 2, m_pal.border);
     }
 }

@@ -205,20 +205,7 @@ void App::paint_link(cairo_t* cr, double x, double y, double w, double h)
         ry += 64;
     }
 
-    gfx::rounded(cr, x + 28, ry + 2, 18, 18, 4);
-    gfx::set(cr, m_link_crt ? m_pal.accent : m_pal.bg);
-    cairo_fill_preserve(cr);
-    gfx::set(cr, m_link_crt ? m_pal.accent : m_pal.border);
-    cairo_set_line_width(cr, 1.2);
-    cairo_stroke(cr);
-    if (m_link_crt) {
-        cairo_move_to(cr, x + 32, ry + 11);
-        cairo_line_to(cr, x + 36, ry + 15);
-        cairo_line_to(cr, x + 42, ry + 7);
-        gfx::set(cr, m_pal.accent_text);
-        cairo_set_line_width(cr, 2);
-        cairo_stroke(cr);
-    }
+    paint_check_box(cr, x + 28, ry + 2, m_link_crt);
     double tw = gfx::text(cr, L10n::tr("link.crt"), x + 56, ry + 2, m_pal.text, label, gfx::Align::Left, w - 86);
     hit(x + 24, ry - 2, tw + 36, 26, "link_crt", 0, "");
 

@@ -164,20 +164,7 @@ void App::paint_settings(cairo_t* cr, double x, double y, double w, double h)
 
     double cb = row + 40;
     bool on = m_settings.auto_debug;
-    gfx::rounded(cr, cx + 170, cb + 2, 18, 18, 4);
-    gfx::set(cr, on ? m_pal.accent : m_pal.bg);
-    cairo_fill_preserve(cr);
-    gfx::set(cr, on ? m_pal.accent : m_pal.border);
-    cairo_set_line_width(cr, 1.2);
-    cairo_stroke(cr);
-    if (on) {
-        cairo_move_to(cr, cx + 174, cb + 11);
-        cairo_line_to(cr, cx + 178, cb + 15);
-        cairo_line_to(cr, cx + 184, cb + 7);
-        gfx::set(cr, m_pal.accent_text);
-        cairo_set_line_width(cr, 2);
-        cairo_stroke(cr);
-    }
+    paint_check_box(cr, cx + 170, cb + 2, on);
     double lw = gfx::text(cr, L10n::tr("settings.auto_debug"), cx + 196, cb + 2, m_pal.text, kLabel,
                           gfx::Align::Left, cw - 200);
     hit(cx + 166, cb - 2, lw + 40, 26, "set_autodebug", 0, "");
@@ -212,17 +199,6 @@ void App::paint_settings(cairo_t* cr, double x, double y, double w, double h)
     m_set_content_h = (g + 40 + s) - (y + 58);
     cairo_restore(cr);
     // Controls scrolled out of the band cannot be clicked.
-    auto outside = [&](const Hit& k) { return k.y + k.h <= top || k.y >= bottom; };
-    m_hits.erase(std::remove_if(m_hits.begin() + long(first_hit), m_hits.end(), outside), m_hits.end());
-
-    double content = m_set_content_h, view = m_set_view_h;
-    if (content > view && view > 0) {
-        double thumb = std::max(30.0, view * view / content);
-        double ty = top + m_set_scroll / (content - view) * (view - thumb);
-        gfx::rounded(cr, x + w - 10, ty, 4, thumb, 2);
-        gfx::set(cr, m_pal.border);
-        cairo_fill(cr);
-        gfx::hline(cr, x + 1, bottom, w - 2, m_pal.border);
-    }
+    end_scrolled_body(cr, x, w, top, bottom, first_hit, m_set_scroll, m_set_content_h, m_set_view_h);
     button(cr, x + w - 124, y + h - 52, 100, 32, L10n::tr("btn.close"), "set_close", true, true, nullptr, "");
 }
