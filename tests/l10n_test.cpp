@@ -214,13 +214,14 @@ TEST(L10nSelection, ByCode)
             out += " " + L10n::currentLanguage() + " " + L10n::uiFontFamily() + " " + L10n::decimalSeparator()
                 + (L10n::isRTL() ? " rtl" : " ltr");
         }
-        // Texts missing in a language fall back to English.
-        return out + " [" + L10n::tr("note.push", "rbp") + "]";
+        // Texts missing in a language (its reference, while pending) fall
+        // back to English.
+        return out + " [" + L10n::tr("ref.cc.e") + "]";
     });
     ASSERT_TRUE(r.ok) << r.err;
     EXPECT_EQ(r.out,
         "de en monospace . ltr ja sans-serif . ltr de monospace , ltr en monospace . ltr ar sans-serif . rtl"
-        " zh_TW sans-serif . ltr de monospace , ltr ku monospace , ltr [push rbp onto the stack]");
+        " zh_TW sans-serif . ltr de monospace , ltr ku monospace , ltr [equal, or a result of zero (ZF = 1)]");
 }
 
 TEST(L10nGuard, ArmedBySelectionAndDisarmedByConfirmation)
@@ -372,10 +373,10 @@ TEST_F(GenI18n, AcceptsTheShippedFilesAndTranslations)
     for (const char* text : { "\"nichts tun\"", "\"%s aufrufen\"", "\"Datei fehlt.\"", "\"%define und %undef.\"",
                               "\"Keine\\011Halte\\\\punkte\\012\"", "\"DE jump target marker\"" })
         EXPECT_NE(de_table.find(text), std::string::npos) << text;
-    // A language whose texts are pending shows the English ones.
+    // A language whose reference is pending shows the English one.
     size_t fr = cpp.find("VALUES_fr[KEY_COUNT] = {");
     ASSERT_NE(fr, std::string::npos);
-    EXPECT_NE(cpp.find("\"jump target marker\"", fr), std::string::npos);
+    EXPECT_LT(cpp.find("\"equal, or a result of zero (ZF = 1)\"", fr), cpp.find("VALUES_gl[KEY_COUNT]", fr));
     EXPECT_NE(cpp.find("{ \"ar\", "), std::string::npos);
 }
 
@@ -471,6 +472,32 @@ TEST_F(GenI18n, EachPartIsTranslatedWholeOrPendingAndEnglishTextsAreListed)
     EXPECT_EQ(generate().code, 0) << generate().err;
     ASSERT_TRUE(write_file(m_dir.file("i18n/de.tsv"), de));
     expect_refused("a listed text that is translated", "menu.file is listed as equal to English");
+
+    // A reference text keeps its code lines, its lines and the words that
+    // are written as they are in every language.
+    const std::string stack = [] {
+        std::istringstream en(read_file(source_dir() + "/i18n/en.tsv"));
+        for (std::string line; std::getline(en, line);)
+            if (line.rfind("ref.t.stack.body\t", 0) == 0)
+                return line.substr(line.find('\t') + 1);
+        return std::string();
+    }();
+    ASSERT_NE(stack.find("\\n    push rbx"), std::string::npos);
+    const std::pair<std::string, std::string> ref_cases[] = {
+        { "push rbx", "push rcx" },               // a changed code line
+        { "\\n\\n# Functions", " # Functions" }, // a line fewer
+        { "r12 to r15", "r12 bis r16" },          // a register and a number
+        { "multiple of 16", "Vielfaches von sechzehn" },
+    };
+    for (const auto& [from, to] : ref_cases) {
+        std::string changed = stack;
+        changed.replace(changed.find(from), from.size(), to);
+        replace_line("ref.t.stack.body", "DE " + changed);
+        expect_refused(from, "ref.t.stack.body");
+    }
+    replace_line("ref.t.stack.body", "Der Stapel " + stack.substr(stack.find(" is memory")));
+    EXPECT_EQ(generate().code, 0) << generate().err;
+    ASSERT_TRUE(write_file(m_dir.file("i18n/de.tsv"), de));
 
     // Many texts left in English are more than a translation leaves.
     std::string lazy = "# Deutsch\n", listed;

@@ -17,6 +17,7 @@
 // that part in pending.tsv, while its texts are being written. A text equal to the English one
 // must be listed in same.tsv (a name or a command that stays as it is), and
 // such texts stay a small share of each part.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -350,6 +351,89 @@ void check_coverage(const std::string& path, const std::string& code, const std:
             fail(dir_of(path) + "/same.tsv", 0, code + " " + key + " is listed as equal to English but is not");
 }
 
+// What a reference text must carry over unchanged into every language:
+// its code lines (indented by four blanks), its number of lines, and the
+// technical words of its prose: numbers, register names and names written
+// in capitals or with an underscore (ENOENT, SYS_write, NASM).
+bool is_register(const std::string& w)
+{
+    static const std::set<std::string> names = [] {
+        std::set<std::string> n;
+        for (const char* b : { "ax", "bx", "cx", "dx", "si", "di", "sp", "bp", "ip" }) {
+            n.insert(b);
+            n.insert(std::string("e") + b);
+            n.insert(std::string("r") + b);
+        }
+        for (const char* b : { "al", "ah", "bl", "bh", "cl", "ch", "dl", "dh", "sil", "dil", "spl", "bpl", "cs", "ds",
+                               "ss", "fs", "gs", "rflags", "eflags" })
+            n.insert(b);
+        for (int i = 8; i <= 15; ++i)
+            for (const char* s : { "", "b", "w", "d" })
+                n.insert("r" + std::to_string(i) + s);
+        for (int i = 0; i <= 15; ++i)
+            for (const char* s : { "xmm", "ymm", "zmm" })
+                n.insert(s + std::to_string(i));
+        return n;
+    }();
+    return names.count(w) != 0;
+}
+
+std::multiset<std::string> technical_words(const std::string& text)
+{
+    std::multiset<std::string> out;
+    size_t i = 0;
+    auto word_char = [](unsigned char c) { return isalnum(c) || c == '_'; };
+    while (i < text.size()) {
+        if (!word_char((unsigned char)text[i])) {
+            ++i;
+            continue;
+        }
+        size_t start = i;
+        while (i < text.size() && word_char((unsigned char)text[i]))
+            ++i;
+        std::string w = text.substr(start, i - start);
+        bool hex = w.size() > 2 && w[0] == '0' && (w[1] == 'x' || w[1] == 'X');
+        bool digits = w.find_first_not_of("0123456789") == std::string::npos;
+        bool capitals = w.size() >= 2 && w.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") == std::string::npos
+                        && isupper((unsigned char)w[0]) && w != "CPU";
+        bool underscore = w.find('_') != std::string::npos && w.find_first_of("abcdefghijklmnopqrstuvwxyz") != std::string::npos;
+        if (hex || digits || capitals || underscore || is_register(w))
+            out.insert(w);
+    }
+    return out;
+}
+
+std::vector<std::string> code_lines(const std::string& text, size_t* line_count)
+{
+    std::vector<std::string> code;
+    std::istringstream in(text);
+    *line_count = 0;
+    for (std::string line; std::getline(in, line);) {
+        ++*line_count;
+        if (line.compare(0, 4, "    ") == 0)
+            code.push_back(line);
+    }
+    return code;
+}
+
+// The technical content of a translated reference text against English.
+void check_reference_text(const std::string& path, int line, const std::string& key, const std::string& text,
+                          const std::string& english)
+{
+    size_t lines = 0, en_lines = 0;
+    if (code_lines(text, &lines) != code_lines(english, &en_lines))
+        fail(path, line, "the code lines of " + key + " differ from the English ones");
+    if (lines != en_lines)
+        fail(path, line, key + " has " + std::to_string(lines) + " lines where English has " + std::to_string(en_lines));
+    std::multiset<std::string> have = technical_words(text);
+    std::string missing;
+    for (const std::string& w : technical_words(english))
+        if (!have.count(w) && missing.find(" " + w + " ") == std::string::npos)
+            missing += " " + w + " ";
+    if (!missing.empty())
+        fail(path, line, key + " lacks what English writes as it is:" + missing.substr(0, missing.size() - 1));
+}
+
 std::string literal(const std::string& s)
 {
     std::string out = "\"";
@@ -446,6 +530,8 @@ int main(int argc, char** argv)
                 fail(path, entry.line, "key " + key + " is not an English key");
                 continue;
             }
+            if (is_ref_key(key))
+                check_reference_text(path, entry.line, key, entry.text, en->second.text);
             if (plain_key(key))
                 continue;
             std::string sig, en_sig;
