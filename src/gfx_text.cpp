@@ -27,6 +27,21 @@ PangoLayout* new_layout(cairo_t* cr, const std::string& s, const Font& f)
     return layout;
 }
 
+// The baseline of a line in the font's own letters, per font.
+double ui_baseline(cairo_t* cr, const Font& f)
+{
+    static std::map<int64_t, double> cache;
+    int64_t key = font_key(f);
+    auto it = cache.find(key);
+    if (it != cache.end())
+        return it->second;
+    PangoLayout* layout = new_layout(cr, "Ag", f);
+    double baseline = pango_layout_get_baseline(layout) / double(PANGO_SCALE);
+    g_object_unref(layout);
+    cache.emplace(key, baseline);
+    return baseline;
+}
+
 } // namespace
 
 namespace detail {
@@ -84,6 +99,14 @@ double text(cairo_t* cr, const std::string& s, double x, double y, const Rgba& c
         x -= w / 2.0;
     else if (align == Align::Right)
         x -= w;
+    // A line set in a fallback font with a taller ascent (CJK, Devanagari)
+    // would sit lower than the same line in Latin letters: keep its
+    // baseline where the UI font puts it.
+    if (s.find('\n') == std::string::npos) {
+        double shift = ui_baseline(cr, f) - pango_layout_get_baseline(layout) / double(PANGO_SCALE);
+        if (shift < 0)
+            y += shift;
+    }
     set(cr, c);
     cairo_move_to(cr, x, y);
     pango_cairo_show_layout(cr, layout);

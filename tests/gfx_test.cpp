@@ -171,6 +171,29 @@ TEST(Gfx, TextAlignsAtItsAnchor)
     }
 }
 
+TEST(Gfx, LettersOfOtherScriptsKeepTheLineOnTheSameBaseline)
+{
+    // Noto's CJK and Devanagari faces rise higher than the UI face: a line
+    // holding them must not push its Latin letters down.
+    const gfx::Font f { 20, false, false };
+    auto rows_of_first_letter = [&](const std::string& s) {
+        Canvas c(240, 60);
+        gfx::text(c.cr, s, 4, 10, kRed, f, gfx::Align::Left, 0);
+        int top = -1, bottom = -1;
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 16; ++x) // the "H" alone
+                if (c.alpha(x, y) > 128) {
+                    top = top < 0 ? y : top;
+                    bottom = y;
+                }
+        return std::make_pair(top, bottom);
+    };
+    const auto latin = rows_of_first_letter("Hx");
+    ASSERT_GE(latin.first, 0);
+    for (const char* mixed : { "H日本語", "Hहिन्दी", "Hالعربية" })
+        EXPECT_EQ(rows_of_first_letter(mixed), latin) << mixed;
+}
+
 TEST(Gfx, LongTextEndsInAnEllipsisWithinTheLimit)
 {
     const gfx::Font f { 14, false, false };
