@@ -4,6 +4,7 @@
 #include "app.h"
 #include "app_probe.h"
 #include "l10n.h"
+#include "ref_probe.h"
 #include "set_probe.h"
 #include "testutil.h"
 
@@ -136,5 +137,29 @@ TEST_F(AppLanguages, MainScreensPaintInLongRightToLeftAndOtherScripts)
         EXPECT_FALSE(AppProbe::hits_of(app, "crash_send").empty());
         EXPECT_TRUE(write_picture(AppProbe::surface(app), m_home.file(std::string("crash-") + code + ".png"), &why))
             << why;
+    }
+}
+
+// The reference in a translated language, a right-to-left one and a CJK one:
+// the detail page of an instruction and a topic with code lines, painted with
+// its rows and chips, to look at.
+TEST_F(AppLanguages, ReferencePaintsInTranslatedRightToLeftAndCjkLanguages)
+{
+    for (const char* code : { "de", "ar", "ja" }) {
+        SCOPED_TRACE(code);
+        L10n::setLanguage(code);
+        App app;
+        AppProbe::add_source(app, m_home.file("a.asm"), "mov eax, 1\n");
+        std::string why;
+        for (const char* topic : { "stack", "" }) {
+            RefProbe::open(app, *topic ? "" : "mov", topic);
+            AppProbe::paint(app, 1280, 800);
+            EXPECT_EQ(AppProbe::modal(app), App::Modal::Reference);
+            EXPECT_FALSE(AppProbe::hits_of(app, "ref_cat").empty());
+            EXPECT_FALSE(AppProbe::hits_of(app, "ref_row").empty());
+            std::string name = std::string("reference-") + code + (*topic ? "-topic" : "-mov") + ".png";
+            EXPECT_TRUE(write_picture(AppProbe::surface(app), m_home.file(name), &why)) << why;
+            AppProbe::close_modal(app);
+        }
     }
 }
