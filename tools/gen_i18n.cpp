@@ -393,6 +393,19 @@ std::multiset<std::string> technical_words(const std::string& text)
             ++i;
         std::string w = text.substr(start, i - start);
         bool hex = w.size() > 2 && w[0] == '0' && (w[1] == 'x' || w[1] == 'X');
+        // Numbers count wherever they stand: "32bitový" keeps the 32.
+        if (!hex)
+            for (size_t d = 0; d < w.size();) {
+                if (!isdigit((unsigned char)w[d])) {
+                    ++d;
+                    continue;
+                }
+                size_t from = d;
+                while (d < w.size() && isdigit((unsigned char)w[d]))
+                    ++d;
+                if (from > 0 || d < w.size())
+                    out.insert(w.substr(from, d - from));
+            }
         bool digits = w.find_first_not_of("0123456789") == std::string::npos;
         bool capitals = w.size() >= 2 && w.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_") == std::string::npos
                         && isupper((unsigned char)w[0]) && w != "CPU";
