@@ -837,6 +837,7 @@ private:
     bool attach_pending() const;
     // One loop turn's look at an attach that waits for its stop.
     void poll_attach();
+    void reset_session_views();
     void attached(Doc* d);
     void attach_refused(const attach::Result& r);
 

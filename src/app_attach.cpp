@@ -120,15 +120,7 @@ void App::attached(Doc* d)
     m_dsrc = nullptr;
     set_live_target(d);
 
-    m_prog.clear();
-    m_prog_partial.clear();
-    m_prog_follow = true;
-    m_prog_top = 0;
-    m_steps_left = 0;
-    m_stepping_line = false;
-    m_snap = stepfx::Snapshot{};
-    panel_reset();
-    stepfx::clear(m_fx);
+    reset_session_views();
 
     sync_bps();
     m_con.reset_state();

@@ -235,15 +235,7 @@ void App::start_step(bool trace)
         m_dbin = find_doc(path, true);
     set_live_target(m_dbin);
 
-    m_prog.clear();
-    m_prog_partial.clear();
-    m_prog_follow = true;
-    m_prog_top = 0;
-    m_steps_left = 0;
-    m_stepping_line = false;
-    m_snap = stepfx::Snapshot{};
-    panel_reset();
-    stepfx::clear(m_fx);
+    reset_session_views();
 
     if (path[0] != '/') {
         if (char* real = realpath(path.c_str(), nullptr)) {
@@ -597,4 +589,19 @@ void App::on_exited(const dbg::Event& e)
         b->bv.program_ended();
     m_prog_follow = true;
     m_dirty = true;
+}
+
+// A new debugging session starts with empty program output, no pending
+// steps and no effects or panel state of the one before.
+void App::reset_session_views()
+{
+    m_prog.clear();
+    m_prog_partial.clear();
+    m_prog_follow = true;
+    m_prog_top = 0;
+    m_steps_left = 0;
+    m_stepping_line = false;
+    m_snap = stepfx::Snapshot{};
+    panel_reset();
+    stepfx::clear(m_fx);
 }
