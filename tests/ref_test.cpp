@@ -347,6 +347,7 @@ TEST(RefEntries, FirstSentence)
         { "\xe4\xb8\x80\xe3\x80\x82\xe4\xba\x8c", "\xe4\xb8\x80" },
         { "line one\nline two. x", "line one" },
         { "a\xe0\xa5\xa4 b", "a" },
+        { "a\xd6\x89 b", "a" },
         { "no separator at all.", "no separator at all." },
         { "0.5 is a number. Yes", "0.5 is a number." },
     };
