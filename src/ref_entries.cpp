@@ -52,7 +52,8 @@ std::string first_sentence(const std::string& s)
         bool keep_first; // ". " keeps its full stop
     };
     static const Sep seps[] = { { ". ", true }, { "\xe3\x80\x82", false }, { "\n", false },
-                                { "\xe0\xa5\xa4 ", false }, { "\xe1\x8d\xa2 ", false }, { "\xd6\x89 ", false } };
+                                { "\xe0\xa5\xa4 ", false }, { "\xe1\x8d\xa2 ", false }, { "\xd6\x89 ", false },
+                                { "\xdb\x94 ", false } };
     size_t best = std::string::npos;
     bool keep = false;
     for (const Sep& sep : seps) {

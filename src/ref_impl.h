@@ -21,7 +21,7 @@ extern const Topic kTopics[kTopicCount];
 std::string lower(const std::string& s);
 // Pieces between separators, empty ones kept; "" gives none.
 std::vector<std::string> split(const std::string& s, char sep);
-// The text up to its first sentence end (". ", "。", "\n", "। ", "። ", "։ ").
+// The text up to its first sentence end (". ", "。", "\n", "। ", "። ", "։ ", Urdu's "۔ ").
 std::string first_sentence(const std::string& s);
 std::string insn_desc(const refdata::Insn& row);
 // Whether the call has a description of its own.

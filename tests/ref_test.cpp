@@ -348,6 +348,7 @@ TEST(RefEntries, FirstSentence)
         { "line one\nline two. x", "line one" },
         { "a\xe0\xa5\xa4 b", "a" },
         { "a\xd6\x89 b", "a" },
+        { "a\xdb\x94 b", "a" },
         { "no separator at all.", "no separator at all." },
         { "0.5 is a number. Yes", "0.5 is a number." },
     };
