@@ -506,6 +506,8 @@ private:
     void prompt_ok();
 
     // Modal frame, generic dialogs and welcome page (app_dialogs.cpp).
+    void paint_raised_box(cairo_t* cr, double x, double y, double w, double h, double radius, double dx,
+                          double dy, double shadow_alpha);
     void paint_check_box(cairo_t* cr, double x, double y, bool on);
     void end_scrolled_body(cairo_t* cr, double x, double w, double top, double bottom, size_t first_hit,
                            double scroll, double content, double view);

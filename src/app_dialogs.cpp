@@ -78,15 +78,7 @@ void App::paint_modal(cairo_t* cr, double W, double H)
     case Modal::None: return;
     }
     double x = std::round((W - w) / 2), y = std::round((H - h) / 2);
-    gfx::rounded(cr, x + 3, y + 6, w, h, 12);
-    cairo_set_source_rgba(cr, 0, 0, 0, 0.3);
-    cairo_fill(cr);
-    gfx::rounded(cr, x, y, w, h, 12);
-    gfx::set(cr, m_pal.panel);
-    cairo_fill_preserve(cr);
-    gfx::set(cr, m_pal.border);
-    cairo_set_line_width(cr, 1);
-    cairo_stroke(cr);
+    paint_raised_box(cr, x, y, w, h, 12, 3, 6, 0.3);
     hit(x, y, w, h, "dlg_box", 0, "");
 
     switch (m_modal) {
@@ -305,4 +297,21 @@ void App::end_scrolled_body(cairo_t* cr, double x, double w, double top, double 
         cairo_fill(cr);
         gfx::hline(cr, x + 1, bottom, w - 2, m_pal.border);
     }
+}
+
+// A panel-coloured box with a border, raised over what lies below by a
+// shadow offset by (dx, dy) in black of the given alpha: menus, the
+// completion list and dialogs.
+void App::paint_raised_box(cairo_t* cr, double x, double y, double w, double h, double radius, double dx,
+                           double dy, double shadow_alpha)
+{
+    gfx::rounded(cr, x + dx, y + dy, w, h, radius);
+    gfx::set(cr, Rgba{ 0, 0, 0, shadow_alpha });
+    cairo_fill(cr);
+    gfx::rounded(cr, x, y, w, h, radius);
+    gfx::set(cr, m_pal.panel);
+    cairo_fill_preserve(cr);
+    gfx::set(cr, m_pal.border);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
 }

@@ -128,16 +128,7 @@ void App::paint_menu(cairo_t* cr)
     m_menu_scroll = b.scrolls ? std::clamp(m_menu_scroll, 0.0, b.content - b.view_h) : 0;
 
     const double x = b.x;
-    Rgba shadow{ 0, 0, 0, m_pal.dark ? 0.5 : 0.18 };
-    gfx::rounded(cr, x + 2, b.top + 4, mw, b.h, 8);
-    gfx::set(cr, shadow);
-    cairo_fill(cr);
-    gfx::rounded(cr, x, b.top, mw, b.h, 8);
-    gfx::set(cr, m_pal.panel);
-    cairo_fill_preserve(cr);
-    gfx::set(cr, m_pal.border);
-    cairo_set_line_width(cr, 1);
-    cairo_stroke(cr);
+    paint_raised_box(cr, x, b.top, mw, b.h, 8, 2, 4, m_pal.dark ? 0.5 : 0.18);
     hit(x, b.top, mw, b.h, "menu_box", 0, "");
 
     cairo_save(cr);
@@ -220,15 +211,7 @@ void App::paint_completion(cairo_t* cr)
     m_ac_w = w;
     m_ac_h = bh;
 
-    gfx::rounded(cr, x + 2, y + 3, w, bh, 6);
-    gfx::set(cr, Rgba{ 0, 0, 0, 0.18 });
-    cairo_fill(cr);
-    gfx::rounded(cr, x, y, w, bh, 6);
-    gfx::set(cr, m_pal.panel);
-    cairo_fill_preserve(cr);
-    gfx::set(cr, m_pal.border);
-    cairo_set_line_width(cr, 1);
-    cairo_stroke(cr);
+    paint_raised_box(cr, x, y, w, bh, 6, 2, 3, 0.18);
 
     const auto& labels = ed.labels();
     const double wlh = gfx::line_height(cr, word_font), klh = gfx::line_height(cr, kind_font);
