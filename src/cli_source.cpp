@@ -69,8 +69,8 @@ int cli_disasm_source(const char* path, int bits, uint64_t base)
         return 1;
     if (bits != 0)
         img.set_raw_view(bits, base);
-    reasm::Result r = reasm::disassemble(img, true);
-    con::print(r.source);
+    // The source goes out as it is read back from its work file.
+    reasm::Result r = reasm::disassemble(img, true, [](std::string_view text) { con::print(text); });
     // Undecoded code is data in the source: say how much, so that "0 as
     // db" is not read as "all of it is instructions".
     char code[96] = "";

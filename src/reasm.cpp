@@ -5,9 +5,13 @@
 #include "needs.h"
 #include "reasm_impl.h"
 
+#include "files.h"
+
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <memory>
+#include <string_view>
+#include <unistd.h>
 
 namespace reasm {
 
@@ -17,8 +21,8 @@ constexpr int kMaxBuilds = 8;
 constexpr int kMaxSpellRuns = 8;
 // Peak memory per byte of the file, measured on the files that decode into
 // the most instructions (zero bytes: one instruction per two bytes) with
-// bench/reasm_size.sh, and a little over it.
-constexpr uint64_t kBytesPerFileByte = 280;
+// bench/reasm_size.sh (27 at 8 and 32 MiB), and a little over it.
+constexpr uint64_t kBytesPerFileByte = 32;
 
 // Length of the UTF-8 sequence at s[i] when it is valid and is no C1
 // control character, else 0.
@@ -175,26 +179,13 @@ bool spell_first(Writer* w, std::set<uint64_t>* addrs)
 
 // A C program is built again through cc; nothing is compared, but an
 // instruction that NASM rejects is written as bytes, as in the check.
-std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::set<uint64_t>* as_bytes,
+std::string rebuild_compiled(Writer* w, const std::string& asm_path, LineMap* lines, std::set<uint64_t>* as_bytes,
                              std::set<uint64_t>* rejected)
 {
-    std::string dir = tc::temp_dir();
-    std::string asm_path = dir + "/reasm.asm";
     for (int attempts = kMaxBuilds; attempts > 0; --attempts) {
-        {
-            std::ofstream f(asm_path, std::ios::binary | std::ios::trunc);
-            f << *text;
-        }
-        // The text can be many times the program: while the tools run it
-        // lives only in the file.
-        std::string().swap(*text);
-        // The format is known: no need to have the whole text searched for it.
+        // Nothing of the build is compared: no listing or debug data.
         tc::Format fmt = w->m_bits == 32 ? tc::Format::Elf32 : tc::Format::Elf64;
-        tc::BuildResult br = tc::build(asm_path, fmt, dir + "/reasm.out", w->m_link);
-        {
-            std::ifstream f(asm_path, std::ios::binary);
-            text->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-        }
+        tc::BuildResult br = tc::build(asm_path, fmt, tc::temp_dir() + "/reasm.out", w->m_link, tc::Detail::Plain);
         auto items = needs::from_diags(br.diags);
         if (!items.empty())
             return "missing:" + needs::explain_line(items);
@@ -208,9 +199,34 @@ std::string rebuild_compiled(Writer* w, std::string* text, LineMap* lines, std::
         rejected->insert(refused.begin(), refused.end());
         if ((as_bytes->size() == before && !spelled) || attempts == 1)
             break;
-        *text = w->emit(*as_bytes, lines);
+        if (!w->emit(*as_bytes, lines, asm_path))
+            break;
     }
     return "build";
+}
+
+// The text from its file, in blocks.
+bool send_file(const std::string& path, const Sink& out)
+{
+    uint64_t size = 0;
+    int fd = files::open_read(path, &size);
+    if (fd < 0)
+        return false;
+    // Not cleared first: a short file touches only the pages it fills.
+    const size_t block_size = size_t(1) << 20;
+    std::unique_ptr<char[]> block(new char[block_size]);
+    bool ok = true;
+    while (true) {
+        ssize_t n = read(fd, block.get(), block_size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n >= 0;
+        if (n <= 0)
+            break;
+        out(std::string_view(block.get(), size_t(n)));
+    }
+    close(fd);
+    return ok;
 }
 
 bool cxx_personality(const BinImage& image, const Writer& w)
@@ -235,7 +251,7 @@ uint64_t memory_needed(uint64_t file_size)
     return file_size * kBytesPerFileByte + (uint64_t(64) << 20);
 }
 
-Result disassemble(const BinImage& image, bool verify)
+Result disassemble(const BinImage& image, bool verify, const Sink& out)
 {
     Result r;
     Writer w(image);
@@ -249,6 +265,10 @@ Result disassemble(const BinImage& image, bool verify)
     if (!w.setup()) {
         r.source = heading + reading_listing(image);
         r.why = "format";
+        if (out) {
+            out(r.source);
+            r.source.clear();
+        }
         return r;
     }
 
@@ -266,7 +286,13 @@ Result disassemble(const BinImage& image, bool verify)
     std::set<uint64_t> as_bytes;
     std::set<uint64_t> rejected; // the part of as_bytes that NASM refused to assemble
     LineMap lines;
-    std::string text = w.emit(as_bytes, &lines);
+    // The text lives in its file, where the tools read it. Without a file
+    // (no room in the work folder) it is kept in memory and not rebuilt.
+    const std::string asm_path = tc::temp_dir() + "/reasm.asm";
+    bool on_disk = w.emit(as_bytes, &lines, asm_path);
+    std::string text;
+    if (!on_disk)
+        text = w.emit_text(as_bytes, &lines);
 
     if (w.m_readonly) {
         r.buildable = false;
@@ -274,10 +300,12 @@ Result disassemble(const BinImage& image, bool verify)
     } else if (w.m_compiled) {
         r.why = "compiled";
         if (verify)
-            r.why = rebuild_compiled(&w, &text, &lines, &as_bytes, &rejected);
+            r.why = on_disk ? rebuild_compiled(&w, asm_path, &lines, &as_bytes, &rejected) : "build";
     } else if (!w.m_flat && w.m_layout.missing) {
         // Bytes the file does not hold cannot be compared.
         r.why = "truncated";
+    } else if (verify && !on_disk) {
+        r.why = "build";
     } else if (verify) {
         if (one_unaligned_segment(w.m_layout))
             add_option(&w.m_link, "-N");
@@ -286,7 +314,7 @@ Result disassemble(const BinImage& image, bool verify)
             bool same = false;
             bool moved = false;
             std::string why;
-            bool built = check(w, image, text, lines, &differing, &same, &why, &moved);
+            bool built = check(w, image, asm_path, lines, &differing, &same, &why, &moved);
             if (built && same) {
                 r.verified = true;
                 r.why.clear();
@@ -304,7 +332,12 @@ Result disassemble(const BinImage& image, bool verify)
                 r.why = !why.empty() ? why : built ? "differs" : "build";
                 break;
             }
-            text = w.emit(as_bytes, &lines);
+            if (!w.emit(as_bytes, &lines, asm_path)) {
+                on_disk = false;
+                text = w.emit_text(as_bytes, &lines);
+                r.why = "build";
+                break;
+            }
             if (attempts == 1) {
                 // Out of builds: the last text is unchecked, and the last
                 // check found a difference, so say so everywhere alike.
@@ -321,8 +354,8 @@ Result disassemble(const BinImage& image, bool verify)
             continue;
         r.code_bytes += sec.size;
         uint64_t decoded = 0;
-        for (auto it = w.m_code.lower_bound(sec.addr); it != w.m_code.end() && it->first < sec.addr + sec.size; ++it)
-            decoded += it->second.len;
+        for (uint64_t a = w.m_code.next(sec.addr); a < sec.addr + sec.size; a = w.m_code.next(a + 1))
+            decoded += w.m_code.at(a).len;
         r.code_as_data += sec.size - std::min(decoded, sec.size);
     }
 
@@ -358,10 +391,23 @@ Result disassemble(const BinImage& image, bool verify)
             libs += (libs.empty() ? "" : ", ") + n;
         notes += note(L10n::tr("dis.libs", libs));
     }
-    // The heading goes in front of the text where it lies: a second copy of
-    // a text many times the input would double the peak.
-    text.insert(0, heading + notes + "\n");
-    r.source = std::move(text);
+    std::string head = heading + notes + "\n";
+    if (out) {
+        out(head);
+        if (on_disk)
+            send_file(asm_path, out);
+        else
+            out(text);
+    } else if (on_disk) {
+        r.source = std::move(head);
+        send_file(asm_path, [&](std::string_view block) { r.source += block; });
+    } else {
+        r.source = std::move(head) + text;
+    }
+    // The work folder lasts as long as the process, the window's too: a
+    // text many times the input is not left in it.
+    if (on_disk)
+        unlink(asm_path.c_str());
     return r;
 }
 

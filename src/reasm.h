@@ -4,7 +4,9 @@
 #include "toolchain.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 class BinImage;
 
@@ -22,9 +24,14 @@ struct Result {
     uint64_t code_as_data = 0; // of those, bytes not written as instructions
 };
 
+// Where a source goes piece by piece instead of into Result::source.
+using Sink = std::function<void(std::string_view)>;
+
 // Converts the image; with verify the source is rebuilt and compared (at
-// most eight builds). Every outcome is reported through the result.
-Result disassemble(const BinImage& image, bool verify);
+// most eight builds). Every outcome is reported through the result. With
+// `out` the source is handed over in pieces as it is read back, so a text
+// many times the input is never held whole.
+Result disassemble(const BinImage& image, bool verify, const Sink& out = {});
 
 // The memory a conversion of a file of this size may take at most; more
 // than the machine has is refused before starting.

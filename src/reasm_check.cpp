@@ -50,20 +50,19 @@ void errors_to_instructions(const std::vector<tc::Diag>& diags, const std::strin
     }
 }
 
-bool check(const Writer& w, const BinImage& image, const std::string& source, const LineMap& lines,
+bool check(const Writer& w, const BinImage& image, const std::string& asm_path, const LineMap& lines,
            std::set<uint64_t>* differing, bool* same, std::string* why, bool* moved)
 {
     *same = false;
     bool sections_moved = false;
     if (moved)
         *moved = false;
-    std::string dir = tc::temp_dir();
-    std::string asm_path = dir + "/reasm.asm";
-    std::string out_path = dir + "/reasm.out";
-    write_text(asm_path, source);
+    std::string out_path = tc::temp_dir() + "/reasm.out";
     unlink(out_path.c_str());
 
-    tc::BuildResult br = tc::build(asm_path, tc::Format::Auto, out_path, w.m_link);
+    // The format is known: the text need not be searched for it.
+    tc::Format fmt = w.m_flat ? tc::Format::Bin : w.m_bits == 32 ? tc::Format::Elf32 : tc::Format::Elf64;
+    tc::BuildResult br = tc::build(asm_path, fmt, out_path, w.m_link);
     if (!br.ok) {
         auto items = needs::from_diags(br.diags);
         *why = items.empty() ? "build" : "missing:" + needs::explain_line(items);
@@ -105,10 +104,12 @@ bool check(const Writer& w, const BinImage& image, const std::string& source, co
     // a correct reference to something that moved would look different too.
     // By line number: a map of millions of lines would cost more than the
     // whole source.
-    std::vector<uint64_t> length_of_line(lines.empty() ? 0 : size_t(lines.last_line()) + 1, 0);
+    // A byte a line: no instruction is longer than 15 bytes, so a sum that
+    // stops at 255 still tells a wrong length.
+    std::vector<uint8_t> length_of_line(lines.empty() ? 0 : size_t(lines.last_line()) + 1, 0);
     for (const auto& la : br.lines)
         if (la.line > 0 && size_t(la.line) < length_of_line.size() && lines.count(la.line))
-            length_of_line[size_t(la.line)] += la.len;
+            length_of_line[size_t(la.line)] = uint8_t(std::min<uint64_t>(255, length_of_line[size_t(la.line)] + la.len));
     for (const auto& [ln, addr] : lines) {
         uint64_t len = w.m_code.at(addr).len;
         if (size_t(ln) < length_of_line.size() && length_of_line[size_t(ln)] && length_of_line[size_t(ln)] != len)

@@ -2,6 +2,7 @@
 // Where the instructions of a conversion start, one byte per byte of code:
 // a program decodes into millions of instructions, and a tree node for each
 // cost more than the source written from them.
+#include <cstddef>
 #include <cstdint>
 #include <utility>
 #include <vector>

@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace reasm {
 
@@ -58,6 +61,9 @@ bool is_prefix_word(const std::string& w)
     return words.count(w) != 0;
 }
 
+// Text goes to the file in blocks of this size.
+constexpr size_t kOutBlock = size_t(1) << 20;
+
 bool is_legacy_prefix(uint8_t b)
 {
     switch (b) {
@@ -76,6 +82,50 @@ void Writer::line(const std::string& text)
     m_out += text;
     m_out += '\n';
     ++m_line;
+    if (m_out_fd >= 0 && m_out.size() >= kOutBlock)
+        flush_out();
+}
+
+void Writer::flush_out()
+{
+    size_t done = 0;
+    while (!m_out_failed && done < m_out.size()) {
+        ssize_t n = ::write(m_out_fd, m_out.data() + done, m_out.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            m_out_failed = true;
+        else
+            done += size_t(n);
+    }
+    m_out.clear();
+}
+
+bool Writer::emit(const std::set<uint64_t>& as_bytes, LineMap* lines, const std::string& path)
+{
+    // Whatever stands at the name (an older text, or a link someone put
+    // there) is replaced, never written through.
+    unlink(path.c_str());
+    m_out_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_out_fd < 0)
+        return false;
+    m_out_failed = false;
+    m_out.clear();
+    m_out.reserve(kOutBlock + 4096);
+    emit_all(as_bytes, lines);
+    flush_out();
+    bool ok = !m_out_failed && close(m_out_fd) == 0;
+    m_out_fd = -1;
+    std::string().swap(m_out);
+    return ok;
+}
+
+std::string Writer::emit_text(const std::set<uint64_t>& as_bytes, LineMap* lines)
+{
+    m_out_fd = -1;
+    m_out.clear();
+    emit_all(as_bytes, lines);
+    return std::move(m_out);
 }
 
 std::string Writer::rewrite(const dis::Insn& insn, bool* force_bytes) const
@@ -196,9 +246,8 @@ std::string Writer::section_line(const Sec& sec) const
     return s;
 }
 
-std::string Writer::emit(const std::set<uint64_t>& as_bytes, LineMap* lines)
+void Writer::emit_all(const std::set<uint64_t>& as_bytes, LineMap* lines)
 {
-    m_out.clear();
     m_line = 0;
     m_emitted.clear();
     lines->clear();
@@ -247,8 +296,6 @@ std::string Writer::emit(const std::set<uint64_t>& as_bytes, LineMap* lines)
         line("");
         line(std::string("section .note.GNU-stack noalloc ") + (stack & 1 ? "exec" : "noexec") + " nowrite progbits");
     }
-    // The text can be many times the file: handed over, not copied.
-    return std::move(m_out);
 }
 
 void Writer::emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines)
@@ -291,17 +338,26 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
         return it == map.end() ? end : std::min<uint64_t>(it->first, end);
     };
 
+    // The next instruction at or after a; a only grows, so the search
+    // through a long data run is done once, not once per line of it.
+    uint64_t next_code = sec.addr;
+    auto code_from = [&](uint64_t a) {
+        if (next_code < a)
+            next_code = m_code.next(a);
+        return std::min(next_code, end);
+    };
+
     uint64_t a = sec.addr;
     while (a < end) {
-        auto insn = m_code.find(a);
-        if (code && insn != m_code.end()) {
+        Code insn = code ? m_code.at(a) : Code();
+        if (insn.len) {
             emit_instruction(insn_at(a), as_bytes, lines);
-            a += insn->second.len;
+            a += insn.len;
             continue;
         }
         if (sec.exec && m_compiled) {
             // cc brings the C runtime's own code back.
-            a = next_above(m_code, a);
+            a = code_from(a + 1);
             continue;
         }
         const uint64_t word = m_bits == 64 ? 8 : 4;
@@ -350,7 +406,7 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
         labels_at(a);
         uint64_t run_end = std::min({ end, next_above(m_names, a), next_above(m_jtab, a), next_above(m_copy, a) });
         if (code)
-            run_end = std::min(run_end, next_above(m_code, a));
+            run_end = std::min(run_end, code_from(a + 1));
         run_end = std::min({ run_end, next_above(m_relative, a), next_above(m_absym, a) });
         if (sec.in_file)
             emit_data(sec.off + (a - sec.addr), run_end - a);

@@ -5,6 +5,7 @@
 #include "binimage.h"
 #include "disasm.h"
 #include "reasm.h"
+#include "reasm_codeindex.h"
 #include "reasm_layout.h"
 #include "toolchain.h"
 
@@ -95,9 +96,13 @@ struct Writer {
     // For a static C program: the functions and objects of the C library
     // it carries, found by the names the system's C library exports.
     void read_static_imports();
-    // Writes the whole source; the instructions at the addresses in
-    // `as_bytes` become "db" lines.
-    std::string emit(const std::set<uint64_t>& as_bytes, LineMap* lines);
+    // Writes the whole source into the file at `path`, created anew; the
+    // instructions at the addresses in `as_bytes` become "db" lines. The
+    // text can be many times the input, so it is never held whole. False
+    // when the file could not be written.
+    bool emit(const std::set<uint64_t>& as_bytes, LineMap* lines, const std::string& path);
+    // The same into memory, for when no file can be written.
+    std::string emit_text(const std::set<uint64_t>& as_bytes, LineMap* lines);
 
     std::string label(uint64_t addr) const;
     void labels_at(uint64_t addr);
@@ -139,21 +144,14 @@ struct Writer {
     uint64_t m_org = 0;
     int m_bits = 64;
     std::vector<Sec> m_secs;
-    // What discovery keeps of each instruction; the full record (text,
-    // bytes, operands) is decoded again from the image when needed, since
-    // millions of full records would take a few hundred bytes each.
-    struct Code {
-        uint64_t target = 0; // when has_target
-        uint64_t mem = 0;    // when has_mem
-        uint8_t len = 0;
-        bool is_call = false, is_jump = false, has_target = false, has_mem = false;
-        bool ends = false;        // a return or an unconditional jump
-        bool nop_operands = false; // "nop dword [rax], eax": NASM has no such form
-    };
-    std::map<uint64_t, Code> m_code;
+    // The instructions found; their full records (text, bytes, operands)
+    // are decoded again from the image when needed.
+    CodeIndex m_code;
     dis::Insn insn_at(uint64_t addr) const; // decoded again; addr is in m_code
     std::map<uint64_t, std::vector<std::string>> m_names;
-    std::string m_out;
+    std::string m_out; // the text, or the part of it not yet in the file
+    int m_out_fd = -1;
+    bool m_out_failed = false;
     int m_line = 0;
     ElfLayout m_layout;
     std::set<uint64_t> m_own_slots; // entries of constructor arrays that the program itself adds
@@ -168,7 +166,12 @@ private:
     std::vector<uint64_t> gap_starts() const;
     void data_words(const std::function<void(uint64_t slot, uint64_t value)>& fn) const;
     bool calls_pc_thunk() const;
+    // An instruction found so far starts inside [addr, addr + len) after
+    // addr, or reaches into addr from before it.
+    bool overlaps_code(uint64_t addr, uint64_t len) const;
     void assign_labels();
+    void emit_all(const std::set<uint64_t>& as_bytes, LineMap* lines);
+    void flush_out();
     void emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, LineMap* lines);
     void emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines);
     void emit_data(uint64_t off, uint64_t n);
@@ -190,11 +193,12 @@ bool c_start(const std::string& section);
 // Sections of pointers to functions the C runtime calls before or after main.
 bool constructor_array(const std::string& section);
 
-// Assembles and links the source again and compares the result with the
+// Assembles and links the source in the file at asm_path (as emit wrote it)
+// again and compares the result with the
 // image. True when the rebuild succeeded; `differing` gets the instructions
 // NASM encoded differently (or rejected), `same` whether every byte matched.
 // `moved`, when given, tells whether a section landed at another address.
-bool check(const Writer& w, const BinImage& image, const std::string& source, const LineMap& lines,
+bool check(const Writer& w, const BinImage& image, const std::string& asm_path, const LineMap& lines,
            std::set<uint64_t>* differing, bool* same, std::string* why, bool* moved = nullptr);
 
 // Marks for bytes the instructions on the source lines NASM reported an

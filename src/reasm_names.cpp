@@ -179,11 +179,8 @@ bool Writer::labelable(uint64_t addr) const
     // else in its code would never be defined.
     if (m_compiled)
         return false;
-    auto it = m_code.lower_bound(addr);
-    if (it == m_code.begin())
-        return true;
-    --it;
-    return addr >= it->first + it->second.len;
+    uint64_t before = m_code.last_before(addr);
+    return before == CodeIndex::kNone || addr >= before + m_code.at(before).len;
 }
 
 void Writer::add_label(uint64_t addr, const std::string& name)

@@ -279,6 +279,17 @@ bool Writer::setup()
         return false;
     }
 
+    // Instructions can start anywhere in the file bytes of code sections.
+    // Sections that map the same bytes many times over are no program a
+    // linker wrote, and their index would outgrow any memory bound.
+    std::vector<std::pair<uint64_t, uint64_t>> code_ranges;
+    for (const auto& s : m_secs)
+        if (s.exec && s.in_file && s.off < m_img.m_data.size())
+            code_ranges.emplace_back(s.addr, std::min<uint64_t>(s.size, m_img.m_data.size() - s.off));
+    m_code.cover(std::move(code_ranges));
+    if (m_code.covered_bytes() > 4 * uint64_t(m_img.m_data.size()) + (uint64_t(1) << 20))
+        return false;
+
     discover(start, seeds, skip);
     // Functions nothing visibly calls (reached through tables the program
     // computes, or not at all) sit between the found ones after padding:
@@ -302,16 +313,16 @@ bool Writer::setup()
 std::vector<uint64_t> Writer::gap_starts() const
 {
     std::vector<uint64_t> out;
-    for (auto it = m_code.begin(); it != m_code.end(); ++it) {
-        const Code& last = it->second;
-        auto next = std::next(it);
-        uint64_t p = it->first + last.len;
-        if (!last.ends || (next != m_code.end() && next->first == p))
+    for (uint64_t at = m_code.next(0); at != CodeIndex::kNone; at = m_code.next(at + 1)) {
+        const Code last = m_code.at(at);
+        uint64_t next = m_code.next(at + 1);
+        uint64_t p = at + last.len;
+        if (!last.ends || next == p)
             continue;
-        const Sec* sec = section_at(it->first);
+        const Sec* sec = section_at(at);
         if (!sec)
             continue;
-        uint64_t end = next != m_code.end() ? std::min(next->first, sec->addr + sec->size) : sec->addr + sec->size;
+        uint64_t end = std::min(next, sec->addr + sec->size);
         auto byte_at = [&](uint64_t a) { return m_img.m_data[sec->off + (a - sec->addr)]; };
         if (sec->off + (end - sec->addr) > m_img.m_data.size())
             continue;
@@ -475,9 +486,19 @@ void Writer::find_own_constructors(const std::set<uint64_t>& runtime, std::vecto
 // i386 code that calls a pc thunk ("mov reg, [esp]" and "ret") computes
 // every address at run time from the old layout, like position-independent
 // code: its source can be read but not rebuilt.
+bool Writer::overlaps_code(uint64_t addr, uint64_t len) const
+{
+    for (uint64_t k = 1; k < len; ++k)
+        if (m_code.count(addr + k))
+            return true;
+    uint64_t before = m_code.last_before(addr);
+    return before != CodeIndex::kNone && before + m_code.at(before).len > addr;
+}
+
 bool Writer::calls_pc_thunk() const
 {
-    for (const auto& [addr, insn] : m_code) {
+    for (const auto& [addr, code] : m_code) {
+        const dis::Insn insn = insn_at(addr);
         if (!insn.is_call || !insn.has_target)
             continue;
         uint64_t off = 0;
@@ -512,10 +533,8 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
             const bool guess = m_guessed.count(a) && !code_targets.count(a);
             while (true) {
                 const Sec* sec = section_at(a);
-                // m_code holds exactly what this pass decoded; the place
-                // found here is where the instruction goes in.
-                auto place = m_code.lower_bound(a);
-                if (!sec || !sec->exec || !sec->in_file || (place != m_code.end() && place->first == a))
+                // m_code holds exactly what this pass decoded.
+                if (!sec || !sec->exec || !sec->in_file || m_code.count(a))
                     break;
                 if (a != start && ((prev_refs.count(a) && !code_targets.count(a)) || skip.count(a)))
                     break;
@@ -529,8 +548,7 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                     break;
                 // A guess that runs into the middle of known code was no
                 // code: it would hide the instructions it overlaps.
-                if (guess && ((place != m_code.end() && place->first < a + insn.len)
-                              || (place != m_code.begin() && std::prev(place)->first + std::prev(place)->second.len > a)))
+                if (guess && overlaps_code(a, insn.len))
                     break;
                 for (uint64_t r : instruction_refs(insn)) {
                     if (m_compiled && is_code(r)) {
@@ -558,16 +576,10 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                 }
                 uint64_t next = a + insn.len;
                 Code c;
-                c.target = insn.target;
-                c.mem = insn.mem;
                 c.len = insn.len;
-                c.is_call = insn.is_call;
-                c.is_jump = insn.is_jump;
-                c.has_target = insn.has_target;
-                c.has_mem = insn.has_mem;
                 c.ends = insn.is_ret || (insn.is_jump && is_unconditional_jump(insn.text));
                 c.nop_operands = insn.text.rfind("nop ", 0) == 0 && insn.text.find(", ") != std::string::npos;
-                m_code.emplace_hint(place, a, c);
+                m_code.add(a, c);
                 if (stop)
                     break;
                 a = next;
@@ -639,13 +651,11 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
     }
 
     uint64_t end = 0;
-    for (auto it = m_code.begin(); it != m_code.end();) {
-        if (it->first < end) {
-            it = m_code.erase(it);
-        } else {
-            end = it->first + it->second.len;
-            ++it;
-        }
+    for (uint64_t at = m_code.next(0); at != CodeIndex::kNone; at = m_code.next(at + 1)) {
+        if (at < end)
+            m_code.remove(at);
+        else
+            end = at + m_code.at(at).len;
     }
 }
 

@@ -193,10 +193,9 @@ int Writer::find_spellings(const std::set<uint64_t>& addrs)
     std::vector<Candidate> cands;
     std::set<std::string> names;
     for (uint64_t a : addrs) {
-        auto it = m_code.find(a);
         if (cands.size() >= kMaxCandidates)
             break;
-        if (it == m_code.end() || !m_spell_tried.insert(a).second)
+        if (!m_code.count(a) || !m_spell_tried.insert(a).second)
             continue;
         m_spelling.erase(a);
         bool force = false;

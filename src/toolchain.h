@@ -38,10 +38,11 @@ struct Diag {
     std::string msg;   // message text, or a machine code such as "missing:nasm"
 };
 
+// Sixteen bytes: a large program has millions.
 struct LineAddr {
     int line = 0;
-    uint64_t addr = 0;
     uint32_t len = 0;
+    uint64_t addr = 0;
 };
 
 struct BuildResult {
@@ -180,7 +181,11 @@ std::string install_command(const std::vector<std::string>& packages, const Dist
 // ---- building ----------------------------------------------------------------
 
 Format detect_format(const std::string& text);
-BuildResult build(const std::string& source, Format fmt, const std::string& output, const LinkOpts& link);
+// What a build gives besides the program: the line table (from NASM's
+// listing) and debug data, or neither when only the program is wanted.
+enum class Detail { LinesAndDebug, Plain };
+BuildResult build(const std::string& source, Format fmt, const std::string& output, const LinkOpts& link,
+                  Detail detail = Detail::LinesAndDebug);
 bool assemble_line(const std::string& text, int bits, uint64_t addr, std::vector<uint8_t>* out,
                    std::string* err = nullptr);
 

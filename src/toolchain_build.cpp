@@ -12,6 +12,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <memory>
+#include <string_view>
 #include <cstdio>
 
 namespace tc {
@@ -67,16 +70,61 @@ bool is_directive(const std::string& line, const char* word, std::string* rest)
 }
 
 template<typename Fn>
-void for_each_line(const std::string& text, Fn fn)
+void for_each_line(std::string_view text, Fn fn)
 {
     size_t pos = 0;
     while (pos < text.size()) {
         size_t nl = text.find('\n', pos);
-        if (nl == std::string::npos)
+        if (nl == std::string_view::npos)
             nl = text.size();
         fn(text.substr(pos, nl - pos));
         pos = nl + 1;
     }
+}
+
+// The lines of a file, read in blocks: a source many times the memory a
+// build should take is never held whole.
+template<typename Fn>
+bool for_each_file_line(const std::string& path, uint64_t* size, Fn fn)
+{
+    int fd = files::open_read(path, size);
+    if (fd < 0)
+        return false;
+    // Not cleared first: a short file touches only the pages it fills.
+    const size_t block_size = size_t(1) << 20;
+    std::unique_ptr<char[]> block(new char[block_size]);
+    std::string partial;
+    bool ok = true;
+    while (true) {
+        ssize_t n = read(fd, block.get(), block_size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ok = false;
+        if (n <= 0)
+            break;
+        std::string_view chunk(block.get(), size_t(n));
+        size_t first_nl = chunk.find('\n');
+        if (first_nl == std::string_view::npos) {
+            partial.append(chunk);
+            continue;
+        }
+        // The line begun in the block before ends here.
+        partial.append(chunk.substr(0, first_nl));
+        fn(std::string_view(partial));
+        partial.clear();
+        chunk.remove_prefix(first_nl + 1);
+        size_t last_nl = chunk.rfind('\n');
+        if (last_nl != std::string_view::npos) {
+            for_each_line(chunk.substr(0, last_nl + 1), fn);
+            chunk.remove_prefix(last_nl + 1);
+        }
+        partial.assign(chunk);
+    }
+    close(fd);
+    if (ok && !partial.empty())
+        fn(std::string_view(partial));
+    return ok;
 }
 
 // The code of a line, lower-cased, with a bracketed directive unwrapped.
@@ -94,11 +142,64 @@ std::string directive_text(const std::string& line, bool need_close)
     return trim(code.substr(1, close == std::string::npos ? std::string::npos : close - 1));
 }
 
-// The value of the last "org" line; any blank may follow the keyword.
-uint64_t org_of(const std::string& text)
+// Whether the line holds the word in any case: most lines of a large
+// source hold no directive, and those need no closer look.
+bool mentions(std::string_view line, std::string_view word)
 {
+    if (line.size() < word.size())
+        return false;
+    for (size_t i = 0; i + word.size() <= line.size(); ++i) {
+        size_t k = 0;
+        while (k < word.size() && char(tolower(static_cast<unsigned char>(line[i + k]))) == word[k])
+            ++k;
+        if (k == word.size())
+            return true;
+    }
+    return false;
+}
+
+// The output format a source asks for by its directives, and the value of
+// its last "org" line; any blank may follow a keyword.
+struct SourceScan {
+    bool is32 = false;
+    Format found = Format::Auto;
     uint64_t org = 0;
-    for_each_line(text, [&](const std::string& line) {
+
+    void line(std::string_view text)
+    {
+        bool org_line = mentions(text, "org");
+        if (found == Format::Auto && (org_line || mentions(text, "use") || mentions(text, "bits")))
+            format_line(std::string(text));
+        if (org_line)
+            org_of_line(std::string(text));
+    }
+    Format format() const
+    {
+        if (found != Format::Auto)
+            return found;
+        return is32 ? Format::Elf32 : Format::Elf64;
+    }
+
+private:
+    void format_line(const std::string& line)
+    {
+        std::string code = directive_text(line, true);
+        if (code.empty())
+            return;
+        std::string rest;
+        if (is_directive(code, "org", &rest) || is_directive(code, "use16", &rest)) {
+            found = Format::Bin;
+        } else if (is_directive(code, "bits", &rest)) {
+            if (rest == "16")
+                found = Format::Bin;
+            else if (rest == "32")
+                is32 = true;
+        } else if (is_directive(code, "use32", &rest)) {
+            is32 = true;
+        }
+    }
+    void org_of_line(const std::string& line)
+    {
         std::string code = directive_text(line, false);
         std::string rest;
         if (code.size() <= 3 || !is_directive(code, "org", &rest))
@@ -107,9 +208,8 @@ uint64_t org_of(const std::string& text)
         int bytes = 0;
         if (numfmt::parse(rest, &value, &bytes))
             org = value;
-    });
-    return org;
-}
+    }
+};
 
 void missing(BuildResult& r, const std::string& code, const std::string& file)
 {
@@ -153,29 +253,9 @@ std::map<std::string, uint64_t> section_bases(const std::string& map_path, const
 
 Format detect_format(const std::string& text)
 {
-    bool is32 = false;
-    Format result = Format::Auto;
-    for_each_line(text, [&](const std::string& line) {
-        if (result != Format::Auto)
-            return;
-        std::string code = directive_text(line, true);
-        if (code.empty())
-            return;
-        std::string rest;
-        if (is_directive(code, "org", &rest) || is_directive(code, "use16", &rest)) {
-            result = Format::Bin;
-        } else if (is_directive(code, "bits", &rest)) {
-            if (rest == "16")
-                result = Format::Bin;
-            else if (rest == "32")
-                is32 = true;
-        } else if (is_directive(code, "use32", &rest)) {
-            is32 = true;
-        }
-    });
-    if (result != Format::Auto)
-        return result;
-    return is32 ? Format::Elf32 : Format::Elf64;
+    SourceScan scan;
+    for_each_line(text, [&](std::string_view line) { scan.line(line); });
+    return scan.format();
 }
 
 int tool_limit_ms(uint64_t source_bytes)
@@ -187,20 +267,21 @@ int tool_limit_ms(uint64_t source_bytes)
     return int(std::min<uint64_t>(kToolLimitMs + extra, 24 * 3600 * 1000));
 }
 
-BuildResult build(const std::string& source, Format fmt, const std::string& output, const LinkOpts& link)
+BuildResult build(const std::string& source, Format fmt, const std::string& output, const LinkOpts& link,
+                  Detail detail)
 {
     BuildResult r;
-    std::string text;
-    if (!read_file(source, &text)) {
+    SourceScan scan;
+    uint64_t source_size = 0;
+    if (!for_each_file_line(source, &source_size, [&](std::string_view line) { scan.line(line); })) {
         missing(r, "cannot read", source);
         return r;
     }
     if (fmt == Format::Auto)
-        fmt = detect_format(text);
+        fmt = scan.format();
     r.fmt = fmt;
-    const int limit = tool_limit_ms(text.size());
-    const uint64_t org = fmt == Format::Bin ? org_of(text) : 0;
-    std::string().swap(text); // a large source is not kept while the tools run
+    const int limit = tool_limit_ms(source_size);
+    const uint64_t org = fmt == Format::Bin ? scan.org : 0;
     r.output = output;
 
     std::string nasm = find_tool("nasm");
@@ -238,10 +319,13 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     const char* elf_kind = fmt == Format::Elf32 ? "elf32" : "elf64";
     std::vector<std::string> cmd { nasm };
     cmd.insert(cmd.end(), includes.begin(), includes.end());
-    if (elf)
-        cmd.insert(cmd.end(), { "-f", elf_kind, "-g", "-F", "dwarf", "-l", listing, "-o", object, source });
-    else
-        cmd.insert(cmd.end(), { "-f", "bin", "-l", listing, "-o", product, source });
+    const bool lines = detail == Detail::LinesAndDebug;
+    cmd.insert(cmd.end(), { "-f", elf ? elf_kind : "bin" });
+    if (elf && lines)
+        cmd.insert(cmd.end(), { "-g", "-F", "dwarf" });
+    if (lines)
+        cmd.insert(cmd.end(), { "-l", listing });
+    cmd.insert(cmd.end(), { "-o", elf ? object : product, source });
     ProcResult p = run_logged(r, cmd, limit);
     if (!p.started) {
         missing(r, "missing:nasm", "nasm");
@@ -262,7 +346,10 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
             }
             std::vector<std::string> extra { nasm };
             extra.insert(extra.end(), includes.begin(), includes.end());
-            extra.insert(extra.end(), { "-f", elf_kind, "-g", "-F", "dwarf", "-o", objects[i], path });
+            extra.insert(extra.end(), { "-f", elf_kind });
+            if (lines)
+                extra.insert(extra.end(), { "-g", "-F", "dwarf" });
+            extra.insert(extra.end(), { "-o", objects[i], path });
             ProcResult e = run_logged(r, extra, limit);
             if (!e.started || e.status != 0)
                 return r;
@@ -289,7 +376,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
         std::vector<std::string> link_cmd = link_command(tool, fmt, link, object, product);
         // Writing the map costs the linker about a tenth of its time, so it
         // is asked for only where the output's sections are not enough.
-        if (link.crt)
+        if (link.crt && lines)
             link_cmd.push_back("-Wl,-Map," + map);
         ProcResult l = run_logged(r, link_cmd, limit);
         if (!l.started) {
@@ -302,21 +389,21 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     }
 
     r.ok = true;
+    if (!elf)
+        r.org = org;
     // The listing goes straight into the line table: a large program's
     // listing is never held whole.
     std::map<std::string, uint64_t> bases;
-    if (!elf)
-        r.org = org;
-    else
+    if (elf && lines)
         bases = section_bases(map, object, product, link.crt);
-    bool listed = read_listing(listing, [&](const ListEntry& e) {
+    bool listed = lines && read_listing(listing, [&](const ListEntry& e) {
         if (!elf) {
-            r.lines.push_back({ e.line, r.org + e.offset, e.len });
+            r.lines.push_back({ .line = e.line, .len = e.len, .addr = r.org + e.offset });
             return;
         }
         auto it = bases.find(e.section);
         if (it != bases.end())
-            r.lines.push_back({ e.line, it->second + e.offset, e.len });
+            r.lines.push_back({ .line = e.line, .len = e.len, .addr = it->second + e.offset });
     });
     // A build whose listing is lost still succeeded, with no line table.
     if (!listed)

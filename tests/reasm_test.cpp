@@ -181,7 +181,7 @@ TEST(ReasmLabels, SymbolsBecomeLabelsByTheRules)
     EXPECT_TRUE(end_label == "data_end" || end_label == "__bss_start" || end_label == "_edata") << end_label;
 
     LineMap lines;
-    std::string text = w.emit({}, &lines);
+    std::string text = w.emit_text({}, &lines);
     EXPECT_TRUE(has_line(text, end_label + ":")) << "a label just past the section";
     EXPECT_EQ(line_of(text, rax), "    jmp short $Rax");
     EXPECT_EQ(line_of(text, start), "    mov eax, [rel " + w.label(first) + "]");
@@ -195,7 +195,7 @@ TEST(ReasmLabels, ReferenceIntoAnInstructionKeepsItsNumber)
     reasm::Writer w(img);
     ASSERT_TRUE(w.setup());
     LineMap lines;
-    EXPECT_EQ(w.emit({}, &lines), "bits 16\norg 0x100\n\n    " + reasm::pad("mov si, 0x101") + "; 100\n    "
+    EXPECT_EQ(w.emit_text({}, &lines), "bits 16\norg 0x100\n\n    " + reasm::pad("mov si, 0x101") + "; 100\n    "
                                       + reasm::pad("ret") + "; 103\n");
     EXPECT_EQ(lines, (LineMap { { 4, 0x100 }, { 5, 0x103 } }));
 }
@@ -210,7 +210,7 @@ TEST(ReasmDiscovery, RawImageTakesItsOriginAndOverlapsKeepTheLowerInstruction)
     ASSERT_TRUE(w.setup());
     EXPECT_EQ(w.m_org, 0x7C00u);
     std::vector<uint64_t> starts;
-    for (auto& [a, i] : w.m_code)
+    for (const auto& [a, i] : w.m_code)
         starts.push_back(a);
     EXPECT_EQ(starts, (std::vector<uint64_t> { 0x7C00, 0x7C02, 0x7C04 }));
     auto r = reasm::disassemble(img, true);
@@ -262,7 +262,7 @@ TEST(ReasmDynamic, FactsFromGccOutput)
     for (uint64_t t : targets)
         EXPECT_TRUE(w.m_code.count(t)) << reasm::hex(t);
     LineMap lines;
-    std::string text = w.emit({}, &lines);
+    std::string text = w.emit_text({}, &lines);
     EXPECT_TRUE(has_line(text, "    dd " + w.label(targets[0]) + " - " + w.label(w.m_jtab.begin()->first))) << text;
 }
 
@@ -286,6 +286,46 @@ TEST(ReasmEmit, DataRunsStringsAndZeros)
     EXPECT_EQ(r.source.find("times 15"), std::string::npos);
 }
 
+TEST(ReasmEmit, TextGoesThroughItsFileWhole)
+{
+    REQUIRE_TOOLS();
+    TempDir dir;
+    // Enough lines for several blocks of the file writer.
+    std::string bytes;
+    for (int i = 0; i < 60000; ++i)
+        bytes += "\x48\x01\xD8"; // add rax, rbx
+    bytes += "\xC3";
+    BinImage img = raw_image(dir, bytes, 64, 0x400000);
+    reasm::Writer w(img);
+    ASSERT_TRUE(w.setup());
+    LineMap in_memory, on_disk;
+    std::string text = w.emit_text({}, &in_memory);
+    EXPECT_GT(text.size(), size_t(2) << 20);
+    // A link planted at the name is replaced, not written through.
+    write_file(dir.file("victim"), "keep");
+    ASSERT_EQ(symlink(dir.file("victim").c_str(), dir.file("out.asm").c_str()), 0);
+    ASSERT_TRUE(w.emit({}, &on_disk, dir.file("out.asm")));
+    EXPECT_EQ(read_file(dir.file("victim")), "keep");
+    EXPECT_EQ(read_file(dir.file("out.asm")), text);
+    EXPECT_EQ(on_disk, in_memory);
+    EXPECT_FALSE(w.emit({}, &on_disk, dir.file("no/such/folder/out.asm")));
+
+    // Handed out in pieces or kept whole, the source is the same, and the
+    // work file does not outlive the conversion.
+    std::string pieces;
+    int calls = 0;
+    auto streamed = reasm::disassemble(img, true, [&](std::string_view t) {
+        pieces += t;
+        ++calls;
+    });
+    auto whole = reasm::disassemble(img, true);
+    EXPECT_TRUE(whole.verified) << whole.why;
+    EXPECT_TRUE(streamed.source.empty());
+    EXPECT_GT(calls, 2);
+    EXPECT_EQ(pieces, whole.source);
+    EXPECT_FALSE(file_exists(tc::temp_dir() + "/reasm.asm"));
+}
+
 TEST(ReasmCheck, LongerFileOrAnotherEntryIsNotTheSame)
 {
     REQUIRE_TOOLS();
@@ -297,17 +337,20 @@ TEST(ReasmCheck, LongerFileOrAnotherEntryIsNotTheSame)
         reasm::Writer w(img);
         ASSERT_TRUE(w.setup());
         LineMap lines;
-        std::string text = w.emit({}, &lines), why;
+        const std::string path = dir.file("check.asm");
+        ASSERT_TRUE(w.emit({}, &lines, path));
+        std::string text = read_file(path), why;
         std::set<uint64_t> differing;
         bool same = false;
-        ASSERT_TRUE(reasm::check(w, img, text, lines, &differing, &same, &why));
+        ASSERT_TRUE(reasm::check(w, img, path, lines, &differing, &same, &why));
         EXPECT_TRUE(same);
         size_t g = text.find("global _start\n");
         if (g == std::string::npos)
             text += "    db 0\n";
         else
             text.replace(g, 14, "; no global   \n");
-        ASSERT_TRUE(reasm::check(w, img, text, lines, &differing, &same, &why));
+        write_file(path, text);
+        ASSERT_TRUE(reasm::check(w, img, path, lines, &differing, &same, &why));
         EXPECT_FALSE(same);
         EXPECT_TRUE(differing.empty());
         EXPECT_EQ(why, "differs");

@@ -437,6 +437,45 @@ TEST(Build, FlatBinaryUsesTheLastOrgAndCountsIncbin)
     EXPECT_TRUE(contains(r.log, tc::temp_dir() + "/reasm.lst"));
 }
 
+TEST(Build, LargeSourceIsScannedAcrossBlocksAndPlainBuildsSkipTheListing)
+{
+    TempDir dir;
+    // The source is read in blocks of 1 MiB: the org line that decides the
+    // base starts a few bytes before the first block ends and goes on in
+    // the second, and a "bits 32" line sits exactly at the second boundary.
+    std::string text = "bits 16\n";
+    const size_t block = size_t(1) << 20;
+    const std::string filler = "; filler line of a comment that says nothing at all\n";
+    while (text.size() + 2 * filler.size() < block)
+        text += filler;
+    text += std::string(block - 6 - text.size() - 1, ';') + "\n";
+    text += "org 0x7e00\n"; // "org 0x" in the first block, "7e00" in the second
+    while (text.size() < 2 * block)
+        text += ";\n";
+    text.resize(2 * block);
+    text.back() = '\n';
+    text += "bits 32\nnop\n";
+    write_file(dir.file("big.asm"), text);
+    tc::BuildResult r = tc::build(dir.file("big.asm"), tc::Format::Auto, dir.file("big.bin"), {});
+    ASSERT_TRUE(r.ok) << r.log;
+    EXPECT_EQ(r.fmt, tc::Format::Bin);
+    EXPECT_EQ(r.org, 0x7e00u);
+    ASSERT_EQ(r.lines.size(), 1u);
+    EXPECT_EQ(r.lines[0].addr, 0x7e00u);
+    EXPECT_EQ(tc::detect_format("use32\n"), tc::Format::Elf32);
+    EXPECT_EQ(tc::detect_format("  [BITS 16]  ; boot\n"), tc::Format::Bin);
+    EXPECT_EQ(tc::detect_format("mov eax, ebx ; org and bits in a comment\n"), tc::Format::Elf64);
+
+    // Without listing and debug data: the program only.
+    write_file(dir.file("p.asm"), "global _start\nsection .text\n_start: mov eax, 60\n xor edi, edi\n syscall\n");
+    r = tc::build(dir.file("p.asm"), tc::Format::Elf64, dir.file("p"), {}, tc::Detail::Plain);
+    ASSERT_TRUE(r.ok) << r.log;
+    EXPECT_TRUE(r.lines.empty());
+    EXPECT_FALSE(contains(r.log, "-l ")) << r.log;
+    EXPECT_FALSE(contains(r.log, "dwarf")) << r.log;
+    EXPECT_EQ(run({ dir.file("p") }).code, 0);
+}
+
 TEST(Build, MissingTools)
 {
     TempDir dir;
