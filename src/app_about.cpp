@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <dlfcn.h>
 #include <fcntl.h>
 
 namespace {
@@ -29,6 +30,19 @@ const char* const kEllipsis = "\xE2\x80\xA6";
 std::string dotted(unsigned a, unsigned b, unsigned c)
 {
     return std::to_string(a) + "." + std::to_string(b) + "." + std::to_string(c);
+}
+
+// GLib tells its run-time version through variables only, read where the
+// loaded library has them (the program loads it on first use, not at start).
+std::string glib_version()
+{
+    auto part = [](const char* name) {
+        auto* value = static_cast<const unsigned*>(dlsym(RTLD_DEFAULT, name));
+        return value ? *value : 0u;
+    };
+    if (!dlsym(RTLD_DEFAULT, "glib_major_version"))
+        return kEnDash;
+    return dotted(part("glib_major_version"), part("glib_minor_version"), part("glib_micro_version"));
 }
 
 // The version of a called tool: the last word of its version line, a dash
@@ -99,7 +113,7 @@ std::string component_version(const std::string& field, bool* waiting)
     if (field == "@pango")
         return pango_version_string();
     if (field == "@glib")
-        return dotted(glib_major_version, glib_minor_version, glib_micro_version);
+        return glib_version();
     if (field == "@nasm")
         return tool_version("nasm", waiting);
     if (field == "@ld")

@@ -1,14 +1,18 @@
 #include "l10n.h"
 
+#include "files.h"
 #include "i18n_data.h"
+#include "paths.h"
 
 #include <fcntl.h>
-#include <glib.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace L10n {
 
@@ -67,14 +71,37 @@ bool in_list(const char* code, std::initializer_list<const char*> list)
     return false;
 }
 
+// The languages the desktop asks for, in the order of the environment that
+// decides them (the first set of LANGUAGE, LC_ALL, LC_MESSAGES and LANG);
+// LANGUAGE may list several, separated by colons.
+std::vector<std::string> desktop_language_names()
+{
+    std::vector<std::string> names;
+    for (const char* var : { "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG" }) {
+        const char* value = getenv(var);
+        if (!value || !*value)
+            continue;
+        std::string list = value;
+        for (size_t start = 0; start <= list.size();) {
+            size_t colon = list.find(':', start);
+            if (colon == std::string::npos)
+                colon = list.size();
+            if (colon > start)
+                names.push_back(list.substr(start, colon - start));
+            start = colon + 1;
+        }
+        break;
+    }
+    return names;
+}
+
 // The first of the desktop's language names that names a table language,
 // tried whole and then without its territory; English when none does.
 std::string desktop_choice()
 {
-    const gchar* const* names = g_get_language_names();
-    for (size_t i = 0; names && names[i]; ++i) {
-        std::string name = names[i];
-        if (name.empty() || name == "C")
+    for (const std::string& whole : desktop_language_names()) {
+        std::string name = whole;
+        if (name.empty() || name == "C" || name == "POSIX")
             continue;
         name = name.substr(0, name.find('.'));
         name = name.substr(0, name.find('@'));
@@ -114,10 +141,10 @@ const char* safe_format(const std::string& key, const char* wanted)
     if (row < 0)
         return nullptr;
     std::string signature;
-    const char* active = LANGS[active_row()].values[row];
+    const char* active = i18n_data::text(LANGS[active_row()], row);
     if (active && *active && conversions(active, &signature) && signature == wanted)
         return active;
-    const char* english = LANGS[english_row()].values[row];
+    const char* english = i18n_data::text(LANGS[english_row()], row);
     if (english && *english && conversions(english, &signature) && signature == wanted)
         return english;
     return nullptr;
@@ -180,7 +207,7 @@ void init(const std::string& config_dir)
     g_en.store(find_row("en"), std::memory_order_relaxed);
     g_guard_path[0] = '\0';
     if (!config_dir.empty()) {
-        g_mkdir_with_parents(config_dir.c_str(), 0700);
+        paths::make_dirs(config_dir);
         // A path that does not fit disables the guard: a cut path would
         // write or delete some other file.
         int n = snprintf(g_guard_path, sizeof g_guard_path, "%s/language-guard", config_dir.c_str());
@@ -209,12 +236,13 @@ void setLanguage(const std::string& code)
         snprintf(line, sizeof line, "%s %s\n", LANGS[row].code, kBuild);
         bool crashed_before = false;
         if (previous != line && g_guard_path[0]) {
-            gchar* content = nullptr;
-            gsize length = 0;
-            if (g_file_get_contents(g_guard_path, &content, &length, nullptr)) {
-                crashed_before = std::string(content, length) == line;
-                g_free(content);
-            }
+            uint64_t size = 0;
+            int fd = files::open_read(g_guard_path, &size);
+            std::string content;
+            if (fd >= 0 && size < 256 && files::read_all(fd, &content))
+                crashed_before = content == line;
+            if (fd >= 0)
+                close(fd);
         }
         if (crashed_before) {
             fprintf(stderr, "qxFerndockAssemblerIDE: language '%s' did not start cleanly last time — running in English\n",
@@ -245,9 +273,9 @@ std::string tr(const std::string& key)
     int row = keyIndex(key);
     if (row < 0)
         return key;
-    const char* text = LANGS[active_row()].values[row];
+    const char* text = i18n_data::text(LANGS[active_row()], row);
     if (!text || !*text)
-        text = LANGS[english_row()].values[row];
+        text = i18n_data::text(LANGS[english_row()], row);
     if (!text || !*text)
         return key;
     return text;

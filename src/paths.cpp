@@ -38,17 +38,6 @@ void take_over_older(const std::string& dir)
         unlink((dir + "/qxFerndockAssembler" + leftover).c_str());
 }
 
-void make_dirs(const std::string& dir)
-{
-    for (size_t i = 1; i <= dir.size(); ++i) {
-        if (i < dir.size() && dir[i] != '/')
-            continue;
-        std::string prefix = dir.substr(0, i);
-        if (prefix.size() > 1)
-            mkdir(prefix.c_str(), 0700);
-    }
-}
-
 std::string compute_config_dir()
 {
     std::string dir;
@@ -64,6 +53,17 @@ std::string compute_config_dir()
 }
 
 } // namespace
+
+void make_dirs(const std::string& dir)
+{
+    for (size_t i = 1; i <= dir.size(); ++i) {
+        if (i < dir.size() && dir[i] != '/')
+            continue;
+        std::string prefix = dir.substr(0, i);
+        if (prefix.size() > 1)
+            mkdir(prefix.c_str(), 0700);
+    }
+}
 
 std::string config_dir()
 {

@@ -11,5 +11,7 @@ const char* package_kind();
 // Directory of the running executable without a trailing '/', or empty.
 std::string exe_dir();
 bool is_sandboxed();
+// Creates the directory and those above it that are missing (mode 0700).
+void make_dirs(const std::string& dir);
 
 } // namespace paths

@@ -369,9 +369,9 @@ TEST_F(GenI18n, AcceptsTheShippedFilesAndTranslations)
     ASSERT_EQ(r.code, 0) << r.err;
     std::string cpp = read_file(m_dir.file("out/i18n_data.cpp"));
     EXPECT_NE(read_file(m_dir.file("out/i18n_data.h")).find("constexpr int LANG_COUNT = 83;"), std::string::npos);
-    size_t de = cpp.find("VALUES_de[KEY_COUNT] = {");
+    size_t de = cpp.find("TEXTS_de[] =");
     ASSERT_NE(de, std::string::npos);
-    std::string de_table = cpp.substr(de, cpp.find("VALUES_el[KEY_COUNT] = {") - de);
+    std::string de_table = cpp.substr(de, cpp.find("TEXTS_el[] =") - de);
     for (const char* text : { "\"nichts tun\"", "\"%s aufrufen\"", "\"Datei fehlt.\"", "\"%define und %undef.\"",
                               "\"Keine\\011Halte\\\\punkte\\012\"", "\"DE jump target marker\"" })
         EXPECT_NE(de_table.find(text), std::string::npos) << text;
@@ -386,8 +386,8 @@ TEST_F(GenI18n, AcceptsTheShippedFilesAndTranslations)
     r = generate();
     ASSERT_EQ(r.code, 0) << r.err;
     cpp = read_file(m_dir.file("out/i18n_data.cpp"));
-    de = cpp.find("VALUES_de[KEY_COUNT] = {");
-    de_table = cpp.substr(de, cpp.find("VALUES_el[KEY_COUNT] = {") - de);
+    de = cpp.find("TEXTS_de[] =");
+    de_table = cpp.substr(de, cpp.find("TEXTS_el[] =") - de);
     EXPECT_NE(de_table.find("\"equal, or a result of zero (ZF = 1)\""), std::string::npos);
 }
 

@@ -110,6 +110,24 @@ TEST(CommandLine, HeadlessModesCreateConfigDirectoryButNoLogOrLock)
     EXPECT_FALSE(file_exists(tmp.file("qxFerndockAssemblerIDE/qxFerndockAssemblerIDE.lock")));
 }
 
+TEST(CommandLine, WindowLibrariesAreLoadedOnlyByTheWindow)
+{
+    TempDir tmp;
+    const char* const window_libraries[] = { "libSDL2", "libcairo", "libpango", "libgio", "libglib" };
+    // The dynamic loader names every library it maps.
+    auto r = run_exe({ "--version" }, { "XDG_CONFIG_HOME=" + tmp.path(), "LD_DEBUG=files" });
+    EXPECT_EQ(r.code, 0);
+    ASSERT_NE(r.err.find("libc.so.6"), std::string::npos) << "the loader says nothing: " << r.err.substr(0, 400);
+    for (const char* lib : window_libraries)
+        EXPECT_EQ(r.err.find(lib), std::string::npos) << lib;
+
+    // The window loads them at its first call, and fails plainly where there
+    // is no display to open.
+    r = run_exe({}, { "XDG_CONFIG_HOME=" + tmp.path(), "SDL_VIDEODRIVER=none", "LD_DEBUG=files" }, tmp.path());
+    EXPECT_NE(r.err.find("libSDL2-2.0.so.0"), std::string::npos) << r.err.substr(0, 400);
+    EXPECT_NE(r.code, 139) << "no crash";
+}
+
 TEST(WindowMode, LockHoldsThePidAndLogIsWritten)
 {
     TempDir tmp;

@@ -571,12 +571,14 @@ int main(int argc, char** argv)
     h += "namespace i18n_data {\n\n";
     h += "constexpr int KEY_COUNT = " + std::to_string(keys.size()) + ";\n";
     h += "constexpr int LANG_COUNT = " + std::to_string(langs.size()) + ";\n\n";
+    // A language's texts lie in one block, found by their offsets: a table
+    // of pointers would cost the program a relocation per text at every
+    // start, tens of thousands of them.
     h += "struct LangEntry {\n    const char* code;\n    const char* native_name;\n    bool rtl;\n"
-         "    const char* const* values;\n};\n\n";
+         "    const char* texts;\n    const unsigned* offsets;\n};\n\n";
     h += "// Sorted in strcmp order.\nextern const char* const KEYS[KEY_COUNT];\n";
-    h += "extern const LangEntry LANGS[LANG_COUNT];\n";
-    for (const auto& lang : langs)
-        h += "extern const char* const VALUES_" + lang.code + "[KEY_COUNT];\n";
+    h += "extern const LangEntry LANGS[LANG_COUNT];\n\n";
+    h += "inline const char* text(const LangEntry& lang, int key)\n{\n    return lang.texts + lang.offsets[key];\n}\n";
     h += "\n} // namespace i18n_data\n";
 
     std::string c;
@@ -585,16 +587,28 @@ int main(int argc, char** argv)
     for (const auto& key : keys)
         c += "    " + literal(key) + ",\n";
     c += "};\n";
+    c += "\nnamespace {\n";
     for (size_t li = 0; li < langs.size(); ++li) {
-        c += "\nconst char* const VALUES_" + langs[li].code + "[KEY_COUNT] = {\n";
-        for (const auto& text : values[li])
-            c += "    " + literal(text) + ",\n";
-        c += "};\n";
+        // Each text once, ended by a zero byte; equal texts share a place.
+        std::map<std::string, size_t> placed;
+        std::string block, offsets;
+        size_t size = 0;
+        for (const auto& text : values[li]) {
+            auto [it, fresh] = placed.emplace(text, size);
+            if (fresh) {
+                block += "    " + literal(text) + " \"\\000\"\n";
+                size += text.size() + 1;
+            }
+            offsets += "    " + std::to_string(it->second) + ",\n";
+        }
+        c += "\nconst char TEXTS_" + langs[li].code + "[] =\n" + block + "    \"\";\n";
+        c += "const unsigned OFFSETS_" + langs[li].code + "[KEY_COUNT] = {\n" + offsets + "};\n";
     }
+    c += "\n} // namespace\n";
     c += "\nconst LangEntry LANGS[LANG_COUNT] = {\n";
     for (const auto& lang : langs)
         c += "    { " + literal(lang.code) + ", " + literal(lang.native_name) + ", " + (lang.rtl ? "true" : "false")
-            + ", VALUES_" + lang.code + " },\n";
+            + ", TEXTS_" + lang.code + ", OFFSETS_" + lang.code + " },\n";
     c += "};\n\n} // namespace i18n_data\n";
 
     if (!write_if_changed(out_dir + "/i18n_data.h", h) || !write_if_changed(out_dir + "/i18n_data.cpp", c))

@@ -136,7 +136,8 @@ std::string url_encode(const std::string& text)
     std::string out;
     out.reserve(text.size() * 3);
     for (unsigned char c : text) {
-        if (g_ascii_isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
+        bool alnum = (c >= '0' && c <= '9') || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z');
+        if (alnum || c == '-' || c == '.' || c == '_' || c == '~') {
             out += static_cast<char>(c);
         } else {
             out += '%';
