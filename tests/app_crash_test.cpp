@@ -147,6 +147,12 @@ TEST_F(CrashOffer, RealCrashIsOfferedAtTheNextStartAndDiscardRemovesIt)
     ASSERT_FALSE(report.empty()) << "no crash_report.txt";
     EXPECT_NE(report.find("\nSignal: SIGSEGV (Segmentation fault)\n"), std::string::npos) << report;
     EXPECT_NE(report.find("first frame"), std::string::npos) << "the log's last lines are quoted\n" << report;
+    // The program's own unwinder walks out of the handler into the code the
+    // signal interrupted: the handler's frames and those below it.
+    size_t from = report.find("\nBacktrace:\n");
+    ASSERT_NE(from, std::string::npos) << report;
+    std::string frames = report.substr(from, report.find("\n---", from) - from);
+    EXPECT_GE(std::count(frames.begin(), frames.end(), '\n'), 5) << frames;
 
     // The next start offers the report: the picture shows the crash dialog,
     // and the crashed run's log is kept beside the report.
