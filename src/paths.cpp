@@ -56,6 +56,8 @@ std::string compute_config_dir()
 
 void make_dirs(const std::string& dir)
 {
+    if (is_dir(dir))
+        return;
     for (size_t i = 1; i <= dir.size(); ++i) {
         if (i < dir.size() && dir[i] != '/')
             continue;
