@@ -271,13 +271,14 @@ int run(int argc, char** argv)
     L10n::init(paths::config_dir());
 
     Command cmd = parse(argc, argv);
-    // The window follows the desktop's locale in every category; a headless
-    // run prints no dates or sorted lists and needs only the character set
-    // (loading every category took a noticeable part of a run like --build).
-    setlocale(cmd.action == Action::Window ? LC_ALL : LC_CTYPE, "");
-    setlocale(LC_NUMERIC, "C");
+    // A headless run stays in the C locale: what it reads and prints is
+    // bytes and ASCII, the same whatever the desktop's settings, and loading
+    // a locale took a noticeable part of a run like --build. The window
+    // follows the desktop in everything but numbers.
     if (cmd.action != Action::Window)
         return run_headless(cmd, argc, argv);
+    setlocale(LC_ALL, "");
+    setlocale(LC_NUMERIC, "C");
     return run_window(cmd.window);
 }
 

@@ -271,9 +271,20 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
                   Detail detail)
 {
     BuildResult r;
+    // The text is searched only for what the caller left open: the format,
+    // or a flat file's origin.
     SourceScan scan;
     uint64_t source_size = 0;
-    if (!for_each_file_line(source, &source_size, [&](std::string_view line) { scan.line(line); })) {
+    bool readable = false;
+    if (fmt == Format::Auto || fmt == Format::Bin) {
+        readable = for_each_file_line(source, &source_size, [&](std::string_view line) { scan.line(line); });
+    } else {
+        int fd = files::open_read(source, &source_size);
+        readable = fd >= 0;
+        if (readable)
+            close(fd);
+    }
+    if (!readable) {
         missing(r, "cannot read", source);
         return r;
     }

@@ -1,7 +1,9 @@
-// The window's libraries (SDL, cairo, Pango, GLib, GIO) are loaded on their
-// first use, not at every start: a headless run such as --build never calls
-// them, and loading them with the seventy libraries they pull in took most
-// of its time.
+// The libraries only some runs need are loaded on their first use, not at
+// every start: the window's (SDL, cairo, Pango, GLib, GIO, and the seventy
+// libraries they pull in), the disassembler (Zydis), the sealing of files
+// (libsodium) and the few maths functions the painting uses. A short
+// headless run such as --build calls none of them, and loading them took
+// most of its time.
 //
 // Each function the program calls has an entry of its own name here that
 // jumps through a slot. The slot first points at a stub that loads the
@@ -17,11 +19,14 @@
 
 namespace {
 
-enum Library { kSdl, kPangoCairo, kPango, kCairo, kGio, kGObject, kGLib, kLibraryCount };
+enum Library {
+    kSdl, kPangoCairo, kPango, kCairo, kGio, kGObject, kGLib, kZydis, kZycore, kSodium, kMath, kLibraryCount
+};
 
 const char* const kSonames[kLibraryCount] = {
     "libSDL2-2.0.so.0", "libpangocairo-1.0.so.0", "libpango-1.0.so.0", "libcairo.so.2",
-    "libgio-2.0.so.0",  "libgobject-2.0.so.0",    "libglib-2.0.so.0",
+    "libgio-2.0.so.0",  "libgobject-2.0.so.0",    "libglib-2.0.so.0",  "libZydis.so.4.0",
+    "libZycore.so.1.4", "libsodium.so.23",        "libm.so.6",
 };
 
 void* g_handles[kLibraryCount];
@@ -119,7 +124,7 @@ qx_lazy_common:
     .popsection
 )");
 
-#define QX_GUI_FUNCTION(library, name)                                                                   \
+#define QX_LAZY_FUNCTION(library, name)                                                                   \
     extern "C" {                                                                                         \
     __attribute__((visibility("hidden"))) void qx_stub_##name();                                         \
     __attribute__((visibility("hidden"))) void* qx_slot_##name = reinterpret_cast<void*>(&qx_stub_##name); \
@@ -136,5 +141,5 @@ qx_lazy_common:
         "    lea qx_record_" #name "(%rip), %r11\n"                                                      \
         "    jmp qx_lazy_common\n"                                                                        \
         ".popsection\n");
-#include "gui_functions.h"
-#undef QX_GUI_FUNCTION
+#include "library_functions.h"
+#undef QX_LAZY_FUNCTION
