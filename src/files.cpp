@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 
 namespace files {
 
@@ -108,6 +109,29 @@ bool read_all(int fd, std::string* out)
             return true;
         out->append(buf, size_t(n));
     }
+}
+
+bool read_blocks(const std::string& path, const std::function<void(std::string_view)>& fn, uint64_t* size)
+{
+    uint64_t ignored = 0;
+    int fd = open_read(path, size ? size : &ignored);
+    if (fd < 0)
+        return false;
+    // Not cleared first: a short file touches only the pages it fills.
+    const size_t block_size = size_t(1) << 20;
+    std::unique_ptr<char[]> block(new char[block_size]);
+    bool ok = true;
+    for (;;) {
+        ssize_t n = ::read(fd, block.get(), block_size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n >= 0;
+        if (n <= 0)
+            break;
+        fn(std::string_view(block.get(), size_t(n)));
+    }
+    close(fd);
+    return ok;
 }
 
 bool write_all(int fd, const char* data, size_t size)

@@ -5,7 +5,9 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 namespace files {
 
@@ -29,6 +31,12 @@ int open_read(const std::string& path, uint64_t* size);
 // Appends everything up to the end of the file to `out`; false on a read
 // error.
 bool read_all(int fd, std::string* out);
+
+// Hands a regular file's bytes to `fn` in order, in blocks of at most
+// 1 MiB, so a large file is never held whole; its size goes to *size
+// when size is given.
+// False when it cannot be opened (see open_read) or a read fails.
+bool read_blocks(const std::string& path, const std::function<void(std::string_view)>& fn, uint64_t* size);
 
 // Writes every byte, retrying short writes; false on any failure.
 bool write_all(int fd, const char* data, size_t size);

@@ -7,9 +7,7 @@
 
 #include "files.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <memory>
 #include <string_view>
 #include <unistd.h>
 
@@ -205,30 +203,6 @@ std::string rebuild_compiled(Writer* w, const std::string& asm_path, LineMap* li
     return "build";
 }
 
-// The text from its file, in blocks.
-bool send_file(const std::string& path, const Sink& out)
-{
-    uint64_t size = 0;
-    int fd = files::open_read(path, &size);
-    if (fd < 0)
-        return false;
-    // Not cleared first: a short file touches only the pages it fills.
-    const size_t block_size = size_t(1) << 20;
-    std::unique_ptr<char[]> block(new char[block_size]);
-    bool ok = true;
-    while (true) {
-        ssize_t n = read(fd, block.get(), block_size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n >= 0;
-        if (n <= 0)
-            break;
-        out(std::string_view(block.get(), size_t(n)));
-    }
-    close(fd);
-    return ok;
-}
-
 bool cxx_personality(const BinImage& image, const Writer& w)
 {
     const char* name = "__gxx_personality_v0";
@@ -395,12 +369,12 @@ Result disassemble(const BinImage& image, bool verify, const Sink& out)
     if (out) {
         out(head);
         if (on_disk)
-            send_file(asm_path, out);
+            files::read_blocks(asm_path, out, nullptr);
         else
             out(text);
     } else if (on_disk) {
         r.source = std::move(head);
-        send_file(asm_path, [&](std::string_view block) { r.source += block; });
+        files::read_blocks(asm_path, [&](std::string_view block) { r.source += block; }, nullptr);
     } else {
         r.source = std::move(head) + text;
     }

@@ -2,11 +2,11 @@
 // every other byte as data, jump tables and pointer slots as label
 // expressions, zero runs as "times", and a map of which line holds which
 // instruction for the rebuild check.
+#include "files.h"
 #include "reasm_impl.h"
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -88,25 +88,15 @@ void Writer::line(const std::string& text)
 
 void Writer::flush_out()
 {
-    size_t done = 0;
-    while (!m_out_failed && done < m_out.size()) {
-        ssize_t n = ::write(m_out_fd, m_out.data() + done, m_out.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            m_out_failed = true;
-        else
-            done += size_t(n);
-    }
+    if (!m_out_failed && !files::write_all(m_out_fd, m_out.data(), m_out.size()))
+        m_out_failed = true;
     m_out.clear();
 }
 
 bool Writer::emit(const std::set<uint64_t>& as_bytes, LineMap* lines, const std::string& path)
 {
-    // Whatever stands at the name (an older text, or a link someone put
-    // there) is replaced, never written through.
-    unlink(path.c_str());
-    m_out_fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // A link someone put at the name is replaced, never written through.
+    m_out_fd = files::open_regular(path, O_WRONLY | O_TRUNC, 0600);
     if (m_out_fd < 0)
         return false;
     m_out_failed = false;

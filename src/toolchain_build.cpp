@@ -12,8 +12,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <memory>
 #include <string_view>
 #include <cstdio>
 
@@ -84,30 +82,17 @@ void for_each_line(std::string_view text, Fn fn)
 
 // The lines of a file, read in blocks: a source many times the memory a
 // build should take is never held whole.
+// The lines of a file, read in blocks: a source many times the memory a
+// build should take is never held whole.
 template<typename Fn>
 bool for_each_file_line(const std::string& path, uint64_t* size, Fn fn)
 {
-    int fd = files::open_read(path, size);
-    if (fd < 0)
-        return false;
-    // Not cleared first: a short file touches only the pages it fills.
-    const size_t block_size = size_t(1) << 20;
-    std::unique_ptr<char[]> block(new char[block_size]);
     std::string partial;
-    bool ok = true;
-    while (true) {
-        ssize_t n = read(fd, block.get(), block_size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            ok = false;
-        if (n <= 0)
-            break;
-        std::string_view chunk(block.get(), size_t(n));
+    bool ok = files::read_blocks(path, [&](std::string_view chunk) {
         size_t first_nl = chunk.find('\n');
         if (first_nl == std::string_view::npos) {
             partial.append(chunk);
-            continue;
+            return;
         }
         // The line begun in the block before ends here.
         partial.append(chunk.substr(0, first_nl));
@@ -120,8 +105,7 @@ bool for_each_file_line(const std::string& path, uint64_t* size, Fn fn)
             chunk.remove_prefix(last_nl + 1);
         }
         partial.assign(chunk);
-    }
-    close(fd);
+    }, size);
     if (ok && !partial.empty())
         fn(std::string_view(partial));
     return ok;
