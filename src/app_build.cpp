@@ -75,34 +75,6 @@ std::string App::untitled_source(const Doc* d)
     return dir + "/untitled.asm";
 }
 
-bool App::write_source(Doc* d, const std::string& path)
-{
-    // Through a fresh temporary file and a rename: a link planted under
-    // the temporary name is never written through.
-    std::string tmp = path + ".tmp";
-    unlink(tmp.c_str());
-    int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0)
-        return false;
-    std::string text = d->ed.text();
-    size_t done = 0;
-    while (done < text.size()) {
-        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n <= 0) {
-            if (n < 0 && errno == EINTR)
-                continue;
-            break;
-        }
-        done += size_t(n);
-    }
-    bool ok = done == text.size();
-    ok = close(fd) == 0 && ok;
-    if (ok && rename(tmp.c_str(), path.c_str()) == 0)
-        return true;
-    unlink(tmp.c_str());
-    return false;
-}
-
 void App::build_msg(const std::string& text, int kind, int line)
 {
     m_msgs.emplace_back(printable(text), kind);

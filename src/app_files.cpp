@@ -142,6 +142,15 @@ bool App::refuse_open(const std::string& path)
     return true;
 }
 
+bool App::write_source(Doc* d, const std::string& path)
+{
+    // The user's own file is saved as Save does; an untitled document's
+    // copy in the work folder needs no sync.
+    if (!d->path.empty() && path == d->path)
+        return write_text(path, d->ed.text());
+    return files::write_file(path, d->ed.text(), 0644) == files::Fail::None;
+}
+
 void App::cmd_new()
 {
     Doc* d = new_doc(false);

@@ -1,5 +1,7 @@
 #include "binimage.h"
 
+#include "files.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -526,27 +528,18 @@ bool BinImage::save(const std::string& path, std::string* err)
             *err = word;
         return false;
     };
-    const std::string tmp = path + ".tmp";
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return fail("open");
-    size_t done = 0;
-    while (done < m_data.size()) {
-        ssize_t w = ::write(fd, m_data.data() + done, m_data.size() - done);
-        if (w <= 0)
-            break;
-        done += size_t(w);
-    }
-    bool closed = ::close(fd) == 0;
-    if (done != m_data.size() || !closed)
-        return fail("write");
-
+    // Through a fresh temporary file renamed over the name: a link there is
+    // replaced, a device, FIFO or folder is refused.
+    mode_t mode = files::created_mode();
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 || (!m_path.empty() && ::stat(m_path.c_str(), &st) == 0))
-        ::chmod(tmp.c_str(), st.st_mode & 0xFFF);
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        ::unlink(tmp.c_str());
-        return fail("rename");
+        mode = st.st_mode & 0xFFF;
+    std::string_view bytes(reinterpret_cast<const char*>(m_data.data()), m_data.size());
+    switch (files::write_file(path, bytes, mode)) {
+    case files::Fail::None: break;
+    case files::Fail::Open: return fail("open");
+    case files::Fail::Write: return fail("write");
+    default: return fail("rename");
     }
     m_path = path;
     m_dirty = false;

@@ -62,7 +62,8 @@ public:
 
     std::vector<CodeRange> code_ranges() const;
 
-    // Writes through path + ".tmp" and a rename, keeping the file mode.
+    // Writes through a fresh temporary file and a rename, keeping the file
+    // mode; a device, FIFO or folder at the path is refused ("rename").
     // Failure words: "open", "write", "rename".
     bool save(const std::string& path, std::string* err = nullptr);
 

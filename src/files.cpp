@@ -1,10 +1,15 @@
 #include "files.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -38,16 +43,53 @@ bool copy_over(const std::string& from, const std::string& to)
     return false;
 }
 
+// The process id in a name create_temp made ("….tmp-<pid>-XXXXXX"), or 0.
+pid_t temp_writer(const char* name)
+{
+    const char* tag = strstr(name, ".tmp-");
+    if (!tag)
+        return 0;
+    // The last ".tmp-" is the one create_temp added.
+    for (const char* next; (next = strstr(tag + 1, ".tmp-"));)
+        tag = next;
+    const char* digits = tag + 5;
+    const char* end = digits;
+    while (*end >= '0' && *end <= '9')
+        ++end;
+    if (end == digits || end - digits > 9 || *end != '-' || strlen(end + 1) != 6)
+        return 0;
+    for (const char* c = end + 1; *c; ++c)
+        if (!isalnum(static_cast<unsigned char>(*c)))
+            return 0;
+    return pid_t(atol(digits));
+}
+
 } // namespace
 
-int open_regular(const std::string& path, int flags, mode_t mode)
+bool may_replace(const char* path)
+{
+    struct stat st {};
+    if (lstat(path, &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
+}
+
+bool remove(const char* path)
+{
+    struct stat st {};
+    if (lstat(path, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+        return false;
+    return unlink(path) == 0;
+}
+
+int open_regular(const char* path, int flags, mode_t mode)
 {
     // Whatever is there is looked at before it is opened: opening a FIFO or
     // a device can block or act on the device.
     struct stat st {};
-    if (lstat(path.c_str(), &st) == 0) {
+    if (lstat(path, &st) == 0) {
         if (S_ISLNK(st.st_mode)) {
-            if (unlink(path.c_str()) != 0)
+            if (unlink(path) != 0)
                 return -1;
         } else if (!S_ISREG(st.st_mode)) {
             errno = EINVAL;
@@ -55,12 +97,12 @@ int open_regular(const std::string& path, int flags, mode_t mode)
         }
     }
     int base = flags | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = ::open(path.c_str(), base, mode);
+    int fd = ::open(path, base, mode);
     if (fd < 0 && errno == ELOOP) {
         // A link planted since the look: replace it.
-        if (unlink(path.c_str()) != 0)
+        if (unlink(path) != 0)
             return -1;
-        fd = ::open(path.c_str(), base | O_EXCL, mode);
+        fd = ::open(path, base | O_EXCL, mode);
     }
     if (fd < 0)
         return -1;
@@ -75,11 +117,44 @@ int open_regular(const std::string& path, int flags, mode_t mode)
 
 int create_temp(const std::string& path, std::string* name)
 {
-    std::string tmpl = path + ".tmp-XXXXXX";
+    std::string tmpl = path + ".tmp-" + std::to_string(getpid()) + "-XXXXXX";
     int fd = mkostemp(tmpl.data(), O_CLOEXEC);
-    if (fd >= 0)
-        *name = tmpl;
+    if (fd < 0)
+        return -1;
+    // The lock tells a later cleaner that the writer still works on it.
+    flock(fd, LOCK_EX | LOCK_NB);
+    *name = tmpl;
     return fd;
+}
+
+int remove_stale_temps(const std::string& folder)
+{
+    int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0)
+        return 0;
+    DIR* dp = fdopendir(dir);
+    if (!dp) {
+        ::close(dir);
+        return 0;
+    }
+    int removed = 0;
+    while (dirent* e = readdir(dp)) {
+        pid_t pid = temp_writer(e->d_name);
+        if (pid <= 0 || pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH)
+            continue;
+        int fd = openat(dir, e->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st {};
+        // Removed while holding its lock, so a writer that is alive after
+        // all (another machine's, on a shared folder) keeps its file.
+        if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid() && flock(fd, LOCK_EX | LOCK_NB) == 0
+            && unlinkat(dir, e->d_name, 0) == 0)
+            ++removed;
+        ::close(fd);
+    }
+    closedir(dp);
+    return removed;
 }
 
 int open_read(const std::string& path, uint64_t* size)
@@ -150,9 +225,60 @@ bool write_all(int fd, const char* data, size_t size)
 
 bool replace(const std::string& from, const std::string& to)
 {
+    if (!may_replace(to)) {
+        errno = EEXIST;
+        return false;
+    }
     if (rename(from.c_str(), to.c_str()) == 0)
         return true;
     return errno == EXDEV && copy_over(from, to);
+}
+
+Fail write_file(const std::string& path, std::string_view data, mode_t mode)
+{
+    if (!may_replace(path)) {
+        errno = EEXIST;
+        return Fail::NotRegular;
+    }
+    std::string tmp;
+    int fd = create_temp(path, &tmp);
+    if (fd < 0)
+        return Fail::Open;
+    bool ok = fchmod(fd, mode) == 0 && write_all(fd, data.data(), data.size());
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    Fail result = Fail::None;
+    if (!ok)
+        result = Fail::Write;
+    else if (!replace(tmp, path)) {
+        err = errno;
+        result = may_replace(path) ? Fail::Rename : Fail::NotRegular;
+    }
+    if (result != Fail::None) {
+        unlink(tmp.c_str());
+        errno = err;
+    }
+    return result;
+}
+
+mode_t created_mode()
+{
+    // Read, not set: umask() would change it for every thread meanwhile.
+    mode_t mask = 022;
+    if (FILE* f = fopen("/proc/self/status", "re")) {
+        char line[128];
+        unsigned value = 0;
+        while (fgets(line, sizeof line, f))
+            if (sscanf(line, "Umask: %o", &value) == 1) {
+                mask = mode_t(value);
+                break;
+            }
+        fclose(f);
+    }
+    return 0666 & ~mask;
 }
 
 bool move_new(const std::string& from, const std::string& to)

@@ -11,17 +11,43 @@
 
 namespace files {
 
+// True when a writer may put a new file at `path`: nothing is there, or a
+// regular file, or a symbolic link (which is replaced, never written
+// through). A device, FIFO, socket or directory is never deleted or
+// replaced. Safe in a signal handler.
+bool may_replace(const char* path);
+inline bool may_replace(const std::string& path) { return may_replace(path.c_str()); }
+
+// The reason writers give when may_replace refuses the name.
+inline constexpr const char* kNotRegular = "not a regular file";
+
+// Removes `path` when it is a regular file or a link; anything else stays.
+// Safe in a signal handler.
+bool remove(const char* path);
+inline bool remove(const std::string& path) { return remove(path.c_str()); }
+
 // Opens `path` with `flags` (O_WRONLY or O_RDWR, optionally O_TRUNC), creating
 // it with `mode` when missing. A symbolic link at the name is removed and a
 // new file created in its place; any other entry that is not a regular file
 // (a FIFO, a device, a directory) is refused. Returns the descriptor
 // (close-on-exec) or -1.
-int open_regular(const std::string& path, int flags, mode_t mode);
+int open_regular(const char* path, int flags, mode_t mode);
+inline int open_regular(const std::string& path, int flags, mode_t mode)
+{
+    return open_regular(path.c_str(), flags, mode);
+}
 
-// A new file beside `path`, named `path` + ".tmp-" and six random
-// characters, created exclusively with mode 0600. Returns the descriptor
-// (close-on-exec) and its name, or -1.
+// A new file beside `path`, named `path` + ".tmp-", the writer's process
+// id, "-" and six random characters, created exclusively with mode 0600
+// and locked (flock) as long as the descriptor is open. Returns the
+// descriptor (close-on-exec) and its name, or -1.
 int create_temp(const std::string& path, std::string* name);
+
+// Removes the temporary files create_temp left in `folder` when their
+// writer died before it could rename them: regular files of this user,
+// named as create_temp names them, whose process is gone and whose lock
+// nobody holds. Returns how many went.
+int remove_stale_temps(const std::string& folder);
 
 // Opens `path` for reading when it is a regular file: a FIFO would block
 // the open or the reads, and a device such as /dev/zero never ends. Its
@@ -44,7 +70,20 @@ bool write_all(int fd, const char* data, size_t size);
 // Moves `from` over `to`: a rename, or across file systems a copy into a
 // fresh file beside `to` renamed over it. Whatever was at `to` (a file or a
 // link) is replaced, never written through; `from` is gone afterwards.
+// Anything else at `to` (see may_replace) is refused: false, errno EEXIST.
 bool replace(const std::string& from, const std::string& to);
+
+// Where write_file stopped: the name holds something that is not replaced
+// (see may_replace), or the temporary file could not be made, filled or
+// renamed over the name.
+enum class Fail { None, NotRegular, Open, Write, Rename };
+
+// Stores `data` at `path` through create_temp and replace, with `mode`; a
+// failure leaves whatever was at `path` as it was, errno telling why.
+Fail write_file(const std::string& path, std::string_view data, mode_t mode);
+
+// The mode a new file gets from open(…, 0666) under the process's umask.
+mode_t created_mode();
 
 // Renames `from` to `to` only when nothing exists at `to`.
 bool move_new(const std::string& from, const std::string& to);

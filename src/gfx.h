@@ -92,8 +92,9 @@ void icon(cairo_t* cr, Icon which, double x, double y, double size, const Rgba& 
 // size 22 on it shows code text and the program's word, below it bars.
 void app_logo(cairo_t* cr, double x, double y, double size);
 
-// Writes the surface as PNG through path + ".tmp" and a rename, so a failed
-// write leaves no half file. On failure *why gets a short English reason.
+// Writes the surface as PNG through a fresh temporary file and a rename, so
+// a failed write leaves no half file; a device, FIFO, socket or folder at
+// the name is refused. On failure *why gets a short English reason.
 bool write_png(cairo_surface_t* surface, const std::string& path, std::string* why);
 
 } // namespace gfx

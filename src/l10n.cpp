@@ -119,7 +119,7 @@ std::string desktop_choice()
 
 void write_guard(const char* line)
 {
-    int fd = open(g_guard_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    int fd = files::open_regular(g_guard_path, O_WRONLY | O_TRUNC, 0600);
     if (fd < 0)
         return;
     ssize_t written = write(fd, line, strlen(line));
@@ -130,7 +130,7 @@ void write_guard(const char* line)
 void delete_guard()
 {
     if (g_guard_path[0])
-        unlink(g_guard_path);
+        files::remove(g_guard_path);
 }
 
 // The active text when its conversions are `wanted`, else the English one
@@ -362,7 +362,7 @@ std::vector<LanguageInfo> available()
 void startupSucceeded()
 {
     if (g_guard_line[0] && g_guard_path[0])
-        unlink(g_guard_path);
+        files::remove(g_guard_path);
 }
 
 void cleanExit()

@@ -49,7 +49,7 @@ std::string move_aside(const std::string& path)
     }
     // Out of numbers (or a file system that cannot say): the last one goes.
     std::string last = base + "." + std::to_string(kMaxCopies);
-    rename(path.c_str(), last.c_str());
+    files::replace(path, last);
     return last;
 }
 
@@ -72,7 +72,7 @@ bool write(const std::string& path, const std::string& plain)
     bool ok = files::write_all(fd, data.data(), data.size());
     ok = ok && fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    if (!ok || rename(tmp.c_str(), path.c_str()) != 0) {
+    if (!ok || !files::replace(tmp, path)) {
         unlink(tmp.c_str());
         return false;
     }
@@ -83,7 +83,9 @@ bool write(const std::string& path, const std::string& plain)
 Result read(const std::string& path, std::string* plain)
 {
     plain->clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Only a regular file is read: a FIFO planted at the name would block.
+    uint64_t size = 0;
+    int fd = files::open_read(path, &size);
     if (fd < 0)
         return Result::Missing;
     std::string data;

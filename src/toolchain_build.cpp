@@ -200,6 +200,13 @@ void missing(BuildResult& r, const std::string& code, const std::string& file)
     r.diags.push_back({ 0, true, file, code });
 }
 
+void cannot_write(BuildResult& r, const std::string& output)
+{
+    missing(r, "cannot write", output);
+    if (!files::may_replace(output))
+        r.log += "! " + output + ": " + files::kNotRegular + "\n";
+}
+
 // Runs one tool, logs its command and output, and collects its messages.
 ProcResult run_logged(BuildResult& r, const std::vector<std::string>& cmd, int limit_ms = kToolLimitMs)
 {
@@ -275,6 +282,12 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     if (fmt == Format::Auto)
         fmt = scan.format();
     r.fmt = fmt;
+    // Checked before any tool runs: a device, FIFO or folder at the output
+    // name is never replaced by the result.
+    if (!files::may_replace(output)) {
+        cannot_write(r, output);
+        return r;
+    }
     const int limit = tool_limit_ms(source_size);
     const uint64_t org = fmt == Format::Bin ? scan.org : 0;
     r.output = output;
@@ -297,7 +310,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     // replaced rather than written through.
     std::string product = stem + ".out";
     for (const std::string* f : { &listing, &object, &map, &product })
-        unlink(f->c_str());
+        files::remove(*f);
 
     size_t src_slash = source.rfind('/');
     std::string folder = src_slash == std::string::npos ? "." : source.substr(0, src_slash);
@@ -409,11 +422,11 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     // flush they force when a rename replaces a file; nothing is written at
     // the name in between, so a link planted meanwhile is still replaced.
     if (output != product)
-        unlink(output.c_str());
+        files::remove(output);
     if (output != product && !files::replace(product, output)) {
         r.ok = false;
         r.lines.clear();
-        missing(r, "cannot write", output);
+        cannot_write(r, output);
     }
     return r;
 }

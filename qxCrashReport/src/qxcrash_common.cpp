@@ -96,6 +96,35 @@ void set_header_package(const std::string& line)
     copy_text(g_package, sizeof g_package, line.c_str());
 }
 
+namespace {
+
+// Only regular files are read: opening a FIFO would block.
+bool regular(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+} // namespace
+
+bool file_replaceable(const char* path)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0)
+        return errno == ENOENT;
+    return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
+}
+
+int open_fresh(const char* path)
+{
+    // The exclusive create never writes into a file or through a link that
+    // someone put back at the name meanwhile.
+    if (!file_replaceable(path))
+        return -1;
+    unlink(path);
+    return open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+}
+
 bool file_exists(const std::string& path)
 {
     struct stat st;
@@ -104,23 +133,30 @@ bool file_exists(const std::string& path)
 
 bool file_rename(const std::string& from, const std::string& to)
 {
+    // Only report and log files move, and only over what may be replaced.
+    struct stat st;
+    if (lstat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || !file_replaceable(to.c_str()))
+        return false;
     return rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool file_remove(const std::string& path)
 {
-    return remove(path.c_str()) == 0;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0 || !(S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+        return false;
+    return unlink(path.c_str()) == 0;
 }
 
 bool file_copy(const std::string& from, const std::string& to)
 {
+    if (!regular(from))
+        return false;
     std::ifstream in(from, std::ios::binary);
     if (!in)
         return false;
-    // The copy is a new file: whatever had the name goes first, and the
-    // exclusive create never writes through a link planted there.
-    unlink(to.c_str());
-    int fd = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    // The copy is a new file: whatever had the name goes first.
+    int fd = open_fresh(to.c_str());
     if (fd < 0)
         return false;
     char block[4096];
@@ -142,6 +178,8 @@ bool file_copy(const std::string& from, const std::string& to)
 
 bool file_read(const std::string& path, std::string* out, size_t limit)
 {
+    if (!regular(path))
+        return false;
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;

@@ -57,6 +57,14 @@ void log(const char* level, const std::string& message);
 // The report's "Package:" line.
 void set_header_package(const std::string& line);
 
+// Whether a file may be put at `path`: nothing there, a regular file or a
+// link. A device, FIFO, socket or folder is never removed or replaced.
+// Safe in the crash handler.
+bool file_replaceable(const char* path);
+// A new file at `path` (mode 0600) in place of a regular file or a link
+// there, never written through a link; -1 when the name holds anything else
+// or the create fails. Safe in the crash handler.
+int open_fresh(const char* path);
 bool file_exists(const std::string& path);
 bool file_rename(const std::string& from, const std::string& to);
 bool file_remove(const std::string& path);

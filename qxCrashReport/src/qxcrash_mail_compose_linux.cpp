@@ -60,8 +60,7 @@ bool thunderbird_handler(Handler* out)
 // A file only this user can read, created afresh: never through a link.
 bool write_new(const std::string& path, const std::string& text)
 {
-    unlink(path.c_str());
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd = open_fresh(path.c_str());
     if (fd < 0)
         return false;
     const char* p = text.data();

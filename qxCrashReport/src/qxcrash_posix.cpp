@@ -198,8 +198,7 @@ int create_report()
 {
     if (!g_report[0])
         return -1;
-    unlink(g_report);
-    return open(g_report, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    return open_fresh(g_report);
 }
 
 } // namespace

@@ -26,8 +26,7 @@ bool older(const timespec& a, const timespec& b)
 
 bool write_fresh(const std::string& path, const std::string& text)
 {
-    unlink(path.c_str());
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    int fd = open_fresh(path.c_str());
     if (fd < 0)
         return false;
     size_t done = 0;
