@@ -9,6 +9,7 @@
 #include "console.h"
 #include "debugger_linux.h"
 #include "editor.h"
+#include "files.h"
 #include "gfx.h"
 #include "palette.h"
 #include "ref.h"
@@ -50,6 +51,9 @@ struct Doc {
     bool hidden = false;
     int rec_gen = -1;
     std::string rec_file;
+    // The file as this document last read or wrote it, to notice another
+    // writer before saving over its work.
+    files::Stamp disk;
     // Names the document in continuations that may outlive it.
     uint64_t id = doc_serial();
 };
@@ -520,6 +524,13 @@ private:
     void cmd_open();
     void cmd_open_binary();
     void cmd_save(Then then);
+    // Writes a source to its own path and runs `then` once it is clean.
+    void save_in_place(Doc* d, const Then& then);
+    // Whether the file was changed or replaced on disk since the document
+    // read or wrote it; then the question whether to overwrite or reload.
+    bool changed_on_disk(const Doc* d) const;
+    void ask_changed(Doc* d, Then then);
+    void reload_source(Doc* d);
     void cmd_save_as(Then then);
     void cmd_save_binary(bool as, bool confirmed);
     void saved(const std::string& path);

@@ -91,6 +91,11 @@ void App::cmd_build(std::function<void()> then)
         // One build at a time; the one under way reports soon.
         return;
     }
+    // Building saves the text first: not over another writer's work unasked.
+    if (m_s->ed.modified() && changed_on_disk(m_s)) {
+        ask_changed(m_s, [this, then] { cmd_build(then); });
+        return;
+    }
     if (m_proc.alive())
         m_proc.kill();
     m_msgs.clear();

@@ -113,7 +113,7 @@ void App::close_doc(Doc* d, bool confirmed)
     }
     store_file_state(d);
     if (!d->rec_file.empty())
-        unlink(d->rec_file.c_str());
+        files::remove(d->rec_file);
     std::string output = d->bin ? std::string() : d->build.output;
 
     if ((d == m_dsrc || d == m_dbin) && m_proc.alive())

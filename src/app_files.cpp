@@ -58,6 +58,8 @@ std::string save_target(const std::string& path)
 bool write_text(const std::string& path, const std::string& text)
 {
     std::string target = save_target(path);
+    // What a save killed halfway left here goes now.
+    files::remove_stale_temps(target);
     mode_t mode = 0644;
     struct stat st {};
     bool existed = stat(target.c_str(), &st) == 0;
@@ -146,8 +148,12 @@ bool App::write_source(Doc* d, const std::string& path)
 {
     // The user's own file is saved as Save does; an untitled document's
     // copy in the work folder needs no sync.
-    if (!d->path.empty() && path == d->path)
-        return write_text(path, d->ed.text());
+    if (!d->path.empty() && path == d->path) {
+        if (!write_text(path, d->ed.text()))
+            return false;
+        d->disk = files::stamp_of(path);
+        return true;
+    }
     return files::write_file(path, d->ed.text(), 0644) == files::Fail::None;
 }
 
@@ -202,15 +208,70 @@ void App::cmd_save(Then then)
         cmd_save_as(std::move(then));
         return;
     }
+    if (changed_on_disk(d)) {
+        ask_changed(d, std::move(then));
+        return;
+    }
+    save_in_place(d, then);
+}
+
+void App::save_in_place(Doc* d, const Then& then)
+{
     if (!write_text(d->path, d->ed.text())) {
         if (!snap_file_hint(d->path))
             show_message(L10n::tr("dlg.error"), L10n::tr("file.save_failed", d->path));
         return;
     }
+    d->disk = files::stamp_of(d->path);
     d->ed.set_modified(false);
     saved(d->path);
     if (then)
         then();
+}
+
+bool App::changed_on_disk(const Doc* d) const
+{
+    if (d->bin || d->path.empty() || !d->disk.known)
+        return false;
+    // A file removed meanwhile is simply written again.
+    files::Stamp now = files::stamp_of(d->path);
+    return now.known && !(now == d->disk);
+}
+
+void App::ask_changed(Doc* d, Then then)
+{
+    uint64_t id = d->id;
+    // Either answer but Cancel loses someone's text, so Enter cancels.
+    show_confirm(L10n::tr("file.changed_title"), L10n::tr("file.changed_text", d->path),
+                 { { L10n::tr("btn.overwrite"),
+                     [this, id, then] {
+                         if (Doc* x = doc_by_id(id))
+                             save_in_place(x, then);
+                     },
+                     false },
+                   { L10n::tr("btn.reload"),
+                     [this, id] {
+                         if (Doc* x = doc_by_id(id))
+                             reload_source(x);
+                     },
+                     false },
+                   { L10n::tr("btn.cancel"), nullptr, true } });
+}
+
+void App::reload_source(Doc* d)
+{
+    files::Stamp stamp = files::stamp_of(d->path);
+    std::string text;
+    if (!files::read_blocks(d->path, [&](std::string_view block) { text += block; }, nullptr)) {
+        show_message(L10n::tr("dlg.error"), L10n::tr("file.open_failed", d->path));
+        return;
+    }
+    d->ed.set_text(text);
+    d->disk = stamp;
+    d->have_build = false;
+    d->build_gen = -1;
+    activate(d);
+    status(L10n::tr("file.opened", base_name(d->path)), false);
 }
 
 void App::cmd_save_as(Then then)
@@ -517,6 +578,7 @@ void App::save_source_to(Doc* d, const std::string& path)
     if (!opts.empty())
         m_settings.links[path] = opts;
     d->path = path;
+    d->disk = files::stamp_of(path);
     d->ed.set_modified(false);
     remember_tabs();
     m_settings.source = path;

@@ -258,7 +258,7 @@ int App::end_run(int code)
     m_proc.kill();
     for (auto& d : m_docs)
         if (!d->ed.modified() && !d->rec_file.empty())
-            unlink(d->rec_file.c_str());
+            files::remove(d->rec_file);
     save_now();
     L10n::cleanExit();
     shutdown_window();
@@ -279,6 +279,8 @@ void App::save_now()
     if (!m_settings.save()) {
         logger::warn("settings could not be written");
         write_failed(m_settings_fail_said, L10n::tr("settings.write_failed", m_settings.m_path));
+    } else {
+        m_settings_fail_said = false;
     }
 }
 

@@ -130,6 +130,8 @@ bool App::load_source(const std::string& path)
     }
     if (refuse_open(path))
         return false;
+    // Taken before the read: a change meanwhile is asked about at the save.
+    files::Stamp stamp = files::stamp_of(path);
     gchar* bytes = nullptr;
     gsize length = 0;
     if (!g_file_get_contents(path.c_str(), &bytes, &length, nullptr)) {
@@ -145,6 +147,7 @@ bool App::load_source(const std::string& path)
         d = new_doc(false);
     d->ed.set_text(text);
     d->path = path;
+    d->disk = stamp;
     d->have_build = false;
     d->build_gen = -1;
     apply_file_state(d);
@@ -152,6 +155,8 @@ bool App::load_source(const std::string& path)
     m_settings.add_recent(path, false);
     activate(d);
     status(L10n::tr("file.opened", base_name(path)), false);
+    // What a save killed halfway left beside it goes now.
+    files::remove_stale_temps(path);
     return true;
 }
 

@@ -3,6 +3,7 @@
 // breakpoints, a raw image's load address) kept in the settings by path.
 #include "app.h"
 
+#include "files.h"
 #include "l10n.h"
 #include "logger.h"
 #include "paths.h"
@@ -21,6 +22,16 @@ namespace {
 std::string recover_dir()
 {
     return paths::config_dir() + "/recover";
+}
+
+// The recovery folder, made when missing; false when something else has
+// its name: a link someone planted there is never written through.
+bool recover_dir_ready()
+{
+    std::string dir = recover_dir();
+    mkdir(dir.c_str(), 0700);
+    struct stat st {};
+    return lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
 }
 
 // The items of a state string: kind letter and its comma-separated fields.
@@ -70,11 +81,14 @@ std::string App::recovery_name(const Doc* d) const
 
 void App::write_failed(bool& said, const std::string& text)
 {
-    // Once per run: a full disk would otherwise repeat it every tick.
+    // Once until a write succeeds again: a full disk would otherwise repeat
+    // it every tick. The messages pane keeps it after the status line moved
+    // on.
     if (said)
         return;
     said = true;
     status(text, true);
+    msg(text, 2, 0);
 }
 
 void App::autosave_tick()
@@ -91,18 +105,19 @@ void App::autosave_tick()
             if (d->ed.generation() == d->rec_gen)
                 continue;
             std::string name = recovery_name(d);
-            mkdir(recover_dir().c_str(), 0700);
-            if (!sealed::write(name, d->path + "\n" + d->name_hint + "\n" + d->ed.text())) {
+            // Tried again at the next tick.
+            if (!recover_dir_ready() || !sealed::write(name, d->path + "\n" + d->name_hint + "\n" + d->ed.text())) {
                 write_failed(m_rec_fail_said, L10n::tr("rec.write_failed", name));
                 continue;
             }
+            m_rec_fail_said = false;
             // The old file goes only once the new one is written.
             if (!d->rec_file.empty() && d->rec_file != name)
-                unlink(d->rec_file.c_str());
+                files::remove(d->rec_file);
             d->rec_file = name;
             d->rec_gen = d->ed.generation();
         } else if (!d->rec_file.empty()) {
-            unlink(d->rec_file.c_str());
+            files::remove(d->rec_file);
             d->rec_file.clear();
             d->rec_gen = -1;
         }
@@ -112,6 +127,12 @@ void App::autosave_tick()
 void App::restore_recovered()
 {
     std::string dir = recover_dir();
+    // Temporary files of writers killed halfway (settings, recovery) go.
+    files::remove_stale_temps(paths::config_dir() + "/settings.dat");
+    files::remove_stale_temps(dir + "/");
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return;
     DIR* dp = opendir(dir.c_str());
     if (!dp)
         return;
@@ -135,7 +156,7 @@ void App::restore_recovered()
                 b = plain.find('\n', a + 1);
         }
         if (b == std::string::npos) {
-            unlink(file.c_str());
+            files::remove(file);
             continue;
         }
         std::string path = plain.substr(0, a);
@@ -143,7 +164,7 @@ void App::restore_recovered()
         std::string text = plain.substr(b + 1);
         Doc* d = path.empty() ? nullptr : find_doc(path, false);
         if (d && d->ed.text() == text) {
-            unlink(file.c_str());
+            files::remove(file);
             continue;
         }
         if (!d) {
@@ -156,7 +177,7 @@ void App::restore_recovered()
         // Until the document's own recovery file is written this file is
         // the only copy on disk: the next autosave replaces it.
         if (!d->rec_file.empty() && d->rec_file != file)
-            unlink(d->rec_file.c_str());
+            files::remove(d->rec_file);
         d->rec_file = file;
         d->rec_gen = -1;
         ++count;

@@ -127,9 +127,11 @@ int create_temp(const std::string& path, std::string* name)
     return fd;
 }
 
-int remove_stale_temps(const std::string& folder)
+int remove_stale_temps(const std::string& path)
 {
-    int dir = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir < 0)
         return 0;
     DIR* dp = fdopendir(dir);
@@ -262,6 +264,14 @@ Fail write_file(const std::string& path, std::string_view data, mode_t mode)
         errno = err;
     }
     return result;
+}
+
+Stamp stamp_of(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0)
+        return {};
+    return { true, st.st_dev, st.st_ino, st.st_size, int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec };
 }
 
 mode_t created_mode()

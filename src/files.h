@@ -43,11 +43,11 @@ inline int open_regular(const std::string& path, int flags, mode_t mode)
 // descriptor (close-on-exec) and its name, or -1.
 int create_temp(const std::string& path, std::string* name);
 
-// Removes the temporary files create_temp left in `folder` when their
-// writer died before it could rename them: regular files of this user,
-// named as create_temp names them, whose process is gone and whose lock
-// nobody holds. Returns how many went.
-int remove_stale_temps(const std::string& folder);
+// Removes the temporary files create_temp left in the folder of `path`
+// when their writer died before it could rename them: regular files of
+// this user, named as create_temp names them, whose process is gone and
+// whose lock nobody holds. Returns how many went.
+int remove_stale_temps(const std::string& path);
 
 // Opens `path` for reading when it is a regular file: a FIFO would block
 // the open or the reads, and a device such as /dev/zero never ends. Its
@@ -72,6 +72,19 @@ bool write_all(int fd, const char* data, size_t size);
 // link) is replaced, never written through; `from` is gone afterwards.
 // Anything else at `to` (see may_replace) is refused: false, errno EEXIST.
 bool replace(const std::string& from, const std::string& to);
+
+// What tells whether a file changed on disk: the inode it is and its size
+// and modification time. `known` is false where nothing could be found.
+struct Stamp {
+    bool known = false;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    int64_t mtime_ns = 0;
+    bool operator==(const Stamp&) const = default;
+};
+// The stamp of the file `path` names (through a link).
+Stamp stamp_of(const std::string& path);
 
 // Where write_file stopped: the name holds something that is not replaced
 // (see may_replace), or the temporary file could not be made, filled or

@@ -260,13 +260,13 @@ struct AppDebugProbe {
         Doc* d = AppDebugProbe::source(app, "", exit_program(0));
         std::string src = app.untitled_source(d);
         ASSERT_FALSE(src.empty());
-        ASSERT_EQ(mkdir((src + ".tmp").c_str(), 0700), 0);
+        ASSERT_EQ(mkdir(src.c_str(), 0700), 0);
         app.cmd_build({});
         EXPECT_FALSE(app.building());
         EXPECT_FALSE(d->have_build);
         EXPECT_TRUE(app.m_status_err);
         EXPECT_EQ(app.m_status, "Cannot save " + src);
-        rmdir((src + ".tmp").c_str());
+        rmdir(src.c_str());
     }
 
     static void DebugBreakStepAndEnd(const TempDir& m_tmp)

@@ -4,6 +4,7 @@
 #include "app.h"
 #include "app_probe.h"
 #include "filedialog_portal.h"
+#include "files.h"
 #include "l10n.h"
 #include "paths.h"
 #include "portal_bus.h"
@@ -18,6 +19,7 @@
 #include <sys/wait.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -224,6 +226,92 @@ TEST(AppFiles, SaveKeepsModeFollowsLinksAndKeepsTheOldFileOnFailure)
     EXPECT_EQ(AppProbe::modal(app), App::Modal::Message);
     EXPECT_EQ(AppProbe::dlg_text(app), L10n::tr("file.save_failed", link));
     EXPECT_FALSE(has_temp_files(t.path()));
+}
+
+// Fault mended: two windows on one file, the second save silently replaced
+// the first's work. A file changed or replaced on disk since it was opened
+// or saved here is not overwritten unasked: Overwrite, Reload or Cancel
+// (the default, as either other answer loses someone's text).
+TEST(AppFiles, SavingOverAFileChangedOnDiskAsks)
+{
+    TempDir t;
+    std::string src = t.file("two.asm");
+    write_file(src, "first\n");
+    App app;
+    AppProbe::open_any(app, src);
+    Doc* d = AppProbe::source(app);
+    ASSERT_EQ(d->path, src);
+    struct Case {
+        const char* change;
+        std::function<void()> make;
+        int button; // 0 Overwrite, 1 Reload, 2 Cancel
+        const char* disk_after;
+        const char* text_after;
+    };
+    const Case cases[] = {
+        { "rewritten in place", [&] { write_file(src, "theirs, longer\n"); }, 2, "theirs, longer\n", "mine\n" },
+        { "replaced by a rename", [&] {
+              write_file(src + ".new", "renamed\n");
+              rename((src + ".new").c_str(), src.c_str());
+          }, 1, "renamed\n", "renamed\n" },
+        { "touched only", [&] {
+              timespec later[2] = { { 0, UTIME_OMIT }, { time(nullptr) + 100, 0 } };
+              utimensat(AT_FDCWD, src.c_str(), later, 0);
+          }, 0, "mine\n", "mine\n" },
+    };
+    for (const Case& c : cases) {
+        d->ed.set_text("mine\n");
+        d->ed.set_modified(true);
+        c.make();
+        bool then_ran = false;
+        AppProbe::cmd_save(app, [&] { then_ran = true; });
+        ASSERT_EQ(AppProbe::modal(app), App::Modal::Confirm) << c.change;
+        EXPECT_EQ(AppProbe::dlg_title(app), L10n::tr("file.changed_title"));
+        EXPECT_EQ(AppProbe::dlg_text(app), L10n::tr("file.changed_text", src));
+        EXPECT_EQ(AppProbe::dlg_buttons(app), (std::vector<std::string>{ L10n::tr("btn.overwrite"),
+                                                                         L10n::tr("btn.reload"),
+                                                                         L10n::tr("btn.cancel") + "*" }));
+        ASSERT_TRUE(AppProbe::click(app, "dlg_button", c.button)) << c.change;
+        EXPECT_EQ(read_file(src), c.disk_after) << c.change;
+        EXPECT_EQ(d->ed.text(), c.text_after) << c.change;
+        EXPECT_EQ(d->ed.modified(), c.button == 2) << c.change;
+        EXPECT_EQ(then_ran, c.button == 0) << c.change;
+    }
+
+    // Unchanged since this save: no question. A temporary file a killed
+    // save left beside it (its writer is gone) is removed by this save.
+    pid_t writer = fork();
+    if (writer == 0) {
+        std::string tmp;
+        _exit(files::create_temp(src, &tmp) >= 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(has_temp_files(t.path()));
+    d->ed.set_text("again\n");
+    d->ed.set_modified(true);
+    AppProbe::cmd_save(app);
+    EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
+    EXPECT_EQ(read_file(src), "again\n");
+    EXPECT_FALSE(has_temp_files(t.path()));
+
+    // A FIFO or a device at the name is not replaced: the save fails.
+    for (bool fifo : { true, false }) {
+        std::string node = t.file(fifo ? "fifo.asm" : "device.asm");
+        if (fifo ? mkfifo(node.c_str(), 0600) != 0 : mknod(node.c_str(), S_IFCHR | 0600, makedev(1, 3)) != 0)
+            continue; // a device needs root
+        struct stat before {}, after {};
+        lstat(node.c_str(), &before);
+        Doc* n = add_source(app, node, "text\n");
+        n->ed.set_modified(true);
+        AppProbe::cmd_save(app);
+        EXPECT_EQ(AppProbe::dlg_text(app), L10n::tr("file.save_failed", node));
+        AppProbe::close_modal(app);
+        ASSERT_EQ(lstat(node.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        EXPECT_EQ(after.st_rdev, before.st_rdev);
+    }
 }
 
 // Fault mended: Cancel in "Overwrite file?" overwrote, Discard in "Unsaved
@@ -622,6 +710,53 @@ TEST(AppFiles, RecoveryKeepsTheOldFileUntilTheNewOneIsWritten)
     EXPECT_FALSE(AppProbe::source(third)->ed.modified());
     EXPECT_TRUE(AppProbe::msgs(third).empty());
     EXPECT_TRUE(recovery_files().empty());
+}
+
+// Fault mended: autosave was silently off when its folder could not be
+// written, or wrote through a link planted in its place. The failure shows
+// once in the status line and the messages pane, the next tick tries
+// again, and after a success a new failure is shown again.
+TEST(AppFiles, RecoveryThatCannotBeWrittenIsSaidOnceAndRetried)
+{
+    TempDir elsewhere;
+    struct Case {
+        const char* blocker;
+        std::function<void()> plant;
+    };
+    const Case cases[] = {
+        { "a file", [] { write_file(recover_dir(), "in the way"); } },
+        { "a link", [&] { symlink(elsewhere.path().c_str(), recover_dir().c_str()); } },
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(recover_dir());
+        c.plant();
+        App app;
+        Doc* d = add_source(app, "", "x\n");
+        d->ed.set_modified(true);
+        std::string said = L10n::tr("rec.write_failed", AppProbe::recovery_name(app, d));
+        auto count_said = [&] {
+            return std::count_if(AppProbe::msgs(app).begin(), AppProbe::msgs(app).end(),
+                                 [&](const auto& m) { return m.first == said; });
+        };
+        AppProbe::autosave(app);
+        EXPECT_EQ(AppProbe::status(app), said) << c.blocker;
+        EXPECT_EQ(count_said(), 1) << c.blocker;
+        d->ed.insert("y");
+        AppProbe::autosave(app);
+        EXPECT_EQ(count_said(), 1) << c.blocker << ": said once";
+        EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path())) << "written through the link";
+
+        unlink(recover_dir().c_str());
+        AppProbe::autosave(app);
+        EXPECT_EQ(recovery_files().size(), 1u) << c.blocker << ": the next tick writes it";
+
+        std::filesystem::remove_all(recover_dir());
+        c.plant();
+        d->ed.insert("z");
+        AppProbe::autosave(app);
+        EXPECT_EQ(count_said(), 2) << c.blocker << ": a new failure after a success is said again";
+    }
+    unlink(recover_dir().c_str());
 }
 
 // Fault mended: failures to write recovery files or the settings were only

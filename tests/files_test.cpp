@@ -13,7 +13,9 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -221,4 +223,64 @@ TEST(Files, WritersLeaveDevicesFifosSocketsAndFoldersAlone)
         unlink(path.c_str());
     }
     cairo_surface_destroy(surface);
+}
+
+// Fault mended: killing the window while it saved a large file left
+// "big.asm.tmp-…" beside the file for good. Temporary files whose writer
+// is gone are removed; a live writer's, one of other naming and a FIFO
+// named like one stay.
+TEST(Files, TemporaryFilesOfKilledWritersAreRemoved)
+{
+    TempDir dir;
+    const std::string target = dir.file("big.asm");
+    // A writer that made its temporary file and waits to be killed.
+    auto start_writer = [&](std::string* name) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return pid_t(-1);
+        pid_t pid = fork();
+        if (pid == 0) {
+            std::string tmp;
+            if (files::create_temp(target, &tmp) < 0)
+                _exit(1);
+            tmp += '\n';
+            files::write_all(fds[1], tmp.data(), tmp.size());
+            pause();
+            _exit(0);
+        }
+        close(fds[1]);
+        char buf[4096];
+        ssize_t n = read(fds[0], buf, sizeof buf);
+        close(fds[0]);
+        if (n > 0)
+            name->assign(buf, size_t(n) - 1);
+        return pid;
+    };
+    auto end = [](pid_t pid) {
+        int status = 0;
+        kill(pid, SIGKILL);
+        return waitpid(pid, &status, 0) == pid;
+    };
+    std::string killed, alive;
+    pid_t first = start_writer(&killed);
+    pid_t second = start_writer(&alive);
+    ASSERT_GT(first, 0);
+    ASSERT_GT(second, 0);
+    ASSERT_TRUE(file_exists(killed));
+    ASSERT_TRUE(file_exists(alive));
+    ASSERT_TRUE(end(first));
+    const std::string other = target + ".tmp-Ab3dEf";
+    const std::string fifo = target + ".tmp-" + std::to_string(first) + "-fifo00";
+    ASSERT_TRUE(write_file(other, "not ours to judge"));
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+
+    EXPECT_EQ(files::remove_stale_temps(target), 1);
+    EXPECT_FALSE(file_exists(killed));
+    EXPECT_TRUE(file_exists(alive)) << "its writer still works on it";
+    EXPECT_TRUE(file_exists(other));
+    EXPECT_TRUE(file_exists(fifo));
+
+    ASSERT_TRUE(end(second));
+    EXPECT_EQ(files::remove_stale_temps(target), 1);
+    EXPECT_FALSE(file_exists(alive));
 }
