@@ -260,6 +260,7 @@ struct AppDebugProbe {
         Doc* d = AppDebugProbe::source(app, "", exit_program(0));
         std::string src = app.untitled_source(d);
         ASSERT_FALSE(src.empty());
+        unlink(src.c_str()); // an earlier test's build
         ASSERT_EQ(mkdir(src.c_str(), 0700), 0);
         app.cmd_build({});
         EXPECT_FALSE(app.building());
