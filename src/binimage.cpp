@@ -528,6 +528,8 @@ bool BinImage::save(const std::string& path, std::string* err)
             *err = word;
         return false;
     };
+    // What a save killed halfway left beside it goes first.
+    files::remove_stale_temps(path);
     // Through a fresh temporary file renamed over the name: a link there is
     // replaced, a device, FIFO or folder is refused.
     mode_t mode = files::created_mode();
