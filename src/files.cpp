@@ -68,9 +68,10 @@ pid_t temp_writer(const char* name)
 
 bool may_replace(const char* path)
 {
+    // Nothing found: the create itself then says why it fails, if it does.
     struct stat st {};
     if (lstat(path, &st) != 0)
-        return errno == ENOENT;
+        return true;
     return S_ISREG(st.st_mode) || S_ISLNK(st.st_mode);
 }
 
