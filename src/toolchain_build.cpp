@@ -282,6 +282,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     if (fmt == Format::Auto)
         fmt = scan.format();
     r.fmt = fmt;
+    r.output = output;
     // Checked before any tool runs: a device, FIFO or folder at the output
     // name is never replaced by the result.
     if (!files::may_replace(output)) {
@@ -290,7 +291,6 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
     }
     const int limit = tool_limit_ms(source_size);
     const uint64_t org = fmt == Format::Bin ? scan.org : 0;
-    r.output = output;
 
     std::string nasm = find_tool("nasm");
     if (nasm.empty()) {
