@@ -2,6 +2,7 @@
 #include "binimage.h"
 #include "files.h"
 #include "gfx.h"
+#include "logger.h"
 #include "qxcrash.h"
 #include "qxcrash_detail.h"
 #include "sealed_file.h"
@@ -175,6 +176,13 @@ TEST(Files, WritersLeaveDevicesFifosSocketsAndFoldersAlone)
               return s.save();
           }, false },
         { "recovery", "x.rec", [](const std::string& p) { return sealed::write(p, "text"); }, false },
+        { "log", "app.log", [](const std::string& p) {
+              logger::init(p.substr(0, p.rfind('/')), "app");
+              logger::info("written");
+              logger::shutdown();
+              struct stat st {};
+              return lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+          }, false },
         { "log rotation", "old.log.1", [&](const std::string& p) {
               std::string log = p.substr(0, p.size() - 2);
               return write_file(log, "log") && !qxcrash::rotate_log(log).empty();
