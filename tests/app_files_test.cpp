@@ -278,6 +278,19 @@ TEST(AppFiles, SavingOverAFileChangedOnDiskAsks)
         EXPECT_EQ(then_ran, c.button == 0) << c.change;
     }
 
+    // Building saves first, and asks the same.
+    d->ed.set_text("built\n");
+    d->ed.set_modified(true);
+    write_file(src, "theirs again\n");
+    AppProbe::cmd_build(app);
+    EXPECT_EQ(AppProbe::dlg_title(app), L10n::tr("file.changed_title"));
+    EXPECT_FALSE(AppProbe::building(app));
+    ASSERT_TRUE(AppProbe::click(app, "dlg_button", 2));
+    EXPECT_EQ(read_file(src), "theirs again\n");
+    AppProbe::cmd_save(app);
+    ASSERT_TRUE(AppProbe::click(app, "dlg_button", 0));
+    EXPECT_EQ(read_file(src), "built\n");
+
     // Unchanged since this save: no question. A temporary file a killed
     // save left beside it (its writer is gone) is removed by this save.
     pid_t writer = fork();

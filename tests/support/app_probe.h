@@ -258,6 +258,7 @@ struct AppProbe {
     static int menu(App& a) { return a.m_menu; }
     static void handle(App& a, const SDL_Event& e) { a.handle(e); }
     static bool building(App& a) { return a.building(); }
+    static void cmd_build(App& a) { a.cmd_build({}); }
     static void debug_tick(App& a) { a.debug_tick(); }
     // ---- end ----
     // ---- menus ----
