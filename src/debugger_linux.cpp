@@ -194,6 +194,7 @@ void Process::Impl::forget_run_state()
     dr7_set = false;
     forget_code(true);
     pushf_pending = false;
+    refill_after_vfork = false;
 }
 
 void Process::Impl::unblock_chld()
@@ -417,7 +418,7 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
         return false;
     }
 
-    ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(long(PTRACE_O_EXITKILL)));
+    ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(Impl::trace_options()));
     m->open_memory();
     // The exec has happened, so the process's own link names the program
     // that really runs (a relative path given with a working directory
@@ -575,9 +576,12 @@ void Process::kill()
         m_attached = false;
     } else if (alive()) {
         // The program leads its own process group: whatever it started and
-        // left in the group ends with it.
+        // left in the group ends with it, and so does every traced
+        // descendant, wherever it went. They go first: the program's end is
+        // not reported while a traced thread of it waits to be collected.
         ::kill(-m_pid, SIGKILL);
         ::kill(m_pid, SIGKILL);
+        m->end_kids();
         reap(m_pid);
         m_state = State::Exited;
         m_exit = 137;
@@ -633,12 +637,15 @@ void Process::poll(std::vector<Event>* ev)
 
 void Process::take_status(std::vector<Event>* ev)
 {
+    if (!m->kids.empty())
+        m->service_kids();
     if (m_state != State::Running || m_pid <= 0)
         return;
     int status = 0;
     pid_t r = wait_for(m_pid, &status, WNOHANG);
     if (r < 0 && errno == ECHILD) {
         // Someone else collected it: it is gone all the same.
+        m->end_kids();
         m_state = State::Exited;
         ev->push_back({ Event::Exited, std::string(), m_exit, 0 });
         m->close_memory();
@@ -650,8 +657,10 @@ void Process::take_status(std::vector<Event>* ev)
     if (WIFEXITED(status) || WIFSIGNALED(status)) {
         // Children the program left in its group do not outlive it. The
         // group's number cannot have been reused while members remain.
-        if (!m_attached)
+        if (!m_attached) {
             ::kill(-m_pid, SIGKILL);
+            m->end_kids();
+        }
         m->drain_output(ev);
         m_state = State::Exited;
         std::string text;
@@ -669,6 +678,12 @@ void Process::take_status(std::vector<Event>* ev)
     }
     if (!WIFSTOPPED(status))
         return;
+    if ((status >> 16) != 0) {
+        // A fork, vfork or clone on the way: the program goes on as it was.
+        m->take_event(m_pid, status >> 16);
+        ptrace(__ptrace_request(m->last_request), m_pid, nullptr, nullptr);
+        return;
+    }
     m->load_regs();
     m->insn_ok = false;
     std::string reason;

@@ -78,6 +78,21 @@ struct Process::Impl {
     // Processes whose attach stop did not come in time: still traced, they
     // are let go at the stop that is on its way (release_late_stops).
     std::vector<int> late;
+    // What the program started: its forks (and clones that do not share its
+    // memory) are traced too, so that PTRACE_O_EXITKILL ends them with this
+    // process however it ends, and kill and the program's exit end them.
+    // `started` once the first stop of the new process was taken; `let_go`
+    // for the program's own threads, which are released at that stop.
+    struct Kid {
+        int pid = 0;
+        bool started = false;
+        bool let_go = false;
+    };
+    std::vector<Kid> kids;
+    int last_request = 0; // the ptrace request of the last resume
+    // A vfork child runs in the program's memory: the breakpoints are out
+    // of it until the child has let go of it.
+    bool refill_after_vfork = false;
     // An attach whose stop has not been taken yet (attach_poll); -1: none.
     int attach_pid = -1;
     std::string attach_exe;
@@ -93,6 +108,17 @@ struct Process::Impl {
     void read_entry_and_bias(const std::string& exe);
     void unblock_chld();
     void release_late_stops();
+
+    // The program's descendants (debugger_linux_kids.cpp).
+    // The trace options of a started program.
+    static long trace_options();
+    // An event stop of a traced process (fork, vfork, clone, exec, vfork done).
+    void take_event(int pid, int event);
+    void adopt(int parent, int child, int event);
+    // Takes the stops and exits of the traced descendants and lets them run.
+    void service_kids();
+    // SIGKILL to every traced descendant, each waited for.
+    void end_kids();
 
     // The code cache (debugger_linux_code.cpp).
     void forget_code(bool with_maps);

@@ -187,6 +187,7 @@ bool Process::Impl::resume(int request)
     int sig = pending_sig;
     if (ptrace(__ptrace_request(request), p->m_pid, nullptr, reinterpret_cast<void*>(long(sig))) != 0)
         return false;
+    last_request = request;
     pending_sig = 0;
     regs_ok = false;
     p->m_state = State::Running;

@@ -32,7 +32,7 @@ public:
         // The program ignores SIGPIPE; so does the test, like the real thing.
         signal(SIGPIPE, SIG_IGN);
         s_dir = new TempDir;
-        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32", "forker", "patcher" }) {
+        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32", "forker", "patcher", "kids", "daemon" }) {
             std::string err = nasm_build(read_file(tests_dir() + "/data/debugger/" + name + ".s"), exe(name),
                                          name == "flow32" ? "elf32" : "elf64");
             s_error += err.empty() ? "" : name + ": " + err;
@@ -397,6 +397,65 @@ TEST_F(Debugger, ForkedChildrenEndWithTheProgram)
             ASSERT_TRUE(exits(p.cont(), p, 0));
         }
         EXPECT_TRUE(ended(int(child))) << (stay ? "after kill" : "after the exit");
+    }
+}
+
+// A forked child is a copy of the program with the breakpoints' int3 bytes
+// in it, and a vfork child runs in the program's own memory: neither may
+// trap on them. The parent exits with the child's code, 100 + signal when
+// the child was killed.
+TEST_F(Debugger, ChildrenNeverMeetTheProgramsBreakpoints)
+{
+    for (uint8_t how : { 57, 58 }) {
+        dbg::Process p;
+        start_at_entry(p, exe("kids"));
+        ASSERT_TRUE(p.write(sym("kids", "how"), &how, 1));
+        p.set_bp(sym("kids", "shared"));
+        // The child's end may stop the parent with SIGCHLD first.
+        dbg::Event e;
+        for (int i = 0; i < 3 && (i == 0 || e.text == "signal:SIGCHLD"); ++i)
+            e = p.cont() ? next_stop(p) : dbg::Event {};
+        EXPECT_EQ(e.text, "breakpoint") << int(how);
+        EXPECT_EQ(p.pc(), sym("kids", "shared"));
+        EXPECT_NE(reg(p, "r12"), 0u) << "the parent stops, not the child";
+        for (int i = 0; i < 3 && (i == 0 || e.text == "signal:SIGCHLD"); ++i)
+            e = p.cont() ? next_stop(p) : dbg::Event {};
+        EXPECT_EQ(e.kind, dbg::Event::Exited);
+        EXPECT_EQ(e.code, 7) << int(how);
+    }
+}
+
+// A daemon the program starts (its own session, every signal ignored) and
+// the daemon's child end with the debugger and with the program.
+TEST_F(Debugger, DaemonsEndWithTheDebuggerAndWithTheProgram)
+{
+    for (bool program_ends : { false, true }) {
+        std::vector<int> pids;
+        {
+            dbg::Process p;
+            start_at_entry(p, exe("daemon"));
+            ASSERT_TRUE(p.cont());
+            std::string out;
+            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+            while (out.size() < 8 && std::chrono::steady_clock::now() < until) {
+                std::vector<dbg::Event> ev;
+                p.wait(&ev, 100);
+                for (const auto& e : ev)
+                    out += e.kind == dbg::Event::Output ? e.text : std::string();
+            }
+            ASSERT_EQ(out.size(), 8u) << "both pids";
+            for (size_t i = 0; i < 8; i += 4) {
+                int32_t pid = 0;
+                memcpy(&pid, out.data() + i, 4);
+                pids.push_back(pid);
+            }
+            if (program_ends) {
+                ::kill(p.pid(), SIGKILL);
+                EXPECT_TRUE(exits(true, p, 128 + SIGKILL, "signal:SIGKILL"));
+            }
+        }
+        for (int pid : pids)
+            EXPECT_TRUE(ended(pid)) << (program_ends ? "after the program's end" : "after the debugger's");
     }
 }
 
