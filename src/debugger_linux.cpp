@@ -195,6 +195,8 @@ void Process::Impl::forget_run_state()
     forget_code(true);
     pushf_pending = false;
     refill_after_vfork = false;
+    quick = false;
+    out_active = false;
 }
 
 void Process::Impl::unblock_chld()
@@ -589,6 +591,8 @@ void Process::kill()
     m->close_memory();
     m->inserted.clear();
     m->regs_ok = false;
+    m->quick = false;
+    m->out_active = false;
     m->forget_code(true);
     m->unblock_chld();
 }
@@ -639,60 +643,75 @@ void Process::take_status(std::vector<Event>* ev)
 {
     if (!m->kids.empty())
         m->service_kids();
-    if (m_state != State::Running || m_pid <= 0)
-        return;
-    int status = 0;
-    pid_t r = wait_for(m_pid, &status, WNOHANG);
-    if (r < 0 && errno == ECHILD) {
-        // Someone else collected it: it is gone all the same.
-        m->end_kids();
-        m_state = State::Exited;
-        ev->push_back({ Event::Exited, std::string(), m_exit, 0 });
-        m->close_memory();
-        m->inserted.clear();
-        return;
-    }
-    if (r != m_pid)
-        return;
-    if (WIFEXITED(status) || WIFSIGNALED(status)) {
-        // Children the program left in its group do not outlive it. The
-        // group's number cannot have been reused while members remain.
-        if (!m_attached) {
-            ::kill(-m_pid, SIGKILL);
+    // Stops the engine answers itself (the step off a breakpoint, the steps
+    // of a step out) follow one another here while they come at once, up
+    // to this many; the rest waits for the next call.
+    constexpr int kSilentStops = 2000;
+    for (int silent = 0; m_state == State::Running && m_pid > 0; ++silent) {
+        const bool block = m->quick && silent < kSilentStops;
+        m->quick = false;
+        int status = 0;
+        pid_t r = wait_for(m_pid, &status, block ? 0 : WNOHANG);
+        if (r < 0 && errno == ECHILD) {
+            // Someone else collected it: it is gone all the same.
             m->end_kids();
+            m_state = State::Exited;
+            ev->push_back({ Event::Exited, std::string(), m_exit, 0 });
+            m->close_memory();
+            m->inserted.clear();
+            return;
         }
-        m->drain_output(ev);
-        m_state = State::Exited;
-        std::string text;
-        if (WIFSIGNALED(status)) {
-            m_exit = 128 + WTERMSIG(status);
-            text = std::string("signal:") + signal_name(WTERMSIG(status));
-        } else {
-            m_exit = WEXITSTATUS(status);
+        if (r != m_pid)
+            return;
+        if (WIFEXITED(status) || WIFSIGNALED(status)) {
+            // Children the program left in its group do not outlive it. The
+            // group's number cannot have been reused while members remain.
+            if (!m_attached) {
+                ::kill(-m_pid, SIGKILL);
+                m->end_kids();
+            }
+            m->drain_output(ev);
+            m_state = State::Exited;
+            m->out_active = false;
+            std::string text;
+            if (WIFSIGNALED(status)) {
+                m_exit = 128 + WTERMSIG(status);
+                text = std::string("signal:") + signal_name(WTERMSIG(status));
+            } else {
+                m_exit = WEXITSTATUS(status);
+            }
+            ev->push_back({ Event::Exited, std::move(text), m_exit, 0 });
+            m->close_memory();
+            m->inserted.clear();
+            m->regs_ok = false;
+            return;
         }
-        ev->push_back({ Event::Exited, std::move(text), m_exit, 0 });
-        m->close_memory();
-        m->inserted.clear();
-        m->regs_ok = false;
+        if (!WIFSTOPPED(status))
+            return;
+        if ((status >> 16) != 0) {
+            // A fork, vfork or clone on the way: the program goes on as it was.
+            m->take_event(m_pid, status >> 16);
+            ptrace(__ptrace_request(m->last_request), m_pid, nullptr, nullptr);
+            return;
+        }
+        m->load_regs();
+        m->insn_ok = false;
+        std::string reason;
+        if (!m->classify_stop(WSTOPSIG(status), &reason))
+            continue;
+        m->remove_breakpoints();
+        m->has_temp = false;
+        m_state = State::Stopped;
+        if (m->out_active) {
+            if (reason == "step" && m->regs_ok && m_bps.count(m->regs.rip))
+                reason = "breakpoint";
+            else if (reason == "step" && !(m->out_after_ret && m->regs.rsp > m->out_sp) && m->step_out_next())
+                continue;
+            m->out_active = false;
+        }
+        ev->push_back({ Event::Stopped, std::move(reason), 0, m->regs_ok ? uint64_t(m->regs.rip) : 0 });
         return;
     }
-    if (!WIFSTOPPED(status))
-        return;
-    if ((status >> 16) != 0) {
-        // A fork, vfork or clone on the way: the program goes on as it was.
-        m->take_event(m_pid, status >> 16);
-        ptrace(__ptrace_request(m->last_request), m_pid, nullptr, nullptr);
-        return;
-    }
-    m->load_regs();
-    m->insn_ok = false;
-    std::string reason;
-    if (!m->classify_stop(WSTOPSIG(status), &reason))
-        return;
-    m->remove_breakpoints();
-    m->has_temp = false;
-    m_state = State::Stopped;
-    ev->push_back({ Event::Stopped, std::move(reason), 0, m->regs_ok ? uint64_t(m->regs.rip) : 0 });
 }
 
 namespace {
@@ -705,11 +724,17 @@ constexpr int kSliceMs = 20;
 
 void Process::wait(std::vector<Event>* ev, int timeout_ms)
 {
+    const size_t before = ev->size();
+    if (m->quick && m_state == State::Running) {
+        // A single step that stops at once: its stop is all there is to take.
+        take_status(ev);
+        if (ev->size() != before || m_state != State::Running)
+            return;
+    }
     if (timeout_ms <= 0 || m_state != State::Running || m_pid <= 0) {
         poll(ev);
         return;
     }
-    const size_t before = ev->size();
     if (!m->chld_blocked) {
         // The stop of a traced child comes as SIGCHLD. Blocked in this
         // thread from now until kill, every one waits in the signal

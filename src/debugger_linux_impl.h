@@ -90,6 +90,16 @@ struct Process::Impl {
     };
     std::vector<Kid> kids;
     int last_request = 0; // the ptrace request of the last resume
+    // The last resume was a single step of an instruction that does not
+    // enter the kernel: its stop comes at once, so it is waited for
+    // blocking, without a look at the output or the signal descriptor.
+    bool quick = false;
+    // Step out of a frame whose return address is not on top of the stack:
+    // single steps (calls stepped over) until a ret leaves the stack
+    // pointer above where it was when the step out began.
+    bool out_active = false;
+    uint64_t out_sp = 0;
+    bool out_after_ret = false;
     // A vfork child runs in the program's memory: the breakpoints are out
     // of it until the child has let go of it.
     bool refill_after_vfork = false;
@@ -125,7 +135,9 @@ struct Process::Impl {
     void fill_code();
     bool cached_code(uint64_t addr, uint8_t* buf, size_t n, size_t* got) const;
     // Called before resuming: what of the cache survives the program's run.
-    void code_before_resume(bool single_step);
+    // True for a single step of an instruction that does not enter the
+    // kernel.
+    bool code_before_resume(bool single_step);
     void load_maps();
 
     // Breakpoints, watches and resuming (debugger_linux_step.cpp).
@@ -137,6 +149,12 @@ struct Process::Impl {
     void note_pushf();
     void fix_pushf();
     bool stopped_under_trace() const;
+    // Whether `ret` is where a call returns to: code, right behind a call
+    // that reaches the current function (or an indirect one).
+    bool returns_to(uint64_t ret);
+    // The next single step of a step out, from a stop; false when the
+    // program could not be resumed.
+    bool step_out_next();
     // Classifies a ptrace stop. Returns false when the stop was only the
     // single step off a breakpoint and the program was continued silently.
     bool classify_stop(int sig, std::string* reason);

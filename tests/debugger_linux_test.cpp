@@ -32,7 +32,7 @@ public:
         // The program ignores SIGPIPE; so does the test, like the real thing.
         signal(SIGPIPE, SIG_IGN);
         s_dir = new TempDir;
-        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32", "forker", "patcher", "kids", "daemon" }) {
+        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32", "forker", "patcher", "kids", "daemon", "frames" }) {
             std::string err = nasm_build(read_file(tests_dir() + "/data/debugger/" + name + ".s"), exe(name),
                                          name == "flow32" ? "elf32" : "elf64");
             s_error += err.empty() ? "" : name + ": " + err;
@@ -530,6 +530,38 @@ TEST_F(Debugger, RegistersRunToAndStepOut)
     EXPECT_FALSE(p.reg("rax", &v));
     EXPECT_EQ(p.pc(), 0u);
     next_stop(p);
+}
+
+// Step out from anywhere in a frame: at its first instruction the return
+// address is on top of the stack; past a push it is not, and the program
+// must still stop right behind the call, not run to a saved rbp.
+TEST_F(Debugger, StepOutLeavesTheFrameWhereverItStarts)
+{
+    auto at = [](const char* name) { return sym("frames", name); };
+    const struct {
+        const char* from;
+        const char* breakpoint; // or null
+        const char* reason;
+        const char* to;
+    } cases[] = {
+        { "square", nullptr, "step", "after_square" },
+        { "after_push", nullptr, "step", "after_square" },
+        { "in_multiply", nullptr, "step", "after_multiply" },
+        { "after_push", "before_ret", "breakpoint", "before_ret" },
+    };
+    for (const auto& c : cases) {
+        dbg::Process p;
+        start_at_entry(p, exe("frames"));
+        ASSERT_TRUE(stops(p.run_to(at(c.from)), p, "step", at(c.from)));
+        if (c.breakpoint)
+            p.set_bp(at(c.breakpoint));
+        ASSERT_TRUE(stops(p.step_out(), p, c.reason, at(c.to))) << c.from;
+        if (std::string(c.to) == "after_square") {
+            EXPECT_EQ(reg(p, "rax"), 25u);
+        }
+        p.clear_bps();
+        EXPECT_TRUE(exits(p.cont(), p, 25)) << c.from;
+    }
 }
 
 TEST_F(Debugger, ThirtyTwoBitProgram)
