@@ -623,6 +623,9 @@ private:
     void cmd_step(int kind);
     void do_step(int kind);
     void cmd_run_to_cursor();
+    // Runs the program to a row of the binary view showing it (F4 there, or
+    // the row's "Run to here"); false when the view is not the program's.
+    bool run_to_bin_row(Doc& d, uint64_t row_addr);
     void cmd_toggle_bp();
     void sync_bps();
     void poll_process();

@@ -398,8 +398,12 @@ void App::cmd_run_to_cursor()
         return;
     uint64_t addr = 0;
     bool ok = false;
-    if (m_settings.main_tab == 0)
+    if (m_settings.main_tab == 0) {
         ok = !is_placeholder(m_s) && addr_of_line(m_s->ed.caret().line, &addr);
+    } else if (const dis::Insn* row = is_placeholder(m_b) ? nullptr : m_b->bv.selected_insn()) {
+        if (run_to_bin_row(*m_b, row->addr))
+            return;
+    }
     if (!ok) {
         // Without an address to stop at the program is not let go.
         status(L10n::tr("dbg.no_code_line"), true);
@@ -409,6 +413,17 @@ void App::cmd_run_to_cursor()
     stepfx::disarm(m_fx);
     m_proc.run_to(addr);
     m_dirty = true;
+}
+
+bool App::run_to_bin_row(Doc& d, uint64_t row_addr)
+{
+    if (&d != m_dbin || !live())
+        return false;
+    sync_bps();
+    stepfx::disarm(m_fx);
+    m_proc.run_to(d.bv.live() ? row_addr : to_run(row_addr));
+    m_dirty = true;
+    return true;
 }
 
 void App::cmd_toggle_bp()

@@ -354,6 +354,17 @@ struct AppDebugProbe {
         EXPECT_EQ(app.m_proc.state(), dbg::State::Stopped);
         EXPECT_EQ(app.m_proc.pc(), pc);
         (void)d;
+        // In the program's binary view F4 runs to the selected row.
+        uint64_t to = 0;
+        ASSERT_TRUE(app.addr_of_line(14, &to));
+        ASSERT_NE(app.m_dbin, nullptr);
+        app.m_settings.main_tab = 1;
+        app.m_b = app.m_dbin;
+        app.m_dbin->bv.goto_addr(to);
+        ASSERT_EQ(app.m_dbin->bv.selected_addr(), to);
+        AppDebugProbe::key(app, SDLK_F4);
+        ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::stopped(app); }));
+        EXPECT_EQ(app.m_proc.pc(), to) << app.m_status;
         AppDebugProbe::key(app, SDLK_F5, KMOD_LSHIFT);
         EXPECT_FALSE(app.m_proc.alive());
         EXPECT_EQ(app.m_prog.back().first, "Program stopped.");
