@@ -816,6 +816,9 @@ private:
 
     std::vector<uint64_t> m_watch_prev, m_watch_now;
     std::vector<bool> m_watch_ok_prev, m_watch_ok_now;
+    std::vector<int> m_watch_size; // bytes of each watched memory place now, 0 for a plain value
+    // Watch i's value as the panel shows it: every byte of a memory place.
+    std::string watch_value_text(size_t i) const;
     std::set<std::string> m_used_regs;  // registers the instruction at the pc uses
     std::vector<uint64_t> m_sym_starts; // run-time symbol addresses, sorted, for pointee
     double m_right_scroll = 0;

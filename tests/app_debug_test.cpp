@@ -328,6 +328,10 @@ struct AppDebugProbe {
         AppDebugProbe::key(app, SDLK_F4); // run to cursor
         ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::stopped(app); }));
         EXPECT_EQ(d->ed.pc_line, 14);
+        // The notes of the steps before belong to their stops, not to this one.
+        kind = 0;
+        EXPECT_EQ(d->ed.note(stepped, &kind), "");
+        EXPECT_TRUE(app.m_fx.line_effects.empty());
         app.m_s = other;
         app.m_dsrc = d;
         app.m_proc.cont();
