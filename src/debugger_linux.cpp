@@ -648,7 +648,9 @@ void Process::take_status(std::vector<Event>* ev)
     // to this many; the rest waits for the next call.
     constexpr int kSilentStops = 2000;
     for (int silent = 0; m_state == State::Running && m_pid > 0; ++silent) {
-        const bool block = m->quick && silent < kSilentStops;
+        // Not with traced descendants: one of them may hold the program's
+        // end back until it is collected.
+        const bool block = m->quick && m->kids.empty() && silent < kSilentStops;
         m->quick = false;
         int status = 0;
         pid_t r = wait_for(m_pid, &status, block ? 0 : WNOHANG);
