@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/personality.h>
+#include <sys/prctl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/ptrace.h>
@@ -354,6 +355,8 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
     if (persona < 0)
         persona = 0;
 
+    const pid_t parent = getpid();
+    m->plain_started = false;
     pid_t pid = fork();
     if (pid < 0) {
         set_err(err, strerror(errno));
@@ -377,10 +380,14 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
         tc::child_defaults();
         if (dir && chdir(dir) != 0)
             _exit(126);
-        if (trace) {
+        // The program ends with this process in any case; what it starts
+        // is traced (a plain run too) so that it does as well.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        if (trace)
             personality(persona | ADDR_NO_RANDOMIZE);
-            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-        }
+        ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
         execve(argv[0], argv.data(), envp);
         _exit(127);
     }
@@ -690,6 +697,11 @@ void Process::take_status(std::vector<Event>* ev)
         }
         if (!WIFSTOPPED(status))
             return;
+        if (!m_trace) {
+            m->let_run(m_pid, status, !m->plain_started);
+            m->plain_started = true;
+            return;
+        }
         if ((status >> 16) != 0) {
             // A fork, vfork or clone on the way: the program goes on as it was.
             m->take_event(m_pid, status >> 16);

@@ -90,6 +90,7 @@ struct Process::Impl {
     };
     std::vector<Kid> kids;
     int last_request = 0; // the ptrace request of the last resume
+    bool plain_started = false; // a plain run's first stop (its exec) was taken
     // The last resume was a single step of an instruction that does not
     // enter the kernel: its stop comes at once, so it is waited for
     // blocking, without a look at the output or the signal descriptor.
@@ -127,6 +128,9 @@ struct Process::Impl {
     void adopt(int parent, int child, int event);
     // Takes the stops and exits of the traced descendants and lets them run.
     void service_kids();
+    // Resumes a process that is traced only to be ended with this one, from
+    // a stop with that wait status; `first` for its first stop.
+    void let_run(int pid, int status, bool first);
     // SIGKILL to every traced descendant, each waited for.
     void end_kids();
 

@@ -3,7 +3,8 @@
 // its first instruction on: PTRACE_O_EXITKILL then ends all of them when
 // this process ends in any way (a quit, a signal, kill -9, a crash), also a
 // daemon that left the program's session and ignores every signal. They
-// are not debugged: each is let run at every stop, with its signals.
+// are not debugged: each is let run at every stop, with its signals. A
+// plain run is traced the same way, for the same reason, and never stopped.
 #include "debugger_linux.h"
 
 #include "debugger_linux_impl.h"
@@ -98,7 +99,6 @@ void Process::Impl::adopt(int parent, int child, int event)
             }
         }
     }
-    // Threads die with their process; they stay untraced as before.
     kids.push_back({ child, false, event == PTRACE_EVENT_CLONE && shares });
 }
 
@@ -120,24 +120,33 @@ void Process::Impl::service_kids()
             ++i;
             continue;
         }
-        const int sig = WSTOPSIG(status);
-        if (!kids[i].started) {
-            kids[i].started = true;
-            if (kids[i].let_go) {
-                ptrace(PTRACE_DETACH, pid, nullptr, reinterpret_cast<void*>(long(sig == SIGSTOP ? 0 : sig)));
-                kids.erase(kids.begin() + long(i));
-                continue;
-            }
-            // Its exec stops as an event, not as a SIGTRAP it would get.
-            ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(kKidOptions));
-            resume_kid(pid, sig == SIGSTOP ? 0 : sig);
-        } else if ((status >> 16) != 0) {
-            take_event(pid, status >> 16);
-            resume_kid(pid, 0);
-        } else {
-            resume_kid(pid, sig);
+        if (!kids[i].started && kids[i].let_go) {
+            // Threads die with their process; they stay untraced as before.
+            const int sig = WSTOPSIG(status);
+            ptrace(PTRACE_DETACH, pid, nullptr, reinterpret_cast<void*>(long(sig == SIGSTOP ? 0 : sig)));
+            kids.erase(kids.begin() + long(i));
+            continue;
         }
+        let_run(pid, status, !kids[i].started);
+        kids[i].started = true;
         ++i;
+    }
+}
+
+void Process::Impl::let_run(int pid, int status, bool first)
+{
+    const int sig = WSTOPSIG(status);
+    if (first) {
+        // Its exec stops as an event from now on, not as a SIGTRAP it would
+        // get; the first stop itself (SIGSTOP of a new process, SIGTRAP of
+        // the exec of a plain run) is ours.
+        ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(kKidOptions));
+        resume_kid(pid, sig == SIGSTOP || sig == SIGTRAP ? 0 : sig);
+    } else if ((status >> 16) != 0) {
+        take_event(pid, status >> 16);
+        resume_kid(pid, 0);
+    } else {
+        resume_kid(pid, sig);
     }
 }
 

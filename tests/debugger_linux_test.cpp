@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -425,37 +426,75 @@ TEST_F(Debugger, ChildrenNeverMeetTheProgramsBreakpoints)
     }
 }
 
-// A daemon the program starts (its own session, every signal ignored) and
-// the daemon's child end with the debugger and with the program.
-TEST_F(Debugger, DaemonsEndWithTheDebuggerAndWithTheProgram)
+// Starts the daemon program, traced or not, and gives the program's pid and
+// the two it reports (its daemon and the daemon's child); empty on failure.
+std::vector<int> start_daemon(dbg::Process& p, const std::string& path, bool trace)
 {
-    for (bool program_ends : { false, true }) {
-        std::vector<int> pids;
-        {
-            dbg::Process p;
-            start_at_entry(p, exe("daemon"));
-            ASSERT_TRUE(p.cont());
-            std::string out;
-            auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-            while (out.size() < 8 && std::chrono::steady_clock::now() < until) {
-                std::vector<dbg::Event> ev;
-                p.wait(&ev, 100);
-                for (const auto& e : ev)
-                    out += e.kind == dbg::Event::Output ? e.text : std::string();
+    std::string err;
+    if (!p.start(path, {}, "", trace, &err))
+        return {};
+    if (trace && (next_stop(p).text != "entry" || !p.cont()))
+        return {};
+    std::string out;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (out.size() < 8 && std::chrono::steady_clock::now() < until) {
+        std::vector<dbg::Event> ev;
+        p.wait(&ev, 100);
+        for (const auto& e : ev)
+            out += e.kind == dbg::Event::Output ? e.text : std::string();
+    }
+    if (out.size() != 8)
+        return {};
+    std::vector<int> pids { p.pid() };
+    for (size_t i = 0; i < 8; i += 4) {
+        int32_t pid = 0;
+        memcpy(&pid, out.data() + i, 4);
+        pids.push_back(pid);
+    }
+    return pids;
+}
+
+// A daemon the program starts (its own session, every signal ignored) and
+// the daemon's child end with the program, and with the debugger however
+// it ends: a quit, or kill -9 (here of a process that runs the engine).
+TEST_F(Debugger, DaemonsEndWithTheProgramAndWithTheDebugger)
+{
+    enum class End { Quit, ProgramEnds, KilledDebugger };
+    for (bool trace : { true, false }) {
+        for (End end : { End::Quit, End::ProgramEnds, End::KilledDebugger }) {
+            std::vector<int> pids;
+            if (end == End::KilledDebugger) {
+                int fds[2];
+                ASSERT_EQ(pipe(fds), 0);
+                pid_t debugger = fork();
+                if (debugger == 0) {
+                    close(fds[0]);
+                    dbg::Process p;
+                    std::vector<int> got = start_daemon(p, exe("daemon"), trace);
+                    if (got.size() == 3 && write(fds[1], got.data(), 12) == 12)
+                        pause();
+                    _exit(1);
+                }
+                close(fds[1]);
+                pids.resize(3);
+                pollfd in { fds[0], POLLIN, 0 };
+                bool told = poll(&in, 1, 10000) > 0 && read(fds[0], pids.data(), 12) == 12;
+                close(fds[0]);
+                ::kill(debugger, SIGKILL);
+                waitpid(debugger, nullptr, 0);
+                ASSERT_TRUE(told) << trace;
+            } else {
+                dbg::Process p;
+                pids = start_daemon(p, exe("daemon"), trace);
+                ASSERT_EQ(pids.size(), 3u) << trace;
+                if (end == End::ProgramEnds) {
+                    ::kill(p.pid(), SIGKILL);
+                    EXPECT_TRUE(exits(true, p, 128 + SIGKILL, "signal:SIGKILL"));
+                }
             }
-            ASSERT_EQ(out.size(), 8u) << "both pids";
-            for (size_t i = 0; i < 8; i += 4) {
-                int32_t pid = 0;
-                memcpy(&pid, out.data() + i, 4);
-                pids.push_back(pid);
-            }
-            if (program_ends) {
-                ::kill(p.pid(), SIGKILL);
-                EXPECT_TRUE(exits(true, p, 128 + SIGKILL, "signal:SIGKILL"));
-            }
+            for (int pid : pids)
+                EXPECT_TRUE(ended(pid)) << "traced " << trace << ", ending " << int(end) << ", pid " << pid;
         }
-        for (int pid : pids)
-            EXPECT_TRUE(ended(pid)) << (program_ends ? "after the program's end" : "after the debugger's");
     }
 }
 
