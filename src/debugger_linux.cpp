@@ -531,6 +531,11 @@ Process::AttachWait Process::attach_poll(std::string* err)
     return AttachWait::Done;
 }
 
+bool Process::busy() const
+{
+    return m->let_go_now;
+}
+
 bool Process::attaching() const
 {
     return m->attach_pid >= 0;
@@ -648,6 +653,7 @@ void Process::poll(std::vector<Event>* ev)
 
 void Process::take_status(std::vector<Event>* ev)
 {
+    m->let_go_now = false;
     if (!m->kids.empty())
         m->service_kids();
     // Stops the engine answers itself (the step off a breakpoint, the steps
@@ -697,15 +703,20 @@ void Process::take_status(std::vector<Event>* ev)
         }
         if (!WIFSTOPPED(status))
             return;
-        if (!m_trace) {
-            m->let_run(m_pid, status, !m->plain_started);
-            m->plain_started = true;
-            return;
-        }
-        if ((status >> 16) != 0) {
-            // A fork, vfork or clone on the way: the program goes on as it was.
-            m->take_event(m_pid, status >> 16);
-            ptrace(__ptrace_request(m->last_request), m_pid, nullptr, nullptr);
+        if (!m_trace || (status >> 16) != 0) {
+            // A plain run goes on at once; so does a traced program after a
+            // fork, vfork or clone, as it was going.
+            if (!m_trace) {
+                m->let_run(m_pid, status, !m->plain_started);
+                m->plain_started = true;
+            } else {
+                m->take_event(m_pid, status >> 16);
+                ptrace(__ptrace_request(m->last_request), m_pid, nullptr, nullptr);
+            }
+            // A new process's first stop may have come already, its SIGCHLD
+            // taken with the one of this stop.
+            if (!m->kids.empty())
+                m->service_kids();
             return;
         }
         m->load_regs();

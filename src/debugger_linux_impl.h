@@ -91,6 +91,7 @@ struct Process::Impl {
     std::vector<Kid> kids;
     int last_request = 0; // the ptrace request of the last resume
     bool plain_started = false; // a plain run's first stop (its exec) was taken
+    bool let_go_now = false;    // the last look let a stopped process run on
     // The last resume was a single step of an instruction that does not
     // enter the kernel: its stop comes at once, so it is waited for
     // blocking, without a look at the output or the signal descriptor.

@@ -135,6 +135,7 @@ void Process::Impl::service_kids()
 
 void Process::Impl::let_run(int pid, int status, bool first)
 {
+    let_go_now = true;
     const int sig = WSTOPSIG(status);
     if (first) {
         // Its exec stops as an event from now on, not as a SIGTRAP it would
