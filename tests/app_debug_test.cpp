@@ -374,6 +374,42 @@ struct AppDebugProbe {
         EXPECT_EQ(app.m_prog.back().first, "Program stopped.");
     }
 
+    // F11 into a function, F11 over its push rbp, Shift+F11: the program
+    // stops behind the call with the result, it does not run to its end.
+    static void StepOutPastThePushStopsBehindTheCall(const TempDir& m_tmp)
+    {
+        App app;
+        Doc* d = AppDebugProbe::source(app, m_tmp.file("square.asm"),
+                           "section .text\n"
+                           "global _start\n"
+                           "_start:\n"
+                           "    mov edi, 5\n"      // 3
+                           "    call square\n"     // 4
+                           "    mov edi, eax\n"    // 5
+                           "    mov eax, 60\n"
+                           "    syscall\n"
+                           "square:\n"
+                           "    push rbp\n"        // 9
+                           "    mov rbp, rsp\n"    // 10
+                           "    mov eax, edi\n"
+                           "    imul eax, edi\n"
+                           "    pop rbp\n"
+                           "    ret\n");
+        for (int line : { 3, 4, 9, 10 }) {
+            AppDebugProbe::key(app, SDLK_F11);
+            ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::stopped(app); })) << line;
+            ASSERT_EQ(d->ed.pc_line, line);
+        }
+        AppDebugProbe::key(app, SDLK_F11, KMOD_LSHIFT);
+        ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::stopped(app) || AppDebugProbe::ended(app); }));
+        ASSERT_TRUE(app.m_proc.alive()) << app.m_status;
+        EXPECT_EQ(d->ed.pc_line, 5);
+        uint64_t rax = 0;
+        EXPECT_TRUE(app.m_proc.reg("rax", &rax));
+        EXPECT_EQ(rax, 25u);
+        AppDebugProbe::key(app, SDLK_F5, KMOD_LSHIFT);
+    }
+
     static void LongLineStepRunsInBatchesAndStopEndsIt(const TempDir& m_tmp)
     {
         App app;
@@ -778,6 +814,7 @@ DEBUG_TEST(UntitledDocumentsBuildTheirOwnPrograms)
 DEBUG_TEST(ASourceThatCannotBeWrittenIsNotBuilt)
 DEBUG_TEST(DebugBreakStepAndEnd)
 DEBUG_TEST(RunToCursorWithoutCodeRefuses)
+DEBUG_TEST(StepOutPastThePushStopsBehindTheCall)
 DEBUG_TEST(LongLineStepRunsInBatchesAndStopEndsIt)
 DEBUG_TEST(PositionIndependentBreakpointsKeepFileAddresses)
 DEBUG_TEST(ConsoleTracesALiveProgramAndReadsAFile)
