@@ -52,4 +52,37 @@ inline double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+// Times of two runs side by side and the ratio of each pair (a over b).
+struct Pairs {
+    std::vector<double> a, b, ratio;
+    bool ok = true; // every run succeeded
+};
+
+// Runs `a` and `b` (each returns seconds, negative on failure) `rounds`
+// times, one right after the other, the first of the two alternating: the
+// machine's load at a moment falls on both, and neither always goes first.
+// The median of the pair ratios is the figure to quote.
+template <class A, class B>
+Pairs alternate(int rounds, A&& a, B&& b)
+{
+    Pairs p;
+    for (int i = 0; i < rounds && p.ok; ++i) {
+        double ta, tb;
+        if (i % 2 == 0) {
+            ta = a();
+            tb = b();
+        } else {
+            tb = b();
+            ta = a();
+        }
+        p.ok = ta > 0 && tb > 0;
+        if (!p.ok)
+            break;
+        p.a.push_back(ta);
+        p.b.push_back(tb);
+        p.ratio.push_back(ta / tb);
+    }
+    return p;
+}
+
 } // namespace bench

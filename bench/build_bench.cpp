@@ -65,66 +65,69 @@ int main(int argc, char** argv)
     // cannot overwrite the files measured here.
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
 
-    // Side by side, alternating, so both see the same machine state, on
-    // equal work: the same two tools with the same listing and debug
+    // Side by side in alternating pairs, so both see the same machine state,
+    // on equal work: the same two tools with the same listing and debug
     // options, started directly, each round into files that do not exist
     // yet (as "--build" finds them in its fresh work directory, and as it
-    // leaves its output: the old one is replaced). The same command line
-    // typed into a shell is shown for information.
-    // A desktop session keeps XDG_RUNTIME_DIR in memory (tmpfs); the work
-    // directory is measured there and, for information, on the disk of the
-    // sources (as without a session, in /tmp).
+    // leaves its output: the old one is replaced), with their work files on
+    // the same medium as "--build" has its work directory. On the sources'
+    // disk (as without a desktop session, in /tmp) is the measure; in memory
+    // (a desktop session keeps XDG_RUNTIME_DIR on tmpfs) and the same
+    // command line typed into a shell are shown for information.
     std::string session_runtime;
     {
         char shm_tmpl[] = "/dev/shm/qxbench.XXXXXX";
         if (mkdtemp(shm_tmpl))
             session_runtime = shm_tmpl;
     }
-    std::vector<double> ide, ide_disk, direct, typed_ms;
-    const char* typed = "nasm -f elf64 -g -F dwarf -l d.lst -o d.o small.asm && ld -o d d.o";
-    auto fresh = [&](std::initializer_list<const char*> names) {
-        for (const char* n : names)
-            unlink((dir + "/" + n).c_str());
-    };
-    for (int i = 0; i < rounds + 1; ++i) {
-        setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
-        double d0 = bench::now_ms();
-        bool ok0 = (bench::run_quiet({ exe, "--build", "small.asm" }, dir) == 0);
-        double d1 = bench::now_ms();
-        if (!session_runtime.empty())
-            setenv("XDG_RUNTIME_DIR", session_runtime.c_str(), 1);
+    auto seconds = [](bool ok, double t0) { return ok ? (bench::now_ms() - t0) / 1000 : -1.0; };
+    // "--build" with its work directory in `work`.
+    auto ide = [&](const std::string& work) {
+        setenv("XDG_RUNTIME_DIR", work.c_str(), 1);
         double t0 = bench::now_ms();
-        bool ok = ok0 && (bench::run_quiet({ exe, "--build", "small.asm" }, dir) == 0);
-        double t1 = bench::now_ms();
-        fresh({ "e.lst", "e.o", "e" });
-        double t2 = bench::now_ms();
-        bool ok2 = (bench::run_quiet({ "nasm", "-f", "elf64", "-g", "-F", "dwarf", "-l", "e.lst", "-o", "e.o", "small.asm" }, dir) == 0)
-            && (bench::run_quiet({ "ld", "-o", "e", "e.o" }, dir) == 0);
-        double t3 = bench::now_ms();
-        fresh({ "d.lst", "d.o", "d" });
-        double t4 = bench::now_ms();
-        bool ok3 = (bench::run_quiet({ "/bin/sh", "-c", typed }, dir) == 0);
-        double t5 = bench::now_ms();
-        if (!ok || !ok2 || !ok3) {
-            fprintf(stderr, "build failed\n");
-            return 1;
-        }
-        if (i == 0)
-            continue; // warm-up
-        ide.push_back(t1 - t0);
-        ide_disk.push_back(d1 - d0);
-        direct.push_back(t3 - t2);
-        typed_ms.push_back(t5 - t4);
+        return seconds(bench::run_quiet({ exe, "--build", "small.asm" }, dir) == 0, t0);
+    };
+    // nasm and ld with the listing and the object in `work`.
+    auto direct = [&](const std::string& work) {
+        for (const char* n : { "e.lst", "e.o" })
+            unlink((work + "/" + n).c_str());
+        unlink((dir + "/e").c_str());
+        double t0 = bench::now_ms();
+        bool ok = bench::run_quiet({ "nasm", "-f", "elf64", "-g", "-F", "dwarf", "-l", work + "/e.lst", "-o",
+                                       work + "/e.o", "small.asm" }, dir) == 0
+            && bench::run_quiet({ "ld", "-o", "e", work + "/e.o" }, dir) == 0;
+        return seconds(ok, t0);
+    };
+    const char* typed_line = "nasm -f elf64 -g -F dwarf -l d.lst -o d.o small.asm && ld -o d d.o";
+    auto typed = [&] {
+        for (const char* n : { "d.lst", "d.o", "d" })
+            unlink((dir + "/" + n).c_str());
+        double t0 = bench::now_ms();
+        return seconds(bench::run_quiet({ "/bin/sh", "-c", typed_line }, dir) == 0, t0);
+    };
+    if (ide(dir) < 0 || direct(dir) < 0 || typed() < 0) { // warm-up
+        fprintf(stderr, "build failed\n");
+        return 1;
     }
-    double ratio = bench::median(ide) / bench::median(direct);
-    printf("small ELF64: --build %.2f ms, nasm and ld started directly %.2f ms, ratio %.2f (target <= 1.30)\n",
-           bench::median(ide), bench::median(direct), ratio);
-    printf("             work directory %s\n", session_runtime.empty() ? "on the sources' disk (no /dev/shm)"
-                                                                           : "in memory, as in a desktop session");
-    printf("             work directory on the sources' disk: --build %.2f ms, ratio %.2f (for information)\n",
-           bench::median(ide_disk), bench::median(ide_disk) / bench::median(direct));
-    printf("             the same typed into a shell (sh -c \"nasm && ld\") %.2f ms, ratio %.2f (for information)\n",
-           bench::median(typed_ms), bench::median(ide) / bench::median(typed_ms));
+    const bench::Pairs disk = bench::alternate(rounds, [&] { return ide(dir); }, [&] { return direct(dir); });
+    bench::Pairs memory;
+    if (!session_runtime.empty())
+        memory = bench::alternate(rounds, [&] { return ide(session_runtime); },
+                                  [&] { return direct(session_runtime); });
+    const bench::Pairs shell = bench::alternate(rounds, [&] { return ide(dir); }, typed);
+    if (!disk.ok || !memory.ok || !shell.ok) {
+        fprintf(stderr, "build failed\n");
+        return 1;
+    }
+    const double ratio = bench::median(disk.ratio);
+    printf("small ELF64, medians of %d alternating pairs, work files on the sources' disk for both:\n", rounds);
+    printf("  --build %.2f ms, nasm and ld started directly %.2f ms, ratio %.2f (target <= 1.30)\n",
+           bench::median(disk.a) * 1000, bench::median(disk.b) * 1000, ratio);
+    if (!session_runtime.empty())
+        printf("  work files in memory for both: --build %.2f ms, direct %.2f ms, ratio %.2f (for information)\n",
+               bench::median(memory.a) * 1000, bench::median(memory.b) * 1000, bench::median(memory.ratio));
+    printf("  the same typed into a shell (sh -c \"nasm && ld\") %.2f ms, ratio %.2f (for information)\n",
+           bench::median(shell.b) * 1000, bench::median(shell.ratio));
 
     setenv("XDG_RUNTIME_DIR", dir.c_str(), 1);
     if (!session_runtime.empty())

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -83,19 +84,6 @@ Run measure(const std::vector<std::string>& argv, const std::string& out = "/dev
     r.peak_kib = ru.ru_maxrss;
     r.cpu = double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
     return r;
-}
-
-Run best_of(int rounds, const std::vector<std::string>& argv)
-{
-    Run best;
-    for (int i = 0; i < rounds; ++i) {
-        Run r = measure(argv);
-        if (r.seconds < 0)
-            return r;
-        if (best.seconds < 0 || r.seconds < best.seconds)
-            best = r;
-    }
-    return best;
 }
 
 // Cuts the library's .text into sections at instruction boundaries, as equal
@@ -207,17 +195,33 @@ int main(int argc, char** argv)
         objdump_lines);
     const bool equal_work = ours_lines == total;
 
-    Run ours = best_of(5, { QX_EXE, "--disasm", exe });
-    Run objdump = best_of(5, { "objdump", "-d", "-M", "intel", exe });
-    const bool listing_ok = ours.seconds > 0 && objdump.seconds > 0 && objdump.seconds / ours.seconds >= 3;
-    if (ours.seconds > 0 && objdump.seconds > 0) {
-        printf("listing: --disasm %.3f s, objdump -d -M intel %.3f s, ratio %.2fx (target 3.0x)\n", ours.seconds,
-            objdump.seconds, objdump.seconds / ours.seconds);
-        printf("         processor time of those runs: %.3f s against %.3f s, %.2fx\n", ours.cpu, objdump.cpu,
+    // Alternating pairs, the median of their ratios: the machine's load
+    // falls on both tools alike.
+    Run ours, objdump;
+    const bench::Pairs pairs = bench::alternate(
+        9,
+        [&] {
+            Run r = measure({ "objdump", "-d", "-M", "intel", exe });
+            objdump.cpu += r.cpu;
+            return r.seconds;
+        },
+        [&] {
+            Run r = measure({ QX_EXE, "--disasm", exe });
+            ours.cpu += r.cpu;
+            ours.peak_kib = std::max(ours.peak_kib, r.peak_kib);
+            return r.seconds;
+        });
+    const double ratio = bench::median(pairs.ratio);
+    const bool listing_ok = pairs.ok && ratio >= 3;
+    if (pairs.ok) {
+        printf("listing: --disasm %.3f s, objdump -d -M intel %.3f s (medians), %.2fx as fast: median of %zu "
+               "pair ratios (target 3.0x)\n",
+            bench::median(pairs.b), bench::median(pairs.a), ratio, pairs.ratio.size());
+        printf("         processor time of all those runs: %.3f s against %.3f s, %.2fx\n", ours.cpu, objdump.cpu,
             ours.cpu > 0 ? objdump.cpu / ours.cpu : 0.0);
+    } else {
+        printf("listing: could not run both tools\n");
     }
-    else
-        printf("listing: could not run both (--disasm %.3f s, objdump %.3f s)\n", ours.seconds, objdump.seconds);
     const long limit_kib = long(file_size(exe) / 1024) + 64 * 1024;
     const bool memory_ok = ours.peak_kib > 0 && ours.peak_kib <= limit_kib;
     printf("memory: --disasm peak %ld KiB, limit %ld KiB (file size + 64 MiB)\n", ours.peak_kib, limit_kib);

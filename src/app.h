@@ -634,6 +634,9 @@ private:
     void cmd_step(int kind);
     void do_step(int kind);
     void cmd_run_to_cursor();
+    // Runs the program to a row of the binary view showing it (F4 there, or
+    // the row's "Run to here"); false when the view is not the program's.
+    bool run_to_bin_row(Doc& d, uint64_t row_addr);
     void cmd_toggle_bp();
     void sync_bps();
     void poll_process();
@@ -824,6 +827,9 @@ private:
 
     std::vector<uint64_t> m_watch_prev, m_watch_now;
     std::vector<bool> m_watch_ok_prev, m_watch_ok_now;
+    std::vector<int> m_watch_size; // bytes of each watched memory place now, 0 for a plain value
+    // Watch i's value as the panel shows it: every byte of a memory place.
+    std::string watch_value_text(size_t i) const;
     std::set<std::string> m_used_regs;  // registers the instruction at the pc uses
     std::vector<uint64_t> m_sym_starts; // run-time symbol addresses, sorted, for pointee
     double m_right_scroll = 0;

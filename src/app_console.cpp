@@ -93,7 +93,7 @@ bool App::go(bool to, uint64_t addr)
     if (!live())
         return false;
     sync_bps();
-    stepfx::disarm(m_fx);
+    stepfx::clear(m_fx);
     m_steps_left = 0;
     return to ? m_proc.run_to(addr) : m_proc.cont();
 }

@@ -139,13 +139,7 @@ void App::bin_context(double x, double y)
                                d.bv.on_toggle_bp(a);
                        })));
     if (live() && m_b == m_dbin)
-        rows.push_back(row("ctx.run_to", "F4", on_view([this, a = insn.addr](Doc& d) {
-                               if (&d != m_dbin || !live())
-                                   return;
-                               sync_bps();
-                               stepfx::disarm(m_fx);
-                               m_proc.run_to(d.bv.live() ? a : to_run(a));
-                           })));
+        rows.push_back(row("ctx.run_to", "F4", on_view([this, a = insn.addr](Doc& d) { run_to_bin_row(d, a); })));
     rows.push_back(row("ctx.edit", "Enter", on_view([this](Doc& d) {
                            d.bv.start_edit();
                            m_focus = Focus::Bin;

@@ -23,6 +23,7 @@ void App::panel_reset()
     m_watch_now.clear();
     m_watch_ok_prev.clear();
     m_watch_ok_now.clear();
+    m_watch_size.clear();
 }
 
 void App::panel_on_stop(bool take_snapshots)

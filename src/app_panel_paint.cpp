@@ -425,7 +425,7 @@ void App::paint_right(cairo_t* cr, double x, double y, double w, double h)
         } else {
             uint64_t v = m_watch_now[i];
             bool ch = i < m_watch_ok_prev.size() && m_watch_ok_prev[i] && m_watch_prev[i] != v;
-            gfx::text(cr, hex_digits(v, v < (uint64_t(1) << 32) ? 8 : 16), x + w - 34, cur,
+            gfx::text(cr, watch_value_text(i), x + w - 34, cur,
                       ch ? m_pal.changed : m_pal.text, ch ? mono_b : mono, gfx::Align::Right);
         }
         close_button(x + w - 28, cur, "watch_del", int(i), L10n::tr("watch.remove"));

@@ -289,7 +289,7 @@ void App::cmd_debug()
         if (!live())
             return;
         sync_bps();
-        stepfx::disarm(m_fx);
+        stepfx::clear(m_fx); // the notes of the last steps belong to their stops
         m_steps_left = 0;
         m_stepping_line = false;
         m_proc.cont();
@@ -360,7 +360,7 @@ void App::cmd_step(int kind)
         m_step_line = line;
         if (kind == 2) {
             m_stepping_line = false;
-            stepfx::disarm(m_fx);
+            stepfx::clear(m_fx);
             m_proc.step_out();
         } else {
             m_stepping_line = true;
@@ -381,7 +381,7 @@ void App::cmd_step(int kind)
 void App::do_step(int kind)
 {
     if (kind == 2) {
-        stepfx::disarm(m_fx);
+        stepfx::clear(m_fx);
         m_proc.step_out();
     } else {
         arm_step();
@@ -398,17 +398,32 @@ void App::cmd_run_to_cursor()
         return;
     uint64_t addr = 0;
     bool ok = false;
-    if (m_settings.main_tab == 0)
+    if (m_settings.main_tab == 0) {
         ok = !is_placeholder(m_s) && addr_of_line(m_s->ed.caret().line, &addr);
+    } else if (const dis::Insn* row = is_placeholder(m_b) ? nullptr : m_b->bv.selected_insn()) {
+        if (run_to_bin_row(*m_b, row->addr))
+            return;
+    }
     if (!ok) {
         // Without an address to stop at the program is not let go.
         status(L10n::tr("dbg.no_code_line"), true);
         return;
     }
     sync_bps();
-    stepfx::disarm(m_fx);
+    stepfx::clear(m_fx);
     m_proc.run_to(addr);
     m_dirty = true;
+}
+
+bool App::run_to_bin_row(Doc& d, uint64_t row_addr)
+{
+    if (&d != m_dbin || !live())
+        return false;
+    sync_bps();
+    stepfx::clear(m_fx);
+    m_proc.run_to(d.bv.live() ? row_addr : to_run(row_addr));
+    m_dirty = true;
+    return true;
 }
 
 void App::cmd_toggle_bp()

@@ -55,7 +55,7 @@ int App::debug_wait_ms(int normal) const
     // step does not sleep between its batches.
     if (m_restep)
         return 0;
-    if (stepping())
+    if (stepping() || m_proc.busy())
         return 1;
     if (m_build_job || m_proc.state() == dbg::State::Running || attach_pending())
         return std::min(normal, 15);

@@ -126,6 +126,7 @@ void App::snapshot_watches()
     size_t n = m_settings.watches.size();
     m_watch_now.assign(n, 0);
     m_watch_ok_now.assign(n, false);
+    m_watch_size.assign(n, 0);
     for (size_t i = 0; i < n; ++i) {
         const std::string& w = m_settings.watches[i];
         if (w.size() < 2)
@@ -136,8 +137,20 @@ void App::snapshot_watches()
         if (watch_eval(w.substr(1), &v, &a, &size, &err)) {
             m_watch_now[i] = v;
             m_watch_ok_now[i] = true;
+            m_watch_size[i] = size;
         }
     }
+}
+
+std::string App::watch_value_text(size_t i) const
+{
+    const uint64_t v = i < m_watch_now.size() ? m_watch_now[i] : 0;
+    // A memory place shows all its bytes, a qword of small value too.
+    const int size = i < m_watch_size.size() ? m_watch_size[i] : 0;
+    const int digits = size > 0 ? 2 * size : v < (uint64_t(1) << 32) ? 8 : 16;
+    char b[24];
+    snprintf(b, sizeof b, "%0*" PRIX64, digits, v);
+    return b;
 }
 
 std::vector<dbg::Process::Watch> App::watch_points(std::vector<int>* index)

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/personality.h>
+#include <sys/prctl.h>
 #include <poll.h>
 #include <pthread.h>
 #include <sys/ptrace.h>
@@ -194,6 +195,9 @@ void Process::Impl::forget_run_state()
     dr7_set = false;
     forget_code(true);
     pushf_pending = false;
+    refill_after_vfork = false;
+    quick = false;
+    out_active = false;
 }
 
 void Process::Impl::unblock_chld()
@@ -351,6 +355,8 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
     if (persona < 0)
         persona = 0;
 
+    const pid_t parent = getpid();
+    m->plain_started = false;
     pid_t pid = fork();
     if (pid < 0) {
         set_err(err, strerror(errno));
@@ -374,10 +380,14 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
         tc::child_defaults();
         if (dir && chdir(dir) != 0)
             _exit(126);
-        if (trace) {
+        // The program ends with this process in any case; what it starts
+        // is traced (a plain run too) so that it does as well.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent)
+            _exit(127);
+        if (trace)
             personality(persona | ADDR_NO_RANDOMIZE);
-            ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
-        }
+        ptrace(PTRACE_TRACEME, 0, nullptr, nullptr);
         execve(argv[0], argv.data(), envp);
         _exit(127);
     }
@@ -417,7 +427,7 @@ bool Process::start(const std::string& exe, const std::vector<std::string>& args
         return false;
     }
 
-    ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(long(PTRACE_O_EXITKILL)));
+    ptrace(PTRACE_SETOPTIONS, pid, nullptr, reinterpret_cast<void*>(Impl::trace_options()));
     m->open_memory();
     // The exec has happened, so the process's own link names the program
     // that really runs (a relative path given with a working directory
@@ -521,6 +531,11 @@ Process::AttachWait Process::attach_poll(std::string* err)
     return AttachWait::Done;
 }
 
+bool Process::busy() const
+{
+    return m->let_go_now;
+}
+
 bool Process::attaching() const
 {
     return m->attach_pid >= 0;
@@ -575,9 +590,12 @@ void Process::kill()
         m_attached = false;
     } else if (alive()) {
         // The program leads its own process group: whatever it started and
-        // left in the group ends with it.
+        // left in the group ends with it, and so does every traced
+        // descendant, wherever it went. They go first: the program's end is
+        // not reported while a traced thread of it waits to be collected.
         ::kill(-m_pid, SIGKILL);
         ::kill(m_pid, SIGKILL);
+        m->end_kids();
         reap(m_pid);
         m_state = State::Exited;
         m_exit = 137;
@@ -585,6 +603,8 @@ void Process::kill()
     m->close_memory();
     m->inserted.clear();
     m->regs_ok = false;
+    m->quick = false;
+    m->out_active = false;
     m->forget_code(true);
     m->unblock_chld();
 }
@@ -633,51 +653,90 @@ void Process::poll(std::vector<Event>* ev)
 
 void Process::take_status(std::vector<Event>* ev)
 {
-    if (m_state != State::Running || m_pid <= 0)
-        return;
-    int status = 0;
-    pid_t r = wait_for(m_pid, &status, WNOHANG);
-    if (r < 0 && errno == ECHILD) {
-        // Someone else collected it: it is gone all the same.
-        m_state = State::Exited;
-        ev->push_back({ Event::Exited, std::string(), m_exit, 0 });
-        m->close_memory();
-        m->inserted.clear();
-        return;
-    }
-    if (r != m_pid)
-        return;
-    if (WIFEXITED(status) || WIFSIGNALED(status)) {
-        // Children the program left in its group do not outlive it. The
-        // group's number cannot have been reused while members remain.
-        if (!m_attached)
-            ::kill(-m_pid, SIGKILL);
-        m->drain_output(ev);
-        m_state = State::Exited;
-        std::string text;
-        if (WIFSIGNALED(status)) {
-            m_exit = 128 + WTERMSIG(status);
-            text = std::string("signal:") + signal_name(WTERMSIG(status));
-        } else {
-            m_exit = WEXITSTATUS(status);
+    m->let_go_now = false;
+    if (!m->kids.empty())
+        m->service_kids();
+    // Stops the engine answers itself (the step off a breakpoint, the steps
+    // of a step out) follow one another here while they come at once, up
+    // to this many; the rest waits for the next call.
+    constexpr int kSilentStops = 2000;
+    for (int silent = 0; m_state == State::Running && m_pid > 0; ++silent) {
+        // Not with traced descendants: one of them may hold the program's
+        // end back until it is collected.
+        const bool block = m->quick && m->kids.empty() && silent < kSilentStops;
+        m->quick = false;
+        int status = 0;
+        pid_t r = wait_for(m_pid, &status, block ? 0 : WNOHANG);
+        if (r < 0 && errno == ECHILD) {
+            // Someone else collected it: it is gone all the same.
+            m->end_kids();
+            m_state = State::Exited;
+            ev->push_back({ Event::Exited, std::string(), m_exit, 0 });
+            m->close_memory();
+            m->inserted.clear();
+            return;
         }
-        ev->push_back({ Event::Exited, std::move(text), m_exit, 0 });
-        m->close_memory();
-        m->inserted.clear();
-        m->regs_ok = false;
+        if (r != m_pid)
+            return;
+        if (WIFEXITED(status) || WIFSIGNALED(status)) {
+            // Children the program left in its group do not outlive it. The
+            // group's number cannot have been reused while members remain.
+            if (!m_attached) {
+                ::kill(-m_pid, SIGKILL);
+                m->end_kids();
+            }
+            m->drain_output(ev);
+            m_state = State::Exited;
+            m->out_active = false;
+            std::string text;
+            if (WIFSIGNALED(status)) {
+                m_exit = 128 + WTERMSIG(status);
+                text = std::string("signal:") + signal_name(WTERMSIG(status));
+            } else {
+                m_exit = WEXITSTATUS(status);
+            }
+            ev->push_back({ Event::Exited, std::move(text), m_exit, 0 });
+            m->close_memory();
+            m->inserted.clear();
+            m->regs_ok = false;
+            return;
+        }
+        if (!WIFSTOPPED(status))
+            return;
+        if (!m_trace || (status >> 16) != 0) {
+            // A plain run goes on at once; so does a traced program after a
+            // fork, vfork or clone, as it was going.
+            if (!m_trace) {
+                m->let_run(m_pid, status, !m->plain_started);
+                m->plain_started = true;
+            } else {
+                m->take_event(m_pid, status >> 16);
+                ptrace(__ptrace_request(m->last_request), m_pid, nullptr, nullptr);
+            }
+            // A new process's first stop may have come already, its SIGCHLD
+            // taken with the one of this stop.
+            if (!m->kids.empty())
+                m->service_kids();
+            return;
+        }
+        m->load_regs();
+        m->insn_ok = false;
+        std::string reason;
+        if (!m->classify_stop(WSTOPSIG(status), &reason))
+            continue;
+        m->remove_breakpoints();
+        m->has_temp = false;
+        m_state = State::Stopped;
+        if (m->out_active) {
+            if (reason == "step" && m->regs_ok && m_bps.count(m->regs.rip))
+                reason = "breakpoint";
+            else if (reason == "step" && !(m->out_after_ret && m->regs.rsp > m->out_sp) && m->step_out_next())
+                continue;
+            m->out_active = false;
+        }
+        ev->push_back({ Event::Stopped, std::move(reason), 0, m->regs_ok ? uint64_t(m->regs.rip) : 0 });
         return;
     }
-    if (!WIFSTOPPED(status))
-        return;
-    m->load_regs();
-    m->insn_ok = false;
-    std::string reason;
-    if (!m->classify_stop(WSTOPSIG(status), &reason))
-        return;
-    m->remove_breakpoints();
-    m->has_temp = false;
-    m_state = State::Stopped;
-    ev->push_back({ Event::Stopped, std::move(reason), 0, m->regs_ok ? uint64_t(m->regs.rip) : 0 });
 }
 
 namespace {
@@ -690,11 +749,17 @@ constexpr int kSliceMs = 20;
 
 void Process::wait(std::vector<Event>* ev, int timeout_ms)
 {
+    const size_t before = ev->size();
+    if (m->quick && m_state == State::Running) {
+        // A single step that stops at once: its stop is all there is to take.
+        take_status(ev);
+        if (ev->size() != before || m_state != State::Running)
+            return;
+    }
     if (timeout_ms <= 0 || m_state != State::Running || m_pid <= 0) {
         poll(ev);
         return;
     }
-    const size_t before = ev->size();
     if (!m->chld_blocked) {
         // The stop of a traced child comes as SIGCHLD. Blocked in this
         // thread from now until kill, every one waits in the signal

@@ -95,6 +95,10 @@ public:
     void kill();
     void detach_output();
     void poll(std::vector<Event>* ev);
+    // The last poll let a stopped process of the program run on (a fork, a
+    // signal): more of that may follow at once, so the next poll should
+    // come soon.
+    bool busy() const;
     // Like poll, but when nothing has happened yet and the program runs,
     // sleeps until its next stop or exit, or until it writes output, for at
     // most timeout_ms (0 is poll). For loops that drive the program without

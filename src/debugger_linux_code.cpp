@@ -150,7 +150,7 @@ bool Process::Impl::cached_code(uint64_t addr, uint8_t* buf, size_t n, size_t* g
     return true;
 }
 
-void Process::Impl::code_before_resume(bool single_step)
+bool Process::Impl::code_before_resume(bool single_step)
 {
     insn_ok = false;
     bool syscall = true;
@@ -162,6 +162,7 @@ void Process::Impl::code_before_resume(bool single_step)
         forget_code(true);
     else if (!code_keep)
         forget_code(false);
+    return single_step && !syscall;
 }
 
 // ---- the public side ---------------------------------------------------------

@@ -78,6 +78,33 @@ struct Process::Impl {
     // Processes whose attach stop did not come in time: still traced, they
     // are let go at the stop that is on its way (release_late_stops).
     std::vector<int> late;
+    // What the program started: its forks (and clones that do not share its
+    // memory) are traced too, so that PTRACE_O_EXITKILL ends them with this
+    // process however it ends, and kill and the program's exit end them.
+    // `started` once the first stop of the new process was taken; `let_go`
+    // for the program's own threads, which are released at that stop.
+    struct Kid {
+        int pid = 0;
+        bool started = false;
+        bool let_go = false;
+    };
+    std::vector<Kid> kids;
+    int last_request = 0; // the ptrace request of the last resume
+    bool plain_started = false; // a plain run's first stop (its exec) was taken
+    bool let_go_now = false;    // the last look let a stopped process run on
+    // The last resume was a single step of an instruction that does not
+    // enter the kernel: its stop comes at once, so it is waited for
+    // blocking, without a look at the output or the signal descriptor.
+    bool quick = false;
+    // Step out of a frame whose return address is not on top of the stack:
+    // single steps (calls stepped over) until a ret leaves the stack
+    // pointer above where it was when the step out began.
+    bool out_active = false;
+    uint64_t out_sp = 0;
+    bool out_after_ret = false;
+    // A vfork child runs in the program's memory: the breakpoints are out
+    // of it until the child has let go of it.
+    bool refill_after_vfork = false;
     // An attach whose stop has not been taken yet (attach_poll); -1: none.
     int attach_pid = -1;
     std::string attach_exe;
@@ -94,12 +121,28 @@ struct Process::Impl {
     void unblock_chld();
     void release_late_stops();
 
+    // The program's descendants (debugger_linux_kids.cpp).
+    // The trace options of a started program.
+    static long trace_options();
+    // An event stop of a traced process (fork, vfork, clone, exec, vfork done).
+    void take_event(int pid, int event);
+    void adopt(int parent, int child, int event);
+    // Takes the stops and exits of the traced descendants and lets them run.
+    void service_kids();
+    // Resumes a process that is traced only to be ended with this one, from
+    // a stop with that wait status; `first` for its first stop.
+    void let_run(int pid, int status, bool first);
+    // SIGKILL to every traced descendant, each waited for.
+    void end_kids();
+
     // The code cache (debugger_linux_code.cpp).
     void forget_code(bool with_maps);
     void fill_code();
     bool cached_code(uint64_t addr, uint8_t* buf, size_t n, size_t* got) const;
     // Called before resuming: what of the cache survives the program's run.
-    void code_before_resume(bool single_step);
+    // True for a single step of an instruction that does not enter the
+    // kernel.
+    bool code_before_resume(bool single_step);
     void load_maps();
 
     // Breakpoints, watches and resuming (debugger_linux_step.cpp).
@@ -111,6 +154,12 @@ struct Process::Impl {
     void note_pushf();
     void fix_pushf();
     bool stopped_under_trace() const;
+    // Whether `ret` is where a call returns to: code, right behind a call
+    // that reaches the current function (or an indirect one).
+    bool returns_to(uint64_t ret);
+    // The next single step of a step out, from a stop; false when the
+    // program could not be resumed.
+    bool step_out_next();
     // Classifies a ptrace stop. Returns false when the stop was only the
     // single step off a breakpoint and the program was continued silently.
     bool classify_stop(int sig, std::string* reason);

@@ -183,10 +183,11 @@ bool Process::Impl::resume(int request)
         note_pushf();
     else
         pushf_pending = false;
-    code_before_resume(request == PTRACE_SINGLESTEP);
+    quick = code_before_resume(request == PTRACE_SINGLESTEP);
     int sig = pending_sig;
     if (ptrace(__ptrace_request(request), p->m_pid, nullptr, reinterpret_cast<void*>(long(sig))) != 0)
         return false;
+    last_request = request;
     pending_sig = 0;
     regs_ok = false;
     p->m_state = State::Running;
@@ -268,7 +269,66 @@ bool Process::step_out()
     uint64_t ret = 0;
     for (size_t i = want; i-- > 0;)
         ret = (ret << 8) | bytes[i];
-    return run_to(ret);
+    if (m->returns_to(ret))
+        return run_to(ret);
+    // Past the function's first instruction [rsp] may hold anything (a
+    // saved rbp, a local): never run free to it.
+    m->out_active = true;
+    m->out_sp = sp();
+    if (m->step_out_next())
+        return true;
+    m->out_active = false;
+    return false;
+}
+
+bool Process::Impl::returns_to(uint64_t ret)
+{
+    uint64_t from = 0;
+    for (const Region& r : p->regions()) {
+        if (ret > r.start && ret < r.end && r.x)
+            from = std::max(r.start, ret - std::min<uint64_t>(ret, kInsnMax));
+    }
+    if (from == 0)
+        return false;
+    uint8_t code[kInsnMax] = {};
+    const size_t n = p->read(from, code, size_t(ret - from));
+    if (n != ret - from)
+        return false;
+    const uint64_t pc = p->pc();
+    dis::Insn insn;
+    for (size_t len = 2; len <= n; ++len) {
+        dis::decode(code + n - len, len, ret - len, p->m_bits, &insn);
+        if (!insn.valid || !insn.is_call || insn.len != len)
+            continue;
+        // A direct call names its target: the current function starts there.
+        if (!insn.has_target || (insn.target <= pc && pc - insn.target < (uint64_t(1) << 24)))
+            return true;
+    }
+    return false;
+}
+
+bool Process::Impl::step_out_next()
+{
+    const dis::Insn& insn = p->insn_at_pc();
+    const bool valid = insn.len > 0 && insn.valid;
+    out_after_ret = false;
+    if (valid && (insn.is_call || insn.bytes[0] == 0xF2 || insn.bytes[0] == 0xF3)) {
+        // Over a call or a repeated string instruction, as step over does.
+        temp_bp = regs.rip + insn.len;
+        has_temp = true;
+        action = Action::StepThenCont;
+        if (resume(PTRACE_SINGLESTEP))
+            return true;
+        has_temp = false;
+        action = Action::None;
+        return false;
+    }
+    out_after_ret = valid && insn.is_ret;
+    action = Action::Step;
+    if (resume(PTRACE_SINGLESTEP))
+        return true;
+    action = Action::None;
+    return false;
 }
 
 // ---- stops ------------------------------------------------------------------------------

@@ -329,6 +329,10 @@ struct AppDebugProbe {
         AppDebugProbe::key(app, SDLK_F4); // run to cursor
         ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::stopped(app); }));
         EXPECT_EQ(d->ed.pc_line, 14);
+        // The notes of the steps before belong to their stops, not to this one.
+        kind = 0;
+        EXPECT_EQ(d->ed.note(stepped, &kind), "");
+        EXPECT_TRUE(app.m_fx.line_effects.empty());
         app.m_s = other;
         app.m_dsrc = d;
         app.m_proc.cont();
@@ -355,9 +359,56 @@ struct AppDebugProbe {
         EXPECT_EQ(app.m_proc.state(), dbg::State::Stopped);
         EXPECT_EQ(app.m_proc.pc(), pc);
         (void)d;
+        // In the program's binary view F4 runs to the selected row.
+        uint64_t to = 0;
+        ASSERT_TRUE(app.addr_of_line(14, &to));
+        ASSERT_NE(app.m_dbin, nullptr);
+        app.m_settings.main_tab = 1;
+        app.m_b = app.m_dbin;
+        app.m_dbin->bv.goto_addr(to);
+        ASSERT_EQ(app.m_dbin->bv.selected_addr(), to);
+        AppDebugProbe::key(app, SDLK_F4);
+        ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::stopped(app); }));
+        EXPECT_EQ(app.m_proc.pc(), to) << app.m_status;
         AppDebugProbe::key(app, SDLK_F5, KMOD_LSHIFT);
         EXPECT_FALSE(app.m_proc.alive());
         EXPECT_EQ(app.m_prog.back().first, "Program stopped.");
+    }
+
+    // F11 into a function, F11 over its push rbp, Shift+F11: the program
+    // stops behind the call with the result, it does not run to its end.
+    static void StepOutPastThePushStopsBehindTheCall(const TempDir& m_tmp)
+    {
+        App app;
+        Doc* d = AppDebugProbe::source(app, m_tmp.file("square.asm"),
+                           "section .text\n"
+                           "global _start\n"
+                           "_start:\n"
+                           "    mov edi, 5\n"      // 3
+                           "    call square\n"     // 4
+                           "    mov edi, eax\n"    // 5
+                           "    mov eax, 60\n"
+                           "    syscall\n"
+                           "square:\n"
+                           "    push rbp\n"        // 9
+                           "    mov rbp, rsp\n"    // 10
+                           "    mov eax, edi\n"
+                           "    imul eax, edi\n"
+                           "    pop rbp\n"
+                           "    ret\n");
+        for (int line : { 3, 4, 9, 10 }) {
+            AppDebugProbe::key(app, SDLK_F11);
+            ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::stopped(app); })) << line;
+            ASSERT_EQ(d->ed.pc_line, line);
+        }
+        AppDebugProbe::key(app, SDLK_F11, KMOD_LSHIFT);
+        ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::stopped(app) || AppDebugProbe::ended(app); }));
+        ASSERT_TRUE(app.m_proc.alive()) << app.m_status;
+        EXPECT_EQ(d->ed.pc_line, 5);
+        uint64_t rax = 0;
+        EXPECT_TRUE(app.m_proc.reg("rax", &rax));
+        EXPECT_EQ(rax, 25u);
+        AppDebugProbe::key(app, SDLK_F5, KMOD_LSHIFT);
     }
 
     static void LongLineStepRunsInBatchesAndStopEndsIt(const TempDir& m_tmp)
@@ -764,6 +815,7 @@ DEBUG_TEST(UntitledDocumentsBuildTheirOwnPrograms)
 DEBUG_TEST(ASourceThatCannotBeWrittenIsNotBuilt)
 DEBUG_TEST(DebugBreakStepAndEnd)
 DEBUG_TEST(RunToCursorWithoutCodeRefuses)
+DEBUG_TEST(StepOutPastThePushStopsBehindTheCall)
 DEBUG_TEST(LongLineStepRunsInBatchesAndStopEndsIt)
 DEBUG_TEST(PositionIndependentBreakpointsKeepFileAddresses)
 DEBUG_TEST(ConsoleTracesALiveProgramAndReadsAFile)

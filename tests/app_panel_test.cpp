@@ -543,6 +543,10 @@ TEST_F(Panel, WatchExpressions)
     EXPECT_EQ(hits_of("watch_stop").size(), 3u);
     EXPECT_EQ(hit_n("watch_stop", 0)->tip, L10n::tr("watch.stop_tip"));
     ASSERT_NE(hit_n("watch_del", 3), nullptr);
+    // Each memory place with all its bytes; a plain value by its size.
+    EXPECT_EQ(AppProbe::watch_value_text(m_app, 0).size(), 8u);
+    EXPECT_EQ(AppProbe::watch_value_text(m_app, 3).size(), 16u) << "a qword of small value";
+    EXPECT_EQ(AppProbe::watch_value_text(m_app, 1).size(), 8u);
 
     // Cycling the mode: only memory may stop, and at most four places.
     EXPECT_EQ(AppProbe::watch_cycle(m_app, 1), L10n::tr("watch.need_mem"));

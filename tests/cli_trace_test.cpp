@@ -7,6 +7,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -119,6 +121,80 @@ TEST(Trace, ChildrenAndDaemonsOfTheProgramEndWithTheTrace)
         EXPECT_NE(r.out.find("[output] started\n"), std::string::npos) << r.out;
         EXPECT_TRUE(r.out.ends_with(c.ending)) << r.out;
         EXPECT_EQ(sleepers_after_settling(mark), 0) << c.name << ": the program's children outlived the trace";
+    }
+}
+
+// A daemon that left the program's session and ignores every signal, and
+// its child, both running sleep; then the program says so and spins.
+const char* kDaemon = R"(#define _GNU_SOURCE
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+int main(void)
+{
+    int ready[2];
+    if (pipe2(ready, O_CLOEXEC) != 0)
+        return 2;
+    if (fork() == 0) {
+        setsid();
+        for (int sig = 1; sig < 65; ++sig)
+            signal(sig, SIG_IGN);
+        fork();
+        execl("/bin/sleep", "sleep", MARK, (char*)0);
+        _exit(1);
+    }
+    close(ready[1]);
+    char c;
+    read(ready[0], &c, 1);
+    write(1, "started\n", 8);
+    for (;;) { }
+}
+)";
+
+// However the trace ends while the program runs, nothing the program
+// started survives it: the end signals, kill -9 and a crash.
+TEST(Trace, DaemonsEndWithTheTraceWhateverEndsIt)
+{
+    if (!have_gcc())
+        GTEST_SKIP() << "gcc is not installed";
+    TempDir dir;
+    const std::string mark = std::to_string(100000 + getpid()) + ".7";
+    ASSERT_EQ(build_c(dir, "daemon", kDaemon, { "-DMARK=\"" + mark + "\"" }), "");
+    const std::string program = dir.file("daemon"), home = dir.file("home");
+    for (int sig : { SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGKILL, SIGSEGV }) {
+        int out[2];
+        ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            rlimit none {};
+            setrlimit(RLIMIT_CORE, &none);
+            setenv("HOME", home.c_str(), 1);
+            setenv("XDG_CONFIG_HOME", home.c_str(), 1);
+            dup2(out[1], 1);
+            execl(exe_path().c_str(), exe_path().c_str(), "--trace", program.c_str(), "0", (char*)nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        std::string text;
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (text.find("started") == std::string::npos && std::chrono::steady_clock::now() < until) {
+            pollfd p { out[0], POLLIN, 0 };
+            char buf[512];
+            ssize_t n = poll(&p, 1, 100) > 0 ? read(out[0], buf, sizeof buf) : 0;
+            if (n < 0 || (n == 0 && p.revents))
+                break;
+            text.append(buf, size_t(std::max<ssize_t>(n, 0)));
+        }
+        close(out[0]);
+        EXPECT_NE(text.find("started"), std::string::npos) << sig << ": " << text;
+        kill(pid, sig);
+        int status = 0;
+        for (int i = 0; i < 200 && waitpid(pid, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_TRUE(WIFSIGNALED(status) || WIFEXITED(status)) << sig;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        EXPECT_EQ(sleepers_after_settling(mark), 0) << "signal " << sig << ": the program's daemons outlived the trace";
     }
 }
 

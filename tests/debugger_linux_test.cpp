@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -32,7 +33,7 @@ public:
         // The program ignores SIGPIPE; so does the test, like the real thing.
         signal(SIGPIPE, SIG_IGN);
         s_dir = new TempDir;
-        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32", "forker", "patcher" }) {
+        for (std::string name : { "flow", "loop", "quit", "mapper", "echo", "chatty", "sleeper", "flow32", "forker", "patcher", "kids", "daemon", "frames" }) {
             std::string err = nasm_build(read_file(tests_dir() + "/data/debugger/" + name + ".s"), exe(name),
                                          name == "flow32" ? "elf32" : "elf64");
             s_error += err.empty() ? "" : name + ": " + err;
@@ -400,6 +401,103 @@ TEST_F(Debugger, ForkedChildrenEndWithTheProgram)
     }
 }
 
+// A forked child is a copy of the program with the breakpoints' int3 bytes
+// in it, and a vfork child runs in the program's own memory: neither may
+// trap on them. The parent exits with the child's code, 100 + signal when
+// the child was killed.
+TEST_F(Debugger, ChildrenNeverMeetTheProgramsBreakpoints)
+{
+    for (uint8_t how : { 57, 58 }) {
+        dbg::Process p;
+        start_at_entry(p, exe("kids"));
+        ASSERT_TRUE(p.write(sym("kids", "how"), &how, 1));
+        p.set_bp(sym("kids", "shared"));
+        // The child's end may stop the parent with SIGCHLD first.
+        dbg::Event e;
+        for (int i = 0; i < 3 && (i == 0 || e.text == "signal:SIGCHLD"); ++i)
+            e = p.cont() ? next_stop(p) : dbg::Event {};
+        EXPECT_EQ(e.text, "breakpoint") << int(how);
+        EXPECT_EQ(p.pc(), sym("kids", "shared"));
+        EXPECT_NE(reg(p, "r12"), 0u) << "the parent stops, not the child";
+        for (int i = 0; i < 3 && (i == 0 || e.text == "signal:SIGCHLD"); ++i)
+            e = p.cont() ? next_stop(p) : dbg::Event {};
+        EXPECT_EQ(e.kind, dbg::Event::Exited);
+        EXPECT_EQ(e.code, 7) << int(how);
+    }
+}
+
+// Starts the daemon program, traced or not, and gives the program's pid and
+// the two it reports (its daemon and the daemon's child); empty on failure.
+std::vector<int> start_daemon(dbg::Process& p, const std::string& path, bool trace)
+{
+    std::string err;
+    if (!p.start(path, {}, "", trace, &err))
+        return {};
+    if (trace && (next_stop(p).text != "entry" || !p.cont()))
+        return {};
+    std::string out;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (out.size() < 8 && std::chrono::steady_clock::now() < until) {
+        std::vector<dbg::Event> ev;
+        p.wait(&ev, 100);
+        for (const auto& e : ev)
+            out += e.kind == dbg::Event::Output ? e.text : std::string();
+    }
+    if (out.size() != 8)
+        return {};
+    std::vector<int> pids { p.pid() };
+    for (size_t i = 0; i < 8; i += 4) {
+        int32_t pid = 0;
+        memcpy(&pid, out.data() + i, 4);
+        pids.push_back(pid);
+    }
+    return pids;
+}
+
+// A daemon the program starts (its own session, every signal ignored) and
+// the daemon's child end with the program, and with the debugger however
+// it ends: a quit, or kill -9 (here of a process that runs the engine).
+TEST_F(Debugger, DaemonsEndWithTheProgramAndWithTheDebugger)
+{
+    enum class End { Quit, ProgramEnds, KilledDebugger };
+    for (bool trace : { true, false }) {
+        for (End end : { End::Quit, End::ProgramEnds, End::KilledDebugger }) {
+            std::vector<int> pids;
+            if (end == End::KilledDebugger) {
+                int fds[2];
+                ASSERT_EQ(pipe(fds), 0);
+                pid_t debugger = fork();
+                if (debugger == 0) {
+                    close(fds[0]);
+                    dbg::Process p;
+                    std::vector<int> got = start_daemon(p, exe("daemon"), trace);
+                    if (got.size() == 3 && write(fds[1], got.data(), 12) == 12)
+                        pause();
+                    _exit(1);
+                }
+                close(fds[1]);
+                pids.resize(3);
+                pollfd in { fds[0], POLLIN, 0 };
+                bool told = poll(&in, 1, 10000) > 0 && read(fds[0], pids.data(), 12) == 12;
+                close(fds[0]);
+                ::kill(debugger, SIGKILL);
+                waitpid(debugger, nullptr, 0);
+                ASSERT_TRUE(told) << trace;
+            } else {
+                dbg::Process p;
+                pids = start_daemon(p, exe("daemon"), trace);
+                ASSERT_EQ(pids.size(), 3u) << trace;
+                if (end == End::ProgramEnds) {
+                    ::kill(p.pid(), SIGKILL);
+                    EXPECT_TRUE(exits(true, p, 128 + SIGKILL, "signal:SIGKILL"));
+                }
+            }
+            for (int pid : pids)
+                EXPECT_TRUE(ended(pid)) << "traced " << trace << ", ending " << int(end) << ", pid " << pid;
+        }
+    }
+}
+
 // wait sleeps until the stop and hands it over at once; with nothing to
 // come it returns empty when its time is up, the program still running.
 TEST_F(Debugger, WaitDeliversStopsAndExitsAndRunsOutOnASleeper)
@@ -471,6 +569,38 @@ TEST_F(Debugger, RegistersRunToAndStepOut)
     EXPECT_FALSE(p.reg("rax", &v));
     EXPECT_EQ(p.pc(), 0u);
     next_stop(p);
+}
+
+// Step out from anywhere in a frame: at its first instruction the return
+// address is on top of the stack; past a push it is not, and the program
+// must still stop right behind the call, not run to a saved rbp.
+TEST_F(Debugger, StepOutLeavesTheFrameWhereverItStarts)
+{
+    auto at = [](const char* name) { return sym("frames", name); };
+    const struct {
+        const char* from;
+        const char* breakpoint; // or null
+        const char* reason;
+        const char* to;
+    } cases[] = {
+        { "square", nullptr, "step", "after_square" },
+        { "after_push", nullptr, "step", "after_square" },
+        { "in_multiply", nullptr, "step", "after_multiply" },
+        { "after_push", "before_ret", "breakpoint", "before_ret" },
+    };
+    for (const auto& c : cases) {
+        dbg::Process p;
+        start_at_entry(p, exe("frames"));
+        ASSERT_TRUE(stops(p.run_to(at(c.from)), p, "step", at(c.from)));
+        if (c.breakpoint)
+            p.set_bp(at(c.breakpoint));
+        ASSERT_TRUE(stops(p.step_out(), p, c.reason, at(c.to))) << c.from;
+        if (std::string(c.to) == "after_square") {
+            EXPECT_EQ(reg(p, "rax"), 25u);
+        }
+        p.clear_bps();
+        EXPECT_TRUE(exits(p.cont(), p, 25)) << c.from;
+    }
 }
 
 TEST_F(Debugger, ThirtyTwoBitProgram)
