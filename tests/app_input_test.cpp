@@ -21,6 +21,7 @@
 namespace {
 
 using Log = std::vector<std::string>;
+using testutil::last_of;
 
 
 struct SdlEvents : ::testing::Environment {
@@ -504,7 +505,7 @@ TEST(AppKeys, EnterInTheProgramInputNeverBlocks)
     ASSERT_EQ(AppProbe::prog_lines(app).size(), 1u);
     EXPECT_EQ(AppProbe::prog_lines(app)[0].second, 6);
     press(app, SDLK_d, KMOD_LCTRL);
-    EXPECT_EQ(AppProbe::prog_lines(app).back().first, "^D");
+    EXPECT_EQ(last_of(AppProbe::prog_lines(app)).first, "^D");
     p.kill();
 }
 

@@ -341,8 +341,8 @@ TEST_F(Menus, RowStatesFollowTheMomentTheMenuOpens)
     EXPECT_FALSE(row(0, L10n::tr("menu.disassemble"))->enabled);
     EXPECT_TRUE(row(0, L10n::tr("menu.close"))->enabled);
     EXPECT_EQ(separators(file), 2);
-    EXPECT_EQ(file.back().label, L10n::tr("menu.quit"));
-    EXPECT_EQ(file.back().shortcut, "Ctrl+Q");
+    EXPECT_EQ(last_of(file).label, L10n::tr("menu.quit"));
+    EXPECT_EQ(last_of(file).shortcut, "Ctrl+Q");
 
     // Eight of each: five sources and three binaries are offered.
     for (int i = 0; i < 8; ++i) {

@@ -276,7 +276,7 @@ TEST_F(Panel, ThirtyTwoBitProgramOffersThreeWidths)
     for (const Hit& h : hits_of("reg_width"))
         widths.push_back(h.n);
     EXPECT_EQ(widths, (std::vector<int>{ 8, 16, 32 }));
-    EXPECT_EQ(AppProbe::reg_hit_names(m_app).front(), "eax");
+    EXPECT_EQ(first_of(AppProbe::reg_hit_names(m_app)), "eax");
 }
 
 TEST_F(Panel, WidthChipsFollowTheSettingAndFoldingTakesRowsAway)

@@ -179,7 +179,7 @@ TEST(L10nLookup, TextsAndArgumentChecks)
     EXPECT_EQ(help.rfind("Debug console — commands", 0), 0u);
     EXPECT_EQ(std::count(help.begin(), help.end(), '\n'), 17);
     EXPECT_NE(help.find("\n  bp adr / bc adr|* / bl   set / clear / list breakpoints\n"), std::string::npos);
-    EXPECT_NE(help.back(), '\n');
+    EXPECT_NE(last_of(help), '\n');
 
     // "!" marks a format that is refused.
     const std::pair<const char*, const char*> signatures[] = { { "plain", "" }, { "%s and %d, 100%% sure %s", "sds" },

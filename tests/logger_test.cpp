@@ -62,8 +62,8 @@ TEST(Logger, TailFileAndLifecycle)
         logger::info("line " + std::to_string(i));
     auto all = logger::tail(1000);
     ASSERT_EQ(all.size(), 500u);
-    EXPECT_EQ(all.front().substr(9), "INFO  line 2");
-    EXPECT_EQ(all.back().substr(9), "INFO  line 501");
+    EXPECT_EQ(first_of(all).substr(9), "INFO  line 2");
+    EXPECT_EQ(last_of(all).substr(9), "INFO  line 501");
     EXPECT_TRUE(logger::tail(0).empty());
 }
 

@@ -9,11 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 namespace testutil {
 
@@ -272,6 +275,28 @@ bool passes_in_child(const std::function<void()>& fn)
     if (waitpid(pid, &st, 0) != pid)
         return false;
     return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+void within(int seconds, const std::string& what, const std::function<void()>& fn)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool returned = false;
+    std::thread guard([&] {
+        std::unique_lock lock(m);
+        if (!cv.wait_for(lock, std::chrono::seconds(seconds), [&] { return returned; })) {
+            fprintf(stderr, "FAILED: %s did not return within %d s\n", what.c_str(), seconds);
+            fflush(nullptr);
+            _exit(1);
+        }
+    });
+    fn();
+    {
+        std::lock_guard lock(m);
+        returned = true;
+    }
+    cv.notify_one();
+    guard.join();
 }
 
 bool write_picture(cairo_surface_t* s, const std::string& path, std::string* why)

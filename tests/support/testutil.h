@@ -88,6 +88,25 @@ std::string upper_hex(uint64_t v);
 // check would count.
 bool passes_in_child(const std::function<void()>& fn);
 
+// The first and the last element, or a value-initialised one when there is
+// none: a check on what a run reported then fails instead of reading past
+// the end.
+template <typename List>
+typename List::value_type first_of(const List& list)
+{
+    return list.empty() ? typename List::value_type {} : list.front();
+}
+template <typename List>
+typename List::value_type last_of(const List& list)
+{
+    return list.empty() ? typename List::value_type {} : list.back();
+}
+
+// Runs fn on this thread. When it has not returned within `seconds`, says
+// what hung and ends the test program with a failure: a call that deadlocks
+// fails at once instead of stalling the run until its time limit.
+void within(int seconds, const std::string& what, const std::function<void()>& fn);
+
 // Writes the surface as a PNG, and a copy into the folder named by
 // QX_TEST_SHOTS when it is set, to look at.
 bool write_picture(cairo_surface_t* s, const std::string& path, std::string* why);
