@@ -887,7 +887,7 @@ TEST_F(MenuWindow, PicturesOfEveryOpenMenuInBothThemes)
         _exit(::testing::Test::HasFailure() ? 1 : 0);
     }
     int st = 0;
-    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_EQ(testutil::wait_child(pid, &st), pid);
     ASSERT_TRUE(WIFEXITED(st));
     EXPECT_EQ(WEXITSTATUS(st), 0) << "the window part failed: see above";
 }

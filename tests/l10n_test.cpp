@@ -46,7 +46,7 @@ ChildResult in_child(const std::vector<std::string>& env, const std::function<st
         _exit(0);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    testutil::wait_child(pid, &status);
     return { read_file(dir.file("out")), read_file(dir.file("err")), WIFEXITED(status) && WEXITSTATUS(status) == 0 };
 }
 

@@ -43,7 +43,7 @@ int run_child(const std::function<void()>& body)
         _exit(0);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    testutil::wait_child(pid, &status);
     return status;
 }
 

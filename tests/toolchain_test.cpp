@@ -745,7 +745,7 @@ TEST(Run, EndingTheProgramEndsItsTools)
         ASSERT_EQ(tools.size(), 1u) << "nasm did not start";
         ASSERT_EQ(kill(pid, sig), 0);
         int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_EQ(testutil::wait_child(pid, &status), pid);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
 
         // The orphaned tool is ours now; it must already be on its way out.
