@@ -598,7 +598,7 @@ TEST(AppFiles, RecoveryKeepsTheOldFileUntilTheNewOneIsWritten)
     EXPECT_EQ(u->ed.text(), "scratch\n");
     EXPECT_EQ(AppProbe::status(app), L10n::tr("rec.status", 2));
     EXPECT_EQ(AppProbe::msgs(app).size(), 2u);
-    EXPECT_EQ(AppProbe::msgs(app)[0].second, 2);
+    EXPECT_EQ(first_of(AppProbe::msgs(app)).second, 2);
     // Both files are still on disk until this run writes its own.
     EXPECT_EQ(recovery_files().size(), 2u);
     EXPECT_TRUE(file_exists(untitled_file));

@@ -547,7 +547,7 @@ TEST_F(Assembler, ShorterCodeIsPaddedWithNops)
     EXPECT_EQ(last_of(w->status), std::make_pair(std::string("The rest was filled with NOP."), false));
     EXPECT_EQ(w->v.selected_addr(), 5u);
     ASSERT_TRUE(w->v.undo());
-    EXPECT_EQ(bytes()[0], 0xB8);
+    EXPECT_EQ(first_of(bytes()), 0xB8);
     EXPECT_EQ(bytes()[1], 1);
 }
 
@@ -584,7 +584,7 @@ TEST_F(Assembler, FocusLossNeverWrites)
     edit(0, "nop");
     w->v.finish_edit();
     EXPECT_FALSE(w->v.m_edit_active);
-    EXPECT_EQ(bytes()[0], 0xB8);
+    EXPECT_EQ(first_of(bytes()), 0xB8);
     EXPECT_EQ(w->edits, 0);
     // A click elsewhere closes the line the same way.
     edit(0, "nop");
@@ -594,7 +594,7 @@ TEST_F(Assembler, FocusLossNeverWrites)
     w->v.m_split = 400;
     w->v.mouse_down(500, 300, 1, false);
     EXPECT_FALSE(w->v.m_edit_active);
-    EXPECT_EQ(bytes()[0], 0xB8);
+    EXPECT_EQ(first_of(bytes()), 0xB8);
 }
 
 // The line takes typed text and editing keys while it is open.
@@ -636,7 +636,7 @@ TEST_F(Assembler, AssemblerErrorsAreReported)
     ASSERT_FALSE(w->status.empty());
     EXPECT_EQ(last_of(w->status).first.rfind("Cannot assemble: ", 0), 0u);
     EXPECT_TRUE(last_of(w->status).second);
-    EXPECT_EQ(bytes()[0], 0xB8);
+    EXPECT_EQ(first_of(bytes()), 0xB8);
 }
 
 // ---- faults ----------------------------------------------------------------

@@ -424,7 +424,7 @@ TEST(ConsoleOutput, PrintCutsAtNewlinesAndCountsCalls)
     EXPECT_EQ(con.generation(), 0);
     con.print("a\nb\n", Console::kOutput);
     ASSERT_EQ(con.lines().size(), 3u);
-    EXPECT_EQ(con.lines()[0].text, "a");
+    EXPECT_EQ(first_of(con.lines()).text, "a");
     EXPECT_EQ(con.lines()[1].text, "b");
     EXPECT_EQ(con.lines()[2].text, "");
     EXPECT_EQ(con.generation(), 1);

@@ -543,7 +543,7 @@ TEST(EditorPaint, NotesAndTheirWords)
     p.e.note = [](int, int*) -> std::string { return "n"; };
     p.paint();
     ASSERT_EQ(p.e.note_words().size(), 2u);
-    EXPECT_DOUBLE_EQ(p.e.note_words()[0].x0, p.x0 + 63 * p.adv);
+    EXPECT_DOUBLE_EQ(first_of(p.e.note_words()).x0, p.x0 + 63 * p.adv);
 }
 
 TEST(EditorPaint, NoteRightOfANarrowPaneDrawsNothing)

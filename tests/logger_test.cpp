@@ -55,7 +55,7 @@ TEST(Logger, TailFileAndLifecycle)
     logger::info("after shutdown");
     EXPECT_EQ(read_file(dir.file("app.log")), text);
     EXPECT_EQ(logger::file_path(), dir.file("app.log"));
-    EXPECT_NE(logger::tail(1)[0].find("after shutdown"), std::string::npos);
+    EXPECT_NE(first_of(logger::tail(1)).find("after shutdown"), std::string::npos);
 
     // The tail keeps the newest 500 lines, oldest first.
     for (int i = 1; i <= 501; ++i)
@@ -78,7 +78,7 @@ TEST(Logger, UnwritableDirectoryKeepsTailOnly)
     logger::init(dir.file("notadir"), "app");
     logger::warn("still kept");
     EXPECT_FALSE(file_exists(dir.file("notadir/app.log")));
-    EXPECT_NE(logger::tail(1)[0].find("still kept"), std::string::npos);
+    EXPECT_NE(first_of(logger::tail(1)).find("still kept"), std::string::npos);
 }
 
 TEST(Logger, LinesFromManyThreadsNeverInterleave)

@@ -677,11 +677,11 @@ TEST(RefHover, EditorHoverFindsTheCallByItsNumber)
 
     std::vector<std::string> w = { "mov rax, 1", "syscall" };
     std::string write = ref::editor_hover("syscall", reader(w), 2, 1, 64);
-    EXPECT_EQ(lines_of(write)[0], "write(fd = rdi, buf = rsi, count = rdx)");
+    EXPECT_EQ(first_of(lines_of(write)), "write(fd = rdi, buf = rsi, count = rdx)");
     EXPECT_EQ(lines_of(write)[1], ref::summary(sys("write")));
 
     std::vector<std::string> i32 = { "mov eax, 4", "int 0x80" };
-    EXPECT_EQ(lines_of(ref::editor_hover("int", reader(i32), 2, 1, 32))[0],
+    EXPECT_EQ(first_of(lines_of(ref::editor_hover("int", reader(i32), 2, 1, 32))),
               "write(fd = ebx, buf = ecx, count = edx)");
     std::vector<std::string> dos = { "mov ah, 9", "mov eax, 4", "int 21h" };
     EXPECT_EQ(ref::editor_hover("int", reader(dos), 3, 2, 32), ref::tooltip("int", 32));
