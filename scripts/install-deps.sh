@@ -29,6 +29,37 @@ else
     echo "These packages are missing and neither root nor sudo is available:$missing" >&2
     exit 1
 fi
-$SUDO apt-get update -q
+
+# On a fresh machine the automatic updates may hold apt's locks for minutes:
+# wait for them, bounded, instead of failing at once. apt takes POSIX locks,
+# which /proc/locks lists by inode, so no extra tool is needed to see them.
+LOCK_WAIT=${APT_LOCK_WAIT:-900}
+locks_held() {
+    for f in /var/lib/dpkg/lock-frontend /var/lib/dpkg/lock /var/lib/apt/lists/lock /var/cache/apt/archives/lock; do
+        ino=$(stat -c %i "$f" 2>/dev/null) || continue
+        grep -q ":$ino " /proc/locks 2>/dev/null && return 0
+    done
+    return 1
+}
+wait_for_apt() {
+    waited=0
+    while locks_held; do
+        if [ "$waited" -eq 0 ]; then
+            echo "Another package manager holds apt's lock: waiting up to $LOCK_WAIT s for it to finish"
+        fi
+        if [ "$waited" -ge "$LOCK_WAIT" ]; then
+            echo "apt's lock is still held after $LOCK_WAIT s; try again when the other package manager is done" >&2
+            exit 1
+        fi
+        sleep 3
+        waited=$((waited + 3))
+    done
+}
+
+# The lock may still be taken between the check and apt's start: apt waits
+# for the dpkg lock itself then.
+wait_for_apt
+$SUDO apt-get -o DPkg::Lock::Timeout="$LOCK_WAIT" update -q
+wait_for_apt
 # shellcheck disable=SC2086
-DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends $missing
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout="$LOCK_WAIT" install -y -q --no-install-recommends $missing

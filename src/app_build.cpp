@@ -54,6 +54,13 @@ void replace_all(std::string& s, const std::string& from, const std::string& to)
         s.replace(at, from.size(), to);
 }
 
+// Whether the diagnostic names a line of the source with this base name:
+// line 3 of an included file is not line 3 of the source.
+bool in_source(const tc::Diag& g, const std::string& base)
+{
+    return g.line > 0 && (g.file.empty() || base_name(g.file) == base);
+}
+
 } // namespace
 
 std::string App::untitled_source(const Doc* d)
@@ -192,7 +199,7 @@ void App::finish_build(BuildJob& job)
         if (!work.empty())
             replace_all(line, work + "/", "");
         if (!own.empty() && own[0].msg.rfind("missing", 0) != 0)
-            build_msg(line, own[0].error ? 1 : 2, own[0].line > 0 ? own[0].line : 0);
+            build_msg(line, own[0].error ? 1 : 2, in_source(own[0], base) ? own[0].line : 0);
         else
             build_msg(line, line.rfind("$ ", 0) == 0 ? 5 : 0, 0);
     }
@@ -235,7 +242,7 @@ void App::finish_build(BuildJob& job)
         status(L10n::tr("build.failed", errors), true);
         m_settings.bottom_tab = 0;
         for (const tc::Diag& g : b.diags)
-            if (g.error && g.line > 0) {
+            if (g.error && in_source(g, base)) {
                 if (m_s == d) {
                     m_settings.main_tab = 0;
                     m_focus = Focus::Editor;
@@ -258,9 +265,7 @@ void App::apply_build_marks(Doc* d)
     d->ed.code_lines.clear();
     std::string mine = base_name(d->path.empty() ? std::string("untitled.asm") : d->path);
     for (const tc::Diag& g : d->build.diags) {
-        if (g.line <= 0)
-            continue;
-        if (!g.file.empty() && base_name(g.file) != mine)
+        if (!in_source(g, mine))
             continue;
         Editor::Mark m;
         m.error = g.error;

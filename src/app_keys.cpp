@@ -7,6 +7,7 @@
 #include "l10n.h"
 #include "ref.h"
 #include "syntax.h"
+#include "textutil.h"
 
 #include <algorithm>
 #include <array>
@@ -29,12 +30,7 @@ bool is_enter(SDL_Keycode s)
     return s == SDLK_RETURN || s == SDLK_KP_ENTER;
 }
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using textutil::lower;
 
 // Instruction titles, register and directive names: built once, sorted by
 // bytes, each once.

@@ -5,6 +5,7 @@
 
 #include "l10n.h"
 #include "syntax.h"
+#include "textutil.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,12 +18,7 @@ bool ascii_alpha(char c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using textutil::lower;
 
 // Could NASM take this as a label name? A register or a directive in its
 // place would be read as that instead.
@@ -43,15 +39,7 @@ bool label_name_ok(const std::string& name)
     return !syntax::is_register(low);
 }
 
-std::string trim(const std::string& s)
-{
-    size_t a = 0, b = s.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a])))
-        ++a;
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1])))
-        --b;
-    return s.substr(a, b - a);
-}
+using textutil::trim;
 
 std::string without_indent(const std::string& s)
 {

@@ -4,6 +4,7 @@
 #include "app.h"
 
 #include "l10n.h"
+#include "textutil.h"
 
 #include <pango/pangocairo.h>
 
@@ -18,15 +19,7 @@ constexpr int kPainted[5] = { 4, 3, 0, 1, 2 };
 const char* const kLabel[5] = { "link.libs", "link.dirs", "link.extra", "link.incs", "link.srcs" };
 const char* const kHint[5] = { "link.libs_hint", "link.dirs_hint", "", "link.incs_hint", "link.srcs_hint" };
 
-std::string trimmed(const std::string& s)
-{
-    size_t a = 0, b = s.size();
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1])))
-        --b;
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a])))
-        ++a;
-    return s.substr(a, b - a);
-}
+using textutil::trim;
 
 // The settings file keeps each record's fields apart with these bytes, and
 // a value is one line: such a value could not come back as typed.
@@ -79,11 +72,11 @@ void App::link_apply()
             return;
         }
     tc::LinkOpts o;
-    o.libs = trimmed(m_link_field[0].text);
-    o.dirs = trimmed(m_link_field[1].text);
-    o.extra = trimmed(m_link_field[2].text);
-    o.incs = trimmed(m_link_field[3].text);
-    o.srcs = trimmed(m_link_field[4].text);
+    o.libs = trim(m_link_field[0].text);
+    o.dirs = trim(m_link_field[1].text);
+    o.extra = trim(m_link_field[2].text);
+    o.incs = trim(m_link_field[3].text);
+    o.srcs = trim(m_link_field[4].text);
     o.crt = m_link_crt;
     Doc* d = m_s;
     if (!d->path.empty()) {

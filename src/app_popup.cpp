@@ -5,6 +5,7 @@
 
 #include "l10n.h"
 #include "syntax.h"
+#include "textutil.h"
 
 #include <algorithm>
 #include <cctype>
@@ -22,12 +23,7 @@ double row_h(const App::MenuItem& m)
     return m.separator ? kSepH : kRowH;
 }
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using textutil::lower;
 
 void chevron(cairo_t* cr, double cx, double cy, bool up, const Rgba& c)
 {

@@ -6,6 +6,7 @@
 #include "filedialog_portal.h"
 #include "l10n.h"
 #include "toolprobe.h"
+#include "textutil.h"
 
 #include <algorithm>
 #include <cctype>
@@ -15,16 +16,7 @@ namespace {
 
 const char* const kToolNames[3] = { "nasm", "ld", "cc" };
 
-std::string trimmed(const std::string& s)
-{
-    size_t end = s.size();
-    while (end > 0 && std::isspace(static_cast<unsigned char>(s[end - 1])))
-        --end;
-    size_t begin = 0;
-    while (begin < end && std::isspace(static_cast<unsigned char>(s[begin])))
-        ++begin;
-    return s.substr(begin, end - begin);
-}
+using textutil::trim;
 
 } // namespace
 
@@ -51,7 +43,7 @@ void App::apply_tool_paths()
 {
     bool paths_changed = false, changed = false;
     if (m_modal == Modal::Settings) {
-        std::string nasm = trimmed(m_set_field[0].text), ld = trimmed(m_set_field[1].text);
+        std::string nasm = trim(m_set_field[0].text), ld = trim(m_set_field[1].text);
         paths_changed = nasm != m_settings.nasm_path || ld != m_settings.ld_path;
         changed = paths_changed || m_set_field[2].text != m_settings.args;
         m_settings.nasm_path = nasm;

@@ -7,6 +7,7 @@
 #include "l10n.h"
 #include "numfmt.h"
 #include "ref.h"
+#include "textutil.h"
 
 #include <algorithm>
 #include <cctype>
@@ -32,28 +33,9 @@ const FlagRow kFlags[] = {
     { "OF", "Overflow Flag", "flag.of", "NV", "OV" },
 };
 
-std::string trim(const std::string& s)
-{
-    size_t a = s.find_first_not_of(" \t\r\n");
-    if (a == std::string::npos)
-        return {};
-    size_t b = s.find_last_not_of(" \t\r\n");
-    return s.substr(a, b - a + 1);
-}
-
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string upper(std::string s)
-{
-    for (char& c : s)
-        c = char(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
+using textutil::trim;
+using textutil::lower;
+using textutil::upper;
 
 std::string hexv(uint64_t v)
 {

@@ -2,6 +2,7 @@
 
 #include "l10n.h"
 #include "paths.h"
+#include "textutil.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -15,14 +16,7 @@ namespace attach {
 
 namespace {
 
-std::string trimmed(const std::string& s)
-{
-    const char* blanks = " \t\r\n\v\f";
-    size_t a = s.find_first_not_of(blanks);
-    if (a == std::string::npos)
-        return {};
-    return s.substr(a, s.find_last_not_of(blanks) - a + 1);
-}
+using textutil::trim;
 
 bool all_digits(const std::string& s)
 {
@@ -48,7 +42,7 @@ std::string first_line(const std::string& path)
 
 Find find_process(const std::string& text, int* pid)
 {
-    std::string t = trimmed(text);
+    std::string t = trim(text);
     if (t.empty())
         return Find::Empty;
     if (all_digits(t)) {
@@ -101,7 +95,7 @@ bool executable(int pid, std::string* path, std::string* err)
 
 std::string ptrace_scope()
 {
-    std::string v = trimmed(first_line("/proc/sys/kernel/yama/ptrace_scope"));
+    std::string v = trim(first_line("/proc/sys/kernel/yama/ptrace_scope"));
     return v.empty() ? "?" : v;
 }
 
@@ -143,7 +137,7 @@ std::string message(const Result& r)
 
 std::string not_found_message(const std::string& text)
 {
-    return L10n::tr("attach.not_found", trimmed(text));
+    return L10n::tr("attach.not_found", trim(text));
 }
 
 bool detach(dbg::Process& proc)

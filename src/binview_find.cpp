@@ -4,6 +4,7 @@
 #include "binview.h"
 
 #include "numfmt.h"
+#include "textutil.h"
 
 #include <time.h>
 
@@ -28,8 +29,8 @@ double now_ms()
     return double(ts.tv_sec) * 1000.0 + double(ts.tv_nsec) / 1e6;
 }
 
-uint8_t lower(uint8_t c) { return c >= 'A' && c <= 'Z' ? uint8_t(c + 32) : c; }
-uint8_t upper(uint8_t c) { return c >= 'a' && c <= 'z' ? uint8_t(c - 32) : c; }
+using textutil::lower;
+using textutil::upper;
 
 struct Pat {
     std::vector<uint8_t> b;
@@ -88,13 +89,6 @@ size_t scan(const uint8_t* base, size_t clen, size_t s, size_t e, const Pat& pat
         }
     }
     return best;
-}
-
-std::string lower_text(std::string s)
-{
-    for (char& c : s)
-        c = char(lower(uint8_t(c)));
-    return s;
 }
 
 // Whether the text holds `want` (already lower case), letters folded.
@@ -328,7 +322,7 @@ BinView::Search BinView::scan_slice(double budget_ms)
         m_hit_len = 0;
         return Search::Missing;
     }
-    std::string want = lower_text(s.q);
+    std::string want = lower(s.q);
     if (!s.started_text) {
         s.started_text = true;
         s.row = m_sel.valid() ? fix_key(m_sel) : first_row();

@@ -113,8 +113,6 @@ public:
 private:
     using Args = std::vector<std::string>;
 
-    // ASCII lower case, for command words, register names and numbers.
-    static std::string lower(std::string s);
     std::string addr_str(uint64_t addr) const;
     // Address, instruction bytes padded to a column, and the instruction text.
     std::string insn_row(const dis::Insn& insn) const;

@@ -6,9 +6,12 @@
 #include "l10n.h"
 #include "needs.h"
 #include "toolchain.h"
+#include "textutil.h"
 
 #include <algorithm>
 #include <cstdio>
+
+using textutil::lower;
 
 namespace {
 

@@ -5,8 +5,11 @@
 #include "l10n.h"
 #include "numfmt.h"
 #include "toolchain.h"
+#include "textutil.h"
 
 #include <cstdio>
+
+using textutil::lower;
 
 namespace {
 
@@ -34,15 +37,6 @@ uint64_t read_digits(const std::string& s, size_t from, size_t to, unsigned base
 }
 
 } // namespace
-
-std::string Console::lower(std::string s)
-{
-    // ASCII only, whatever the locale, so UTF-8 bytes pass unchanged.
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
 
 Console::Console(Host* host)
     : m_host(host)

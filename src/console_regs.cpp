@@ -4,6 +4,7 @@
 #include "console.h"
 
 #include "disasm.h"
+#include "textutil.h"
 
 #include <cstdio>
 
@@ -33,13 +34,8 @@ bool in_grid(const std::string& name)
     return !(name.size() == 2 && name[1] == 's');
 }
 
-std::string upper(std::string s)
-{
-    for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return s;
-}
+using textutil::lower;
+using textutil::upper;
 
 std::string reg_text(uint64_t v, int bits)
 {

@@ -137,8 +137,6 @@ int run_window(const WindowOptions& options)
         qxcrash::finish_mail(2000);
         // The log closes before the object goes; what it logs while it is
         // destroyed stays in the log's memory.
-        // A crash mail still being composed may log only while the log is open.
-        qxcrash::finish_mail(2000);
         logger::shutdown();
     }
     return code;

@@ -21,15 +21,6 @@ const Topic kTopics[kTopicCount] = {
     { "keys", "help.keys" },
 };
 
-std::string lower(const std::string& s)
-{
-    std::string out = s;
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return out;
-}
-
 std::vector<std::string> split(const std::string& s, char sep)
 {
     std::vector<std::string> out;

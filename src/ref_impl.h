@@ -3,6 +3,7 @@
 // table rows into texts.
 #include "ref.h"
 #include "refdata.h"
+#include "textutil.h"
 
 #include <string>
 #include <vector>
@@ -17,8 +18,7 @@ struct Topic {
 inline constexpr int kTopicCount = 11;
 extern const Topic kTopics[kTopicCount];
 
-// ASCII lower case, byte by byte.
-std::string lower(const std::string& s);
+using textutil::lower;
 // Pieces between separators, empty ones kept; "" gives none.
 std::vector<std::string> split(const std::string& s, char sep);
 // The text up to its first sentence end (". ", "。", "\n", "। ", "። ", "։ ", Urdu's "۔ ").

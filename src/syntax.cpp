@@ -1,5 +1,7 @@
 #include "syntax.h"
 
+#include "textutil.h"
+
 namespace syntax {
 
 namespace {
@@ -17,14 +19,7 @@ bool ident_char(unsigned char c)
 // Letters, digits, underscores and full stops: the body of a number.
 bool number_char(unsigned char c) { return is_alnum(c) || c == '_' || c == '.'; }
 
-std::string lower(const std::string& s, size_t a, size_t b)
-{
-    std::string k(s, a, b - a);
-    for (char& c : k)
-        if (c >= 'A' && c <= 'Z')
-            c = char(c - 'A' + 'a');
-    return k;
-}
+std::string lower(const std::string& s, size_t a, size_t b) { return textutil::lower(s.substr(a, b - a)); }
 
 // Words that modify an operand rather than start a data definition: a first
 // word followed by one of them is an instruction ("jz short .done",

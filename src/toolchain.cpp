@@ -64,16 +64,6 @@ std::string code_part(const std::string& line)
     return out;
 }
 
-std::string trim(const std::string& s)
-{
-    size_t a = 0, b = s.size();
-    while (a < b && is_space(s[a]))
-        ++a;
-    while (b > a && is_space(s[b - 1]))
-        --b;
-    return s.substr(a, b - a);
-}
-
 namespace {
 
 // Splits at commas and white space, at ':' when `colon` is set, and keeps

@@ -2,6 +2,8 @@
 // The toolchain driver: finds and runs nasm, ld and cc/gcc, parses what
 // they print and turns a NASM source file into a program or a flat binary
 // together with a table from source lines to code addresses.
+#include "textutil.h"
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -84,7 +86,7 @@ Format format_from_key(const std::string& key);
 
 // The line before its comment, with quoted strings blanked out.
 std::string code_part(const std::string& line);
-std::string trim(const std::string& s);
+using textutil::trim;
 // Splits at commas and white space, and also at ':' when `colon` is true.
 std::vector<std::string> words(const std::string& s, bool colon);
 // A list of folders: split at blanks, commas and ':', except inside double

@@ -4,6 +4,7 @@
 #include "files.h"
 #include "numfmt.h"
 #include "toolchain.h"
+#include "textutil.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -44,12 +45,7 @@ bool is_blank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
 }
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using textutil::lower;
 
 // "word" alone, or "word" and white space; `rest` gets the trimmed remainder.
 bool is_directive(const std::string& line, const char* word, std::string* rest)

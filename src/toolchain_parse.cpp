@@ -3,6 +3,7 @@
 #include "files.h"
 #include "numfmt.h"
 #include "toolchain.h"
+#include "textutil.h"
 
 #include <algorithm>
 #include <cctype>
@@ -53,12 +54,7 @@ uint64_t leading_hex(std::string_view s)
     return v;
 }
 
-std::string lower(std::string s)
-{
-    for (char& c : s)
-        c = char(tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+using textutil::lower;
 
 bool begins_with_word(const std::string& s, const char* word, std::string* rest)
 {

@@ -339,8 +339,8 @@ TEST_F(AppAttach, PanelPromptsAddAWatchAndChangeARegisterTheProgramUses)
     auto& watches = AppProbe::settings(app()).watches;
     ASSERT_EQ(watches, (std::vector<std::string>{ "0dword [number]" }));
     ASSERT_EQ(AppProbe::watch_ok_now(app()).size(), 1u);
-    EXPECT_TRUE(AppProbe::watch_ok_now(app())[0]);
-    EXPECT_EQ(AppProbe::watch_now(app())[0], 0x11223344u);
+    EXPECT_TRUE(first_of(AppProbe::watch_ok_now(app())));
+    EXPECT_EQ(first_of(AppProbe::watch_now(app())), 0x11223344u);
     // An empty answer adds nothing.
     ASSERT_TRUE(AppProbe::click(app(), "watch_add", 0, 1280, 1600));
     ASSERT_NO_FATAL_FAILURE(answer(" "));

@@ -188,7 +188,7 @@ TEST(Blink, RealWindowHoldsTheWholeFrameAfterPartialBlinks)
         _exit(bad);
     }
     int st = 0;
-    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_EQ(testutil::wait_child(pid, &st), pid);
     ASSERT_TRUE(WIFEXITED(st));
     int bad = WEXITSTATUS(st);
     ASSERT_NE(bad, 1) << "no window";

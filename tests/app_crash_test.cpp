@@ -103,7 +103,7 @@ protected:
     static int end_status(pid_t pid)
     {
         int status = 0;
-        waitpid(pid, &status, 0);
+        testutil::wait_child(pid, &status);
         return status;
     }
 

@@ -163,7 +163,7 @@ struct AppDebugProbe {
                 EXPECT_EQ(app.m_msgs[i].first.rfind("bad.asm:", 0), 0u) << "the path shown by its base name";
             }
         EXPECT_EQ(error_lines, (std::vector<int>{ 2, 4 }));
-        EXPECT_EQ(app.m_msgs.back().first, "Build failed: 2 errors");
+        EXPECT_EQ(last_of(app.m_msgs).first, "Build failed: 2 errors");
         EXPECT_TRUE(app.m_status_err);
         EXPECT_EQ(d->ed.caret().line, 1) << "the first error";
         EXPECT_EQ(app.m_settings.bottom_tab, 0);
@@ -193,6 +193,17 @@ struct AppDebugProbe {
         EXPECT_TRUE(found);
         EXPECT_TRUE(d->ed.marks.count(1));
 
+        // An error on line 3 of an included file is not this file's line 3.
+        ASSERT_TRUE(write_file(m_tmp.file("part.inc"), "nop\nnop\nbogus3 eax\n"));
+        d->ed.set_text("nop\n%include \"part.inc\"\nnop\nnop\n");
+        d->ed.set_modified(true);
+        AppDebugProbe::build(app);
+        EXPECT_FALSE(d->build.ok);
+        EXPECT_TRUE(d->ed.marks.empty());
+        EXPECT_EQ(d->ed.caret().line, 0);
+        for (size_t i = 0; i < app.m_msgs.size(); ++i)
+            EXPECT_EQ(app.m_msg_line_of[i], 0) << app.m_msgs[i].first;
+
         // A clean build: marks go, the program loads as a hidden binary.
         d->ed.set_text(exit_program(0));
         d->ed.set_modified(true);
@@ -201,7 +212,7 @@ struct AppDebugProbe {
         EXPECT_TRUE(d->ed.marks.empty());
         EXPECT_EQ(d->ed.code_lines, (std::set<int>{ 3, 4, 5 }));
         EXPECT_EQ(d->build.output, m_tmp.file("bad"));
-        EXPECT_EQ(app.m_msgs.back().second, 3);
+        EXPECT_EQ(last_of(app.m_msgs).second, 3);
         EXPECT_EQ(app.m_status, "Built: bad");
         Doc* out = app.find_doc(m_tmp.file("bad"), true);
         ASSERT_NE(out, nullptr);
@@ -246,7 +257,7 @@ struct AppDebugProbe {
         app.activate(a);
         app.cmd_run();
         ASSERT_TRUE(AppDebugProbe::pump(app, [&] { return AppDebugProbe::ended(app); }));
-        EXPECT_EQ(app.m_prog.back().first, "Program ended with exit code 3");
+        EXPECT_EQ(last_of(app.m_prog).first, "Program ended with exit code 3");
         // Marks apply to diagnostics of untitled.asm.
         a->ed.set_text("section .text\n    bogus2\n");
         a->ed.set_modified(true);
@@ -341,8 +352,8 @@ struct AppDebugProbe {
         EXPECT_FALSE(app.m_dbin->bv.live());
         kind = 0;
         EXPECT_EQ(d->ed.note(12, &kind), "") << "no notes once the program has ended";
-        EXPECT_EQ(app.m_prog.back().first, "Program ended with exit code 0");
-        EXPECT_EQ(app.m_prog.back().second, 3);
+        EXPECT_EQ(last_of(app.m_prog).first, "Program ended with exit code 0");
+        EXPECT_EQ(last_of(app.m_prog).second, 3);
     }
 
     static void RunToCursorWithoutCodeRefuses(const TempDir& m_tmp)
@@ -372,7 +383,7 @@ struct AppDebugProbe {
         EXPECT_EQ(app.m_proc.pc(), to) << app.m_status;
         AppDebugProbe::key(app, SDLK_F5, KMOD_LSHIFT);
         EXPECT_FALSE(app.m_proc.alive());
-        EXPECT_EQ(app.m_prog.back().first, "Program stopped.");
+        EXPECT_EQ(last_of(app.m_prog).first, "Program stopped.");
     }
 
     // F11 into a function, F11 over its push rbp, Shift+F11: the program
@@ -611,7 +622,7 @@ struct AppDebugProbe {
         app.run_button(0); // Save and start
         EXPECT_FALSE(bin->img.m_dirty) << "saved before it started";
         ASSERT_TRUE(pump(app, [&] { return ended(app); }));
-        EXPECT_EQ(app.m_prog.back().first, "Program ended with exit code 5");
+        EXPECT_EQ(last_of(app.m_prog).first, "Program ended with exit code 5");
     }
 
     static void InputReachesTheProgramAndABinaryTabRuns(const TempDir& m_tmp)
@@ -632,7 +643,7 @@ struct AppDebugProbe {
         ASSERT_TRUE(pump(app, [&] { return ended(app); }));
         ASSERT_GE(app.m_prog.size(), 3u);
         EXPECT_EQ(app.m_prog[1].first, "typed");
-        EXPECT_EQ(app.m_prog.back().first, "Program ended with exit code 0");
+        EXPECT_EQ(last_of(app.m_prog).first, "Program ended with exit code 0");
 
         // Another program opened in a tab of its own starts from there,
         // without the source's lines.
@@ -658,7 +669,7 @@ struct AppDebugProbe {
         ASSERT_TRUE(pump(app, [&] { return stopped(app); }));
         key(app, SDLK_F5, KMOD_LSHIFT);
         EXPECT_FALSE(app.m_proc.alive());
-        EXPECT_EQ(app.m_prog.back().first, "Program stopped.");
+        EXPECT_EQ(last_of(app.m_prog).first, "Program stopped.");
     }
 
     static void OutputIsCappedWrappedAndEscaped()
@@ -668,7 +679,7 @@ struct AppDebugProbe {
         EXPECT_LE(app.m_prog_partial.size(), 2000u);
         EXPECT_EQ(app.m_prog.size(), 2u);
         app.add_output("\n\xFF ok \xC3\xA4\x01\n");
-        EXPECT_EQ(app.m_prog.back().first, "\\xFF ok \xC3\xA4\\x01");
+        EXPECT_EQ(last_of(app.m_prog).first, "\\xFF ok \xC3\xA4\\x01");
         for (int i = 0; i < 20001; ++i)
             app.add_output("line\n");
         EXPECT_LE(app.m_prog.size(), 20000u);

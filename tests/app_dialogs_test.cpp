@@ -17,6 +17,9 @@
 #include <cmath>
 #include <functional>
 
+using testutil::first_of;
+using testutil::last_of;
+
 namespace {
 
 std::vector<Hit> hits_of(App& app, const std::string& id)
@@ -126,7 +129,7 @@ TEST(AppDialogs, ASecondDialogWaitsAndTheFirstAnswerIsKept)
     // The prompt's text starts wholly selected: typing replaces it.
     AppProbe::text_input(app, "new");
     ASSERT_TRUE(AppProbe::click(app, "dlg_ok"));
-    EXPECT_EQ(log.back(), "typed new");
+    EXPECT_EQ(last_of(log), "typed new");
     EXPECT_EQ(AppProbe::modal(app), App::Modal::Message);
     EXPECT_EQ(AppProbe::dlg_title(app), "Note");
     AppProbe::key(app, SDLK_ESCAPE);
@@ -171,8 +174,8 @@ TEST(AppDialogs, MessagesPaneSplitsLinesAndDropsTheOldestThousand)
     for (int i = 0; i < 5001; ++i)
         AppProbe::msg(many, "m" + std::to_string(i), 0, i + 1);
     ASSERT_EQ(AppProbe::msgs(many).size(), 4001u);
-    EXPECT_EQ(AppProbe::msgs(many).front().first, "m1000");
-    EXPECT_EQ(AppProbe::msg_lines(many).front(), 1001);
+    EXPECT_EQ(first_of(AppProbe::msgs(many)).first, "m1000");
+    EXPECT_EQ(first_of(AppProbe::msg_lines(many)), 1001);
     EXPECT_EQ(AppProbe::msg_lines(many).size(), 4001u);
 }
 
@@ -298,7 +301,7 @@ protected:
             _exit(::testing::Test::HasFailure() ? 1 : 0);
         }
         int st = 0;
-        ASSERT_EQ(waitpid(pid, &st, 0), pid);
+        ASSERT_EQ(testutil::wait_child(pid, &st), pid);
         ASSERT_TRUE(WIFEXITED(st));
         EXPECT_EQ(WEXITSTATUS(st), 0) << "the window part failed: see above";
     }

@@ -203,7 +203,7 @@ TEST(AppFiles, SaveKeepsModeFollowsLinksAndKeepsTheOldFileOnFailure)
     ASSERT_EQ(stat(real.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0751u);
     EXPECT_EQ(AppProbe::status(app), L10n::tr("file.saved", "link.asm"));
-    EXPECT_EQ(AppProbe::msgs(app).back().first, L10n::tr("file.saved", link));
+    EXPECT_EQ(last_of(AppProbe::msgs(app)).first, L10n::tr("file.saved", link));
     EXPECT_FALSE(has_temp_files(t.path()));
 
     // A disk that fills up: writes past 64 bytes fail (EFBIG stands in for
@@ -632,13 +632,14 @@ TEST(AppFiles, FileStateStringsAreWrittenReadAndPruned)
 
     // Read back: malformed items are skipped, lines past the end dropped.
     App other;
-    AppProbe::settings(other).fstate[t.file("s.asm")] = "x;c:5,2,1;zz:1;b:3,abc,99,-1,4;q:1";
+    AppProbe::settings(other).fstate[t.file("s.asm")] = "x;c:5,2,1;zz:1;b:3,abc,99,-1,4,30,31;q:1";
     AppProbe::settings(other).fstate[t.file("p.bin")] = "a:10,zz,ff;c:1,2";
     Doc* s2 = add_source(other, t.file("s.asm"), lines);
     AppProbe::apply_file_state(other, s2);
     EXPECT_EQ(s2->ed.caret().line, 5);
     EXPECT_EQ(s2->ed.caret().col, 2);
-    EXPECT_EQ(s2->ed.breakpoints, (std::set<int>{ 3, 4 }));
+    EXPECT_EQ(s2->ed.line_count(), 31);
+    EXPECT_EQ(s2->ed.breakpoints, (std::set<int>{ 3, 4, 30 }));
     Doc* b2 = AppProbe::new_doc(other, true);
     b2->img.m_path = t.file("p.bin");
     AppProbe::apply_file_state(other, b2);
@@ -698,7 +699,7 @@ TEST(AppFiles, RecoveryKeepsTheOldFileUntilTheNewOneIsWritten)
     EXPECT_EQ(u->ed.text(), "scratch\n");
     EXPECT_EQ(AppProbe::status(app), L10n::tr("rec.status", 2));
     EXPECT_EQ(AppProbe::msgs(app).size(), 2u);
-    EXPECT_EQ(AppProbe::msgs(app)[0].second, 2);
+    EXPECT_EQ(first_of(AppProbe::msgs(app)).second, 2);
     // Both files are still on disk until this run writes its own.
     EXPECT_EQ(recovery_files().size(), 2u);
     EXPECT_TRUE(file_exists(untitled_file));
@@ -709,9 +710,15 @@ TEST(AppFiles, RecoveryKeepsTheOldFileUntilTheNewOneIsWritten)
     EXPECT_EQ(file_exists(untitled_file), untitled_file == u->rec_file);
     EXPECT_EQ(recovery_files().size(), 2u);
 
-    // A recovery file equal to the open text is deleted, nothing restored.
+    // Documents saved since: their recovery files go, or older unsaved text
+    // would be restored over the saved files after a crash.
     a->ed.set_text("on disk\n");
     a->ed.set_modified(false);
+    u->ed.set_modified(false);
+    AppProbe::autosave(app);
+    EXPECT_TRUE(recovery_files().empty());
+
+    // A recovery file equal to the open text is deleted, nothing restored.
     write_file(path, "on disk\n");
     App third;
     AppProbe::open_any(third, path);

@@ -21,6 +21,8 @@
 namespace {
 
 using Log = std::vector<std::string>;
+using testutil::first_of;
+using testutil::last_of;
 
 
 struct SdlEvents : ::testing::Environment {
@@ -502,9 +504,9 @@ TEST(AppKeys, EnterInTheProgramInputNeverBlocks)
     press(app, SDLK_RETURN);
     EXPECT_GT(p.input_queued(), 0u);
     ASSERT_EQ(AppProbe::prog_lines(app).size(), 1u);
-    EXPECT_EQ(AppProbe::prog_lines(app)[0].second, 6);
+    EXPECT_EQ(first_of(AppProbe::prog_lines(app)).second, 6);
     press(app, SDLK_d, KMOD_LCTRL);
-    EXPECT_EQ(AppProbe::prog_lines(app).back().first, "^D");
+    EXPECT_EQ(last_of(AppProbe::prog_lines(app)).first, "^D");
     p.kill();
 }
 

@@ -341,8 +341,8 @@ TEST_F(Menus, RowStatesFollowTheMomentTheMenuOpens)
     EXPECT_FALSE(row(0, L10n::tr("menu.disassemble"))->enabled);
     EXPECT_TRUE(row(0, L10n::tr("menu.close"))->enabled);
     EXPECT_EQ(separators(file), 2);
-    EXPECT_EQ(file.back().label, L10n::tr("menu.quit"));
-    EXPECT_EQ(file.back().shortcut, "Ctrl+Q");
+    EXPECT_EQ(last_of(file).label, L10n::tr("menu.quit"));
+    EXPECT_EQ(last_of(file).shortcut, "Ctrl+Q");
 
     // Eight of each: five sources and three binaries are offered.
     for (int i = 0; i < 8; ++i) {
@@ -887,7 +887,7 @@ TEST_F(MenuWindow, PicturesOfEveryOpenMenuInBothThemes)
         _exit(::testing::Test::HasFailure() ? 1 : 0);
     }
     int st = 0;
-    ASSERT_EQ(waitpid(pid, &st, 0), pid);
+    ASSERT_EQ(testutil::wait_child(pid, &st), pid);
     ASSERT_TRUE(WIFEXITED(st));
     EXPECT_EQ(WEXITSTATUS(st), 0) << "the window part failed: see above";
 }

@@ -239,7 +239,7 @@ TEST_F(Panel, StoppedProgramShowsRegistersFlagsVariablesAndStack)
     ASSERT_EQ(hits_of("var").size(), vars.size());
     ASSERT_GE(vars.size(), 3u);
     EXPECT_EQ(vars[0], sym("msg"));
-    EXPECT_EQ(hits_of("var")[0].tip.rfind("msg @ " + upper_hex(sym("msg")) + ": 48 65 6C 6C 6F", 0), 0u);
+    EXPECT_EQ(first_of(hits_of("var")).tip.rfind("msg @ " + upper_hex(sym("msg")) + ": 48 65 6C 6C 6F", 0), 0u);
 
     // Ten stack slots, 8 bytes apart; the first is argc (1).
     auto stack = hits_of("stack");
@@ -276,7 +276,7 @@ TEST_F(Panel, ThirtyTwoBitProgramOffersThreeWidths)
     for (const Hit& h : hits_of("reg_width"))
         widths.push_back(h.n);
     EXPECT_EQ(widths, (std::vector<int>{ 8, 16, 32 }));
-    EXPECT_EQ(AppProbe::reg_hit_names(m_app).front(), "eax");
+    EXPECT_EQ(first_of(AppProbe::reg_hit_names(m_app)), "eax");
 }
 
 TEST_F(Panel, WidthChipsFollowTheSettingAndFoldingTakesRowsAway)

@@ -115,7 +115,7 @@ TEST(RefDialog, UnknownWordsBecomeTheQueryAndTopicsOpenTheirPage)
     RefProbe::open(app, "writ", "");
     EXPECT_EQ(RefProbe::query(app), "writ");
     ASSERT_FALSE(RefProbe::rows(app).empty());
-    EXPECT_TRUE(RefProbe::rows(app)[0].header) << "results come under kind headings";
+    EXPECT_TRUE(first_of(RefProbe::rows(app)).header) << "results come under kind headings";
     EXPECT_EQ(ref::title(selected(app)), "write");
 
     RefProbe::open(app, "mov", "keys");

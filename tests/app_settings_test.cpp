@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <functional>
 
+using testutil::first_of;
 using testutil::TempDir;
 
 namespace {
@@ -352,7 +353,7 @@ TEST(SettingsDialog, SmallWindowScrollsAndHiddenControlsTakeNoClicks)
     ASSERT_GT(SetProbe::content_h(app), SetProbe::view_h(app));
     EXPECT_TRUE(AppProbe::hits_of(app, "set_lang").empty()) << "below the band";
     EXPECT_EQ(AppProbe::hits_of(app, "set_close").size(), 1u);
-    const Hit box = AppProbe::hits_of(app, "dlg_box")[0];
+    const Hit box = first_of(AppProbe::hits_of(app, "dlg_box"));
     for (int i = 0; i < 40; ++i)
         AppProbe::wheel(app, box.x + 50, box.y + 100, -1);
     AppProbe::paint(app, 900, 420);

@@ -201,7 +201,7 @@ TEST(App, OverflowingTabsKeepTheActiveOneReachable)
     // The last one is active: its tab and close box lie inside the strip.
     auto tabs = hits_of(app, "tab_main");
     ASSERT_FALSE(tabs.empty());
-    const Hit& last = tabs.back();
+    const Hit& last = last_of(tabs);
     EXPECT_EQ(last.n, 29);
     EXPECT_LE(last.x + last.w, 979.0);
     EXPECT_GE(last.w, 60.0);
@@ -213,15 +213,15 @@ TEST(App, OverflowingTabsKeepTheActiveOneReachable)
         EXPECT_LE(t.x + t.w, 979.0);
     }
     // Tabs scrolled out are reached with the wheel over the strip.
-    EXPECT_NE(tabs.front().n, 0);
+    EXPECT_NE(first_of(tabs).n, 0);
     AppProbe::wheel(app, 300, 80, 100);
     AppProbe::paint(app, 1280, 800);
-    EXPECT_EQ(hits_of(app, "tab_main").front().n, 0);
-    EXPECT_EQ(hits_of(app, "tab_main").front().x, 6);
+    EXPECT_EQ(first_of(hits_of(app, "tab_main")).n, 0);
+    EXPECT_EQ(first_of(hits_of(app, "tab_main")).x, 6);
     // Choosing a tab far away brings it into view again.
     AppProbe::activate(app, docs[29]);
     AppProbe::paint(app, 1280, 800);
-    EXPECT_EQ(hits_of(app, "tab_main").back().n, 29);
+    EXPECT_EQ(last_of(hits_of(app, "tab_main")).n, 29);
 }
 
 TEST(App, TypingOnTheWelcomePageGoesNowhere)

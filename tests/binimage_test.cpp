@@ -223,7 +223,7 @@ TEST(Load, FlatFilesAreRawOrComByNameAndSize)
     BinImage img = from({ 0xEB, 0xFE }, "boot.bin");
     EXPECT_EQ(img.m_kind, BinImage::Raw);
     ASSERT_EQ(img.code_ranges().size(), 1u);
-    EXPECT_EQ(img.code_ranges()[0].size, 2u);
+    EXPECT_EQ(first_of(img.code_ranges()).size, 2u);
     img.set_raw_view(32, 0x7C00); // a raw view maps from its base
     EXPECT_EQ(img.m_bits, 32);
     EXPECT_EQ(img.m_entry, 0x7C00u);
@@ -232,7 +232,7 @@ TEST(Load, FlatFilesAreRawOrComByNameAndSize)
     EXPECT_EQ(off, 0u);
     EXPECT_FALSE(img.addr_to_off(0x7C02, &off));
     EXPECT_FALSE(img.addr_to_off(0x7BFF, &off));
-    EXPECT_EQ(img.code_ranges()[0].addr, 0x7C00u);
+    EXPECT_EQ(first_of(img.code_ranges()).addr, 0x7C00u);
 
     Bytes code(65280, 0x90);
     EXPECT_EQ(from(code, "/x/PROG.CoM").m_kind, BinImage::Com);
@@ -304,7 +304,7 @@ TEST(Load, PeSectionsLimitsAndFallbackToMz)
     EXPECT_FALSE(img.addr_to_off(0x401000, &off));
     // With no executable section the whole file is one code range.
     ASSERT_EQ(img.code_ranges().size(), 1u);
-    EXPECT_EQ(img.code_ranges()[0].size, img.m_data.size());
+    EXPECT_EQ(first_of(img.code_ranges()).size, img.m_data.size());
 
     Bytes bad = pe(false, 1, 0x21, 0, 0x400);
     put(bad, 0x98, 0x999, 2); // unknown optional-header magic

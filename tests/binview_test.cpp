@@ -352,7 +352,7 @@ TEST(Navigation, RowsByAddressFollowBackAndOffsets)
     // An address without a row and without a file byte.
     w.v.goto_addr(0x10);
     ASSERT_FALSE(w.status.empty());
-    EXPECT_EQ(w.status.back(), std::make_pair(std::string("No file byte at this address."), true));
+    EXPECT_EQ(last_of(w.status), std::make_pair(std::string("No file byte at this address."), true));
     EXPECT_TRUE(w.v.m_hex_focus);
 
     // A file offset inside the code selects its row; past the end fails.
@@ -397,6 +397,8 @@ TEST(Search, BytesTextUtf16HexAndRowTexts)
     memcpy(b.data() + 400, "\x7f" "ELF", 4);
     b[500] = 0x0F;
     b[501] = 0x05; // syscall
+    b[598] = 0xAB; // a match that ends on the last byte
+    b[599] = 0xCD;
     w.bytes(b, "/x/s.bin");
     struct Case {
         std::string q;
@@ -414,6 +416,7 @@ TEST(Search, BytesTextUtf16HexAndRowTexts)
         { "WIDE", false, true, 300, 8, true },
         { "7f45", true, true, 400, 2, false },
         { "7f45", true, true, 200, 2, false }, // wraps to the first
+        { "ABCD", false, true, 598, 2, false },
         { "4D5", false, false, 0, 0, false },
     };
     w.v.m_cur = 0;
@@ -541,10 +544,10 @@ TEST_F(Assembler, ShorterCodeIsPaddedWithNops)
     edit(0, "inc eax");
     w->v.key(keysym(SDLK_RETURN));
     EXPECT_EQ(bytes(), (std::vector<uint8_t> { 0x40, 0x90, 0x90, 0x90, 0x90, 0x31, 0xC0, 0x31, 0xDB, 0xC3 }));
-    EXPECT_EQ(w->status.back(), std::make_pair(std::string("The rest was filled with NOP."), false));
+    EXPECT_EQ(last_of(w->status), std::make_pair(std::string("The rest was filled with NOP."), false));
     EXPECT_EQ(w->v.selected_addr(), 5u);
     ASSERT_TRUE(w->v.undo());
-    EXPECT_EQ(bytes()[0], 0xB8);
+    EXPECT_EQ(first_of(bytes()), 0xB8);
     EXPECT_EQ(bytes()[1], 1);
 }
 
@@ -564,7 +567,7 @@ TEST_F(Assembler, LongerCodeAsksBeforeOverwriting)
     w->v.key(keysym(SDLK_KP_ENTER));
     w->v.confirm_overwrite(true);
     EXPECT_EQ(bytes(), (std::vector<uint8_t> { 0xB8, 1, 0, 0, 0, 0xB9, 2, 0, 0, 0 }));
-    EXPECT_EQ(w->status.back().first, "The new instruction is longer: 3 following bytes were overwritten.");
+    EXPECT_EQ(last_of(w->status).first, "The new instruction is longer: 3 following bytes were overwritten.");
     ASSERT_TRUE(w->v.undo());
     EXPECT_EQ(bytes(), (std::vector<uint8_t> { 0xB8, 1, 0, 0, 0, 0x31, 0xC0, 0x31, 0xDB, 0xC3 }));
     // Without anyone to ask, longer code is refused.
@@ -572,7 +575,7 @@ TEST_F(Assembler, LongerCodeAsksBeforeOverwriting)
     edit(5, "mov ecx, 2");
     w->v.commit_edit();
     EXPECT_EQ(bytes()[5], 0x31);
-    EXPECT_TRUE(w->status.back().second);
+    EXPECT_TRUE(last_of(w->status).second);
 }
 
 // Focus loss used to commit a half-edited line (padding it with NOPs).
@@ -581,7 +584,7 @@ TEST_F(Assembler, FocusLossNeverWrites)
     edit(0, "nop");
     w->v.finish_edit();
     EXPECT_FALSE(w->v.m_edit_active);
-    EXPECT_EQ(bytes()[0], 0xB8);
+    EXPECT_EQ(first_of(bytes()), 0xB8);
     EXPECT_EQ(w->edits, 0);
     // A click elsewhere closes the line the same way.
     edit(0, "nop");
@@ -591,7 +594,7 @@ TEST_F(Assembler, FocusLossNeverWrites)
     w->v.m_split = 400;
     w->v.mouse_down(500, 300, 1, false);
     EXPECT_FALSE(w->v.m_edit_active);
-    EXPECT_EQ(bytes()[0], 0xB8);
+    EXPECT_EQ(first_of(bytes()), 0xB8);
 }
 
 // The line takes typed text and editing keys while it is open.
@@ -631,9 +634,9 @@ TEST_F(Assembler, AssemblerErrorsAreReported)
     edit(0, "mov eax,");
     w->v.commit_edit();
     ASSERT_FALSE(w->status.empty());
-    EXPECT_EQ(w->status.back().first.rfind("Cannot assemble: ", 0), 0u);
-    EXPECT_TRUE(w->status.back().second);
-    EXPECT_EQ(bytes()[0], 0xB8);
+    EXPECT_EQ(last_of(w->status).first.rfind("Cannot assemble: ", 0), 0u);
+    EXPECT_TRUE(last_of(w->status).second);
+    EXPECT_EQ(first_of(bytes()), 0xB8);
 }
 
 // ---- faults ----------------------------------------------------------------
@@ -737,8 +740,8 @@ TEST(Paint, LayoutHitsAndClicks)
     // A byte of the header has no row.
     w.v.m_hex_top = 0;
     w.v.mouse_down(w.v.m_hex_x + 2, w.v.m_head + 2, 1, false);
-    EXPECT_EQ(w.status.back().second, false);
-    EXPECT_NE(w.status.back().first.find("not loaded"), std::string::npos);
+    EXPECT_EQ(last_of(w.status).second, false);
+    EXPECT_NE(last_of(w.status).first.find("not loaded"), std::string::npos);
     EXPECT_EQ(w.v.status_line(), "Offset 00000000");
 }
 
@@ -977,7 +980,7 @@ TEST_F(Live, AssemblerLineWritesIntoTheProgram)
     uint8_t b = 0;
     ASSERT_EQ(proc.read(nop, &b, 1), 1u);
     EXPECT_EQ(b, 0xCC);
-    EXPECT_EQ(w->status.back().first, "1 bytes written");
+    EXPECT_EQ(last_of(w->status).first, "1 bytes written");
     ASSERT_TRUE(w->v.undo());
     ASSERT_EQ(proc.read(nop, &b, 1), 1u);
     EXPECT_EQ(b, 0x90);

@@ -424,7 +424,7 @@ TEST(ConsoleOutput, PrintCutsAtNewlinesAndCountsCalls)
     EXPECT_EQ(con.generation(), 0);
     con.print("a\nb\n", Console::kOutput);
     ASSERT_EQ(con.lines().size(), 3u);
-    EXPECT_EQ(con.lines()[0].text, "a");
+    EXPECT_EQ(first_of(con.lines()).text, "a");
     EXPECT_EQ(con.lines()[1].text, "b");
     EXPECT_EQ(con.lines()[2].text, "");
     EXPECT_EQ(con.generation(), 1);
@@ -441,8 +441,8 @@ TEST(ConsoleOutput, KeepsTheNewest5000Lines)
     for (int i = 0; i < 5001; ++i)
         con.print("line " + std::to_string(i), Console::kOutput);
     ASSERT_EQ(con.lines().size(), 5000u);
-    EXPECT_EQ(con.lines().front().text, "line 1");
-    EXPECT_EQ(con.lines().back().text, "line 5000");
+    EXPECT_EQ(first_of(con.lines()).text, "line 1");
+    EXPECT_EQ(last_of(con.lines()).text, "line 5000");
     EXPECT_EQ(con.generation(), 5001);
 }
 
@@ -528,7 +528,7 @@ TEST(ConsoleSearch, StopsAfter1000Hits)
     con.exec("s 0 l 2000 0");
     ASSERT_EQ(con.lines().size(), 1001u); // the echo and 1000 addresses
     EXPECT_EQ(con.lines()[1].text, "00000000");
-    EXPECT_EQ(con.lines().back().text, "000003E7");
+    EXPECT_EQ(last_of(con.lines()).text, "000003E7");
     for (const auto& line : con.lines())
         EXPECT_NE(line.text, "Not found.");
 }
@@ -746,7 +746,7 @@ public:
         std::string err;
         ASSERT_TRUE(host.proc.start(host.exe, {}, "", true, &err)) << err;
         ASSERT_TRUE(host.settle(true));
-        ASSERT_EQ(host.stops.back(), "entry");
+        ASSERT_EQ(last_of(host.stops), "entry");
         // As the application does when a program starts under the debugger.
         con.reset_state();
         con.print("", Console::kOutput);
@@ -815,7 +815,7 @@ TEST_F(LiveConsole, StepsProceedsAndMarksChanges)
 
     con.exec("t"); // mov rax, 5
     lines = fresh();
-    EXPECT_EQ(host.stops.back(), "step");
+    EXPECT_EQ(last_of(host.stops), "step");
     EXPECT_EQ(reg("rax"), 5u);
     Console::Line rax = find(lines, "RAX=");
     EXPECT_EQ(rax.text.substr(0, 21), "RAX=0000000000000005 ");
@@ -826,10 +826,10 @@ TEST_F(LiveConsole, StepsProceedsAndMarksChanges)
     lines = fresh();
     EXPECT_EQ(reg("rip"), sym("after_call"));
     EXPECT_EQ(reg("rax"), 0xCu);
-    EXPECT_EQ(lines.back().kind, Console::kNotice);
-    EXPECT_NE(lines.back().text.find("; after_call"), std::string::npos) << lines.back().text;
+    EXPECT_EQ(last_of(lines).kind, Console::kNotice);
+    EXPECT_NE(last_of(lines).text.find("; after_call"), std::string::npos) << last_of(lines).text;
     con.exec("r rax");
-    EXPECT_EQ(fresh().back().text, "rax = C");
+    EXPECT_EQ(last_of(fresh()).text, "rax = C");
 
     // A value set with r counts as seen: the next step marks only what the
     // step itself changed.
@@ -857,15 +857,15 @@ TEST_F(LiveConsole, BreakpointsGoMemoryAndWrite)
     con.exec("bp done");
     con.exec("bl");
     std::string done = hex(sym("done"));
-    EXPECT_EQ(fresh().back().text, std::string(8 - done.size(), '0') + done + "  done");
+    EXPECT_EQ(last_of(fresh()).text, std::string(8 - done.size(), '0') + done + "  done");
     con.exec("g");
-    EXPECT_EQ(host.stops.back(), "breakpoint");
+    EXPECT_EQ(last_of(host.stops), "breakpoint");
     EXPECT_EQ(reg("rip"), sym("done"));
-    EXPECT_NE(fresh().back().text.find("; done"), std::string::npos);
+    EXPECT_NE(last_of(fresh()).text.find("; done"), std::string::npos);
 
     // Memory of the live program, read and written through the console.
     con.exec("d msg l 3");
-    std::string row = fresh().back().text;
+    std::string row = last_of(fresh()).text;
     EXPECT_NE(row.find("48 69 0A"), std::string::npos) << row;
     EXPECT_NE(row.find("Hi."), std::string::npos) << row;
     con.exec("e buf \"AB\" 0d 0a");
@@ -877,21 +877,21 @@ TEST_F(LiveConsole, BreakpointsGoMemoryAndWrite)
     // The file name keeps its blanks and its case.
     TempDir out;
     con.exec("w " + out.path() + "/Out File.BIN");
-    EXPECT_EQ(fresh().back().text, "Written: " + out.path() + "/Out File.BIN");
+    EXPECT_EQ(last_of(fresh()).text, "Written: " + out.path() + "/Out File.BIN");
     EXPECT_EQ(read_file(out.file("Out File.BIN")), read_file(host.exe));
 
     // g with a start address runs from there to the breakpoint again.
     con.exec("g =zero");
-    EXPECT_EQ(host.stops.back(), "breakpoint");
+    EXPECT_EQ(last_of(host.stops), "breakpoint");
     EXPECT_EQ(reg("rip"), sym("done"));
     EXPECT_EQ(reg("rax"), 0u);
 
     con.exec("bc *");
     con.exec("g");
-    EXPECT_EQ(host.stops.back(), "exit 0");
+    EXPECT_EQ(last_of(host.stops), "exit 0");
     fresh();
     con.exec("r");
-    EXPECT_EQ(fresh().back().text, "Nothing loaded — build a program or open a binary.");
+    EXPECT_EQ(last_of(fresh()).text, "Nothing loaded — build a program or open a binary.");
 }
 
 TEST_F(LiveConsole, GoToAnAddressAndQuit)

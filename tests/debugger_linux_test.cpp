@@ -217,7 +217,7 @@ TEST_F(Debugger, PipeShortageIsReportedWithAWordAndLeaksNothing)
         _exit(again == a ? 0 : 4);
     }
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_EQ(testutil::wait_child(child, &status), child);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0) << "1/2: wrong result for the first/second pipe, 3: setup, 4: leaked";
 }

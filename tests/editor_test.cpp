@@ -434,6 +434,11 @@ TEST(EditorSearch, FindWrapsAndFoldsCase)
     EXPECT_EQ(e.caret(), (Pos { 2, 9 }));
     EXPECT_FALSE(e.find("zzz", true, true));
     EXPECT_EQ(e.caret(), (Pos { 2, 9 }));
+    // Backwards from inside a hit: only one that ends before the caret counts.
+    Ed b("bar foo bar");
+    b.move_caret({ 0, 10 }, false);
+    ASSERT_TRUE(b.find("bar", false, true));
+    EXPECT_EQ(b.anchor(), (Pos { 0, 0 }));
 }
 
 TEST(EditorSearch, SingleHitIsFoundAgainFromItsEnd)

@@ -5,6 +5,7 @@
 #include "editor_measure.h"
 #include "palette.h"
 #include "paint_canvas.h"
+#include "testutil.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 namespace {
 
 using Pos = Editor::Pos;
+using testutil::first_of;
+using testutil::last_of;
 using testpaint::Canvas;
 using testpaint::over;
 
@@ -540,7 +543,7 @@ TEST(EditorPaint, NotesAndTheirWords)
     p.e.note = [](int, int*) -> std::string { return "n"; };
     p.paint();
     ASSERT_EQ(p.e.note_words().size(), 2u);
-    EXPECT_DOUBLE_EQ(p.e.note_words()[0].x0, p.x0 + 63 * p.adv);
+    EXPECT_DOUBLE_EQ(first_of(p.e.note_words()).x0, p.x0 + 63 * p.adv);
 }
 
 TEST(EditorPaint, NoteRightOfANarrowPaneDrawsNothing)
@@ -594,8 +597,8 @@ TEST(EditorPaint, OnlyVisibleRowsAskForNotes)
     p.paint();
     const int v = int(210 / p.lh);
     ASSERT_EQ(int(asked.size()), v + 1);
-    EXPECT_EQ(asked.front(), 500);
-    EXPECT_EQ(asked.back(), 500 + v);
+    EXPECT_EQ(first_of(asked), 500);
+    EXPECT_EQ(last_of(asked), 500 + v);
 }
 
 TEST(EditorPaint, TinyPanesStayInsideTheirRectangle)

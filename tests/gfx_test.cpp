@@ -578,7 +578,7 @@ TEST(RenderIcon, RefusesSizesAndUnwritablePathsWithOneLine)
         EXPECT_EQ(r.code, 1) << size;
         EXPECT_NE(r.out.find("1 to 4096"), std::string::npos) << r.out;
         EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
-        EXPECT_EQ(r.out.back(), '\n');
+        EXPECT_EQ(last_of(r.out), '\n');
         EXPECT_FALSE(file_exists(path)) << size;
     }
     for (const std::string& path : { dir.file("missing/x.png"), dir.path() }) {

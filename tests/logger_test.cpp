@@ -55,15 +55,15 @@ TEST(Logger, TailFileAndLifecycle)
     logger::info("after shutdown");
     EXPECT_EQ(read_file(dir.file("app.log")), text);
     EXPECT_EQ(logger::file_path(), dir.file("app.log"));
-    EXPECT_NE(logger::tail(1)[0].find("after shutdown"), std::string::npos);
+    EXPECT_NE(first_of(logger::tail(1)).find("after shutdown"), std::string::npos);
 
     // The tail keeps the newest 500 lines, oldest first.
     for (int i = 1; i <= 501; ++i)
         logger::info("line " + std::to_string(i));
     auto all = logger::tail(1000);
     ASSERT_EQ(all.size(), 500u);
-    EXPECT_EQ(all.front().substr(9), "INFO  line 2");
-    EXPECT_EQ(all.back().substr(9), "INFO  line 501");
+    EXPECT_EQ(first_of(all).substr(9), "INFO  line 2");
+    EXPECT_EQ(last_of(all).substr(9), "INFO  line 501");
     EXPECT_TRUE(logger::tail(0).empty());
 }
 
@@ -78,7 +78,7 @@ TEST(Logger, UnwritableDirectoryKeepsTailOnly)
     logger::init(dir.file("notadir"), "app");
     logger::warn("still kept");
     EXPECT_FALSE(file_exists(dir.file("notadir/app.log")));
-    EXPECT_NE(logger::tail(1)[0].find("still kept"), std::string::npos);
+    EXPECT_NE(first_of(logger::tail(1)).find("still kept"), std::string::npos);
 }
 
 TEST(Logger, LinesFromManyThreadsNeverInterleave)

@@ -2,12 +2,14 @@
 #include "needs.h"
 
 #include "l10n.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 
 namespace {
 
 using Lines = std::vector<std::string>;
+using testutil::last_of;
 
 const tc::Distro kUbuntu
     = tc::distro_from_text("NAME=\"Ubuntu\"\nID=ubuntu\nID_LIKE=debian\nPRETTY_NAME=\"Ubuntu 24.04 LTS\"\n");
@@ -66,7 +68,7 @@ TEST(Needs, ToolsShareOneInstallCommand)
     EXPECT_EQ(needs::explain({ "crt32", "cc" }, kRocky, ""),
         (Lines { L10n::tr("need.crt32"), L10n::tr("need.cc"),
             command("need.install", "sudo dnf install glibc-devel.i686 libgcc.i686 gcc") }));
-    EXPECT_EQ(needs::explain({ "crt32" }, kAlpine, "").back(), command("need.install", "gcc-multilib"));
+    EXPECT_EQ(last_of(needs::explain({ "crt32" }, kAlpine, "")), command("need.install", "gcc-multilib"));
 
     std::string line = needs::explain_line({ "nasm" });
     Lines lines = needs::explain({ "nasm" });

@@ -246,7 +246,7 @@ protected:
     int finish(pid_t pid)
     {
         int status = -1;
-        waitpid(pid, &status, 0);
+        testutil::wait_child(pid, &status);
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 

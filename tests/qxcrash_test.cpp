@@ -21,6 +21,8 @@
 #include <functional>
 
 using testutil::read_file;
+using testutil::first_of;
+using testutil::last_of;
 using testutil::TempDir;
 using testutil::write_file;
 namespace qd = qxcrash::detail;
@@ -41,7 +43,7 @@ int run_child(const std::function<void()>& body)
         _exit(0);
     }
     int status = 0;
-    waitpid(pid, &status, 0);
+    testutil::wait_child(pid, &status);
     return status;
 }
 
@@ -627,8 +629,8 @@ TEST(Recording, LinesAreLoggedAndKeptAsContext)
     g_logged.clear();
     qxcrash::record_graphics({ "renderer: software" });
     ASSERT_FALSE(g_logged.empty());
-    EXPECT_EQ(g_logged.back(), "INFO Graphics: renderer: software");
-    EXPECT_TRUE(g_logged.front().starts_with("INFO Graphics: GPU"));
+    EXPECT_EQ(last_of(g_logged), "INFO Graphics: renderer: software");
+    EXPECT_TRUE(first_of(g_logged).starts_with("INFO Graphics: GPU"));
 
     // The system lines go to the log and into the System slot, and the
     // package line into the report's header.

@@ -979,7 +979,7 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
         ASSERT_EQ(b.code, 0) << b.out;
         auto r = reasm::disassemble(load(dir.file("p")), true);
         EXPECT_EQ(r.why, "rebuilt") << r.source.substr(0, 2000);
-        EXPECT_EQ(printed_options(r.source).back(), "--crt");
+        EXPECT_EQ(last_of(printed_options(r.source)), "--crt");
         std::string rebuilt = rebuild_printed(dir, r.source);
         EXPECT_EQ(output_of(rebuilt), output_of(dir.file("p")));
     }

@@ -394,8 +394,8 @@ TEST(RefSearch, Ranking)
     // A topic found by its body ranks below every name match.
     auto sc = ref::search("syscall", -1);
     ASSERT_FALSE(sc.empty());
-    EXPECT_EQ(sc.front(), ref::lookup("syscall"));
-    EXPECT_EQ(sc.back().kind, Kind::Topic);
+    EXPECT_EQ(first_of(sc), ref::lookup("syscall"));
+    EXPECT_EQ(last_of(sc).kind, Kind::Topic);
 
     // The kind filter keeps one kind.
     for (const Entry& e : ref::search("e", 4))
@@ -506,8 +506,8 @@ TEST(RefPages, InstructionDirectiveAndTopicPages)
     EXPECT_TRUE(forms);
 
     auto dir = ref::detail(ref::lookup("times"), 64);
-    EXPECT_EQ(dir.back().type, T::Code);
-    EXPECT_EQ(dir.back().text, "zeros times 16 db 0\ntimes 510-($-$$) db 0");
+    EXPECT_EQ(last_of(dir).type, T::Code);
+    EXPECT_EQ(last_of(dir).text, "zeros times 16 db 0\ntimes 510-($-$$) db 0");
 
     // Topic markup: headings, paragraphs and code blocks.
     auto intro = ref::detail(ref::topic("intro"), 64);
@@ -557,8 +557,8 @@ TEST(RefPages, SystemCallAndErrorPages)
     std::string ex32 = ref::example(sys("exit"), 32);
     EXPECT_EQ(ex32, "    mov eax, 1              ; exit\n    mov ebx, 0              ; int code\n    int 0x80\n");
     auto exit32 = ref::detail(sys("exit"), 32);
-    EXPECT_EQ(exit32.back().type, T::Code);
-    EXPECT_EQ(exit32.back().text + "\n", ex32);
+    EXPECT_EQ(last_of(exit32).type, T::Code);
+    EXPECT_EQ(last_of(exit32).text + "\n", ex32);
 
     EXPECT_EQ(ref::example(sys("write"), 64),
               "    mov rax, 1              ; write\n"
@@ -577,7 +577,7 @@ TEST(RefPages, SystemCallAndErrorPages)
     auto eagain = ref::detail(ref::lookup("EAGAIN"), 64);
     ASSERT_EQ(eagain.size(), 3u);
     EXPECT_EQ(eagain[0].text, ref::errno_text(11));
-    EXPECT_EQ(eagain[1].pairs.back(), (std::pair<std::string, std::string> { "Same code as", "EWOULDBLOCK" }));
+    EXPECT_EQ(last_of(eagain[1].pairs), (std::pair<std::string, std::string> { "Same code as", "EWOULDBLOCK" }));
     EXPECT_EQ(eagain[2].type, T::Small);
     auto eperm = ref::detail(ref::lookup("EPERM"), 64);
     EXPECT_EQ(eperm[1].pairs.size(), 2u);
@@ -677,11 +677,11 @@ TEST(RefHover, EditorHoverFindsTheCallByItsNumber)
 
     std::vector<std::string> w = { "mov rax, 1", "syscall" };
     std::string write = ref::editor_hover("syscall", reader(w), 2, 1, 64);
-    EXPECT_EQ(lines_of(write)[0], "write(fd = rdi, buf = rsi, count = rdx)");
+    EXPECT_EQ(first_of(lines_of(write)), "write(fd = rdi, buf = rsi, count = rdx)");
     EXPECT_EQ(lines_of(write)[1], ref::summary(sys("write")));
 
     std::vector<std::string> i32 = { "mov eax, 4", "int 0x80" };
-    EXPECT_EQ(lines_of(ref::editor_hover("int", reader(i32), 2, 1, 32))[0],
+    EXPECT_EQ(first_of(lines_of(ref::editor_hover("int", reader(i32), 2, 1, 32))),
               "write(fd = ebx, buf = ecx, count = edx)");
     std::vector<std::string> dos = { "mov ah, 9", "mov eax, 4", "int 21h" };
     EXPECT_EQ(ref::editor_hover("int", reader(dos), 3, 2, 32), ref::tooltip("int", 32));

@@ -253,5 +253,5 @@ TEST(Settings, RecentLists)
     s.add_recent("/x", true);
     EXPECT_EQ(s.recent_bin, (std::vector<std::string> { "/x", "/y" }));
     s.add_recent("", true);
-    EXPECT_EQ(s.recent_bin.front(), "");
+    EXPECT_EQ(first_of(s.recent_bin), "");
 }

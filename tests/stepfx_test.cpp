@@ -143,7 +143,7 @@ TEST_F(StepFx, EachInstructionKindWritesItsEffect)
               return "rcx 5\u21924  rsi " + upper_hex(si) + "\u2192" + upper_hex(si + 1) + "  rdi " + upper_hex(di) + "\u2192" + upper_hex(di + 1)
                   + "  [" + upper_hex(fx("copy")) + "] 0\u219268 'h'";
           } },
-        { "s_cmp", [](StepFx&) { return std::string("PF 0\u21921  ZF 0\u21921"); } },
+        { "s_cmp", [](StepFx&) { return std::string("PF 0\u21921  ZF 0\u21921  SF 1\u21920"); } },
         { "s_jne", [](StepFx&) { return std::string("\u2193"); } },
         { "s_jz", [](StepFx&) { return "\u2192 " + upper_hex(fx("s_taken")); } },
         { "s_enter",

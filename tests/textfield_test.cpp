@@ -7,6 +7,7 @@
 #include "gfx.h"
 #include "palette.h"
 #include "paint_canvas.h"
+#include "testutil.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -17,6 +18,8 @@
 namespace {
 
 using testpaint::Canvas;
+using testutil::first_of;
+using testutil::last_of;
 using testpaint::over;
 
 SDL_Keysym ks(SDL_Keycode sym, Uint16 mod = 0)
@@ -137,8 +140,8 @@ TEST(TextField, History)
         f.push_history();
     }
     EXPECT_EQ(f.history.size(), 200u);
-    EXPECT_EQ(f.history.front(), "e1");
-    EXPECT_EQ(f.history.back(), "e200");
+    EXPECT_EQ(first_of(f.history), "e1");
+    EXPECT_EQ(last_of(f.history), "e200");
 }
 
 using TextFieldClipboard = testutil::DummyVideo;

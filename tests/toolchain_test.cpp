@@ -84,6 +84,10 @@ TEST(Text, CodePartWordsTrimAndFormats)
     EXPECT_EQ(tc::words("x:y, z", false), (Strings { "x:y", "z" }));
     EXPECT_TRUE(tc::words(" , ,", true).empty());
     EXPECT_EQ(tc::trim("\t\v a b \r\n\f"), "a b");
+    EXPECT_EQ(tc::trim(" \t "), "");
+    // Letters fold in ASCII only: the bytes of UTF-8 text pass unchanged.
+    EXPECT_EQ(textutil::lower("MOV \xC3\x84x"), "mov \xC3\x84x");
+    EXPECT_EQ(textutil::upper("rax \xC3\xA4"), "RAX \xC3\xA4");
 
     for (auto f : { tc::Format::Auto, tc::Format::Elf64, tc::Format::Elf32, tc::Format::Bin })
         EXPECT_EQ(tc::format_from_key(tc::format_key(f)), f);
@@ -365,7 +369,7 @@ TEST(Link, CommandShapes)
     TempDir dir;
     ScopedEnv in_snap("SNAP", dir.path().c_str());
     EXPECT_EQ(tc::link_command("ld", tc::Format::Elf64, {}, "b.o", "p")[1], "--sysroot=" + dir.path());
-    EXPECT_EQ(tc::lib_dirs({}, tc::Format::Elf32).front(), dir.path() + "/usr/local/lib32");
+    EXPECT_EQ(first_of(tc::lib_dirs({}, tc::Format::Elf32)), dir.path() + "/usr/local/lib32");
 }
 
 TEST(Link, LibraryResolutionAndMaps)
@@ -569,6 +573,7 @@ TEST(WorkDir, OwnDirectoryPerProcessAndStaleOnesRemoved)
     ASSERT_TRUE(write_file(dir.file("precious"), "keep me"));
     std::string dead = std::to_string(dead_pid());
     std::string live = std::to_string(getppid());
+    std::string own = std::to_string(getpid());
     struct Plant {
         std::string name;
         bool held, kept;
@@ -576,6 +581,7 @@ TEST(WorkDir, OwnDirectoryPerProcessAndStaleOnesRemoved)
         { "run-" + dead + "-gone01", false, false }, // ended: removed with its files
         { "run-" + dead + "-inuse1", true, true },   // pid looks dead, but the lock is held
         { "run-" + live + "-alive1", false, true },  // its process still runs
+        { "run-" + own + "-old001", false, false },  // an earlier process that had our pid
         { "keep-" + dead + "-other", false, true },  // not a process directory
     };
     int held_fd = -1;
@@ -739,7 +745,7 @@ TEST(Run, EndingTheProgramEndsItsTools)
         ASSERT_EQ(tools.size(), 1u) << "nasm did not start";
         ASSERT_EQ(kill(pid, sig), 0);
         int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_EQ(testutil::wait_child(pid, &status), pid);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
 
         // The orphaned tool is ours now; it must already be on its way out.

@@ -218,7 +218,13 @@ QX_LAZY_FUNCTION(kZydis, ZydisRegisterGetLargestEnclosing)
 QX_LAZY_FUNCTION(kZydis, ZydisRegisterGetString)
 QX_LAZY_FUNCTION(kZydis, ZydisRegisterGetWidth)
 QX_LAZY_FUNCTION(kZycore, ZycoreGetVersion)
+// The maths library comes with the compiler's own link line, so a maths
+// function missing here still links but loads the library at every start:
+// ceil, cos and sin are called only where optimisation is off.
+QX_LAZY_FUNCTION(kMath, ceil)
+QX_LAZY_FUNCTION(kMath, cos)
 QX_LAZY_FUNCTION(kMath, floor)
 QX_LAZY_FUNCTION(kMath, lround)
 QX_LAZY_FUNCTION(kMath, round)
+QX_LAZY_FUNCTION(kMath, sin)
 QX_LAZY_FUNCTION(kMath, sincos)

@@ -9,11 +9,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 namespace testutil {
 
@@ -57,16 +62,36 @@ TempDir::~TempDir()
         std::filesystem::remove_all(m_path, ec);
 }
 
-static void drain(int out_fd, int err_fd, std::string& out, std::string& err)
+// Children of the tests that have not ended by then are taken as hung:
+// far beyond what any of them needs, well inside the test's own limit.
+constexpr int kChildLimitS = 180;
+
+static int ms_left(std::chrono::steady_clock::time_point deadline)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return int(std::max<int64_t>(0, left.count()));
+}
+
+// Reads both pipes (err_fd may be -1) until they close; false when the
+// deadline came first.
+static bool drain(int out_fd, int err_fd, std::string& out, std::string& err,
+                  std::chrono::steady_clock::time_point deadline)
 {
     pollfd fds[2] = { { out_fd, POLLIN, 0 }, { err_fd, POLLIN, 0 } };
-    int open_count = 2;
+    int open_count = err_fd < 0 ? 1 : 2;
     char buf[65536];
     while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0) {
+        int ready = poll(fds, 2, ms_left(deadline));
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             break;
+        }
+        if (ready == 0) {
+            for (pollfd& p : fds)
+                if (p.fd >= 0)
+                    close(p.fd);
+            return false;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -81,6 +106,7 @@ static void drain(int out_fd, int err_fd, std::string& out, std::string& err)
             }
         }
     }
+    return true;
 }
 
 RunResult run(const std::vector<std::string>& argv, const std::vector<std::string>& env,
@@ -116,9 +142,12 @@ RunResult run(const std::vector<std::string>& argv, const std::vector<std::strin
     }
     close(po[1]);
     close(pe[1]);
-    drain(po[0], pe[0], r.out, r.err);
+    if (!drain(po[0], pe[0], r.out, r.err, std::chrono::steady_clock::now() + std::chrono::seconds(kChildLimitS))) {
+        kill(pid, SIGKILL);
+        r.err += "\n[" + argv[0] + " had not ended after " + std::to_string(kChildLimitS) + " s: killed]";
+    }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    wait_child(pid, &status);
     if (WIFEXITED(status))
         r.code = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))
@@ -166,15 +195,11 @@ std::string run_in_child(const std::vector<std::pair<const char*, const char*>>&
         _exit(0);
     }
     close(fds[1]);
-    std::string out;
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0)
-        out.append(buf, size_t(n));
-    close(fds[0]);
+    std::string out, none;
+    if (!drain(fds[0], -1, out, none, std::chrono::steady_clock::now() + std::chrono::seconds(kChildLimitS)))
+        kill(pid, SIGKILL);
     int st = 0;
-    waitpid(pid, &st, 0);
-    if (!WIFEXITED(st) || WEXITSTATUS(st) != 0)
+    if (wait_child(pid, &st) != pid || !WIFEXITED(st) || WEXITSTATUS(st) != 0)
         out += " [child ended badly]";
     return out;
 }
@@ -269,9 +294,50 @@ bool passes_in_child(const std::function<void()>& fn)
         _exit(::testing::Test::HasFailure() ? 1 : 0);
     }
     int st = 0;
-    if (waitpid(pid, &st, 0) != pid)
+    if (wait_child(pid, &st) != pid)
         return false;
     return WIFEXITED(st) && WEXITSTATUS(st) == 0;
+}
+
+pid_t wait_child(pid_t pid, int* status, int seconds)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int nap_us = 200;
+    for (;;) {
+        pid_t got = waitpid(pid, status, WNOHANG);
+        if (got == pid || (got < 0 && errno != EINTR))
+            return got;
+        if (got == 0 && ms_left(deadline) == 0)
+            break;
+        usleep(useconds_t(nap_us));
+        nap_us = std::min(nap_us * 2, 20000);
+    }
+    fprintf(stderr, "child %d had not ended after %d s: killed\n", int(pid), seconds);
+    kill(pid, SIGKILL);
+    waitpid(pid, status, 0);
+    return -1;
+}
+
+void within(int seconds, const std::string& what, const std::function<void()>& fn)
+{
+    std::mutex m;
+    std::condition_variable cv;
+    bool returned = false;
+    std::thread guard([&] {
+        std::unique_lock lock(m);
+        if (!cv.wait_for(lock, std::chrono::seconds(seconds), [&] { return returned; })) {
+            fprintf(stderr, "FAILED: %s did not return within %d s\n", what.c_str(), seconds);
+            fflush(nullptr);
+            _exit(1);
+        }
+    });
+    fn();
+    {
+        std::lock_guard lock(m);
+        returned = true;
+    }
+    cv.notify_one();
+    guard.join();
 }
 
 bool write_picture(cairo_surface_t* s, const std::string& path, std::string* why)

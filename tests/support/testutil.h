@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <sys/types.h>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,30 @@ std::string upper_hex(uint64_t v);
 // code whose X11 layer leaves blocks behind that this process's leak
 // check would count.
 bool passes_in_child(const std::function<void()>& fn);
+
+// waitpid for one child, bounded: a child still running after `seconds` is
+// killed and reaped, and -1 returned, so a hung child fails its test
+// instead of stalling the run.
+pid_t wait_child(pid_t pid, int* status, int seconds = 180);
+
+// The first and the last element, or a value-initialised one when there is
+// none: a check on what a run reported then fails instead of reading past
+// the end.
+template <typename List>
+typename List::value_type first_of(const List& list)
+{
+    return list.empty() ? typename List::value_type {} : list.front();
+}
+template <typename List>
+typename List::value_type last_of(const List& list)
+{
+    return list.empty() ? typename List::value_type {} : list.back();
+}
+
+// Runs fn on this thread. When it has not returned within `seconds`, says
+// what hung and ends the test program with a failure: a call that deadlocks
+// fails at once instead of stalling the run until its time limit.
+void within(int seconds, const std::string& what, const std::function<void()>& fn);
 
 // Writes the surface as a PNG, and a copy into the folder named by
 // QX_TEST_SHOTS when it is set, to look at.

@@ -28,8 +28,8 @@ s_back:
     cld
 s_rep:
     rep movsb
-    mov eax, 5
-    cmp eax, 3
+    mov eax, -2
+    add eax, 0          ; sign set, no carries, odd parity
 s_cmp:
     cmp eax, eax
 s_jne:
