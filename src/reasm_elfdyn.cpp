@@ -63,6 +63,14 @@ struct Tables {
         std::string name = string_at(img.m_data, dynstr->offset + name_off);
         return usable_name(name) ? name : std::string();
     }
+
+    // The symbol is bound weakly: nothing needs to define it.
+    bool weak(uint64_t index) const
+    {
+        uint64_t info = 0;
+        return dynsym && index && field(img.m_data, dynsym->offset + index * (is64 ? 24 : 16) + (is64 ? 4 : 12), 1, &info)
+            && info >> 4 == 2;
+    }
 };
 
 struct ElfSym {
@@ -220,16 +228,22 @@ void Writer::read_dynamic()
 
     // Slots filled with a function's address at load time: the stubs of
     // ".plt.got" jump through them, for functions whose address is also taken.
+    // A 32-bit program keeps each addend in the slot itself (".rel.dyn").
     std::map<uint64_t, std::string> data_slots;
-    const BinImage::Section* rela = find_section(m_img, ".rela.dyn");
-    if (is64 && rela && t.dynsym && t.dynstr) {
-        for (uint64_t p = 0; p + 24 <= rela->size; p += 24) {
+    const BinImage::Section* rela = find_section(m_img, is64 ? ".rela.dyn" : ".rel.dyn");
+    if (rela && t.dynsym && t.dynstr) {
+        const uint64_t entry = is64 ? 24 : 8;
+        for (uint64_t p = 0; p + entry <= rela->size; p += entry) {
             uint64_t offset = 0, info = 0, addend = 0;
-            if (!field(data, rela->offset + p, 8, &offset) || !field(data, rela->offset + p + 8, 8, &info)
-                || !field(data, rela->offset + p + 16, 8, &addend))
+            if (!field(data, rela->offset + p, w, &offset) || !field(data, rela->offset + p + w, w, &info))
                 break;
-            uint32_t type = uint32_t(info);
-            uint64_t sym = info >> 32;
+            if (is64 && !field(data, rela->offset + p + 16, 8, &addend))
+                break;
+            uint64_t slot_off = 0;
+            if (!is64 && m_img.addr_to_off(offset, &slot_off))
+                field(data, slot_off, 4, &addend);
+            uint32_t type = uint32_t(is64 ? info : info & 0xFF);
+            uint64_t sym = is64 ? info >> 32 : info >> 8;
             std::string name = sym ? t.symbol_name(sym) : std::string();
             if (type == 8)
                 m_relative[offset] = addend;
@@ -237,12 +251,17 @@ void Writer::read_dynamic()
                 m_gotsym[offset] = name;
             if (type == 6 && !name.empty())
                 data_slots[offset] = name;
-            else if (type == 1 && !name.empty())
+            else if (type == 1 && !name.empty()) {
                 m_absym[offset] = name;
-            else if (type == 5 && !name.empty())
+                if (addend)
+                    m_addend[offset] = int64_t(is64 ? addend : uint64_t(int64_t(int32_t(uint32_t(addend)))));
+            } else if (type == 5 && !name.empty())
                 m_copy[offset] = name;
-            if (!name.empty())
+            if (!name.empty()) {
                 m_imports.insert(name);
+                if (t.weak(sym))
+                    m_weak.insert(name);
+            }
         }
     }
 

@@ -177,7 +177,11 @@ std::string Writer::rewrite(const dis::Insn& insn, bool* force_bytes) const
         }
         uint64_t v = std::strtoull(text.substr(i + 2, end - i - 2).c_str(), nullptr, 16);
         auto got = insn.has_mem && v == insn.mem ? m_gotsym.find(v) : m_gotsym.end();
-        std::string name = v > 255 ? label(v) : std::string();
+        // Position-independent code names an address only relative to rip
+        // (or as a branch target); any other number is a plain value.
+        bool may_be_address = !m_pic || (insn.has_mem && v == insn.mem && i >= 4 && text.compare(i - 4, 4, "rel ") == 0)
+            || (insn.has_target && v == insn.target);
+        std::string name = v > 255 && may_be_address ? label(v) : std::string();
         if (got != m_gotsym.end())
             out += nasm_name(got->second) + " wrt " + got_wrt();
         else if (!name.empty())
@@ -257,7 +261,7 @@ void Writer::emit_all(const std::set<uint64_t>& as_bytes, LineMap* lines)
         for (const auto& g : globals)
             line("global " + g);
         for (const auto& u : m_used)
-            line("extern " + nasm_name(u));
+            line("extern " + nasm_name(u) + (m_weak.count(u) ? ":weak" : ""));
     }
     for (const auto& sec : m_secs) {
         line("");
@@ -354,6 +358,10 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
         if (sec.in_file && a + word <= end && (m_relative.count(a) || m_absym.count(a))) {
             auto abs = m_absym.find(a);
             std::string name = abs != m_absym.end() ? nasm_name(abs->second) : label(m_relative.at(a));
+            auto addend = m_addend.find(a);
+            if (abs != m_absym.end() && addend != m_addend.end())
+                name += addend->second < 0 ? " - " + std::to_string(0 - uint64_t(addend->second))
+                                           : " + " + std::to_string(addend->second);
             // The labels come once the slot is known to be a pointer: a data
             // run would otherwise put its alignment between them and it.
             if (!name.empty()) {

@@ -128,12 +128,17 @@ struct Writer {
     const BinImage& m_img;
     bool m_compiled = false;
     bool m_readonly = false;
+    // Position-independent (an ELF of type 3): only RIP-relative operands
+    // and relocations hold addresses; every other number is a number.
+    bool m_pic = false;
     tc::LinkOpts m_link;
     std::vector<std::string> m_needed;
     std::map<uint64_t, std::string> m_plt;
     std::map<uint64_t, std::string> m_gotsym;
     std::map<uint64_t, uint64_t> m_relative;
     std::map<uint64_t, std::string> m_absym;
+    std::map<uint64_t, int64_t> m_addend; // of an absolute symbol slot, when not 0
+    std::set<std::string> m_weak;         // imports bound weakly: declared weak, so the link needs no definition
     std::map<uint64_t, std::string> m_copy;
     std::map<uint64_t, std::vector<uint64_t>> m_jtab;
     std::set<uint64_t> m_guessed; // starts taken from data words that only look like code addresses
@@ -164,6 +169,7 @@ private:
     void find_absolute_pointers();
     bool proven_pointer(uint64_t slot, uint64_t value) const;
     std::vector<uint64_t> gap_starts() const;
+    std::vector<uint64_t> pointed_functions(const std::set<uint64_t>& skip) const;
     void data_words(const std::function<void(uint64_t slot, uint64_t value)>& fn) const;
     bool calls_pc_thunk() const;
     // An instruction found so far starts inside [addr, addr + len) after

@@ -115,6 +115,8 @@ std::vector<uint64_t> Writer::instruction_refs(const dis::Insn& insn) const
     std::vector<uint64_t> refs;
     if (insn.has_mem)
         refs.push_back(insn.mem);
+    if (m_pic)
+        return refs;
     const std::string& t = insn.text;
     for (size_t i = 0; i + 1 < t.size(); ++i) {
         if (t[i] != '0' || t[i + 1] != 'x')
@@ -193,6 +195,7 @@ bool Writer::setup()
     } else if (m_img.m_kind == BinImage::Elf32 || m_img.m_kind == BinImage::Elf64) {
         read_dynamic();
         bool type3 = m_img.m_data.size() > 18 && m_img.m_data[16] == 3;
+        m_pic = type3;
         for (const auto& s : m_img.m_sections)
             if (s.addr && c_start(s.name))
                 m_compiled = true;
@@ -291,6 +294,15 @@ bool Writer::setup()
         return false;
 
     discover(start, seeds, skip);
+    // A static C program's own tables of function pointers: the objects its
+    // reached code refers to hold pointers to functions of the program.
+    for (int round = 0; round < kMaxPasses && m_compiled && !m_pic; ++round) {
+        std::vector<uint64_t> more = pointed_functions(skip);
+        if (more.empty())
+            break;
+        seeds.insert(seeds.end(), more.begin(), more.end());
+        discover(start, seeds, skip);
+    }
     // Functions nothing visibly calls (reached through tables the program
     // computes, or not at all) sit between the found ones after padding:
     // each that decodes cleanly up to its return is a start as well.
@@ -305,6 +317,42 @@ bool Writer::setup()
         m_readonly = true;
     assign_labels();
     return true;
+}
+
+// Functions that objects referred to by the code found so far point at,
+// which are not found yet: a pointer into code of a program linked at a
+// fixed address is known by its symbol, a function of the program's own.
+std::vector<uint64_t> Writer::pointed_functions(const std::set<uint64_t>& skip) const
+{
+    const auto& syms = m_img.m_symbols;
+    std::map<uint64_t, uint64_t> objects; // start -> end of each object referred to
+    for (const auto& [addr, code] : m_code) {
+        for (uint64_t r : instruction_refs(insn_at(addr))) {
+            const Sec* sec = section_at(r);
+            if (!sec || sec->exec)
+                continue;
+            auto it = std::upper_bound(syms.begin(), syms.end(), r,
+                                       [](uint64_t v, const BinImage::Symbol& s) { return v < s.addr; });
+            if (it != syms.begin() && r < std::prev(it)->addr + std::prev(it)->size && !std::prev(it)->func)
+                objects[std::prev(it)->addr] = std::prev(it)->addr + std::prev(it)->size;
+        }
+    }
+    std::vector<uint64_t> out;
+    for (const auto& [obj, end] : objects) {
+        for (auto slot = m_relative.lower_bound(obj); slot != m_relative.end() && slot->first < end; ++slot) {
+            uint64_t target = slot->second;
+            if (!is_code(target) || m_code.count(target) || skip.count(target) || m_plt.count(target))
+                continue;
+            auto fn = std::lower_bound(syms.begin(), syms.end(), target,
+                                       [](const BinImage::Symbol& s, uint64_t v) { return s.addr < v; });
+            for (; fn != syms.end() && fn->addr == target; ++fn)
+                if (fn->func && !c_runtime_name(fn->name)) {
+                    out.push_back(target);
+                    break;
+                }
+        }
+    }
+    return out;
 }
 
 // After a run of code that ends in a return or jump: padding (zero, nop or

@@ -956,6 +956,30 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
                           " (int)((uintptr_t)k % 32));\n  return 0;\n}\n";
     const std::string cpp = "#include <cstdio>\nstruct Counter { int v; Counter() : v(42) {} ~Counter() { std::printf(\"end %d\\n\", v); } };\n"
                             "Counter counter;\nint main() { std::printf(\"%d\\n\", counter.v + 1); return 0; }\n";
+    const std::string pie_numbers = "#include <stdio.h>\n#include <stdlib.h>\nstatic char big[70000] = { 1 };\n"
+                                    "int main(int argc, char **argv) {\n  unsigned x = argc + 4200;\n"
+                                    "  unsigned y = (unsigned)atoi(argc > 5 ? argv[1] : \"7\") * 0xffff;\n"
+                                    "  big[argc * 100] = 3;\n"
+                                    "  printf(\"%u %u %d\\n\", x * 4391, y + 0x1100, big[100] + big[0]);\n  return 0;\n}\n";
+    const std::string rtti = "#include <cstdio>\nstruct Shape { virtual ~Shape() {} virtual double area() const = 0; };\n"
+                             "struct Square : Shape { double s; Square(double v) : s(v) {} double area() const override { return s * s; } };\n"
+                             "struct Circle : Shape { double r; Circle(double v) : r(v) {} double area() const override { return 3 * r * r; } };\n"
+                             "int main(int argc, char **) {\n  Shape *shapes[3] = { new Square(2), new Circle(argc), new Square(3) };\n"
+                             "  int squares = 0;\n  for (Shape *s : shapes) {\n"
+                             "    if (Square *q = dynamic_cast<Square *>(s)) squares += (int)q->s;\n"
+                             "    std::printf(\"%.1f\\n\", s->area());\n  }\n"
+                             "  std::printf(\"squares %d\\n\", squares);\n  for (Shape *s : shapes) delete s;\n  return 0;\n}\n";
+    const std::string fptab = "#include <stdio.h>\n#include <string.h>\n"
+                              "static int add(int a, int b) { return a + b; }\nstatic int sub(int a, int b) { return a - b; }\n"
+                              "static int mul(int a, int b) { return a * b; }\n"
+                              "static int (*const ops[])(int, int) = { add, sub, mul };\n"
+                              "struct cmd { const char *name; int (*fn)(int, int); };\n"
+                              "static struct cmd cmds[] = { { \"add\", add }, { \"sub\", sub }, { \"mul\", mul } };\n"
+                              "int main(int argc, char **argv) {\n  int s = 0;\n"
+                              "  for (int i = 0; i < 3; i++) s += ops[(i + argc) % 3](7, i + 2);\n"
+                              "  for (int i = 0; i < 3; i++)\n"
+                              "    if (strcmp(cmds[i].name, argc > 1 ? argv[1] : \"mul\") == 0) s += cmds[i].fn(5, 6);\n"
+                              "  printf(\"%d\\n\", s);\n  return 0;\n}\n";
     bool avx2 = read_file("/proc/cpuinfo").find(" avx2") != std::string::npos;
     struct Case {
         const char* name;
@@ -969,13 +993,24 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
           "int main(void) { counter += 2; big[3] = 'x';\n"
           "  printf(\"%d %c %d\\n\", counter, big[3], (int)((unsigned long)big % 64)); return 0; }\n",
           "gcc -O2 -o p p.c" },
+        // Numbers that fall inside a position-independent program's own
+        // addresses are no addresses: only a RIP-relative use makes one.
+        { "C PIE, constants in its address range", "p.c", pie_numbers, "gcc -O2 -o p p.c" },
+        // Type information points 16 bytes into the library's vtable.
+        { "C++ dynamic_cast, PIE", "p.cpp", rtti, "g++ -O2 -o p p.cpp" },
+        { "C++ dynamic_cast, no PIE", "p.cpp", rtti, "g++ -O0 -no-pie -o p p.cpp" },
+        { "C++ dynamic_cast, clang", "p.cpp", rtti, "clang++ -O2 -o p p.cpp" },
+        // Without symbols crtbegin's code is written too, with its weak imports.
+        { "C, stripped PIE", "p.c", pie_numbers, "gcc -Os -s -o p p.c" },
+        // Only main's code is written: the functions its tables point at too.
+        { "C static, function-pointer tables", "p.c", fptab, "gcc -O2 -static -o p p.c" },
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
         write_file(dir.file(k.file), k.text);
         auto b = sh("cd " + dir.path() + " && " + k.build + " 2>&1");
-        if (b.code != 0 && k.file == "p.cpp")
-            continue; // no g++
+        if (b.code != 0 && (k.file == "p.cpp" || k.build.find("-static") != std::string::npos))
+            continue; // no g++, clang++ or static C library
         ASSERT_EQ(b.code, 0) << b.out;
         auto r = reasm::disassemble(load(dir.file("p")), true);
         EXPECT_EQ(r.why, "rebuilt") << r.source.substr(0, 2000);
