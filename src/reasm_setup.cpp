@@ -199,7 +199,9 @@ bool Writer::setup()
         for (const auto& s : m_img.m_sections)
             if (s.addr && c_start(s.name))
                 m_compiled = true;
-        if (type3 || m_imports.count("__libc_start_main"))
+        // Position independence alone says nothing: NASM makes such
+        // programs too. The C runtime brings its sections or its start.
+        if (m_imports.count("__libc_start_main"))
             m_compiled = true;
         m_layout = read_layout(m_img.m_data);
         for (const auto& s : m_img.m_sections) {
@@ -219,6 +221,13 @@ bool Writer::setup()
             sec.array = array;
             sec.note = note;
             m_secs.push_back(sec);
+        }
+        if (m_pic && !m_compiled && has_section(m_img, ".dynamic")) {
+            // Linked position-independent again: as a program when it
+            // names a loader, else as a library.
+            if (!m_link.extra.empty())
+                m_link.extra += ' ';
+            m_link.extra += has_section(m_img, ".interp") ? "-pie" : "-shared";
         }
         if (m_compiled) {
             m_link.crt = true;

@@ -815,6 +815,11 @@ TEST(ReasmRebuild, PrintedSourceAndOptionsGiveTheSameProgram)
                                  "section .tbss nobits alloc noexec write tls align=64\n    resb 24\n"
                                  "section .rodata align=64\n    db 1\nalign 64\nwide: dd 9\n"
                                  "section .bss align=32\n    resb 3\nalignb 32\nbuf: resb 64\n";
+    const std::string pie = "bits 64\nglobal _start\nextern printf, exit\nsection .text\n_start:\n"
+                            "    lea rbx, [rel table]\n    mov rdi, [rbx + 8]\n    mov esi, 0xffff\n    xor eax, eax\n"
+                            "    call printf wrt ..plt\n    mov rax, [rel table]\n    call rax\n    xor edi, edi\n"
+                            "    call exit wrt ..plt\ndone:\n    ret\nsection .data\ntable: dq done, fmt\n"
+                            "section .rodata\nfmt: db \"value %d\", 10, 0\n";
     struct Case {
         const char* name;
         std::string source;
@@ -827,6 +832,9 @@ TEST(ReasmRebuild, PrintedSourceAndOptionsGiveTheSameProgram)
         { "notes, TLS, alignment", sections, "ld -o p p.o", "" },
         // The linker drops a build-id note it is given: the note becomes the option.
         { "build-id", plain, "ld --build-id -o p p.o", "--build-id=0x" },
+        // Position-independent but no C program: no C runtime, no main.
+        { "PIE with the C library", pie,
+          "ld -pie -z noexecstack -dynamic-linker /lib64/ld-linux-x86-64.so.2 -o p p.o -lc", "-pie" },
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -1017,6 +1025,42 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
         EXPECT_EQ(printed_options(r.source).back(), "--crt");
         std::string rebuilt = rebuild_printed(dir, r.source);
         EXPECT_EQ(output_of(rebuilt), output_of(dir.file("p")));
+    }
+}
+
+// What the loader fills in stays an import of the same kind, and the
+// printed source links again (32-bit programs only build here).
+TEST(ReasmRebuild, ImportsKeepTheirKindAndAddend)
+{
+    REQUIRE_GCC();
+    TempDir dir;
+    const std::string reader = "#include <stdio.h>\n#include <string.h>\nint main(void) {\n"
+                               "  char line[256]; int n = 0; size_t total = 0;\n"
+                               "  while (fgets(line, sizeof line, stdin)) { n++; total += strlen(line); }\n"
+                               "  fprintf(stdout, \"%d %zu\\n\", n, total);\n  return 0;\n}\n";
+    const std::string shapes = "struct Shape { virtual ~Shape() {} };\nstruct Square : Shape {};\n"
+                               "int main(int argc, char **) { Shape *s = argc > 1 ? new Shape : new Square;\n"
+                               "  int r = dynamic_cast<Square *>(s) != nullptr; delete s; return r; }\n";
+    struct Case {
+        const char* name;
+        std::string file, text, build, line; // a line the source must hold
+    } cases[] = {
+        { "32-bit copy relocation", "p.c", reader, "gcc -m32 -O2 -fno-pie -no-pie -o p p.c", "extern stdin" },
+        { "weak import of the start code", "p.c", reader, "gcc -O2 -s -o p p.c",
+          "extern _ITM_deregisterTMCloneTable:weak" },
+        { "type information 16 bytes into a vtable", "p.cpp", shapes, "g++ -O0 -no-pie -o p p.cpp",
+          "    dq _ZTVN10__cxxabiv117__class_type_infoE + 16" },
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        write_file(dir.file(k.file), k.text);
+        auto b = sh("cd " + dir.path() + " && " + k.build + " 2>&1");
+        if (b.code != 0)
+            continue; // no 32-bit C library or no g++
+        auto r = reasm::disassemble(load(dir.file("p")), true);
+        EXPECT_EQ(r.why, "rebuilt") << r.source.substr(0, 2000);
+        EXPECT_TRUE(has_line(r.source, k.line)) << r.source.substr(0, 2000);
+        rebuild_printed(dir, r.source);
     }
 }
 
