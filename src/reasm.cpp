@@ -189,6 +189,7 @@ std::string rebuild_compiled(Writer* w, const std::string& asm_path, LineMap* li
             return "missing:" + needs::explain_line(items);
         if (br.ok)
             return "rebuilt";
+        w->m_failure.tool = failed_tool(br, &w->m_failure.line);
         size_t before = as_bytes->size();
         std::set<uint64_t> refused;
         errors_to_instructions(br.diags, asm_path, *lines, &refused);
@@ -344,6 +345,8 @@ Result disassemble(const BinImage& image, bool verify, const Sink& out)
         notes += note(L10n::tr("dis.why.compiled"));
     } else if (r.why.rfind("missing:", 0) == 0) {
         notes += note(L10n::tr("dis.unchecked", r.why.substr(8)));
+    } else if (r.why == "build" && !w.m_failure.tool.empty()) {
+        notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.tool", w.m_failure.tool, w.m_failure.line)));
     } else if (r.why == "build") {
         notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.build")));
     } else if (verify && !w.m_compiled) {

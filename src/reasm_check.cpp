@@ -4,6 +4,7 @@
 #include "needs.h"
 #include "reasm_impl.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -50,6 +51,52 @@ void errors_to_instructions(const std::vector<tc::Diag>& diags, const std::strin
     }
 }
 
+std::string failed_tool(const tc::BuildResult& br, std::string* first_error)
+{
+    // The tools run one after the other and the build stops at the first
+    // that fails: the last command logged.
+    size_t cmd = br.log.rfind("\n$ ");
+    cmd = cmd == std::string::npos ? (br.log.rfind("$ ", 0) == 0 ? 0 : std::string::npos) : cmd + 1;
+    if (cmd == std::string::npos)
+        return {};
+    size_t eol = br.log.find('\n', cmd);
+    std::string program = br.log.substr(cmd + 2, br.log.find(' ', cmd + 2) - cmd - 2);
+    program.erase(std::remove(program.begin(), program.end(), '\''), program.end());
+    std::string tool = base_name(program);
+    std::vector<std::string> out;
+    for (size_t at = eol; at != std::string::npos && at + 1 < br.log.size();) {
+        size_t end = br.log.find('\n', at + 1);
+        out.push_back(br.log.substr(at + 1, (end == std::string::npos ? br.log.size() : end) - at - 1));
+        at = end;
+    }
+    // The linker the compiler driver runs speaks for itself ("/usr/bin/ld: ...").
+    auto pick = [&](std::initializer_list<const char*> marks) {
+        for (const auto& l : out)
+            for (const char* m : marks)
+                if (l.find(m) != std::string::npos)
+                    return l;
+        return std::string();
+    };
+    std::string line = pick({ "undefined reference", "multiple definition", "cannot find", "error" });
+    if (line.empty())
+        line = pick({ ":" });
+    for (const auto& l : out)
+        if (l.rfind("collect2", 0) == 0 || (l.find("ld: ") != std::string::npos && l.find("ld: ") < l.find(' ')))
+            tool = "ld";
+    size_t prefix = line.find("ld: ");
+    if (prefix != std::string::npos && prefix < line.find(' '))
+        line = line.substr(prefix + 4);
+    // A file named first goes by its base name: the work folder says nothing.
+    size_t colon = line.find(':');
+    if (colon != std::string::npos && line.rfind('/', colon) != std::string::npos && line.find(' ') > colon)
+        line = line.substr(line.rfind('/', colon) + 1);
+    constexpr size_t kMaxLine = 200;
+    if (line.size() > kMaxLine)
+        line = line.substr(0, kMaxLine) + "...";
+    *first_error = line;
+    return line.empty() ? std::string() : tool;
+}
+
 bool check(const Writer& w, const BinImage& image, const std::string& asm_path, const LineMap& lines,
            std::set<uint64_t>* differing, bool* same, std::string* why, bool* moved)
 {
@@ -66,8 +113,10 @@ bool check(const Writer& w, const BinImage& image, const std::string& asm_path, 
     if (!br.ok) {
         auto items = needs::from_diags(br.diags);
         *why = items.empty() ? "build" : "missing:" + needs::explain_line(items);
-        if (items.empty())
+        if (items.empty()) {
             errors_to_instructions(br.diags, asm_path, lines, differing);
+            w.m_failure.tool = failed_tool(br, &w.m_failure.line);
+        }
         return false;
     }
 

@@ -160,6 +160,12 @@ struct Writer {
     int m_line = 0;
     ElfLayout m_layout;
     std::set<uint64_t> m_own_slots; // entries of constructor arrays that the program itself adds
+    // The tool that stopped the last failed rebuild, and its first error
+    // line; written by the check, which sees the writer as const.
+    struct Failure {
+        std::string tool, line;
+    };
+    mutable Failure m_failure;
     std::map<uint64_t, std::string> m_spelling; // instruction text that gives exactly its bytes
     std::set<uint64_t> m_spell_tried;
 
@@ -206,6 +212,11 @@ bool constructor_array(const std::string& section);
 // `moved`, when given, tells whether a section landed at another address.
 bool check(const Writer& w, const BinImage& image, const std::string& asm_path, const LineMap& lines,
            std::set<uint64_t>* differing, bool* same, std::string* why, bool* moved = nullptr);
+
+// The program of the build's last command, which failed ("ld" when the C
+// compiler's linker failed), and the first line of its output that tells
+// why; empty when the log names none.
+std::string failed_tool(const tc::BuildResult& br, std::string* first_error);
 
 // Marks for bytes the instructions on the source lines NASM reported an
 // error for, so that a form NASM rejects does not end the conversion.

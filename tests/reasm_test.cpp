@@ -1064,6 +1064,37 @@ TEST(ReasmRebuild, ImportsKeepTheirKindAndAddend)
     }
 }
 
+// A failed rebuild names the tool that stopped it and its first error.
+TEST(ReasmCheck, FailedBuildNamesItsToolAndFirstError)
+{
+    REQUIRE_GCC();
+    TempDir dir;
+    const std::string undefined = "bits 64\nglobal _start\nextern no_such_function\nsection .text\n"
+                                  "_start:\n    call no_such_function\n    ret\n";
+    tc::LinkOpts crt;
+    crt.crt = true;
+    struct Case {
+        const char* name;
+        std::string source;
+        tc::LinkOpts link;
+        const char *tool, *line;
+    } cases[] = {
+        { "assembler", "bits 64\nsection .text\n    mov eax, nosuch\n", {}, "nasm", "p.asm:3: error: symbol `nosuch' not defined" },
+        { "linker", undefined, {}, "ld", "undefined reference to `no_such_function'" },
+        { "linker run by cc", "bits 64\nglobal main\nextern no_such_function\nsection .text\nmain:\n    jmp no_such_function\n", crt, "ld", "undefined reference to `no_such_function'" },
+    };
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.name);
+        write_file(dir.file("p.asm"), k.source);
+        tc::BuildResult br = tc::build(dir.file("p.asm"), tc::Format::Elf64, dir.file("p"), k.link);
+        ASSERT_FALSE(br.ok);
+        std::string line;
+        EXPECT_EQ(reasm::failed_tool(br, &line), k.tool) << br.log;
+        EXPECT_NE(line.find(k.line), std::string::npos) << line;
+        EXPECT_EQ(line.find(dir.path()), std::string::npos) << line;
+    }
+}
+
 // ---- hostile files ---------------------------------------------------------------------------------
 
 TEST(ReasmHostile, LibraryNamesAndRunPathsNeverBecomeLinkerOptions)
