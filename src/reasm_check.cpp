@@ -101,6 +101,8 @@ bool check(const Writer& w, const BinImage& image, const std::string& asm_path, 
            std::set<uint64_t>* differing, bool* same, std::string* why, bool* moved)
 {
     *same = false;
+    w.m_failure.segments[0].clear();
+    w.m_failure.segments[1].clear();
     bool sections_moved = false;
     if (moved)
         *moved = false;
@@ -204,7 +206,11 @@ bool check(const Writer& w, const BinImage& image, const std::string& asm_path, 
         // maps over each other, or with other permissions, give another
         // program in memory.
         std::string where;
-        if (*same && !same_when_loaded(w.m_layout, image.m_data, read_layout(rebuilt.m_data), rebuilt.m_data, &where))
+        const ElfLayout layout = read_layout(rebuilt.m_data);
+        if (*same && !same_when_loaded(w.m_layout, image.m_data, layout, rebuilt.m_data, &where))
+            *same = false;
+        // What the loader maps: the segments themselves, not only the bytes.
+        if (*same && !same_segments(w.m_layout, layout, w.m_failure.segments))
             *same = false;
     }
     if (!*same && differing->empty())

@@ -231,7 +231,9 @@ std::string Writer::section_line(const Sec& sec) const
     // Thread-local sections keep their own: it sets the TLS segment's; so
     // do notes, which follow the program headers.
     if (!m_compiled) {
-        uint64_t align = sec.tls || sec.note ? std::max<uint64_t>(sec.align, 1) : alignment_for(sec.addr);
+        // Unpaged segments take the largest alignment of their sections.
+        bool own = sec.tls || sec.note || unpaged(m_layout);
+        uint64_t align = own ? std::max<uint64_t>(sec.align, 1) : alignment_for(sec.addr);
         if (align != default_alignment(sec.name))
             s += " align=" + std::to_string(align);
     } else if (standard && sec.align > default_alignment(sec.name)) {

@@ -164,6 +164,7 @@ struct Writer {
     // line; written by the check, which sees the writer as const.
     struct Failure {
         std::string tool, line;
+        std::string segments[2]; // the first segment that differs: rebuilt, original
     };
     mutable Failure m_failure;
     std::map<uint64_t, std::string> m_spelling; // instruction text that gives exactly its bytes
