@@ -181,7 +181,7 @@ std::string Writer::rewrite(const dis::Insn& insn, bool* force_bytes) const
         // (or as a branch target); any other number is a plain value.
         bool may_be_address = !m_pic || (insn.has_mem && v == insn.mem && i >= 4 && text.compare(i - 4, 4, "rel ") == 0)
             || (insn.has_target && v == insn.target);
-        std::string name = v > 255 && may_be_address ? label(v) : std::string();
+        std::string name = v > 255 && may_be_address ? address_name(v) : std::string();
         if (got != m_gotsym.end())
             out += nasm_name(got->second) + " wrt " + got_wrt();
         else if (!name.empty())
@@ -359,7 +359,7 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
         const uint64_t word = m_bits == 64 ? 8 : 4;
         if (sec.in_file && a + word <= end && (m_relative.count(a) || m_absym.count(a))) {
             auto abs = m_absym.find(a);
-            std::string name = abs != m_absym.end() ? nasm_name(abs->second) : label(m_relative.at(a));
+            std::string name = abs != m_absym.end() ? nasm_name(abs->second) : address_name(m_relative.at(a));
             auto addend = m_addend.find(a);
             if (abs != m_absym.end() && addend != m_addend.end())
                 name += addend->second < 0 ? " - " + std::to_string(0 - uint64_t(addend->second))
@@ -374,11 +374,7 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
             }
         }
         if (m_copy.count(a)) {
-            uint64_t size = 0;
-            for (const auto& sym : m_img.m_symbols)
-                if (sym.addr == a && sym.size)
-                    size = sym.size;
-            a += size ? size : 8;
+            a += copy_size(a);
             continue;
         }
         auto table = m_jtab.find(a);

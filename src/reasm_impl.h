@@ -105,6 +105,12 @@ struct Writer {
     std::string emit_text(const std::set<uint64_t>& as_bytes, LineMap* lines);
 
     std::string label(uint64_t addr) const;
+    // The label, or for an address inside a library's object "name + offset".
+    std::string address_name(uint64_t addr) const;
+    // The library object (copy-relocated or carried) that holds the address
+    // past its start, with the offset; null for none.
+    const std::string* inside_copy(uint64_t addr, uint64_t* offset) const;
+    uint64_t copy_size(uint64_t addr) const; // of the object at exactly addr
     void labels_at(uint64_t addr);
     void line(const std::string& text);
 
@@ -131,6 +137,7 @@ struct Writer {
     // Position-independent (an ELF of type 3): only RIP-relative operands
     // and relocations hold addresses; every other number is a number.
     bool m_pic = false;
+    bool m_static = false; // a C program that carries its libraries
     tc::LinkOpts m_link;
     std::vector<std::string> m_needed;
     std::map<uint64_t, std::string> m_plt;

@@ -254,7 +254,9 @@ bool Writer::setup()
             // A static C program carries its C library: its functions and
             // objects are taken from the system's library again, and only
             // the code reached from main is written.
-            bool is_static = !has_section(m_img, ".dynamic") && !has_section(m_img, ".interp");
+            // Static, position-independent or not: no loader, no library.
+            m_static = !has_section(m_img, ".interp") && m_needed.empty();
+            const bool is_static = m_static;
             if (is_static)
                 read_static_imports();
             m_main = find_main();
@@ -305,7 +307,7 @@ bool Writer::setup()
     discover(start, seeds, skip);
     // A static C program's own tables of function pointers: the objects its
     // reached code refers to hold pointers to functions of the program.
-    for (int round = 0; round < kMaxPasses && m_compiled && !m_pic; ++round) {
+    for (int round = 0; round < kMaxPasses && m_compiled && m_static; ++round) {
         std::vector<uint64_t> more = pointed_functions(skip);
         if (more.empty())
             break;
@@ -508,7 +510,7 @@ bool Writer::build_id_option(const BinImage::Section& note)
 void Writer::find_own_constructors(const std::set<uint64_t>& runtime, std::vector<uint64_t>* seeds)
 {
     const unsigned width = m_bits == 64 ? 8 : 4;
-    const bool is_static = !has_section(m_img, ".dynamic");
+    const bool is_static = m_static;
     for (const auto& sec : m_secs) {
         if (!sec.array)
             continue;

@@ -1010,6 +1010,10 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
                               "  for (int i = 0; i < 3; i++)\n"
                               "    if (strcmp(cmds[i].name, argc > 1 ? argv[1] : \"mul\") == 0) s += cmds[i].fn(5, 6);\n"
                               "  printf(\"%d\\n\", s);\n  return 0;\n}\n";
+    const std::string cpp_io = "#include <iostream>\n#include <string>\n#include <vector>\nint main() {\n"
+                               "  std::vector<std::string> words = { \"alpha\", \"beta\", \"gamma\" };\n"
+                               "  std::string joined;\n  for (const auto& w : words) joined += w + \"-\";\n"
+                               "  std::cout << joined << ' ' << joined.size() << std::endl;\n  return 0;\n}\n";
     bool avx2 = read_file("/proc/cpuinfo").find(" avx2") != std::string::npos;
     struct Case {
         const char* name;
@@ -1034,6 +1038,10 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
         { "C, stripped PIE", "p.c", pie_numbers, "gcc -Os -s -o p p.c" },
         // Only main's code is written: the functions its tables point at too.
         { "C static, function-pointer tables", "p.c", fptab, "gcc -O2 -static -o p p.c" },
+        { "C static PIE", "p.c", fptab, "gcc -O2 -static-pie -o p p.c" },
+        // The C++ library is linked again: its objects need its start code.
+        { "C++ static", "p.cpp", cpp_io, "g++ -O2 -static -o p p.cpp" },
+        { "C++ static PIE", "p.cpp", cpp_io, "g++ -O2 -static-pie -o p p.cpp" },
     };
     for (const auto& k : cases) {
         SCOPED_TRACE(k.name);
