@@ -385,11 +385,13 @@ std::vector<uint64_t> Writer::gap_starts() const
         auto byte_at = [&](uint64_t a) { return m_img.m_data[sec->off + (a - sec->addr)]; };
         if (sec->off + (end - sec->addr) > m_img.m_data.size())
             continue;
-        // Several functions may follow each other in one gap.
+        // Several functions may follow each other in one gap, each after
+        // padding; where bytes do not decode into one, the next function
+        // may still start at the next 16-byte boundary.
         while (p < end) {
             while (p < end && (byte_at(p) == 0x00 || byte_at(p) == 0x90 || byte_at(p) == 0xCC))
                 ++p;
-            if (p >= end || p % 16 != 0)
+            if (p >= end)
                 break;
             uint64_t clean_end = 0;
             for (uint64_t a = p; a < end;) {
@@ -403,8 +405,10 @@ std::vector<uint64_t> Writer::gap_starts() const
                     break;
                 }
             }
-            if (!clean_end)
-                break;
+            if (!clean_end) {
+                p = (p / 16 + 1) * 16;
+                continue;
+            }
             out.push_back(p);
             p = clean_end;
         }

@@ -932,11 +932,11 @@ TEST(ReasmRebuild, FreePascalProgramsRebuildFromThePrintedOptions)
     auto r = reasm::disassemble(load(dir.file("p")), true);
     EXPECT_TRUE(r.verified) << r.why;
     // Only instructions without any NASM spelling stay as bytes ("66 66
-    // 66 0F 1F ..": NASM writes one operand-size prefix; "movdqa xmm2, xmm1"
-    // in its store form), and most of the code is found although nothing
-    // names it.
-    EXPECT_LE(r.as_bytes, 8);
-    EXPECT_LT(r.code_as_data * 10, r.code_bytes * 7) << r.code_as_data << " of " << r.code_bytes;
+    // 66 0F 1F ..": NASM writes one operand-size prefix; "movapd xmm1,
+    // xmm0" in its store form), and nine tenths of the code is found
+    // although nothing names it: functions follow each other in the gaps.
+    EXPECT_LE(r.as_bytes, 40);
+    EXPECT_LE(r.code_as_data * 10, r.code_bytes) << r.code_as_data << " of " << r.code_bytes;
     EXPECT_NE(r.source.find("section .note.ABI-tag note alloc"), std::string::npos);
     std::string rebuilt = rebuild_printed(dir, r.source);
     expect_same_when_loaded(dir.file("p"), rebuilt);
