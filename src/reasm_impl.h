@@ -149,6 +149,7 @@ struct Writer {
     std::map<uint64_t, std::string> m_copy;
     std::map<uint64_t, std::vector<uint64_t>> m_jtab;
     std::set<uint64_t> m_guessed; // starts taken from data words that only look like code addresses
+    std::set<uint64_t> m_functions; // starts the unwind tables name: code even where used as data
     std::set<std::string> m_imports;
     std::set<std::string> m_used;
     std::set<std::string> m_emitted;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 
 namespace reasm {
 
@@ -49,6 +50,117 @@ bool is_unconditional_jump(const std::string& text)
         if (starts_with(t, prefix))
             t = t.substr(std::char_traits<char>::length(prefix));
     return starts_with(t, "jmp");
+}
+
+// Unsigned and signed LEB128 at p (below end); p moves past it.
+uint64_t uleb(const uint8_t* d, size_t end, size_t* p)
+{
+    uint64_t v = 0;
+    for (unsigned shift = 0; *p < end; shift += 7) {
+        uint8_t b = d[(*p)++];
+        if (shift < 64)
+            v |= uint64_t(b & 0x7F) << shift;
+        if (!(b & 0x80))
+            break;
+    }
+    return v;
+}
+
+// A pointer of the unwind tables in its encoding, read at p (the field's
+// address is addr); false for an encoding not read here.
+bool eh_pointer(const uint8_t* d, size_t end, size_t* p, uint8_t enc, uint64_t addr, int bits, uint64_t* out)
+{
+    int size = 0;
+    bool is_signed = false;
+    switch (enc & 0x0F) {
+    case 0x00: size = bits == 64 ? 8 : 4; break;
+    case 0x02: size = 2; break;
+    case 0x03: size = 4; break;
+    case 0x04: size = 8; break;
+    case 0x0A: size = 2; is_signed = true; break;
+    case 0x0B: size = 4; is_signed = true; break;
+    case 0x0C: size = 8; is_signed = true; break;
+    default: return false;
+    }
+    if (*p + size > end)
+        return false;
+    uint64_t v = 0;
+    for (int i = size; i-- > 0;)
+        v = v << 8 | d[*p + i];
+    if (is_signed && size < 8 && (v >> (size * 8 - 1)) & 1)
+        v |= ~uint64_t(0) << (size * 8);
+    *p += size;
+    switch (enc & 0x70) {
+    case 0x00: break;
+    case 0x10: v += addr; break;
+    default: return false;
+    }
+    *out = bits == 64 ? v : uint32_t(v);
+    return true;
+}
+
+// The first address of every function the unwind tables (.eh_frame)
+// describe: compilers record each function there, called or not.
+std::vector<uint64_t> unwind_starts(const BinImage& img)
+{
+    std::vector<uint64_t> out;
+    const BinImage::Section* eh = nullptr;
+    for (const auto& s : img.m_sections)
+        if (s.name == ".eh_frame" && s.in_file)
+            eh = &s;
+    if (!eh || eh->offset >= img.m_data.size())
+        return out;
+    const uint8_t* d = img.m_data.data() + eh->offset;
+    const size_t size = std::min<uint64_t>(eh->size, img.m_data.size() - eh->offset);
+    std::map<size_t, uint8_t> fde_encoding; // by the offset of each CIE
+    for (size_t p = 0; p + 8 <= size;) {
+        uint64_t len = uint32_t(d[p]) | uint32_t(d[p + 1]) << 8 | uint32_t(d[p + 2]) << 16 | uint32_t(d[p + 3]) << 24;
+        if (len == 0 || len == 0xFFFFFFFF || len > size - p - 4)
+            break;
+        const size_t start = p + 4, end = start + len;
+        const uint32_t id = uint32_t(d[start]) | uint32_t(d[start + 1]) << 8 | uint32_t(d[start + 2]) << 16
+            | uint32_t(d[start + 3]) << 24;
+        size_t q = start + 4;
+        if (id == 0) {
+            if (q >= end)
+                break;
+            uint8_t version = d[q++];
+            std::string aug;
+            while (q < end && d[q])
+                aug += char(d[q++]);
+            ++q;
+            uleb(d, end, &q);
+            uleb(d, end, &q); // data alignment (signed, its value unused)
+            if (version == 1)
+                ++q;
+            else
+                uleb(d, end, &q);
+            uint8_t enc = 0;
+            if (!aug.empty() && aug[0] == 'z') {
+                uleb(d, end, &q);
+                for (size_t k = 1; k < aug.size() && q < end; ++k) {
+                    if (aug[k] == 'R') {
+                        enc = d[q++];
+                    } else if (aug[k] == 'P') {
+                        uint8_t penc = d[q++];
+                        uint64_t ignored = 0;
+                        if (!eh_pointer(d, end, &q, penc & 0x7F, 0, img.m_bits, &ignored))
+                            break;
+                    } else if (aug[k] == 'L') {
+                        ++q;
+                    }
+                }
+            }
+            fde_encoding[p] = enc;
+        } else {
+            auto cie = fde_encoding.find(start - id);
+            uint64_t begin = 0;
+            if (cie != fde_encoding.end() && eh_pointer(d, end, &q, cie->second, eh->addr + q, img.m_bits, &begin))
+                out.push_back(begin);
+        }
+        p = end;
+    }
+    return out;
 }
 
 } // namespace
@@ -280,6 +392,11 @@ bool Writer::setup()
             for (const auto& sym : m_img.m_symbols)
                 if (is_code(sym.addr))
                     seeds.push_back(sym.addr);
+            for (uint64_t fn : unwind_starts(m_img))
+                if (is_code(fn)) {
+                    seeds.push_back(fn);
+                    m_functions.insert(fn);
+                }
             // Code reached only through pointers (method tables, handlers):
             // the rebuild check catches a word that only looked like one.
             data_words([&](uint64_t, uint64_t v) {
@@ -577,7 +694,7 @@ bool Writer::calls_pc_thunk() const
 void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, const std::set<uint64_t>& skip)
 {
     std::vector<uint64_t> seeds = first_seeds;
-    std::set<uint64_t> code_targets;
+    std::set<uint64_t> code_targets = m_functions;
     std::set<uint64_t> table_targets; // code targets known only from a jump table
     std::set<uint64_t> prev_refs;
     for (int pass = 0; pass < kMaxPasses; ++pass) {

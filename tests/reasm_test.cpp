@@ -742,6 +742,27 @@ TEST(ReasmDisassemble, NamesFromTheFileCannotBreakOutOfTheirLines)
     EXPECT_EQ(r.source.find("\na;"), std::string::npos);
 }
 
+// Without symbols, the unwind tables still name every function a compiler
+// made, also those whose address the code only uses as a number.
+TEST(ReasmDisassemble, FunctionsFromTheUnwindTablesAreCode)
+{
+    REQUIRE_GCC();
+    TempDir dir;
+    write_file(dir.file("p.c"),
+               "__attribute__((noinline)) static int twice(int x) { return x * 2 + 1; }\n"
+               "__attribute__((noinline)) static int square(int x) { return x * x - 3; }\n"
+               "typedef int (*fn)(int);\nvolatile unsigned long key = 0x5a5a5a5a;\nstatic unsigned long hidden[2];\n"
+               "void _start(void) {\n  hidden[0] = (unsigned long)twice ^ key; hidden[1] = (unsigned long)square ^ key;\n"
+               "  int s = 0;\n  for (int i = 0; i < 2; i++) s += ((fn)(hidden[i] ^ key))(i + 2);\n"
+               "  __asm__ volatile(\"syscall\" :: \"a\"(60), \"D\"(s) : \"rcx\", \"r11\", \"memory\");\n}\n");
+    auto b = sh("cd " + dir.path() + " && gcc -O1 -nostdlib -static -fno-pie -no-pie -s -o p p.c 2>&1");
+    ASSERT_EQ(b.code, 0) << b.out;
+    auto r = reasm::disassemble(load(dir.file("p")), true);
+    EXPECT_TRUE(r.verified) << r.why;
+    EXPECT_EQ(r.code_as_data, 0u) << r.source;
+    EXPECT_NE(r.source.find("    imul edi, edi "), std::string::npos) << r.source;
+}
+
 // ---- what the printed source and options rebuild -------------------------------------------------
 
 namespace {
