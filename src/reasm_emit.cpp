@@ -210,6 +210,28 @@ std::string section_name(const std::string& name)
     return s;
 }
 
+// Where the section's own content starts: the linker puts the library
+// objects it copies in (and the padding between them) first.
+uint64_t Writer::first_own(const Sec& sec) const
+{
+    uint64_t a = sec.addr;
+    const uint64_t end = sec.addr + sec.size;
+    while (!sec.in_file && a < end) {
+        if (m_copy.count(a)) {
+            a += copy_size(a);
+            continue;
+        }
+        auto next = m_copy.upper_bound(a);
+        if (next == m_copy.end() || next->first >= end || m_names.count(a))
+            break;
+        auto named = m_names.upper_bound(a);
+        if (named != m_names.end() && named->first < next->first)
+            break;
+        a = next->first;
+    }
+    return std::min(a, end);
+}
+
 std::string Writer::section_line(const Sec& sec) const
 {
     std::string s = "section " + section_name(sec.name);
@@ -233,7 +255,11 @@ std::string Writer::section_line(const Sec& sec) const
     if (!m_compiled) {
         // Unpaged segments take the largest alignment of their sections.
         bool own = sec.tls || sec.note || unpaged(m_layout);
-        uint64_t align = own ? std::max<uint64_t>(sec.align, 1) : alignment_for(sec.addr);
+        // After copied library objects, no more than the section had.
+        uint64_t start = first_own(sec);
+        uint64_t align = own ? std::max<uint64_t>(sec.align, 1) : alignment_for(start);
+        if (!own && start != sec.addr)
+            align = std::min(align, std::max<uint64_t>(sec.align, 1));
         if (align != default_alignment(sec.name))
             s += " align=" + std::to_string(align);
     } else if (standard && sec.align > default_alignment(sec.name)) {
@@ -406,8 +432,10 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
         run_end = std::min({ run_end, next_above(m_relative, a), next_above(m_absym, a) });
         if (sec.in_file)
             emit_data(sec.off + (a - sec.addr), run_end - a);
-        else
+        else if (!m_copy.count(run_end) || m_names.count(a))
             line("    resb " + std::to_string(run_end - a));
+        // else: padding between the library objects the linker copies in,
+        // which it puts there itself
         a = run_end;
     }
 }

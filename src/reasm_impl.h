@@ -197,6 +197,7 @@ private:
     void emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines);
     void emit_data(uint64_t off, uint64_t n);
     std::string section_line(const Sec& sec) const;
+    uint64_t first_own(const Sec& sec) const;
     void find_own_constructors(const std::set<uint64_t>& runtime, std::vector<uint64_t>* seeds);
     void emit_array(const Sec& sec);
     bool build_id_option(const BinImage::Section& note);
