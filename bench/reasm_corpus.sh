@@ -695,6 +695,9 @@ if [ -e /lib64/ld-linux-x86-64.so.2 ]; then
     dl="-dynamic-linker /lib64/ld-linux-x86-64.so.2"
     nasm_elf npie elf64 npie.asm -pie -z noexecstack $dl -lc && convert nasm-pie-libc nasm npie
     nasm_elf copy elf64 copy.asm -z noexecstack $dl -lc && convert nasm-copy-reloc nasm copy
+    sed -e 's/^extern stdout, fputs, exit/extern stdout, stderr, fputs, exit/' -e '/^section .bss/,$d' \
+        -e 's/^    mov rsi, \[rel stdout\]/    mov rsi, [rel stderr]/' copy.asm > copy2.asm
+    nasm_elf copy2 elf64 copy2.asm -z noexecstack $dl -lc && convert nasm-copy-only-bss nasm copy2
     nasm_elf dynopts elf64 npie.asm -z noexecstack --hash-style=sysv -z relro -z now $dl -lc &&
         convert ld-sysv-relro-now nasm dynopts
 fi
