@@ -77,7 +77,7 @@ std::string failed_tool(const tc::BuildResult& br, std::string* first_error)
                     return l;
         return std::string();
     };
-    std::string line = pick({ "undefined reference", "multiple definition", "cannot find", "error" });
+    std::string line = pick({ "undefined reference", "multiple definition", "cannot find", "error", "fatal" });
     if (line.empty())
         line = pick({ ":" });
     for (const auto& l : out)
