@@ -642,7 +642,7 @@ EOF
 fi
 
 # Stripped position-independent tools of the system, with arguments.
-for t in true: echo:"a b" seq:"3 7" cat: wc:-l basename:"/a/b.c .c" dirname:/a/b/c; do
+for t in true: echo:"a b" seq:"3 7" cat: wc:-l basename:"/a/b.c .c" dirname:/a/b/c ssh:"-G localhost"; do
     tool=/usr/bin/${t%%:*}
     [ -x "$tool" ] || continue
     cp "$tool" "usr-${t%%:*}"

@@ -42,8 +42,15 @@ std::string base_name(const std::string& path)
 void errors_to_instructions(const std::vector<tc::Diag>& diags, const std::string& asm_path, const LineMap& lines,
                             std::set<uint64_t>* differing)
 {
+    // After another error NASM stops moving labels, and short jumps that
+    // reach far enough in the finished program are out of range: they are
+    // judged again once the other errors are gone.
+    auto out_of_range = [](const tc::Diag& d) { return d.msg.find("short jump is out of range") != std::string::npos; };
+    bool others = std::any_of(diags.begin(), diags.end(), [&](const tc::Diag& d) { return d.error && !out_of_range(d); });
     for (const auto& d : diags) {
         if (!d.error || d.line <= 0 || (d.file != asm_path && base_name(d.file) != base_name(asm_path)))
+            continue;
+        if (others && out_of_range(d))
             continue;
         auto it = lines.find(d.line);
         if (it != lines.end())

@@ -809,7 +809,9 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                         break;
                     targets.push_back(target);
                     p += 4;
-                    if (p + 4 > end || targets.size() >= kMaxTableEntries || data_refs.count(p))
+                    // Code refers to the data at the next entry: no entry.
+                    auto ref = data_refs.lower_bound(p);
+                    if (p + 4 > end || targets.size() >= kMaxTableEntries || (ref != data_refs.end() && *ref < p + 4))
                         break;
                 }
                 if (targets.size() < 2)

@@ -1156,6 +1156,30 @@ TEST(ReasmCheck, FailedBuildNamesItsToolAndFirstError)
     }
 }
 
+// NASM's errors mark their instructions for bytes, except short jumps that
+// are out of range only because another error stopped NASM's passes.
+TEST(ReasmCheck, ErrorsMarkTheirInstructions)
+{
+    const LineMap lines { { 3, 0x1000 }, { 5, 0x1010 } };
+    auto diag = [](int line, const char* msg) { return tc::Diag { line, true, "/w/reasm.asm", msg }; };
+    struct Case {
+        const char* name;
+        std::vector<tc::Diag> diags;
+        std::set<uint64_t> marked;
+    } cases[] = {
+        { "undefined symbol and a jump it put out of range",
+          { diag(3, "symbol `d_1' not defined"), diag(5, "short jump is out of range") }, { 0x1000 } },
+        { "a jump out of range alone", { diag(5, "short jump is out of range") }, { 0x1010 } },
+        { "a line without an instruction", { diag(4, "parser: instruction expected") }, {} },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::set<uint64_t> marked;
+        reasm::errors_to_instructions(c.diags, "/w/reasm.asm", lines, &marked);
+        EXPECT_EQ(marked, c.marked);
+    }
+}
+
 // ---- hostile files ---------------------------------------------------------------------------------
 
 TEST(ReasmHostile, LibraryNamesAndRunPathsNeverBecomeLinkerOptions)
