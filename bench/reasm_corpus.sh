@@ -2,8 +2,8 @@
 # Disassembly to source over a corpus built here with nasm, ld, gcc, g++ and,
 # when installed, Free Pascal. Every printed source is built again with the
 # options its heading prints, using only "--build", and checked:
-#   VERIFIED  => every loaded section byte-identical (and the same loadable
-#                segments), and the program behaves the same (output and
+#   VERIFIED  => every loaded section byte-identical, the same entry and
+#                loadable segments, and the program behaves the same (output and
 #                exit code; flat files are compared whole)
 #   "rebuilt" => the program behaves the same
 # Prints one line per program (outcome, instructions left as bytes, time,
@@ -71,16 +71,21 @@ same_loaded() { # original rebuilt
             cmp -s a.bytes b.bytes || { echo "$name bytes"; return 1; }
         fi
     done || return 1
-    # Offsets in the file and the alignment field do not change the memory.
-    segs() { readelf -lW "$1" | awk '$1 == "LOAD" || $1 == "TLS" || $1 == "GNU_STACK" { $2 = ""; $4 = ""; $5 = ""; $NF = ""; print }'; }
+    # Offsets in the file do not change the memory; the alignment and the
+    # sizes are what the loader reads.
+    segs() { readelf -lW "$1" | awk '/^Entry/ || $1 == "LOAD" || $1 == "TLS" || $1 ~ /^GNU_(STACK|RELRO)$/ { $2 = ""; print }'; }
     [ "$(segs "$1")" = "$(segs "$2")" ] || { echo "segments"; return 1; }
 }
 
+# Runs the program under one name (tools print their own), with the
+# arguments in $args and a few lines on standard input.
+printf 'first line\nsecond line\n' > input.txt
 behaviour() { # program
-    timeout 10 ./"$1" > "$1.stdout" 2>&1
-    echo "exit $?" >> "$1.stdout"
+    mkdir -p run && cp "$1" run/prog
+    (cd run && timeout 10 ./prog $args < ../input.txt > ../"$1.stdout" 2>&1; echo "exit $?" >> ../"$1.stdout")
     cat "$1.stdout"
 }
+args=
 
 # convert NAME KIND FILE [bits base]: KIND is "nasm" (must verify, and the
 # rebuild must load and behave the same; instructions left as bytes are
@@ -553,5 +558,151 @@ EOF
     g++ -O2 -o cxx-io io.cpp 2>/dev/null && convert cxx-iostream-O2 c cxx-io
     g++ -O0 -o cxx-io-O0 io.cpp 2>/dev/null && convert cxx-iostream-O0 c cxx-io-O0
 fi
+# Numbers inside a position-independent program's own address range,
+# C++ type information (relocations with addends), function-pointer tables
+# in static programs, 32-bit copy relocations, weak imports of stripped
+# programs, static C++ and static PIE programs.
+if have gcc; then
+    cat > pienum.c <<'EOF'
+#include <stdio.h>
+#include <stdlib.h>
+static char big[70000] = { 1 };
+int main(int argc, char **argv) {
+    unsigned x = argc + 4200;
+    unsigned y = (unsigned)atoi(argc > 5 ? argv[1] : "7") * 0xffff;
+    big[argc * 100] = 3;
+    printf("%u %u %d\n", x * 4391, y + 0x1100, big[100] + big[0]);
+    return 0;
+}
+EOF
+    gcc -O2 -o c-pie-numbers pienum.c && convert c-pie-numbers c c-pie-numbers
+    gcc -Os -s -o c-pie-Os-s pienum.c && convert c-pie-Os-stripped c c-pie-Os-s
+    if grep -q ' avx2' /proc/cpuinfo && grep -q ' fma' /proc/cpuinfo; then
+        gcc -O3 -mavx2 -mfma -o c-pie-fma pienum.c && convert c-pie-O3-fma c c-pie-fma
+    fi
+    cat > fptab.c <<'EOF'
+#include <stdio.h>
+#include <string.h>
+static int add(int a, int b) { return a + b; }
+static int sub(int a, int b) { return a - b; }
+static int mul(int a, int b) { return a * b; }
+static int (*const ops[])(int, int) = { add, sub, mul };
+struct cmd { const char *name; int (*fn)(int, int); };
+static struct cmd cmds[] = { { "add", add }, { "sub", sub }, { "mul", mul } };
+int main(int argc, char **argv) {
+    int s = 0;
+    for (int i = 0; i < 3; i++) s += ops[(i + argc) % 3](7, i + 2);
+    for (int i = 0; i < 3; i++) if (strcmp(cmds[i].name, argc > 1 ? argv[1] : "mul") == 0) s += cmds[i].fn(5, 6);
+    printf("%d\n", s);
+    return 0;
+}
+EOF
+    gcc -O2 -static -o c-fptab-static fptab.c 2>/dev/null && convert c-fptab-static c c-fptab-static
+    gcc -O2 -static-pie -o c-fptab-spie fptab.c 2>/dev/null && convert c-fptab-static-pie c c-fptab-spie
+    cat > stdin.c <<'EOF'
+#include <stdio.h>
+#include <string.h>
+int main(void) {
+    char line[256]; int n = 0; size_t total = 0;
+    while (fgets(line, sizeof line, stdin)) { n++; total += strlen(line); }
+    fprintf(stdout, "%d lines %zu bytes\n", n, total);
+    return 0;
+}
+EOF
+    gcc -O2 -fno-pie -no-pie -o c-stdin stdin.c && convert c-stdin-copy-reloc c c-stdin
+    if gcc -m32 -O2 -fno-pie -no-pie -o c-stdin32 stdin.c 2>/dev/null; then
+        convert c32-stdin-copy-reloc c32 c-stdin32
+        grep -q '^extern stdin$' c32-stdin-copy-reloc.src || echo "c32-stdin-copy-reloc: stdin is no import"
+    fi
+fi
+if have g++; then
+    cat > rtti.cpp <<'EOF'
+#include <cstdio>
+struct Shape { virtual ~Shape() {} virtual double area() const = 0; };
+struct Square : Shape { double s; Square(double v) : s(v) {} double area() const override { return s * s; } };
+struct Circle : Shape { double r; Circle(double v) : r(v) {} double area() const override { return 3.0 * r * r; } };
+int main(int argc, char **) {
+    Shape *shapes[3] = { new Square(2), new Circle(argc), new Square(3) };
+    int squares = 0;
+    for (Shape *s : shapes) {
+        if (Square *q = dynamic_cast<Square *>(s)) squares += (int)q->s;
+        std::printf("%.1f\n", s->area());
+    }
+    std::printf("squares %d\n", squares);
+    for (Shape *s : shapes) delete s;
+    return 0;
+}
+EOF
+    g++ -O2 -o cxx-rtti rtti.cpp && convert cxx-rtti-O2 c cxx-rtti
+    g++ -O0 -no-pie -o cxx-rtti-np rtti.cpp && convert cxx-rtti-O0-no-pie c cxx-rtti-np
+    g++ -Os -s -o cxx-rtti-s rtti.cpp && convert cxx-rtti-Os-stripped c cxx-rtti-s
+    if have clang++; then clang++ -O2 -o cxx-rtti-clang rtti.cpp && convert cxx-rtti-clang c cxx-rtti-clang; fi
+    g++ -O2 -static -o cxx-static io.cpp 2>/dev/null && convert cxx-iostream-static c cxx-static
+    g++ -O2 -static-pie -o cxx-spie io.cpp 2>/dev/null && convert cxx-iostream-static-pie c cxx-spie
+fi
+
+# Stripped position-independent tools of the system, with arguments.
+for t in true: echo:"a b" seq:"3 7" cat: wc:-l basename:"/a/b.c .c" dirname:/a/b/c ssh:"-G localhost"; do
+    tool=/usr/bin/${t%%:*}
+    [ -x "$tool" ] || continue
+    cp "$tool" "usr-${t%%:*}"
+    args=${t#*:}
+    convert "usr-bin-${t%%:*}" c "usr-${t%%:*}"
+    args=
+done
+
+# NASM programs: position-independent with the C library, a copy-relocated
+# import, and linker options that shape the segments.
+cat > npie.asm <<'EOF'
+bits 64
+global _start
+extern printf, exit
+section .text
+_start:
+    lea rbx, [rel table]
+    mov rdi, [rbx + 8]
+    mov esi, 0xffff
+    xor eax, eax
+    call printf wrt ..plt
+    mov rax, [rel table]
+    call rax
+    xor edi, edi
+    call exit wrt ..plt
+done:
+    ret
+section .data
+table: dq done, fmt
+section .rodata
+fmt: db "value %d", 10, 0
+EOF
+cat > copy.asm <<'EOF'
+bits 64
+global _start
+extern stdout, fputs, exit
+section .text
+_start:
+    lea rdi, [rel msg]
+    mov rsi, [rel stdout]
+    call fputs
+    xor edi, edi
+    call exit
+section .data
+msg: db "copied", 10, 0
+section .bss
+buf: resb 32
+EOF
+if [ -e /lib64/ld-linux-x86-64.so.2 ]; then
+    dl="-dynamic-linker /lib64/ld-linux-x86-64.so.2"
+    nasm_elf npie elf64 npie.asm -pie -z noexecstack $dl -lc && convert nasm-pie-libc nasm npie
+    nasm_elf copy elf64 copy.asm -z noexecstack $dl -lc && convert nasm-copy-reloc nasm copy
+    sed -e 's/^extern stdout, fputs, exit/extern stdout, stderr, fputs, exit/' -e '/^section .bss/,$d' \
+        -e 's/^    mov rsi, \[rel stdout\]/    mov rsi, [rel stderr]/' copy.asm > copy2.asm
+    nasm_elf copy2 elf64 copy2.asm -z noexecstack $dl -lc && convert nasm-copy-only-bss nasm copy2
+    nasm_elf dynopts elf64 npie.asm -z noexecstack --hash-style=sysv -z relro -z now $dl -lc &&
+        convert ld-sysv-relro-now nasm dynopts
+fi
+for v in noseparate:"-z noseparate-code" maxpage:"-z max-page-size=0x200000" nmagic:-n; do
+    ld ${v#*:} -o "layout-${v%%:*}" layout.o 2>/dev/null && convert "ld-${v%%:*}" nasm "layout-${v%%:*}"
+done
 echo "programs: $total, verified: $verified, rebuilt: $rebuilt, failed: $failed"
 [ $failed -eq 0 ]

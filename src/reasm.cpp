@@ -122,21 +122,6 @@ bool pin_moved_sections(Writer* w)
     return added;
 }
 
-// "ld -N" puts text and data into one writable segment without page
-// alignment; no section address can ask for that.
-bool one_unaligned_segment(const ElfLayout& layout)
-{
-    int loads = 0;
-    bool rwx_unaligned = false;
-    for (const auto& seg : layout.segs) {
-        if (seg.type != kPtLoad)
-            continue;
-        ++loads;
-        rwx_unaligned = (seg.flags & 7) == 7 && seg.align < 4096;
-    }
-    return loads == 1 && rwx_unaligned;
-}
-
 // The options as "--build" takes them.
 std::string build_options(const tc::LinkOpts& link)
 {
@@ -189,6 +174,7 @@ std::string rebuild_compiled(Writer* w, const std::string& asm_path, LineMap* li
             return "missing:" + needs::explain_line(items);
         if (br.ok)
             return "rebuilt";
+        w->m_failure.tool = failed_tool(br, &w->m_failure.line);
         size_t before = as_bytes->size();
         std::set<uint64_t> refused;
         errors_to_instructions(br.diags, asm_path, *lines, &refused);
@@ -281,8 +267,9 @@ Result disassemble(const BinImage& image, bool verify, const Sink& out)
     } else if (verify && !on_disk) {
         r.why = "build";
     } else if (verify) {
-        if (one_unaligned_segment(w.m_layout))
-            add_option(&w.m_link, "-N");
+        std::string shaping = segment_options(w.m_layout, image.m_data);
+        if (!shaping.empty())
+            add_option(&w.m_link, shaping);
         for (int attempts = kMaxBuilds;; --attempts) {
             std::set<uint64_t> differing;
             bool same = false;
@@ -344,8 +331,13 @@ Result disassemble(const BinImage& image, bool verify, const Sink& out)
         notes += note(L10n::tr("dis.why.compiled"));
     } else if (r.why.rfind("missing:", 0) == 0) {
         notes += note(L10n::tr("dis.unchecked", r.why.substr(8)));
+    } else if (r.why == "build" && !w.m_failure.tool.empty()) {
+        notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.tool", w.m_failure.tool, w.m_failure.line)));
     } else if (r.why == "build") {
         notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.build")));
+    } else if (verify && !w.m_compiled && r.why == "differs" && !w.m_failure.segments[0].empty()) {
+        notes += note(L10n::tr("dis.unchecked",
+                               L10n::tr("dis.why.segments", w.m_failure.segments[0], w.m_failure.segments[1])));
     } else if (verify && !w.m_compiled) {
         notes += note(L10n::tr("dis.unchecked", L10n::tr("dis.why.differs")));
     }

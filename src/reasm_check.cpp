@@ -4,6 +4,7 @@
 #include "needs.h"
 #include "reasm_impl.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -41,8 +42,15 @@ std::string base_name(const std::string& path)
 void errors_to_instructions(const std::vector<tc::Diag>& diags, const std::string& asm_path, const LineMap& lines,
                             std::set<uint64_t>* differing)
 {
+    // After another error NASM stops moving labels, and short jumps that
+    // reach far enough in the finished program are out of range: they are
+    // judged again once the other errors are gone.
+    auto out_of_range = [](const tc::Diag& d) { return d.msg.find("short jump is out of range") != std::string::npos; };
+    bool others = std::any_of(diags.begin(), diags.end(), [&](const tc::Diag& d) { return d.error && !out_of_range(d); });
     for (const auto& d : diags) {
         if (!d.error || d.line <= 0 || (d.file != asm_path && base_name(d.file) != base_name(asm_path)))
+            continue;
+        if (others && out_of_range(d))
             continue;
         auto it = lines.find(d.line);
         if (it != lines.end())
@@ -50,10 +58,58 @@ void errors_to_instructions(const std::vector<tc::Diag>& diags, const std::strin
     }
 }
 
+std::string failed_tool(const tc::BuildResult& br, std::string* first_error)
+{
+    // The tools run one after the other and the build stops at the first
+    // that fails: the last command logged.
+    size_t cmd = br.log.rfind("\n$ ");
+    cmd = cmd == std::string::npos ? (br.log.rfind("$ ", 0) == 0 ? 0 : std::string::npos) : cmd + 1;
+    if (cmd == std::string::npos)
+        return {};
+    size_t eol = br.log.find('\n', cmd);
+    std::string program = br.log.substr(cmd + 2, br.log.find(' ', cmd + 2) - cmd - 2);
+    program.erase(std::remove(program.begin(), program.end(), '\''), program.end());
+    std::string tool = base_name(program);
+    std::vector<std::string> out;
+    for (size_t at = eol; at != std::string::npos && at + 1 < br.log.size();) {
+        size_t end = br.log.find('\n', at + 1);
+        out.push_back(br.log.substr(at + 1, (end == std::string::npos ? br.log.size() : end) - at - 1));
+        at = end;
+    }
+    // The linker the compiler driver runs speaks for itself ("/usr/bin/ld: ...").
+    auto pick = [&](std::initializer_list<const char*> marks) {
+        for (const auto& l : out)
+            for (const char* m : marks)
+                if (l.find(m) != std::string::npos)
+                    return l;
+        return std::string();
+    };
+    std::string line = pick({ "undefined reference", "multiple definition", "cannot find", "error", "fatal" });
+    if (line.empty())
+        line = pick({ ":" });
+    for (const auto& l : out)
+        if (l.rfind("collect2", 0) == 0 || (l.find("ld: ") != std::string::npos && l.find("ld: ") < l.find(' ')))
+            tool = "ld";
+    size_t prefix = line.find("ld: ");
+    if (prefix != std::string::npos && prefix < line.find(' '))
+        line = line.substr(prefix + 4);
+    // A file named first goes by its base name: the work folder says nothing.
+    size_t colon = line.find(':');
+    if (colon != std::string::npos && line.rfind('/', colon) != std::string::npos && line.find(' ') > colon)
+        line = line.substr(line.rfind('/', colon) + 1);
+    constexpr size_t kMaxLine = 200;
+    if (line.size() > kMaxLine)
+        line = line.substr(0, kMaxLine) + "...";
+    *first_error = line;
+    return line.empty() ? std::string() : tool;
+}
+
 bool check(const Writer& w, const BinImage& image, const std::string& asm_path, const LineMap& lines,
            std::set<uint64_t>* differing, bool* same, std::string* why, bool* moved)
 {
     *same = false;
+    w.m_failure.segments[0].clear();
+    w.m_failure.segments[1].clear();
     bool sections_moved = false;
     if (moved)
         *moved = false;
@@ -66,8 +122,10 @@ bool check(const Writer& w, const BinImage& image, const std::string& asm_path, 
     if (!br.ok) {
         auto items = needs::from_diags(br.diags);
         *why = items.empty() ? "build" : "missing:" + needs::explain_line(items);
-        if (items.empty())
+        if (items.empty()) {
             errors_to_instructions(br.diags, asm_path, lines, differing);
+            w.m_failure.tool = failed_tool(br, &w.m_failure.line);
+        }
         return false;
     }
 
@@ -155,7 +213,11 @@ bool check(const Writer& w, const BinImage& image, const std::string& asm_path, 
         // maps over each other, or with other permissions, give another
         // program in memory.
         std::string where;
-        if (*same && !same_when_loaded(w.m_layout, image.m_data, read_layout(rebuilt.m_data), rebuilt.m_data, &where))
+        const ElfLayout layout = read_layout(rebuilt.m_data);
+        if (*same && !same_when_loaded(w.m_layout, image.m_data, layout, rebuilt.m_data, &where))
+            *same = false;
+        // What the loader maps: the segments themselves, not only the bytes.
+        if (*same && !same_segments(w.m_layout, layout, w.m_failure.segments))
             *same = false;
     }
     if (!*same && differing->empty())

@@ -3,7 +3,10 @@
 // words are pointers that the loader relocates.
 #include "reasm_impl.h"
 
+#include <algorithm>
 #include <climits>
+#include <iterator>
+#include <mutex>
 #include <cstdlib>
 
 namespace reasm {
@@ -63,6 +66,14 @@ struct Tables {
         std::string name = string_at(img.m_data, dynstr->offset + name_off);
         return usable_name(name) ? name : std::string();
     }
+
+    // The symbol is bound weakly: nothing needs to define it.
+    bool weak(uint64_t index) const
+    {
+        uint64_t info = 0;
+        return dynsym && index && field(img.m_data, dynsym->offset + index * (is64 ? 24 : 16) + (is64 ? 4 : 12), 1, &info)
+            && info >> 4 == 2;
+    }
 };
 
 struct ElfSym {
@@ -71,6 +82,7 @@ struct ElfSym {
     int type = 0; // 1 object, 2 function, 10 indirect function
     int bind = 0; // 1 global, 2 weak
     bool defined = false;
+    bool hidden = false; // an old version kept for old programs: nothing new can link to it
 };
 
 // Every entry of a symbol table, with the kinds that BinImage leaves out
@@ -84,6 +96,7 @@ std::vector<ElfSym> read_symbols(const BinImage& img, const char* table, const c
         return out;
     bool is64 = img.m_kind == BinImage::Elf64;
     uint64_t entry = is64 ? 24 : 16;
+    const BinImage::Section* versions = std::string(table) == ".dynsym" ? find_section(img, ".gnu.version") : nullptr;
     for (uint64_t p = entry; p + entry <= symtab->size; p += entry) {
         uint64_t base = symtab->offset + p;
         uint64_t name = 0, info = 0, shndx = 0, value = 0;
@@ -97,36 +110,55 @@ std::vector<ElfSym> read_symbols(const BinImage& img, const char* table, const c
         sym.type = int(info & 0xF);
         sym.bind = int(info >> 4);
         sym.defined = shndx != 0;
+        uint64_t version = 0;
+        sym.hidden = versions && field(img.m_data, versions->offset + p / entry * 2, 2, &version) && (version & 0x8000);
         out.push_back(std::move(sym));
     }
     return out;
 }
 
-// The names the system's C library exports, for the given width.
-const std::set<std::string>& libc_exports(bool is64)
+// The names a system library exports, for the given width: the first of
+// its usual places that holds one.
+std::set<std::string> exports_of(const char* file, bool is64)
 {
-    auto load = [](bool wide) {
-        static const std::vector<const char*> k64 = { "/lib/x86_64-linux-gnu/libc.so.6",
-                                                      "/usr/lib/x86_64-linux-gnu/libc.so.6", "/lib64/libc.so.6",
-                                                      "/usr/lib64/libc.so.6", "/usr/lib/libc.so.6" };
-        static const std::vector<const char*> k32 = { "/lib/i386-linux-gnu/libc.so.6",
-                                                      "/usr/lib/i386-linux-gnu/libc.so.6", "/lib32/libc.so.6",
-                                                      "/usr/lib32/libc.so.6", "/lib/libc.so.6", "/usr/lib/libc.so.6" };
-        std::set<std::string> names;
-        for (const char* path : wide ? k64 : k32) {
-            BinImage lib;
-            if (!lib.load(path) || lib.m_kind != (wide ? BinImage::Elf64 : BinImage::Elf32))
-                continue;
-            for (const auto& sym : read_symbols(lib, ".dynsym", ".dynstr"))
-                if (sym.defined && (sym.bind == 1 || sym.bind == 2) && !sym.name.empty())
-                    names.insert(sym.name);
-            break;
-        }
-        return names;
-    };
-    static const std::set<std::string> names64 = load(true);
-    static const std::set<std::string> names32 = load(false);
-    return is64 ? names64 : names32;
+    static const char* const k64[] = { "/lib/x86_64-linux-gnu/", "/usr/lib/x86_64-linux-gnu/", "/lib64/", "/usr/lib64/",
+                                       "/usr/lib/" };
+    static const char* const k32[] = { "/lib/i386-linux-gnu/", "/usr/lib/i386-linux-gnu/", "/lib32/", "/usr/lib32/",
+                                       "/lib/", "/usr/lib/" };
+    std::set<std::string> names;
+    for (const char* dir : is64 ? std::vector<const char*>(std::begin(k64), std::end(k64))
+                                : std::vector<const char*>(std::begin(k32), std::end(k32))) {
+        BinImage lib;
+        if (!lib.load(std::string(dir) + file) || lib.m_kind != (is64 ? BinImage::Elf64 : BinImage::Elf32))
+            continue;
+        for (const auto& sym : read_symbols(lib, ".dynsym", ".dynstr"))
+            if (sym.defined && !sym.hidden && (sym.bind == 1 || sym.bind == 2) && !sym.name.empty())
+                names.insert(sym.name);
+        break;
+    }
+    return names;
+}
+
+// The libraries a static program may carry, as the linker names them,
+// with what each exports; the C library first.
+struct StaticLib {
+    const char* name;
+    const char* file;
+    bool cxx; // only for C++ programs
+};
+constexpr StaticLib kStaticLibs[] = { { "c", "libc.so.6", false }, { "m", "libm.so.6", false },
+                                      { "stdc++", "libstdc++.so.6", true } };
+
+const std::set<std::string>& static_lib_exports(size_t lib, bool is64)
+{
+    static std::map<std::pair<size_t, bool>, std::set<std::string>> cache;
+    static std::mutex lock;
+    std::lock_guard<std::mutex> hold(lock);
+    auto key = std::make_pair(lib, is64);
+    auto it = cache.find(key);
+    if (it == cache.end())
+        it = cache.emplace(key, exports_of(kStaticLibs[lib].file, is64)).first;
+    return it->second;
 }
 
 // The folders of a run path that can be handed to the linker: "-Wl,-rpath,"
@@ -220,16 +252,22 @@ void Writer::read_dynamic()
 
     // Slots filled with a function's address at load time: the stubs of
     // ".plt.got" jump through them, for functions whose address is also taken.
+    // A 32-bit program keeps each addend in the slot itself (".rel.dyn").
     std::map<uint64_t, std::string> data_slots;
-    const BinImage::Section* rela = find_section(m_img, ".rela.dyn");
-    if (is64 && rela && t.dynsym && t.dynstr) {
-        for (uint64_t p = 0; p + 24 <= rela->size; p += 24) {
+    const BinImage::Section* rela = find_section(m_img, is64 ? ".rela.dyn" : ".rel.dyn");
+    if (rela && t.dynsym && t.dynstr) {
+        const uint64_t entry = is64 ? 24 : 8;
+        for (uint64_t p = 0; p + entry <= rela->size; p += entry) {
             uint64_t offset = 0, info = 0, addend = 0;
-            if (!field(data, rela->offset + p, 8, &offset) || !field(data, rela->offset + p + 8, 8, &info)
-                || !field(data, rela->offset + p + 16, 8, &addend))
+            if (!field(data, rela->offset + p, w, &offset) || !field(data, rela->offset + p + w, w, &info))
                 break;
-            uint32_t type = uint32_t(info);
-            uint64_t sym = info >> 32;
+            if (is64 && !field(data, rela->offset + p + 16, 8, &addend))
+                break;
+            uint64_t slot_off = 0;
+            if (!is64 && m_img.addr_to_off(offset, &slot_off))
+                field(data, slot_off, 4, &addend);
+            uint32_t type = uint32_t(is64 ? info : info & 0xFF);
+            uint64_t sym = is64 ? info >> 32 : info >> 8;
             std::string name = sym ? t.symbol_name(sym) : std::string();
             if (type == 8)
                 m_relative[offset] = addend;
@@ -237,12 +275,17 @@ void Writer::read_dynamic()
                 m_gotsym[offset] = name;
             if (type == 6 && !name.empty())
                 data_slots[offset] = name;
-            else if (type == 1 && !name.empty())
+            else if (type == 1 && !name.empty()) {
                 m_absym[offset] = name;
-            else if (type == 5 && !name.empty())
+                if (addend)
+                    m_addend[offset] = int64_t(is64 ? addend : uint64_t(int64_t(int32_t(uint32_t(addend)))));
+            } else if (type == 5 && !name.empty())
                 m_copy[offset] = name;
-            if (!name.empty())
+            if (!name.empty()) {
                 m_imports.insert(name);
+                if (t.weak(sym))
+                    m_weak.insert(name);
+            }
         }
     }
 
@@ -311,13 +354,30 @@ void Writer::read_static_imports()
 {
     const auto& data = m_img.m_data;
     bool is64 = m_img.m_kind == BinImage::Elf64;
-    const auto& exports = libc_exports(is64);
-    if (exports.empty())
-        return;
     auto symbols = read_symbols(m_img, ".symtab", ".strtab");
+    // A C++ program carries the C++ library too; its objects (std::cout)
+    // are set up by the library's own start code, so it is linked again.
+    bool cxx = std::any_of(symbols.begin(), symbols.end(),
+                           [](const ElfSym& sym) { return sym.name == "__gxx_personality_v0"; });
+    std::vector<size_t> libs;
+    for (size_t i = 0; i < std::size(kStaticLibs); ++i)
+        if ((cxx || !kStaticLibs[i].cxx) && !static_lib_exports(i, is64).empty())
+            libs.push_back(i);
+    if (libs.empty() || libs.front() != 0)
+        return;
+    std::set<size_t> linked;
+    auto exported = [&](const std::string& name) {
+        for (size_t i : libs)
+            if (static_lib_exports(i, is64).count(name)) {
+                linked.insert(i);
+                return true;
+            }
+        return false;
+    };
+    auto& exports = static_lib_exports(0, is64);
     std::map<uint64_t, std::string> by_addr;
     for (const auto& sym : symbols) {
-        if (!sym.defined || !sym.value || !exports.count(sym.name) || c_runtime_name(sym.name) || sym.name == "main")
+        if (!sym.defined || !sym.value || c_runtime_name(sym.name) || sym.name == "main" || !exported(sym.name))
             continue;
         const Sec* sec = section_at(sym.value);
         if (!sec)
@@ -379,6 +439,10 @@ void Writer::read_static_imports()
             }
         }
     }
+    // cc links the C library by itself.
+    for (size_t i : linked)
+        if (i != 0)
+            append_word(m_link.libs, kStaticLibs[i].name);
 }
 
 } // namespace reasm

@@ -177,7 +177,11 @@ std::string Writer::rewrite(const dis::Insn& insn, bool* force_bytes) const
         }
         uint64_t v = std::strtoull(text.substr(i + 2, end - i - 2).c_str(), nullptr, 16);
         auto got = insn.has_mem && v == insn.mem ? m_gotsym.find(v) : m_gotsym.end();
-        std::string name = v > 255 ? label(v) : std::string();
+        // Position-independent code names an address only relative to rip
+        // (or as a branch target); any other number is a plain value.
+        bool may_be_address = !m_pic || (insn.has_mem && v == insn.mem && i >= 4 && text.compare(i - 4, 4, "rel ") == 0)
+            || (insn.has_target && v == insn.target);
+        std::string name = v > 255 && may_be_address ? address_name(v) : std::string();
         if (got != m_gotsym.end())
             out += nasm_name(got->second) + " wrt " + got_wrt();
         else if (!name.empty())
@@ -206,6 +210,28 @@ std::string section_name(const std::string& name)
     return s;
 }
 
+// Where the section's own content starts: the linker puts the library
+// objects it copies in (and the padding between them) first.
+uint64_t Writer::first_own(const Sec& sec) const
+{
+    uint64_t a = sec.addr;
+    const uint64_t end = sec.addr + sec.size;
+    while (!sec.in_file && a < end) {
+        if (m_copy.count(a)) {
+            a += copy_size(a);
+            continue;
+        }
+        auto next = m_copy.upper_bound(a);
+        if (next == m_copy.end() || next->first >= end || m_names.count(a))
+            break;
+        auto named = m_names.upper_bound(a);
+        if (named != m_names.end() && named->first < next->first)
+            break;
+        a = next->first;
+    }
+    return std::min(a, end);
+}
+
 std::string Writer::section_line(const Sec& sec) const
 {
     std::string s = "section " + section_name(sec.name);
@@ -227,7 +253,13 @@ std::string Writer::section_line(const Sec& sec) const
     // Thread-local sections keep their own: it sets the TLS segment's; so
     // do notes, which follow the program headers.
     if (!m_compiled) {
-        uint64_t align = sec.tls || sec.note ? std::max<uint64_t>(sec.align, 1) : alignment_for(sec.addr);
+        // Unpaged segments take the largest alignment of their sections.
+        bool own = sec.tls || sec.note || unpaged(m_layout);
+        // After copied library objects, no more than the section had.
+        uint64_t start = first_own(sec);
+        uint64_t align = own ? std::max<uint64_t>(sec.align, 1) : alignment_for(start);
+        if (!own && start != sec.addr)
+            align = std::min(align, std::max<uint64_t>(sec.align, 1));
         if (align != default_alignment(sec.name))
             s += " align=" + std::to_string(align);
     } else if (standard && sec.align > default_alignment(sec.name)) {
@@ -257,7 +289,7 @@ void Writer::emit_all(const std::set<uint64_t>& as_bytes, LineMap* lines)
         for (const auto& g : globals)
             line("global " + g);
         for (const auto& u : m_used)
-            line("extern " + nasm_name(u));
+            line("extern " + nasm_name(u) + (m_weak.count(u) ? ":weak" : ""));
     }
     for (const auto& sec : m_secs) {
         line("");
@@ -353,7 +385,11 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
         const uint64_t word = m_bits == 64 ? 8 : 4;
         if (sec.in_file && a + word <= end && (m_relative.count(a) || m_absym.count(a))) {
             auto abs = m_absym.find(a);
-            std::string name = abs != m_absym.end() ? nasm_name(abs->second) : label(m_relative.at(a));
+            std::string name = abs != m_absym.end() ? nasm_name(abs->second) : address_name(m_relative.at(a));
+            auto addend = m_addend.find(a);
+            if (abs != m_absym.end() && addend != m_addend.end())
+                name += addend->second < 0 ? " - " + std::to_string(0 - uint64_t(addend->second))
+                                           : " + " + std::to_string(addend->second);
             // The labels come once the slot is known to be a pointer: a data
             // run would otherwise put its alignment between them and it.
             if (!name.empty()) {
@@ -364,11 +400,7 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
             }
         }
         if (m_copy.count(a)) {
-            uint64_t size = 0;
-            for (const auto& sym : m_img.m_symbols)
-                if (sym.addr == a && sym.size)
-                    size = sym.size;
-            a += size ? size : 8;
+            a += copy_size(a);
             continue;
         }
         auto table = m_jtab.find(a);
@@ -400,8 +432,10 @@ void Writer::emit_section(const Sec& sec, const std::set<uint64_t>& as_bytes, Li
         run_end = std::min({ run_end, next_above(m_relative, a), next_above(m_absym, a) });
         if (sec.in_file)
             emit_data(sec.off + (a - sec.addr), run_end - a);
-        else
+        else if (!m_copy.count(run_end) || m_names.count(a))
             line("    resb " + std::to_string(run_end - a));
+        // else: padding between the library objects the linker copies in,
+        // which it puts there itself
         a = run_end;
     }
 }

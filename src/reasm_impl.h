@@ -105,6 +105,12 @@ struct Writer {
     std::string emit_text(const std::set<uint64_t>& as_bytes, LineMap* lines);
 
     std::string label(uint64_t addr) const;
+    // The label, or for an address inside a library's object "name + offset".
+    std::string address_name(uint64_t addr) const;
+    // The library object (copy-relocated or carried) that holds the address
+    // past its start, with the offset; null for none.
+    const std::string* inside_copy(uint64_t addr, uint64_t* offset) const;
+    uint64_t copy_size(uint64_t addr) const; // of the object at exactly addr
     void labels_at(uint64_t addr);
     void line(const std::string& text);
 
@@ -128,15 +134,22 @@ struct Writer {
     const BinImage& m_img;
     bool m_compiled = false;
     bool m_readonly = false;
+    // Position-independent (an ELF of type 3): only RIP-relative operands
+    // and relocations hold addresses; every other number is a number.
+    bool m_pic = false;
+    bool m_static = false; // a C program that carries its libraries
     tc::LinkOpts m_link;
     std::vector<std::string> m_needed;
     std::map<uint64_t, std::string> m_plt;
     std::map<uint64_t, std::string> m_gotsym;
     std::map<uint64_t, uint64_t> m_relative;
     std::map<uint64_t, std::string> m_absym;
+    std::map<uint64_t, int64_t> m_addend; // of an absolute symbol slot, when not 0
+    std::set<std::string> m_weak;         // imports bound weakly: declared weak, so the link needs no definition
     std::map<uint64_t, std::string> m_copy;
     std::map<uint64_t, std::vector<uint64_t>> m_jtab;
     std::set<uint64_t> m_guessed; // starts taken from data words that only look like code addresses
+    std::set<uint64_t> m_functions; // starts the unwind tables name: code even where used as data
     std::set<std::string> m_imports;
     std::set<std::string> m_used;
     std::set<std::string> m_emitted;
@@ -155,6 +168,13 @@ struct Writer {
     int m_line = 0;
     ElfLayout m_layout;
     std::set<uint64_t> m_own_slots; // entries of constructor arrays that the program itself adds
+    // The tool that stopped the last failed rebuild, and its first error
+    // line; written by the check, which sees the writer as const.
+    struct Failure {
+        std::string tool, line;
+        std::string segments[2]; // the first segment that differs: rebuilt, original
+    };
+    mutable Failure m_failure;
     std::map<uint64_t, std::string> m_spelling; // instruction text that gives exactly its bytes
     std::set<uint64_t> m_spell_tried;
 
@@ -164,6 +184,7 @@ private:
     void find_absolute_pointers();
     bool proven_pointer(uint64_t slot, uint64_t value) const;
     std::vector<uint64_t> gap_starts() const;
+    std::vector<uint64_t> pointed_functions(const std::set<uint64_t>& skip) const;
     void data_words(const std::function<void(uint64_t slot, uint64_t value)>& fn) const;
     bool calls_pc_thunk() const;
     // An instruction found so far starts inside [addr, addr + len) after
@@ -176,6 +197,7 @@ private:
     void emit_instruction(const dis::Insn& insn, const std::set<uint64_t>& as_bytes, LineMap* lines);
     void emit_data(uint64_t off, uint64_t n);
     std::string section_line(const Sec& sec) const;
+    uint64_t first_own(const Sec& sec) const;
     void find_own_constructors(const std::set<uint64_t>& runtime, std::vector<uint64_t>* seeds);
     void emit_array(const Sec& sec);
     bool build_id_option(const BinImage::Section& note);
@@ -200,6 +222,11 @@ bool constructor_array(const std::string& section);
 // `moved`, when given, tells whether a section landed at another address.
 bool check(const Writer& w, const BinImage& image, const std::string& asm_path, const LineMap& lines,
            std::set<uint64_t>* differing, bool* same, std::string* why, bool* moved = nullptr);
+
+// The program of the build's last command, which failed ("ld" when the C
+// compiler's linker failed), and the first line of its output that tells
+// why; empty when the log names none.
+std::string failed_tool(const tc::BuildResult& br, std::string* first_error);
 
 // Marks for bytes the instructions on the source lines NASM reported an
 // error for, so that a form NASM rejects does not end the conversion.

@@ -181,6 +181,105 @@ ElfLayout read_layout(const std::vector<uint8_t>& data)
     return l;
 }
 
+bool unpaged(const ElfLayout& layout)
+{
+    return std::any_of(layout.segs.begin(), layout.segs.end(),
+                       [](const ElfSeg& s) { return s.type == kPtLoad && s.align && s.align < kPage; });
+}
+
+std::string segment_options(const ElfLayout& layout, const std::vector<uint8_t>& data)
+{
+    std::vector<std::string> opts;
+    const ElfSeg* first = nullptr;
+    const ElfSeg* dynamic = nullptr;
+    uint64_t page = 0;
+    bool relro = false;
+    for (const auto& s : layout.segs) {
+        if (s.type == kPtLoad) {
+            page = std::max(page, s.align);
+            if (!first || s.off < first->off)
+                first = &s;
+        }
+        relro |= s.type == kPtGnuRelro;
+        if (s.type == kPtDynamic)
+            dynamic = &s;
+    }
+    if (unpaged(layout)) {
+        // "-N" also makes the code writable, "-n" does not.
+        const ElfSec* text = nullptr;
+        for (const auto& s : layout.secs)
+            if (s.name == ".text" && !text)
+                text = &s;
+        opts.push_back(text && !(text->flags & kShfWrite) ? "-n" : "-N");
+    } else {
+        if (page > kPage)
+            opts.push_back("-z max-page-size=0x" + hex(page));
+        // The linker's default puts code on pages of its own.
+        if (first && first->off == 0 && (first->flags & 1))
+            opts.push_back("-z noseparate-code");
+    }
+    if (dynamic) {
+        bool sysv = false, gnu = false;
+        for (const auto& s : layout.secs) {
+            sysv |= s.type == 5;          // SHT_HASH
+            gnu |= s.type == 0x6FFFFFF6;  // SHT_GNU_HASH
+        }
+        if (sysv != gnu)
+            opts.push_back(sysv ? "--hash-style=sysv" : "--hash-style=gnu");
+        if (!relro)
+            opts.push_back("-z norelro");
+        const bool is64 = data.size() > 4 && data[4] == 2;
+        const unsigned w = is64 ? 8 : 4;
+        Fields f { data };
+        bool now = false;
+        for (uint64_t p = dynamic->off; p + 2 * w <= dynamic->off + dynamic->filesz; p += 2 * w) {
+            uint64_t tag = f.get(p, w), value = f.get(p + w, w);
+            if (!f.ok || tag == 0)
+                break;
+            now |= (tag == 30 && (value & 0x8)) || (tag == 0x6FFFFFFB && (value & 0x1)); // BIND_NOW, NOW
+        }
+        if (now)
+            opts.push_back("-z now");
+    }
+    std::string out;
+    for (const auto& o : opts)
+        out += (out.empty() ? "" : " ") + o;
+    return out;
+}
+
+bool same_segments(const ElfLayout& a, const ElfLayout& b, std::string where[2])
+{
+    auto shaping = [](const ElfLayout& l) {
+        std::vector<ElfSeg> out;
+        for (const auto& s : l.segs)
+            if (s.type == kPtLoad || s.type == kPtGnuRelro)
+                out.push_back(s);
+        return out;
+    };
+    auto describe = [](const ElfSeg& s) {
+        return std::string(s.type == kPtLoad ? "LOAD" : "GNU_RELRO") + " 0x" + hex(s.vaddr) + " size 0x" + hex(s.memsz)
+            + " " + (s.flags & 4 ? "R" : "") + (s.flags & 2 ? "W" : "") + (s.flags & 1 ? "E" : "") + " align 0x"
+            + hex(s.align);
+    };
+    auto x = shaping(a), y = shaping(b);
+    for (size_t i = 0; i < std::max(x.size(), y.size()); ++i) {
+        if (i >= x.size() || i >= y.size()) {
+            where[0] = i < y.size() ? describe(y[i]) : "-";
+            where[1] = i < x.size() ? describe(x[i]) : "-";
+            return false;
+        }
+        const ElfSeg &s = x[i], &t = y[i];
+        bool load = s.type == kPtLoad;
+        if (s.type != t.type || s.vaddr != t.vaddr || s.memsz != t.memsz || (load && s.filesz != t.filesz)
+            || (load && (s.flags & 7) != (t.flags & 7)) || (load && s.align != t.align)) {
+            where[0] = describe(t);
+            where[1] = describe(s);
+            return false;
+        }
+    }
+    return true;
+}
+
 const ElfSec* find_sec(const ElfLayout& layout, const std::string& name, uint64_t addr)
 {
     for (const auto& s : layout.secs)

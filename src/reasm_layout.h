@@ -51,6 +51,26 @@ ElfLayout read_layout(const std::vector<uint8_t>& data);
 // The first section with this name and address, or null.
 const ElfSec* find_sec(const ElfLayout& layout, const std::string& name, uint64_t addr);
 
+constexpr uint32_t kPtDynamic = 2;
+constexpr uint32_t kPtGnuRelro = 0x6474E552;
+constexpr uint64_t kShfWrite = 0x1;
+
+// A loadable segment aligned below a page: the program was linked with
+// "-n" or "-N", and sections keep their own alignment.
+bool unpaged(const ElfLayout& layout);
+
+// The linker options that give a program the segments of this one where
+// they differ from the linker's defaults: page size, code sharing a page
+// with the headers, the hash tables, relocation read-only and immediate
+// binding. Blank separated, empty when the defaults do.
+std::string segment_options(const ElfLayout& layout, const std::vector<uint8_t>& data);
+
+// Whether the second program has the loadable segments of the first
+// (count, addresses, sizes, permissions, alignment), and its read-only
+// after relocation part. `where` gets the first segment that differs, as
+// the second program has it and as the first ("-" for none).
+bool same_segments(const ElfLayout& a, const ElfLayout& b, std::string where[2]);
+
 // Whether two programs look the same in memory where the first one loads
 // its sections: the bytes and page permissions the kernel's loader gives
 // every allocated section, and the thread-local segment. `where` names the

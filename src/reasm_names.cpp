@@ -166,9 +166,45 @@ void Writer::labels_at(uint64_t addr)
             line(name + ":");
 }
 
+uint64_t Writer::copy_size(uint64_t addr) const
+{
+    const auto& syms = m_img.m_symbols;
+    uint64_t size = 0;
+    auto it = std::lower_bound(syms.begin(), syms.end(), addr,
+                               [](const BinImage::Symbol& s, uint64_t v) { return s.addr < v; });
+    for (; it != syms.end() && it->addr == addr; ++it)
+        if (it->size)
+            size = it->size;
+    return size ? size : 8;
+}
+
+const std::string* Writer::inside_copy(uint64_t addr, uint64_t* offset) const
+{
+    auto it = m_copy.upper_bound(addr);
+    if (it == m_copy.begin())
+        return nullptr;
+    --it;
+    if (addr == it->first || addr >= it->first + copy_size(it->first))
+        return nullptr;
+    *offset = addr - it->first;
+    return &it->second;
+}
+
+std::string Writer::address_name(uint64_t addr) const
+{
+    std::string name = label(addr);
+    uint64_t off = 0;
+    const std::string* copy = name.empty() ? inside_copy(addr, &off) : nullptr;
+    return copy ? nasm_name(*copy) + " + " + std::to_string(off) : name;
+}
+
 bool Writer::labelable(uint64_t addr) const
 {
     if (!in_some_section(addr))
+        return false;
+    // Inside a library's object only its name says where.
+    uint64_t off = 0;
+    if (inside_copy(addr, &off))
         return false;
     const Sec* s = section_at(addr);
     if (!s || !s->exec || !s->in_file)
@@ -230,8 +266,11 @@ void Writer::assign_labels()
         }
         for (uint64_t r : instruction_refs(insn)) {
             auto copy = m_copy.find(r);
+            uint64_t off = 0;
             if (copy != m_copy.end())
                 m_used.insert(copy->second);
+            else if (const std::string* within = inside_copy(r, &off))
+                m_used.insert(*within);
             if (!has_name(r) && labelable(r))
                 add_label(r, generated(r));
         }
@@ -268,8 +307,11 @@ void Writer::assign_labels()
             continue;
         // A pointer to an object of a library is written with its name.
         auto copy = m_copy.find(target);
+        uint64_t off = 0;
         if (copy != m_copy.end())
             m_used.insert(copy->second);
+        else if (const std::string* within = inside_copy(target, &off))
+            m_used.insert(*within);
         bool in_runtime = std::any_of(stretches.begin(), stretches.end(),
                                       [at = slot](const auto& st) { return at >= st.first && at < st.second; });
         if (!in_runtime && !has_name(target) && labelable(target))

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 
 namespace reasm {
 
@@ -49,6 +50,117 @@ bool is_unconditional_jump(const std::string& text)
         if (starts_with(t, prefix))
             t = t.substr(std::char_traits<char>::length(prefix));
     return starts_with(t, "jmp");
+}
+
+// Unsigned and signed LEB128 at p (below end); p moves past it.
+uint64_t uleb(const uint8_t* d, size_t end, size_t* p)
+{
+    uint64_t v = 0;
+    for (unsigned shift = 0; *p < end; shift += 7) {
+        uint8_t b = d[(*p)++];
+        if (shift < 64)
+            v |= uint64_t(b & 0x7F) << shift;
+        if (!(b & 0x80))
+            break;
+    }
+    return v;
+}
+
+// A pointer of the unwind tables in its encoding, read at p (the field's
+// address is addr); false for an encoding not read here.
+bool eh_pointer(const uint8_t* d, size_t end, size_t* p, uint8_t enc, uint64_t addr, int bits, uint64_t* out)
+{
+    int size = 0;
+    bool is_signed = false;
+    switch (enc & 0x0F) {
+    case 0x00: size = bits == 64 ? 8 : 4; break;
+    case 0x02: size = 2; break;
+    case 0x03: size = 4; break;
+    case 0x04: size = 8; break;
+    case 0x0A: size = 2; is_signed = true; break;
+    case 0x0B: size = 4; is_signed = true; break;
+    case 0x0C: size = 8; is_signed = true; break;
+    default: return false;
+    }
+    if (*p + size > end)
+        return false;
+    uint64_t v = 0;
+    for (int i = size; i-- > 0;)
+        v = v << 8 | d[*p + i];
+    if (is_signed && size < 8 && (v >> (size * 8 - 1)) & 1)
+        v |= ~uint64_t(0) << (size * 8);
+    *p += size;
+    switch (enc & 0x70) {
+    case 0x00: break;
+    case 0x10: v += addr; break;
+    default: return false;
+    }
+    *out = bits == 64 ? v : uint32_t(v);
+    return true;
+}
+
+// The first address of every function the unwind tables (.eh_frame)
+// describe: compilers record each function there, called or not.
+std::vector<uint64_t> unwind_starts(const BinImage& img)
+{
+    std::vector<uint64_t> out;
+    const BinImage::Section* eh = nullptr;
+    for (const auto& s : img.m_sections)
+        if (s.name == ".eh_frame" && s.in_file)
+            eh = &s;
+    if (!eh || eh->offset >= img.m_data.size())
+        return out;
+    const uint8_t* d = img.m_data.data() + eh->offset;
+    const size_t size = std::min<uint64_t>(eh->size, img.m_data.size() - eh->offset);
+    std::map<size_t, uint8_t> fde_encoding; // by the offset of each CIE
+    for (size_t p = 0; p + 8 <= size;) {
+        uint64_t len = uint32_t(d[p]) | uint32_t(d[p + 1]) << 8 | uint32_t(d[p + 2]) << 16 | uint32_t(d[p + 3]) << 24;
+        if (len == 0 || len == 0xFFFFFFFF || len > size - p - 4)
+            break;
+        const size_t start = p + 4, end = start + len;
+        const uint32_t id = uint32_t(d[start]) | uint32_t(d[start + 1]) << 8 | uint32_t(d[start + 2]) << 16
+            | uint32_t(d[start + 3]) << 24;
+        size_t q = start + 4;
+        if (id == 0) {
+            if (q >= end)
+                break;
+            uint8_t version = d[q++];
+            std::string aug;
+            while (q < end && d[q])
+                aug += char(d[q++]);
+            ++q;
+            uleb(d, end, &q);
+            uleb(d, end, &q); // data alignment (signed, its value unused)
+            if (version == 1)
+                ++q;
+            else
+                uleb(d, end, &q);
+            uint8_t enc = 0;
+            if (!aug.empty() && aug[0] == 'z') {
+                uleb(d, end, &q);
+                for (size_t k = 1; k < aug.size() && q < end; ++k) {
+                    if (aug[k] == 'R') {
+                        enc = d[q++];
+                    } else if (aug[k] == 'P') {
+                        uint8_t penc = d[q++];
+                        uint64_t ignored = 0;
+                        if (!eh_pointer(d, end, &q, penc & 0x7F, 0, img.m_bits, &ignored))
+                            break;
+                    } else if (aug[k] == 'L') {
+                        ++q;
+                    }
+                }
+            }
+            fde_encoding[p] = enc;
+        } else {
+            auto cie = fde_encoding.find(start - id);
+            uint64_t begin = 0;
+            if (cie != fde_encoding.end() && eh_pointer(d, end, &q, cie->second, eh->addr + q, img.m_bits, &begin))
+                out.push_back(begin);
+        }
+        p = end;
+    }
+    return out;
 }
 
 } // namespace
@@ -115,6 +227,8 @@ std::vector<uint64_t> Writer::instruction_refs(const dis::Insn& insn) const
     std::vector<uint64_t> refs;
     if (insn.has_mem)
         refs.push_back(insn.mem);
+    if (m_pic)
+        return refs;
     const std::string& t = insn.text;
     for (size_t i = 0; i + 1 < t.size(); ++i) {
         if (t[i] != '0' || t[i + 1] != 'x')
@@ -193,10 +307,13 @@ bool Writer::setup()
     } else if (m_img.m_kind == BinImage::Elf32 || m_img.m_kind == BinImage::Elf64) {
         read_dynamic();
         bool type3 = m_img.m_data.size() > 18 && m_img.m_data[16] == 3;
+        m_pic = type3;
         for (const auto& s : m_img.m_sections)
             if (s.addr && c_start(s.name))
                 m_compiled = true;
-        if (type3 || m_imports.count("__libc_start_main"))
+        // Position independence alone says nothing: NASM makes such
+        // programs too. The C runtime brings its sections or its start.
+        if (m_imports.count("__libc_start_main"))
             m_compiled = true;
         m_layout = read_layout(m_img.m_data);
         for (const auto& s : m_img.m_sections) {
@@ -216,6 +333,13 @@ bool Writer::setup()
             sec.array = array;
             sec.note = note;
             m_secs.push_back(sec);
+        }
+        if (m_pic && !m_compiled && has_section(m_img, ".dynamic")) {
+            // Linked position-independent again: as a program when it
+            // names a loader, else as a library.
+            if (!m_link.extra.empty())
+                m_link.extra += ' ';
+            m_link.extra += has_section(m_img, ".interp") ? "-pie" : "-shared";
         }
         if (m_compiled) {
             m_link.crt = true;
@@ -242,7 +366,9 @@ bool Writer::setup()
             // A static C program carries its C library: its functions and
             // objects are taken from the system's library again, and only
             // the code reached from main is written.
-            bool is_static = !has_section(m_img, ".dynamic") && !has_section(m_img, ".interp");
+            // Static, position-independent or not: no loader, no library.
+            m_static = !has_section(m_img, ".interp") && m_needed.empty();
+            const bool is_static = m_static;
             if (is_static)
                 read_static_imports();
             m_main = find_main();
@@ -266,6 +392,11 @@ bool Writer::setup()
             for (const auto& sym : m_img.m_symbols)
                 if (is_code(sym.addr))
                     seeds.push_back(sym.addr);
+            for (uint64_t fn : unwind_starts(m_img))
+                if (is_code(fn)) {
+                    seeds.push_back(fn);
+                    m_functions.insert(fn);
+                }
             // Code reached only through pointers (method tables, handlers):
             // the rebuild check catches a word that only looked like one.
             data_words([&](uint64_t, uint64_t v) {
@@ -291,6 +422,15 @@ bool Writer::setup()
         return false;
 
     discover(start, seeds, skip);
+    // A static C program's own tables of function pointers: the objects its
+    // reached code refers to hold pointers to functions of the program.
+    for (int round = 0; round < kMaxPasses && m_compiled && m_static; ++round) {
+        std::vector<uint64_t> more = pointed_functions(skip);
+        if (more.empty())
+            break;
+        seeds.insert(seeds.end(), more.begin(), more.end());
+        discover(start, seeds, skip);
+    }
     // Functions nothing visibly calls (reached through tables the program
     // computes, or not at all) sit between the found ones after padding:
     // each that decodes cleanly up to its return is a start as well.
@@ -305,6 +445,42 @@ bool Writer::setup()
         m_readonly = true;
     assign_labels();
     return true;
+}
+
+// Functions that objects referred to by the code found so far point at,
+// which are not found yet: a pointer into code of a program linked at a
+// fixed address is known by its symbol, a function of the program's own.
+std::vector<uint64_t> Writer::pointed_functions(const std::set<uint64_t>& skip) const
+{
+    const auto& syms = m_img.m_symbols;
+    std::map<uint64_t, uint64_t> objects; // start -> end of each object referred to
+    for (const auto& [addr, code] : m_code) {
+        for (uint64_t r : instruction_refs(insn_at(addr))) {
+            const Sec* sec = section_at(r);
+            if (!sec || sec->exec)
+                continue;
+            auto it = std::upper_bound(syms.begin(), syms.end(), r,
+                                       [](uint64_t v, const BinImage::Symbol& s) { return v < s.addr; });
+            if (it != syms.begin() && r < std::prev(it)->addr + std::prev(it)->size && !std::prev(it)->func)
+                objects[std::prev(it)->addr] = std::prev(it)->addr + std::prev(it)->size;
+        }
+    }
+    std::vector<uint64_t> out;
+    for (const auto& [obj, end] : objects) {
+        for (auto slot = m_relative.lower_bound(obj); slot != m_relative.end() && slot->first < end; ++slot) {
+            uint64_t target = slot->second;
+            if (!is_code(target) || m_code.count(target) || skip.count(target) || m_plt.count(target))
+                continue;
+            auto fn = std::lower_bound(syms.begin(), syms.end(), target,
+                                       [](const BinImage::Symbol& s, uint64_t v) { return s.addr < v; });
+            for (; fn != syms.end() && fn->addr == target; ++fn)
+                if (fn->func && !c_runtime_name(fn->name)) {
+                    out.push_back(target);
+                    break;
+                }
+        }
+    }
+    return out;
 }
 
 // After a run of code that ends in a return or jump: padding (zero, nop or
@@ -326,11 +502,13 @@ std::vector<uint64_t> Writer::gap_starts() const
         auto byte_at = [&](uint64_t a) { return m_img.m_data[sec->off + (a - sec->addr)]; };
         if (sec->off + (end - sec->addr) > m_img.m_data.size())
             continue;
-        // Several functions may follow each other in one gap.
+        // Several functions may follow each other in one gap, each after
+        // padding; where bytes do not decode into one, the next function
+        // may still start at the next 16-byte boundary.
         while (p < end) {
             while (p < end && (byte_at(p) == 0x00 || byte_at(p) == 0x90 || byte_at(p) == 0xCC))
                 ++p;
-            if (p >= end || p % 16 != 0)
+            if (p >= end)
                 break;
             uint64_t clean_end = 0;
             for (uint64_t a = p; a < end;) {
@@ -344,8 +522,10 @@ std::vector<uint64_t> Writer::gap_starts() const
                     break;
                 }
             }
-            if (!clean_end)
-                break;
+            if (!clean_end) {
+                p = (p / 16 + 1) * 16;
+                continue;
+            }
             out.push_back(p);
             p = clean_end;
         }
@@ -451,7 +631,7 @@ bool Writer::build_id_option(const BinImage::Section& note)
 void Writer::find_own_constructors(const std::set<uint64_t>& runtime, std::vector<uint64_t>* seeds)
 {
     const unsigned width = m_bits == 64 ? 8 : 4;
-    const bool is_static = !has_section(m_img, ".dynamic");
+    const bool is_static = m_static;
     for (const auto& sec : m_secs) {
         if (!sec.array)
             continue;
@@ -514,7 +694,7 @@ bool Writer::calls_pc_thunk() const
 void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, const std::set<uint64_t>& skip)
 {
     std::vector<uint64_t> seeds = first_seeds;
-    std::set<uint64_t> code_targets;
+    std::set<uint64_t> code_targets = m_functions;
     std::set<uint64_t> table_targets; // code targets known only from a jump table
     std::set<uint64_t> prev_refs;
     for (int pass = 0; pass < kMaxPasses; ++pass) {
@@ -629,7 +809,9 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                         break;
                     targets.push_back(target);
                     p += 4;
-                    if (p + 4 > end || targets.size() >= kMaxTableEntries || data_refs.count(p))
+                    // Code refers to the data at the next entry: no entry.
+                    auto ref = data_refs.lower_bound(p);
+                    if (p + 4 > end || targets.size() >= kMaxTableEntries || (ref != data_refs.end() && *ref < p + 4))
                         break;
                 }
                 if (targets.size() < 2)
