@@ -603,7 +603,7 @@ void drop_size_word(Line& t)
     size_t b = t.find('[');
     if (b == npos)
         return;
-    for (std::string_view w : { "zword ", "qword ", "dword ", "oword " })
+    for (std::string_view w : { "zword ", "yword ", "oword ", "qword ", "dword ", "word ", "byte " })
         if (b >= w.size() && std::string_view(t.data() + b - w.size(), w.size()) == w) {
             t.erase(b - w.size(), w.size());
             return;
@@ -632,14 +632,16 @@ bool spell_for_nasm(Line& t, const ZydisDecodedInstruction& in, const ZydisDecod
     const int visible = in.operand_count_visible;
     const bool far = in.meta.branch_type == ZYDIS_BRANCH_TYPE_FAR;
 
-    // Encodings NASM cannot write.
+    // Encodings NASM cannot write (NASM takes wait for a prefix of its own, so
+    // a prefix before it would move behind it).
     const bool both16 = visible == 2 && ops[0].size == 16 && ops[1].size == 16;
     const bool nop_form = m == ZYDIS_MNEMONIC_NOP && visible >= 1;
     const bool nasm_nop = nop_form && in.opcode_map == ZYDIS_OPCODE_MAP_0F && in.opcode == 0x1F && in.raw.modrm.reg == 0;
     if (((m == ZYDIS_MNEMONIC_MOVZX || m == ZYDIS_MNEMONIC_MOVSX) && both16)
         || (m == ZYDIS_MNEMONIC_MOVSXD && visible == 2 && ops[0].size != 64)
         || (m == ZYDIS_MNEMONIC_BSWAP && visible == 1 && ops[0].size == 16) || m == ZYDIS_MNEMONIC_FSTPNCE
-        || (nop_form && !nasm_nop)) {
+        || (nop_form && !nasm_nop) || (m == ZYDIS_MNEMONIC_PREFETCH && in.raw.modrm.reg > 1)
+        || (m == ZYDIS_MNEMONIC_FWAIT && (in.attributes & (ZYDIS_ATTRIB_HAS_ADDRESSSIZE | ZYDIS_ATTRIB_HAS_SEGMENT)))) {
         if (visible == 2 && ops[1].type == ZYDIS_OPERAND_TYPE_MEMORY && m != ZYDIS_MNEMONIC_NOP)
             ensure_size_word(t, ops[1].size);
         if (nop_form && visible == 2 && ops[0].type == ZYDIS_OPERAND_TYPE_MEMORY) {
@@ -660,10 +662,10 @@ bool spell_for_nasm(Line& t, const ZydisDecodedInstruction& in, const ZydisDecod
             ensure_size_word(t, ops[0].size);
     }
 
-    // Sizes NASM refuses (the access of a cache-line flush, the half of an
+    // Sizes NASM refuses (the access of a cache-line flush or prefetch, the half of an
     // MMX unpack, the pair of bound) or needs (crc32 names its source width).
     if (m == ZYDIS_MNEMONIC_CLFLUSH || m == ZYDIS_MNEMONIC_CLFLUSHOPT || m == ZYDIS_MNEMONIC_CLWB
-        || m == ZYDIS_MNEMONIC_BOUND
+        || m == ZYDIS_MNEMONIC_BOUND || m == ZYDIS_MNEMONIC_PREFETCH
         || ((m == ZYDIS_MNEMONIC_PUNPCKLBW || m == ZYDIS_MNEMONIC_PUNPCKLWD || m == ZYDIS_MNEMONIC_PUNPCKLDQ)
             && visible == 2 && ops[0].type == ZYDIS_OPERAND_TYPE_REGISTER
             && ZydisRegisterGetClass(ops[0].reg.value) == ZYDIS_REGCLASS_MMX))

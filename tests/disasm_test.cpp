@@ -455,6 +455,9 @@ const Listed kListed[] = {
     { 64, "D9D9", "db 0xD9, 0xD9 ; fstpnce st1" },
     { 64, "0F1EC8", "db 0x0F, 0x1E, 0xC8 ; nop eax, ecx" },
     { 64, "0F1F4C0000", "db 0x0F, 0x1F, 0x4C, 0x00, 0x00 ; nop dword [rax+rax]" },
+    { 64, "0F0D26", "db 0x0F, 0x0D, 0x26 ; prefetch byte [rsi]" },
+    { 64, "0F0D06", "prefetch [rsi]" },
+    { 64, "679B", "db 0x67, 0x9B ; fwait" },
 };
 
 // What an instruction does, independent of how its bytes spell it: the
