@@ -744,6 +744,8 @@ bool spell_for_nasm(Line& t, const ZydisDecodedInstruction& in, const ZydisDecod
             size_t from = b + 1;
             if (from + 3 <= e && t[from + 2] == ':')
                 from += 3;
+            if (e < from)
+                continue;
             t.erase(from, e - from);
             Line rel;
             rel.assign("rel ");
