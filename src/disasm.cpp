@@ -568,6 +568,214 @@ bool format_general(Line& t, const Context& c, const ZydisDecodedInstruction& in
     return true;
 }
 
+const char* width_prefix(char kind, unsigned width)
+{
+    if (kind == 'o')
+        return width == 16 ? "o16 " : width == 32 ? "o32 " : "o64 ";
+    return width == 16 ? "a16 " : width == 32 ? "a32 " : "a64 ";
+}
+
+bool has_visible_memory(const ZydisDecodedInstruction& in, const ZydisDecodedOperand* ops)
+{
+    for (int i = 0; i < in.operand_count_visible; ++i)
+        if (ops[i].type == ZYDIS_OPERAND_TYPE_MEMORY)
+            return true;
+    return false;
+}
+
+// The bytes as data with the instruction beside them, for encodings NASM
+// has no spelling of: the line still assembles to the same bytes.
+void as_bytes(Line& t, const uint8_t* bytes, size_t len)
+{
+    Line meaning;
+    meaning.assign(t.view());
+    t.assign("db ");
+    for (size_t k = 0; k < len; ++k) {
+        const char hex[6] = { ',', ' ', '0', 'x', "0123456789ABCDEF"[bytes[k] >> 4], "0123456789ABCDEF"[bytes[k] & 15] };
+        t.append(k ? std::string_view(hex, 6) : std::string_view(hex + 2, 4));
+    }
+    t.append(" ; ");
+    t.append(meaning.view());
+}
+
+void drop_size_word(Line& t)
+{
+    size_t b = t.find('[');
+    if (b == npos)
+        return;
+    for (std::string_view w : { "zword ", "yword ", "oword ", "qword ", "dword ", "word ", "byte " })
+        if (b >= w.size() && std::string_view(t.data() + b - w.size(), w.size()) == w) {
+            t.erase(b - w.size(), w.size());
+            return;
+        }
+}
+
+void ensure_size_word(Line& t, unsigned bits)
+{
+    size_t b = t.find('[');
+    const char* word = size_word(bits, false);
+    if (b == npos || !word)
+        return;
+    std::string_view before(t.data(), b);
+    if (!before.ends_with("word ") && !before.ends_with("byte "))
+        t.insert(b, word);
+}
+
+// What the formatter leaves implicit but NASM cannot infer: an operand or
+// address size that only a prefix carries, a segment override on an operand
+// the text does not show, the place of a rounding operand, size words NASM
+// refuses or needs. Returns false when the bytes were written as data.
+bool spell_for_nasm(Line& t, const ZydisDecodedInstruction& in, const ZydisDecodedOperand* ops, int bits,
+    const uint8_t* bytes, uint64_t addr, bool* has_mem, uint64_t* mem)
+{
+    const ZydisMnemonic m = in.mnemonic;
+    const int visible = in.operand_count_visible;
+    const bool far = in.meta.branch_type == ZYDIS_BRANCH_TYPE_FAR;
+
+    // Encodings NASM cannot write (NASM takes wait for a prefix of its own, so
+    // a prefix before it would move behind it).
+    const bool both16 = visible == 2 && ops[0].size == 16 && ops[1].size == 16;
+    const bool nop_form = m == ZYDIS_MNEMONIC_NOP && visible >= 1;
+    const bool nasm_nop = nop_form && in.opcode_map == ZYDIS_OPCODE_MAP_0F && in.opcode == 0x1F && in.raw.modrm.reg == 0;
+    if (((m == ZYDIS_MNEMONIC_MOVZX || m == ZYDIS_MNEMONIC_MOVSX) && both16)
+        || (m == ZYDIS_MNEMONIC_MOVSXD && visible == 2 && ops[0].size != 64)
+        || (m == ZYDIS_MNEMONIC_BSWAP && visible == 1 && ops[0].size == 16) || m == ZYDIS_MNEMONIC_FSTPNCE
+        || (nop_form && !nasm_nop) || (m == ZYDIS_MNEMONIC_PREFETCH && in.raw.modrm.reg > 1)
+        || (m == ZYDIS_MNEMONIC_FWAIT && (in.attributes & (ZYDIS_ATTRIB_HAS_ADDRESSSIZE | ZYDIS_ATTRIB_HAS_SEGMENT)))) {
+        if (visible == 2 && ops[1].type == ZYDIS_OPERAND_TYPE_MEMORY && m != ZYDIS_MNEMONIC_NOP)
+            ensure_size_word(t, ops[1].size);
+        if (nop_form && visible == 2 && ops[0].type == ZYDIS_OPERAND_TYPE_MEMORY) {
+            size_t comma = t.rfind(", ");
+            if (comma != npos)
+                t.set_size(comma);
+            ensure_size_word(t, ops[0].size);
+        }
+        as_bytes(t, bytes, in.length);
+        return false;
+    }
+    if (nasm_nop && visible == 2) {
+        // NASM's nop takes one operand: nop dword [rax+rax], nop eax.
+        size_t comma = t.rfind(", ");
+        if (comma != npos)
+            t.set_size(comma);
+        if (ops[0].type == ZYDIS_OPERAND_TYPE_MEMORY)
+            ensure_size_word(t, ops[0].size);
+    }
+
+    // Sizes NASM refuses (the access of a cache-line flush or prefetch, the half of an
+    // MMX unpack, the pair of bound) or needs (crc32 names its source width).
+    if (m == ZYDIS_MNEMONIC_CLFLUSH || m == ZYDIS_MNEMONIC_CLFLUSHOPT || m == ZYDIS_MNEMONIC_CLWB
+        || m == ZYDIS_MNEMONIC_BOUND || m == ZYDIS_MNEMONIC_PREFETCH
+        || ((m == ZYDIS_MNEMONIC_PUNPCKLBW || m == ZYDIS_MNEMONIC_PUNPCKLWD || m == ZYDIS_MNEMONIC_PUNPCKLDQ)
+            && visible == 2 && ops[0].type == ZYDIS_OPERAND_TYPE_REGISTER
+            && ZydisRegisterGetClass(ops[0].reg.value) == ZYDIS_REGCLASS_MMX))
+        drop_size_word(t);
+    if (m == ZYDIS_MNEMONIC_CRC32 && visible == 2 && ops[1].type == ZYDIS_OPERAND_TYPE_MEMORY)
+        ensure_size_word(t, ops[1].size);
+
+    // Embedded rounding and exception suppression are an operand of their own.
+    for (std::string_view r : { " {rn-sae}", " {rd-sae}", " {ru-sae}", " {rz-sae}", " {sae}" }) {
+        size_t p = t.find(r);
+        if (p != npos && (p == 0 || t[p - 1] != ','))
+            t.insert(p, ",");
+    }
+
+    // Operand size: a push of a number names it, the stack and far forms
+    // take NASM's o16/o32/o64.
+    const bool seg_reg = visible >= 1 && ops[0].type == ZYDIS_OPERAND_TYPE_REGISTER
+        && ZydisRegisterGetClass(ops[0].reg.value) == ZYDIS_REGCLASS_SEGMENT;
+    if (m == ZYDIS_MNEMONIC_PUSH && visible == 1 && ops[0].type == ZYDIS_OPERAND_TYPE_IMMEDIATE
+        && in.operand_width != unsigned(bits)) {
+        size_t sp = t.find(' ');
+        if (sp != npos)
+            t.insert(sp + 1, in.operand_width == 16 ? "word " : in.operand_width == 32 ? "dword " : "qword ");
+    } else if (((m == ZYDIS_MNEMONIC_RET || m == ZYDIS_MNEMONIC_LEAVE || m == ZYDIS_MNEMONIC_ENTER) && !far)
+        || ((m == ZYDIS_MNEMONIC_PUSH || m == ZYDIS_MNEMONIC_POP) && seg_reg)) {
+        if (in.operand_width != unsigned(bits))
+            t.insert(0, width_prefix('o', in.operand_width));
+        else if (m == ZYDIS_MNEMONIC_RET && bits == 64 && (in.attributes & ZYDIS_ATTRIB_HAS_OPERANDSIZE))
+            t.insert(0, "o16 "); // Intel ignores it, AMD pops two bytes: kept as written
+    } else if (m == ZYDIS_MNEMONIC_RET && far) {
+        if (in.operand_width != unsigned(bits == 64 ? 32 : bits))
+            t.insert(0, width_prefix('o', in.operand_width));
+    } else if (far && visible == 1 && ops[0].type == ZYDIS_OPERAND_TYPE_MEMORY) {
+        // m16:16, m16:32 or m16:64; NASM's plain "far" is the code width.
+        const unsigned offset = ops[0].size - 16;
+        size_t p = t.find("far [");
+        if (p != npos && offset != unsigned(bits) && size_word(offset, false))
+            t.insert(p + 4, size_word(offset, false));
+    }
+    if (t == "pushf" || t == "popf") {
+        if (bits != 16)
+            t.append("w");
+    }
+
+    // Address size and segment of an operand the text does not show: string
+    // instructions, xlat, loop. A counter jump says its width by its name.
+    const bool shown_memory = has_visible_memory(in, ops);
+    const bool branch_prefixes = in.meta.category == ZYDIS_CATEGORY_COND_BR
+        || in.meta.category == ZYDIS_CATEGORY_UNCOND_BR || in.meta.category == ZYDIS_CATEGORY_CALL
+        || in.meta.category == ZYDIS_CATEGORY_RET;
+    if (!shown_memory && (in.attributes & ZYDIS_ATTRIB_HAS_SEGMENT) && !branch_prefixes
+        && !(in.attributes & ZYDIS_ATTRIB_HAS_NOTRACK)) {
+        static const std::pair<ZydisInstructionAttributes, const char*> kSegs[] = {
+            { ZYDIS_ATTRIB_HAS_SEGMENT_CS, "cs " }, { ZYDIS_ATTRIB_HAS_SEGMENT_SS, "ss " },
+            { ZYDIS_ATTRIB_HAS_SEGMENT_DS, "ds " }, { ZYDIS_ATTRIB_HAS_SEGMENT_ES, "es " },
+            { ZYDIS_ATTRIB_HAS_SEGMENT_FS, "fs " }, { ZYDIS_ATTRIB_HAS_SEGMENT_GS, "gs " },
+        };
+        for (const auto& [flag, name] : kSegs)
+            if (in.attributes & flag) {
+                t.insert(0, name);
+                break;
+            }
+    }
+    const bool counter_jump = m == ZYDIS_MNEMONIC_JCXZ || m == ZYDIS_MNEMONIC_JECXZ || m == ZYDIS_MNEMONIC_JRCXZ;
+    bool address_prefix = false;
+    for (int i = 0; i < visible; ++i) {
+        const ZydisDecodedOperand& op = ops[i];
+        if (op.type != ZYDIS_OPERAND_TYPE_MEMORY)
+            continue;
+        if (op.mem.base == ZYDIS_REGISTER_EIP && bits == 64) {
+            // EIP-relative: NASM writes it as [rel ...] under a32.
+            size_t b = t.find('['), e = t.find(']');
+            ZyanU64 abs = 0;
+            if (b == npos || e == npos || e < b || !ZYAN_SUCCESS(ZydisCalcAbsoluteAddress(&in, &op, addr, &abs)))
+                continue;
+            size_t from = b + 1;
+            if (from + 3 <= e && t[from + 2] == ':')
+                from += 3;
+            if (e < from)
+                continue;
+            t.erase(from, e - from);
+            Line rel;
+            rel.assign("rel ");
+            rel.append_hex(abs & 0xFFFFFFFFu);
+            t.insert(from, rel.view());
+            *has_mem = true;
+            *mem = abs & 0xFFFFFFFFu;
+            address_prefix = true;
+        } else if (bits == 64 && op.mem.base == ZYDIS_REGISTER_NONE && op.mem.index == ZYDIS_REGISTER_NONE) {
+            // A 32-bit absolute address is zero-extended under a32; NASM's
+            // [abs dword ...] would be a sign-extended one without it.
+            size_t p = t.find("[abs dword ");
+            if (p != npos) {
+                t.erase(p + 5, 6);
+                address_prefix = true;
+            } else if (in.raw.disp.size == 64 && (op.mem.segment == ZYDIS_REGISTER_FS || op.mem.segment == ZYDIS_REGISTER_GS)) {
+                insert_after_bracket(t, "abs qword ");
+            } else if (in.address_width == 32) {
+                address_prefix = true;
+            }
+        }
+    }
+    if (!shown_memory && !counter_jump && (in.attributes & ZYDIS_ATTRIB_HAS_ADDRESSSIZE)
+        && in.address_width != unsigned(bits))
+        address_prefix = true;
+    if (address_prefix)
+        t.insert(0, width_prefix('a', in.address_width));
+    return true;
+}
+
 // A byte loop: for names this short it beats a call to memcmp.
 bool same(const std::string& a, std::string_view b)
 {
@@ -722,17 +930,11 @@ void decode(const uint8_t* bytes, size_t n, uint64_t addr, int bits, Insn* out, 
         out->isa.assign(isa);
 
     const int visible = in.operand_count_visible;
-    if (in.mnemonic == ZYDIS_MNEMONIC_NOP && visible == 2 && ops[0].type == ZYDIS_OPERAND_TYPE_MEMORY
-        && ops[1].type == ZYDIS_OPERAND_TYPE_REGISTER) {
-        size_t b = t.find('['), comma = t.rfind(", ");
-        if (b != npos && comma != npos && b < comma) {
-            const char* word = ops[0].size == 16 ? "word " : ops[0].size == 64 ? "qword " : "dword ";
-            t.set_size(comma);
-            t.insert(b, word);
-        }
-    }
+    spell_for_nasm(t, in, ops, bits, bytes, addr, &has_mem, &mem);
+    out->has_mem = has_mem;
+    out->mem = mem;
 
-    if (bits == 32 && (t == "pusha" || t == "popa" || t == "pushf" || t == "popf"))
+    if (bits == 32 && (t == "pusha" || t == "popa"))
         t.insert(t.size(), "w");
     if (bits != 16 && t == "iret")
         t.assign("iretw");

@@ -53,7 +53,10 @@ struct Insn {
 
 // Decodes one instruction at `addr`; bits is 16, 32 or 64 (anything else
 // counts as 64). The record is reset first. An undecodable byte gives
-// valid == false, len 1 and "db 0xNN"; n == 0 gives len 0.
+// valid == false, len 1 and "db 0xNN"; n == 0 gives len 0. The text names
+// every size and segment a prefix carries (o16 ret, a32 lodsd, gs movsd,
+// push word 0x5); an instruction NASM has no spelling for is valid with the
+// text "db 0x66, 0x0F, 0xC8 ; bswap ax": its bytes, then its meaning.
 void decode(const uint8_t* bytes, size_t n, uint64_t addr, int bits, Insn* out, bool with_operands = false);
 
 // Linear sweep of at most `max` instructions; always advances.

@@ -72,6 +72,7 @@ enum class Rule : uint8_t {
     Syscall,
     Int,
     Rdtsc,
+    Privileged, // the text, with the note that a user program faults
 };
 
 struct Entry {
@@ -106,8 +107,8 @@ const Row kRows[] = {
     { "movsxd", Rule::MoveSigned, nullptr }, { "lea", Rule::Lea, nullptr },
     { "add", Rule::Assign, "+=" }, { "sub", Rule::Assign, "-=" }, { "and", Rule::Assign, "&=" },
     { "or", Rule::Assign, "|=" }, { "xor", Rule::Assign, "^=" }, { "shl", Rule::Assign, "<<=" },
-    { "sal", Rule::Assign, "<<=" }, { "shr", Rule::Assign, ">>=" }, { "adc", Rule::Assign, "+= CF +" },
-    { "sbb", Rule::Assign, "-= CF +" }, { "sar", Rule::Sar, nullptr }, { "imul", Rule::Imul, nullptr },
+    { "sal", Rule::Assign, "<<=" }, { "shr", Rule::Sar, " (unsigned)" }, { "adc", Rule::Assign, "+= CF +" },
+    { "sbb", Rule::Assign, "-= CF +" }, { "sar", Rule::Sar, " (signed)" }, { "imul", Rule::Imul, nullptr },
     { "inc", Rule::Inc, nullptr }, { "dec", Rule::Dec, nullptr }, { "neg", Rule::Neg, nullptr },
     { "not", Rule::Not, nullptr }, { "rol", Rule::Rotate, nullptr }, { "ror", Rule::Rotate, nullptr },
     { "mul", Rule::MulDiv, nullptr }, { "div", Rule::MulDiv, nullptr }, { "idiv", Rule::MulDiv, nullptr },
@@ -115,15 +116,15 @@ const Row kRows[] = {
     { "cdq", Rule::Fixed, "edx:eax = (signed) eax" }, { "cdqe", Rule::Fixed, "rax = (signed) eax" },
     { "cwde", Rule::Fixed, "eax = (signed) ax" }, { "cbw", Rule::Fixed, "ax = (signed) al" },
     { "clc", Rule::Fixed, "CF = 0" }, { "stc", Rule::Fixed, "CF = 1" }, { "cmc", Rule::Fixed, "CF = !CF" },
-    { "cld", Rule::Fixed, "DF = 0" }, { "std", Rule::Fixed, "DF = 1" }, { "cli", Rule::Fixed, "IF = 0" },
-    { "sti", Rule::Fixed, "IF = 1" }, { "xchg", Rule::Xchg, nullptr }, { "cmp", Rule::Cmp, nullptr },
+    { "cld", Rule::Fixed, "DF = 0" }, { "std", Rule::Fixed, "DF = 1" }, { "cli", Rule::Privileged, "IF = 0" },
+    { "sti", Rule::Privileged, "IF = 1" }, { "xchg", Rule::Xchg, nullptr }, { "cmp", Rule::Cmp, nullptr },
     { "test", Rule::Test, nullptr }, { "jmp", Rule::Jmp, nullptr }, { "jrcxz", Rule::Jcxz, nullptr },
     { "jecxz", Rule::Jcxz, nullptr }, { "jcxz", Rule::Jcxz, nullptr }, { "loop", Rule::Loop, nullptr },
     { "loope", Rule::Loop, nullptr }, { "loopne", Rule::Loop, nullptr }, { "call", Rule::Call, nullptr },
     { "ret", Rule::Ret, nullptr }, { "retf", Rule::Ret, nullptr }, { "iret", Rule::Ret, nullptr },
     { "iretq", Rule::Ret, nullptr }, { "push", Rule::Push, nullptr }, { "pop", Rule::Pop, nullptr },
     { "leave", Rule::Key, "note.leave" }, { "enter", Rule::Key, "note.enter" }, { "int3", Rule::Key, "note.int3" },
-    { "nop", Rule::Key, "note.nop" }, { "fnop", Rule::Key, "note.nop" }, { "pause", Rule::Key, "note.nop" },
+    { "nop", Rule::Key, "note.nop" }, { "fnop", Rule::Key, "note.nop" }, { "pause", Rule::Key, "note.pause" },
     { "endbr64", Rule::Key, "note.endbr" }, { "endbr32", Rule::Key, "note.endbr" }, { "hlt", Rule::Key, "note.hlt" },
     { "ud2", Rule::Key, "note.ud2" }, { "cpuid", Rule::Key, "note.cpuid" }, { "syscall", Rule::Syscall, nullptr },
     { "sysenter", Rule::Syscall, nullptr }, { "int", Rule::Int, nullptr }, { "rdtsc", Rule::Rdtsc, nullptr },
@@ -413,11 +414,12 @@ void mul_div(std::string* out, string_view mn, string_view a, string_view raw_a)
     }
     *out += std::string(lo) + " = " + dbl + " / ";
     *out += a;
+    *out += ", " + std::string(hi) + " = " + dbl + " % ";
+    *out += a;
     *out += sign;
-    *out += ", " + std::string(hi) + " = %";
 }
 
-void string_insn(std::string* out, string_view mn, string_view prefix, int addr_bits)
+void string_insn(std::string* out, string_view mn, string_view prefix, string_view segment, int addr_bits)
 {
     std::string note;
     if (starts_with(mn, "movs"))
@@ -426,11 +428,23 @@ void string_insn(std::string* out, string_view mn, string_view prefix, int addr_
         note = L10n::tr("note.stos");
     else if (starts_with(mn, "lods"))
         note = L10n::tr("note.lods");
+    else if (starts_with(mn, "cmps"))
+        note = L10n::tr("note.cmps");
     else
         note = L10n::tr("note.scas");
-    if (addr_bits != 64 && !starts_with(mn, "scas") && !starts_with(mn, "cmps")) {
+    // The accumulator of this width, and the registers of the address width.
+    const char last = mn.back();
+    replace_all(note, "al/ax/eax/rax", last == 'b' ? "al" : last == 'w' ? "ax" : last == 'd' ? "eax" : "rax");
+    if (addr_bits != 64) {
         replace_all(note, "rsi", addr_bits == 16 ? "si" : "esi");
         replace_all(note, "rdi", addr_bits == 16 ? "di" : "edi");
+    }
+    // A segment override applies to the source; the destination is always es.
+    if (!segment.empty()) {
+        std::string seg = "[" + std::string(segment) + ":";
+        size_t p = note.find(addr_bits == 64 ? "[rsi" : addr_bits == 32 ? "[esi" : "[si");
+        if (p != std::string::npos)
+            note.replace(p, 1, seg);
     }
     if (!prefix.empty()) {
         out->append(prefix);
@@ -450,6 +464,51 @@ bool is_string_insn(string_view mn)
     return false;
 }
 
+// The 64-bit register that holds a 32-bit one: eax -> rax, r8d -> r8.
+std::string widest(string_view r32)
+{
+    if (r32.size() == 3 && r32[0] == 'e')
+        return "r" + std::string(r32.substr(1));
+    if (!r32.empty() && r32.back() == 'd')
+        return std::string(r32.substr(0, r32.size() - 1));
+    return std::string(r32);
+}
+
+bool is_xmm(string_view s) { return starts_with(s, "xmm"); }
+
+// The SSE moves touch only part of a register: movss and movsd between
+// registers copy the low element and keep the rest; a load into an xmm
+// register by movss, movsd, movd or movq clears what lies above it; a
+// store or a move to a general register takes the low element.
+bool sse_move(std::string* out, string_view mn, string_view a, string_view b)
+{
+    const char* low = mn == "movss" || mn == "movd" ? "[31:0]" : mn == "movsd" || mn == "movq" ? "[63:0]" : nullptr;
+    if (!low || (!is_xmm(a) && !is_xmm(b)))
+        return false;
+    const char* above = low[1] == '3' ? "[127:32] = 0" : "[127:64] = 0";
+    if (is_xmm(a) && is_xmm(b) && (mn == "movss" || mn == "movsd")) {
+        for (string_view p : { a, string_view(low), string_view(" = "), b, string_view(low) })
+            out->append(p);
+        return true;
+    }
+    if (is_xmm(a)) {
+        out->append(a);
+        out->append(" = ");
+        out->append(b);
+        if (is_xmm(b))
+            out->append(low);
+        out->append(", ");
+        out->append(a);
+        out->append(above);
+        return true;
+    }
+    out->append(a);
+    out->append(" = ");
+    out->append(b);
+    out->append(low);
+    return true;
+}
+
 // Per-thread scratch strings, so explaining a long listing allocates only
 // while they grow.
 struct Scratch {
@@ -464,15 +523,29 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
     if (!insn.valid)
         return;
     string_view text = insn.text;
-    string_view prefix;
-    // "ds" stands for the notrack prefix, which NASM only knows by that name.
+    // Bytes NASM cannot spell carry their instruction after the comment mark.
+    if (starts_with(text, "db ")) {
+        size_t mark = text.find(" ; ");
+        if (mark == string_view::npos)
+            return;
+        text.remove_prefix(mark + 3);
+    }
+    string_view prefix, segment;
+    // "ds" stands for the notrack prefix, which NASM only knows by that name;
+    // the size prefixes say nothing the explanation does not take from the
+    // operands or the address width.
     static constexpr string_view kPrefixes[] = { "lock ", "rep ", "repe ", "repz ", "repne ", "repnz ", "bnd ",
-        "notrack ", "ds " };
-    if (!text.empty() && string_view("lrbnd").find(text[0]) != string_view::npos) {
+        "notrack ", "ds ", "o16 ", "o32 ", "o64 ", "a16 ", "a32 ", "a64 ", "cs ", "ss ", "es ", "fs ", "gs " };
+    for (bool more = true; more && !text.empty() && string_view("lrbndoacsefg").find(text[0]) != string_view::npos;) {
+        more = false;
         for (string_view p : kPrefixes) {
             if (!text.empty() && text[0] == p[0] && starts_with(text, p)) {
                 text.remove_prefix(p.size());
-                prefix = p.substr(0, p.size() - 1);
+                if (p[1] == 's' && p.size() == 3)
+                    segment = p.substr(0, 2);
+                else if (p[0] != 'o' && p[0] != 'a')
+                    prefix = p.substr(0, p.size() - 1);
+                more = true;
             }
         }
     }
@@ -493,7 +566,7 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
     c.clear();
     const Entry e = table().find(mn);
     const bool wants_ops = e.rule != Rule::None && e.rule != Rule::Fixed && e.rule != Rule::Key
-        && e.rule != Rule::Ret && e.rule != Rule::Syscall && e.rule != Rule::Rdtsc;
+        && e.rule != Rule::Syscall && e.rule != Rule::Rdtsc && e.rule != Rule::Privileged;
     // A branch shows its operand only when its target has no name.
     const bool branch = e.rule == Rule::Jmp || e.rule == Rule::Jcxz || e.rule == Rule::Jcc || e.rule == Rule::Loop
         || e.rule == Rule::Call;
@@ -525,6 +598,8 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
         break;
     case Rule::Move:
     case Rule::MoveSigned:
+        if (n == 2 && sse_move(out, mn, a, b))
+            return;
         if (n == 2)
             return join({ a, e.rule == Rule::MoveSigned ? " = (signed) " : " = ", b });
         break;
@@ -549,7 +624,7 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
         break;
     case Rule::Sar:
         if (n == 2)
-            return join({ a, " >>= ", b, " (signed)" });
+            return join({ a, " >>= ", b, e.text });
         break;
     case Rule::Imul:
         if (n == 2)
@@ -585,7 +660,15 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
         break;
     case Rule::Fixed:
         return join({ e.text });
+    case Rule::Privileged:
+        // Real-mode code (a boot sector, a DOS program) may; a Linux program may not.
+        if (insn.addr_bits == 16)
+            return join({ e.text });
+        return append_tr(out, "note.privileged", e.text);
     case Rule::Xchg:
+        // xchg eax, eax is no nop in 64-bit code: writing eax clears the upper half.
+        if (n == 2 && a == b && insn.addr_bits == 64 && op_size(raw[0]) == 4 && a.find('[') == std::string::npos)
+            return join({ widest(a), " &= 0xFFFFFFFF" });
         if (n == 2)
             return join({ a, " <-> ", b });
         break;
@@ -636,8 +719,16 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
             return append_tr(out, "note.call", branch_target());
         break;
     case Rule::Ret:
+        if (n == 1 && (mn == "ret" || mn == "retf")) {
+            const unsigned long bytes = strtoul(std::string(raw[0]).c_str(), nullptr, 0);
+            if (bytes)
+                return append_tr(out, "note.ret_n", std::to_string(bytes));
+        }
         return append_tr(out, "note.ret");
     case Rule::Push:
+        // A number pushed at another width than the stack's says so.
+        if (n == 1 && (starts_with(raw[0], "word 0x") || starts_with(raw[0], "dword 0x")))
+            return append_tr(out, "note.push", raw[0]);
         if (n == 1)
             return append_tr(out, "note.push", a);
         break;
@@ -651,16 +742,19 @@ void comment(const dis::Insn& insn, const Names& names, std::string* out)
         return append_tr(out, "note.syscall");
     case Rule::Int:
         if (n == 1 && raw[0] == "0x80")
-            return append_tr(out, "note.syscall");
+            return append_tr(out, insn.addr_bits == 64 ? "note.syscall32" : "note.syscall");
         if (n == 1)
             return append_tr(out, "note.int", a);
         break;
     case Rule::Rdtsc:
         out->append("edx:eax = ");
-        return append_tr(out, "note.tsc");
+        append_tr(out, "note.tsc");
+        if (mn == "rdtscp")
+            out->append(", ecx = TSC_AUX");
+        return;
     }
     if (n == 0 && is_string_insn(mn))
-        return string_insn(out, mn, prefix, insn.addr_bits);
+        return string_insn(out, mn, prefix, segment, insn.addr_bits);
     if (insn.isa.empty())
         return;
     append_tr(out, "note.other", insn.isa);

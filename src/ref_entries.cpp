@@ -5,6 +5,8 @@
 #include "l10n.h"
 
 #include <cstring>
+#include <string_view>
+#include <utility>
 
 using L10n::tr;
 
@@ -72,12 +74,36 @@ bool sys_has_text(const refdata::Syscall& row)
     return tr(key) != key;
 }
 
+namespace {
+
+// i386 calls the kernel still serves with the structure layouts of their
+// time, and the call each is an old form of.
+const std::pair<std::string_view, const char*> kLegacyCalls[] = {
+    { "oldstat", "stat" }, { "oldfstat", "fstat" }, { "oldolduname", "uname" }, { "oldlstat", "lstat" },
+    { "readdir", "getdents64" },
+};
+
+// Calls whose i386 number is the old one with 16-bit user and group IDs,
+// and the call with full IDs.
+const std::pair<std::string_view, const char*> kId16Calls[] = {
+    { "getuid", "getuid32 (199)" }, { "geteuid", "geteuid32 (201)" }, { "getgid", "getgid32 (200)" },
+};
+
+} // namespace
+
 std::string sys_desc(const refdata::Syscall& row)
 {
     std::string key = std::string("ref.s.") + row.name;
     std::string text = tr(key);
-    if (text != key)
+    if (text != key) {
+        for (const auto& [name, full] : kId16Calls)
+            if (name == row.name)
+                text += " " + tr("ref.sys.id16", full);
         return text;
+    }
+    for (const auto& [name, modern] : kLegacyCalls)
+        if (name == row.name)
+            return tr("ref.sys.legacy", modern);
     return tr(row.obsolete ? "ref.sys.obsolete" : "ref.sys.generic");
 }
 

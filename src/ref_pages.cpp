@@ -76,6 +76,28 @@ void topic_markup(std::vector<Block>* out, const std::string& body)
     flush_code();
 }
 
+// A row's flags: those it sets, then after "|" those it leaves undefined,
+// then after another "|" the word of1 when OF is defined only for a count of 1.
+std::string flags_text(const std::string& field)
+{
+    std::vector<std::string> parts;
+    for (size_t from = 0;;) {
+        size_t bar = field.find('|', from);
+        std::string part = field.substr(from, bar == std::string::npos ? std::string::npos : bar - from);
+        size_t a = part.find_first_not_of(' '), b = part.find_last_not_of(' ');
+        parts.push_back(a == std::string::npos ? std::string() : part.substr(a, b - a + 1));
+        if (bar == std::string::npos)
+            break;
+        from = bar + 1;
+    }
+    std::string text = parts[0];
+    if (parts.size() > 1 && !parts[1].empty())
+        text += (text.empty() ? "" : "; ") + tr("ref.flags_undef", parts[1]);
+    if (parts.size() > 2 && parts[2] == "of1")
+        text += "; " + tr("ref.flags_of1");
+    return text.empty() ? tr("ref.flags_none") : text;
+}
+
 void insn_page(std::vector<Block>* out, const refdata::Insn& row, bool is32)
 {
     text_lines(out, insn_desc(row));
@@ -92,7 +114,7 @@ void insn_page(std::vector<Block>* out, const refdata::Insn& row, bool is32)
         }
     }
     Block flags = block(Type::Pairs, {});
-    flags.pairs.push_back({ tr("ref.flags"), *row.flags ? std::string(row.flags) : tr("ref.flags_none") });
+    flags.pairs.push_back({ tr("ref.flags"), flags_text(row.flags) });
     out->push_back(flags);
     if (*row.example) {
         out->push_back(block(Type::Heading, tr("ref.example")));

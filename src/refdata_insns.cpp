@@ -760,7 +760,7 @@ const Insn kInsns[kInsnCount] = {
         "cmp r32, r/m32",
     },
     {
-        "mul", "arith", "mul", "", "", "OF CF",
+        "mul", "arith", "mul", "", "", "OF CF | SF ZF AF PF",
         "mov rax, 6\n"
         "mov rbx, 7\n"
         "mul rbx",
@@ -778,7 +778,7 @@ const Insn kInsns[kInsnCount] = {
         "mul r/m32",
     },
     {
-        "imul", "arith", "imul", "", "", "OF CF",
+        "imul", "arith", "imul", "", "", "OF CF | SF ZF AF PF",
         "imul rax, rbx\n"
         "imul rax, rbx, 10",
         "imul r/m8\n"
@@ -810,7 +810,7 @@ const Insn kInsns[kInsnCount] = {
         "imul r32, r/m32, imm32",
     },
     {
-        "div", "arith", "div", "", "", "",
+        "div", "arith", "div", "", "", "| OF SF ZF AF PF CF",
         "mov rax, 100\n"
         "xor edx, edx\n"
         "mov rbx, 7\n"
@@ -829,7 +829,7 @@ const Insn kInsns[kInsnCount] = {
         "div r/m32",
     },
     {
-        "idiv", "arith", "idiv", "", "", "",
+        "idiv", "arith", "idiv", "", "", "| OF SF ZF AF PF CF",
         "mov rax, -100\n"
         "cqo\n"
         "mov rbx, 7\n"
@@ -850,7 +850,7 @@ const Insn kInsns[kInsnCount] = {
 
     // logic
     {
-        "and", "logic", "and", "", "", "OF SF ZF PF CF",
+        "and", "logic", "and", "", "", "OF SF ZF PF CF | AF",
         "and eax, 0xFF",
         "and r/m8, imm8\n"
         "and r/m8, r8\n"
@@ -885,7 +885,7 @@ const Insn kInsns[kInsnCount] = {
         "and r32, r/m32",
     },
     {
-        "or", "logic", "or", "", "", "OF SF ZF PF CF",
+        "or", "logic", "or", "", "", "OF SF ZF PF CF | AF",
         "or al, 0x20",
         "or r/m8, imm8\n"
         "or r/m8, r8\n"
@@ -920,7 +920,7 @@ const Insn kInsns[kInsnCount] = {
         "or r32, r/m32",
     },
     {
-        "xor", "logic", "xor", "", "", "OF SF ZF PF CF",
+        "xor", "logic", "xor", "", "", "OF SF ZF PF CF | AF",
         "xor eax, eax",
         "xor r/m8, imm8\n"
         "xor r/m8, r8\n"
@@ -971,7 +971,7 @@ const Insn kInsns[kInsnCount] = {
         "not r/m32",
     },
     {
-        "test", "logic", "test", "", "", "OF SF ZF PF CF",
+        "test", "logic", "test", "", "", "OF SF ZF PF CF | AF",
         "test rax, rax\n"
         "jz is_zero",
         "test r/m8, imm8\n"
@@ -997,7 +997,7 @@ const Insn kInsns[kInsnCount] = {
 
     // shift
     {
-        "shl", "shift", "shl,sal", "", "", "OF SF ZF PF CF",
+        "shl", "shift", "shl,sal", "", "", "OF SF ZF PF CF | AF | of1",
         "shl rax, 3\n"
         "shl rbx, cl",
         "shl r/m8, imm8\n"
@@ -1042,7 +1042,7 @@ const Insn kInsns[kInsnCount] = {
         "sal r/m32, cl",
     },
     {
-        "shr", "shift", "shr", "", "", "OF SF ZF PF CF",
+        "shr", "shift", "shr", "", "", "OF SF ZF PF CF | AF | of1",
         "shr rax, 1",
         "shr r/m8, imm8\n"
         "shr r/m8, cl\n"
@@ -1065,7 +1065,7 @@ const Insn kInsns[kInsnCount] = {
         "shr r/m32, cl",
     },
     {
-        "sar", "shift", "sar", "", "", "OF SF ZF PF CF",
+        "sar", "shift", "sar", "", "", "OF SF ZF PF CF | AF | of1",
         "sar rax, 63",
         "sar r/m8, imm8\n"
         "sar r/m8, cl\n"
@@ -1088,7 +1088,7 @@ const Insn kInsns[kInsnCount] = {
         "sar r/m32, cl",
     },
     {
-        "rol", "shift", "rol,ror", "", "", "OF CF",
+        "rol", "shift", "rol,ror", "", "", "OF CF | | of1",
         "rol eax, 8",
         "rol r/m8, imm8\n"
         "rol r/m8, cl\n"
@@ -1132,7 +1132,7 @@ const Insn kInsns[kInsnCount] = {
         "ror r/m32, cl",
     },
     {
-        "rcl", "shift", "rcl,rcr", "", "", "OF CF",
+        "rcl", "shift", "rcl,rcr", "", "", "OF CF | | of1",
         "shl rax, 1\n"
         "rcl rdx, 1",
         "rcl r/m8, imm8\n"
@@ -1177,7 +1177,7 @@ const Insn kInsns[kInsnCount] = {
         "rcr r/m32, cl",
     },
     {
-        "shld", "shift", "shld,shrd", "", "", "OF SF ZF PF CF",
+        "shld", "shift", "shld,shrd", "", "", "OF SF ZF PF CF | AF | of1",
         "shld rdx, rax, 4",
         "shld r/m16, r16, imm8\n"
         "shld r/m16, r16, cl\n"
@@ -1211,7 +1211,7 @@ const Insn kInsns[kInsnCount] = {
 
     // bits
     {
-        "bt", "bits", "bt,bts,btr,btc", "", "", "CF",
+        "bt", "bits", "bt,bts,btr,btc", "", "", "CF | OF SF AF PF",
         "bt rax, 5\n"
         "jc bit_set",
         "bt r/m16, r16\n"
@@ -1274,7 +1274,7 @@ const Insn kInsns[kInsnCount] = {
         "btc r/m32, imm8",
     },
     {
-        "bsf", "bits", "bsf,bsr", "", "", "ZF",
+        "bsf", "bits", "bsf,bsr", "", "", "ZF | OF SF AF PF CF",
         "bsf rcx, rax",
         "bsf r16, r/m16\n"
         "\n"
@@ -1308,7 +1308,7 @@ const Insn kInsns[kInsnCount] = {
         "popcnt r32, r/m32",
     },
     {
-        "lzcnt", "bits", "lzcnt,tzcnt", "", "", "ZF CF",
+        "lzcnt", "bits", "lzcnt,tzcnt", "", "", "ZF CF | OF SF AF PF",
         "lzcnt rax, rbx",
         "lzcnt r16, r/m16\n"
         "\n"
@@ -1713,7 +1713,7 @@ const Insn kInsns[kInsnCount] = {
         "pop r/m32",
     },
     {
-        "pushf", "stack", "pushf,popf", "", "", "",
+        "pushf", "stack", "pushf,popf", "", "", "popf: CF PF AF ZF SF TF DF OF AC ID",
         "pushf\n"
         "; ...\n"
         "popf",
@@ -1836,7 +1836,7 @@ const Insn kInsns[kInsnCount] = {
         "std",
     },
     {
-        "lahf", "flags", "lahf,sahf", "", "", "SF ZF AF PF CF",
+        "lahf", "flags", "lahf,sahf", "", "", "sahf: SF ZF AF PF CF",
         "lahf",
         "lahf\n"
         "sahf",
@@ -1851,7 +1851,8 @@ const Insn kInsns[kInsnCount] = {
         "xor edi, edi\n"
         "syscall",
         "syscall",
-        "syscall",
+        // Intel processors refuse it in 32-bit mode; 32-bit Linux code uses int 0x80.
+        "",
     },
     {
         "int", "system", "int", "", "", "",
@@ -2122,7 +2123,7 @@ const Insn kInsns[kInsnCount] = {
         "cvtsd2ss xmm, xmm/m64",
     },
     {
-        "ucomisd", "sse", "ucomisd,ucomiss,comisd,comiss", "", "", "ZF PF CF",
+        "ucomisd", "sse", "ucomisd,ucomiss,comisd,comiss", "", "", "ZF PF CF OF SF AF",
         "ucomisd xmm0, xmm1\n"
         "ja greater",
         "ucomiss xmm, xmm/m32\n"

@@ -6,6 +6,7 @@
 // every symbol it uses is prefixed with the example's number, its own
 // section keeps $$ local to it, and the symbols it only uses are defined
 // right behind it, near enough for short jumps.
+#include "l10n.h"
 #include "ref.h"
 #include "refdata.h"
 #include "testutil.h"
@@ -275,4 +276,96 @@ TEST(RefExamples, ABrokenExampleIsReportedByName)
     EXPECT_NE(o.report.find("bad: "), std::string::npos) << o.report;
     EXPECT_EQ(o.report.find("good: "), std::string::npos) << o.report;
     EXPECT_EQ(o.report.find("loop: "), std::string::npos) << o.report;
+}
+
+namespace {
+
+// The code blocks of a topic: runs of lines indented by four blanks,
+// without that indent.
+std::vector<std::string> code_blocks(const std::string& body)
+{
+    std::vector<std::string> blocks;
+    std::istringstream in(body);
+    bool open = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("    ", 0) != 0) {
+            open = false;
+            continue;
+        }
+        if (!open)
+            blocks.emplace_back();
+        open = true;
+        blocks.back() += line.substr(4) + "\n";
+    }
+    return blocks;
+}
+
+// The bytes a `name db "text", 10, ...` line of a block defines, counted
+// from the line itself.
+int defined_bytes(const std::string& block, const std::string& name)
+{
+    std::istringstream in(block);
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string first, directive;
+        words >> first >> directive;
+        if (first != name || directive != "db")
+            continue;
+        std::string rest = line.substr(line.find("db") + 2);
+        rest = rest.substr(0, rest.find(';'));
+        int bytes = 0;
+        bool in_text = false;
+        for (char c : rest) {
+            if (c == '"')
+                in_text = !in_text;
+            else if (in_text)
+                ++bytes;
+            else if (c == ',')
+                ++bytes; // every item after a comma is one byte (10, 0)
+        }
+        return bytes;
+    }
+    return -1;
+}
+
+} // namespace
+
+// Every code block of the tutorial topics is real NASM, and the lengths it
+// computes are the lengths of the texts it defines: `len equ $ - msg` must
+// stand right behind msg. Tables of registers and flags are not code.
+TEST(RefExamples, TopicCodeAssemblesAndItsLengthsAreRight)
+{
+    TempDir dir;
+    const std::set<std::string> tables = { "registers 0", "flags 0" };
+    int checked_lengths = 0, blocks = 0;
+    for (const char* topic : { "intro", "structure", "registers", "operands", "data", "flags", "stack", "syscalls" }) {
+        std::vector<std::string> code = code_blocks(L10n::tr(std::string("ref.t.") + topic + ".body"));
+        ASSERT_FALSE(code.empty()) << topic;
+        for (size_t i = 0; i < code.size(); ++i) {
+            if (tables.count(std::string(topic) + " " + std::to_string(i)))
+                continue;
+            ++blocks;
+            std::string src = "bits 64\ndefault rel\nsection .text\n" + code[i];
+            // What the block uses without defining: jump targets, data.
+            for (const char* name : { "msg", "count", "smaller", "below", "equal", "failed", "len" }) {
+                bool defined = code[i].find(std::string(name) + " ") == 0 || code[i].find("\n" + std::string(name) + " ") != std::string::npos
+                    || code[i].find(std::string(name) + ":") != std::string::npos;
+                bool used = code[i].find(name) != std::string::npos;
+                if (used && !defined)
+                    src += std::string("section .data\n") + name + (std::string(name) == "len" ? " equ 5\n" : ": dq 0\n");
+            }
+            // A length the block computes must equal the bytes of its text.
+            int text = defined_bytes(code[i], "msg");
+            if (text > 0 && code[i].find("len ") != std::string::npos) {
+                src += "section .text\ntimes len - " + std::to_string(text) + " nop\ntimes " + std::to_string(text)
+                    + " - len nop\n";
+                ++checked_lengths;
+            }
+            write_file(dir.file("topic.asm"), src);
+            RunResult r = run({ "nasm", "-f", "elf64", "-o", dir.file("topic.o"), dir.file("topic.asm") });
+            EXPECT_EQ(r.code, 0) << topic << " block " << i << ":\n" << src << r.out << r.err;
+        }
+    }
+    EXPECT_GE(blocks, 10);
+    EXPECT_EQ(checked_lengths, 2); // the data and structure topics
 }

@@ -526,6 +526,69 @@ TEST(RefPages, InstructionDirectiveAndTopicPages)
     EXPECT_NE(keys[1].text.find("F7"), std::string::npos);
 }
 
+// The flags line says which flags an instruction sets and which it leaves
+// undefined, so nobody relies on those; the 32-bit page has no syscall.
+TEST(RefPages, FlagsLineNamesUndefinedFlags)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        { "div", "undefined: OF SF ZF AF PF CF" },
+        { "idiv", "undefined: OF SF ZF AF PF CF" },
+        { "mul", "OF CF; undefined: SF ZF AF PF" },
+        { "and", "OF SF ZF PF CF; undefined: AF" },
+        { "test", "OF SF ZF PF CF; undefined: AF" },
+        { "shr", "OF SF ZF PF CF; undefined: AF; OF only for a count of 1" },
+        { "rol", "OF CF; OF only for a count of 1" },
+        { "bt", "CF; undefined: OF SF AF PF" },
+        { "bsf", "ZF; undefined: OF SF AF PF CF" },
+        { "lzcnt", "ZF CF; undefined: OF SF AF PF" },
+        { "popf", "popf: CF PF AF ZF SF TF DF OF AC ID" },
+        { "lahf", "sahf: SF ZF AF PF CF" },
+        { "ucomisd", "ZF PF CF OF SF AF" },
+        { "cld", "DF" },
+        { "jmp", "none" },
+    };
+    for (const auto& [name, flags] : rows) {
+        std::string got;
+        for (const auto& b : ref::detail(ref::lookup(name), 64))
+            if (b.type == ref::Block::Type::Pairs && !b.pairs.empty() && b.pairs[0].first == tr("ref.flags"))
+                got = b.pairs[0].second;
+        EXPECT_EQ(got, flags) << name;
+    }
+    bool no_syscall32 = false;
+    for (const auto& b : ref::detail(ref::lookup("syscall"), 32))
+        no_syscall32 |= b.type == ref::Block::Type::Text && b.text == tr("ref.no_forms32");
+    EXPECT_TRUE(no_syscall32);
+}
+
+// i386 calls the kernel still serves under their old layouts, and the
+// 16-bit-ID calls, say so; the rest of the obsolete ones answer -ENOSYS.
+TEST(RefPages, OldSystemCallsSayWhatTheyDo)
+{
+    const std::pair<const char*, const char*> rows[] = {
+        { "oldstat", "An old form of stat with an older structure layout." },
+        { "oldfstat", "An old form of fstat with an older structure layout." },
+        { "oldolduname", "An old form of uname with an older structure layout." },
+        { "oldlstat", "An old form of lstat with an older structure layout." },
+        { "readdir", "An old form of getdents64 with an older structure layout." },
+        { "break", "Not implemented in today's kernels (an old call that only keeps its number)." },
+    };
+    for (const auto& [name, summary] : rows)
+        EXPECT_EQ(ref::summary(ref::lookup(name)), summary) << name;
+    const struct {
+        const char* call;
+        const char* full;
+        int nr;
+    } id16[] = { { "getuid", "getuid32", 199 }, { "geteuid", "geteuid32", 201 }, { "getgid", "getgid32", 200 } };
+    for (const auto& c : id16) {
+        ref::SyscallInfo info;
+        ASSERT_TRUE(ref::syscall_by_name(c.full, false, &info)) << c.full;
+        EXPECT_EQ(info.nr, c.nr) << c.full;
+        std::string named = std::string(c.full) + " (" + std::to_string(c.nr) + ")";
+        EXPECT_NE(ref::impl::sys_desc(refdata::kSyscalls[ref::lookup(c.call).index]).find(named), std::string::npos)
+            << c.call;
+    }
+}
+
 TEST(RefPages, SystemCallAndErrorPages)
 {
     using T = ref::Block::Type;
