@@ -33,17 +33,6 @@ uint64_t memory_available()
     return pages > 0 && size > 0 ? uint64_t(pages) * uint64_t(size) : UINT64_MAX;
 }
 
-// A name from the command line, safe to print: no control bytes reach
-// the terminal.
-std::string shown(const char* path)
-{
-    std::string s = path;
-    for (auto& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
-            c = '?';
-    return s;
-}
-
 } // namespace
 
 int cli_disasm_source(const char* path, int bits, uint64_t base)
@@ -52,14 +41,14 @@ int cli_disasm_source(const char* path, int bits, uint64_t base)
     // an empty file and a pipe would wait for a writer.
     struct stat st {};
     if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-        con::printf("%s\n", L10n::tr("dis.no_file", shown(path)).c_str());
+        con::printf("%s\n", L10n::tr("dis.no_file", con::printable(path)).c_str());
         return 1;
     }
     if (stat(path, &st) == 0) {
         uint64_t need = reasm::memory_needed(uint64_t(st.st_size));
         uint64_t free = memory_available();
         if (need > free) {
-            con::printf("%s\n", L10n::tr("dis.too_big", shown(path), DisJob::human_bytes(need),
+            con::printf("%s\n", L10n::tr("dis.too_big", con::printable(path), DisJob::human_bytes(need),
                                           DisJob::human_bytes(free)).c_str());
             return 1;
         }
