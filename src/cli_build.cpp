@@ -12,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -106,5 +107,10 @@ int cli_build_args(int argc, char** argv, int i)
         else if (j == i + 2)
             key = a;
     }
-    return cli_build(source, key, link);
+    try {
+        return cli_build(source, key, link);
+    } catch (const std::bad_alloc&) {
+        con::printf("cannot build %s: not enough memory\n", con::printable(source).c_str());
+        return 1;
+    }
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <vector>
 
 namespace {
@@ -162,7 +163,9 @@ bool cli_load_image(const char* path, BinImage* img)
     return false;
 }
 
-int cli_disasm(const char* path, int bits)
+namespace {
+
+int listing_mode(const char* path, int bits)
 {
     BinImage img;
     if (!cli_load_image(path, &img))
@@ -198,4 +201,17 @@ int cli_disasm(const char* path, int bits)
         list_range(out, memo, img, r);
     out.flush();
     return 0;
+}
+
+} // namespace
+
+int cli_disasm(const char* path, int bits)
+{
+    try {
+        return listing_mode(path, bits);
+    } catch (const std::bad_alloc&) {
+        // The loader's word for a file too large to take.
+        con::printf("\ncannot read %s (size)\n", con::printable(path).c_str());
+        return 1;
+    }
 }
