@@ -46,7 +46,7 @@ int render_icon(int size, const char* path)
     bool ok = gfx::write_png(surface, path, &why);
     cairo_surface_destroy(surface);
     if (!ok) {
-        con::printf("cannot write %s (%s)\n", path, why.c_str());
+        con::printf("cannot write %s (%s)\n", con::printable(path).c_str(), why.c_str());
         return 1;
     }
     return 0;

@@ -245,3 +245,25 @@ TEST(Headless, AnAddressSpaceLimitEndsARunWithItsMessage)
         EXPECT_FALSE(file_exists(png));
     }
 }
+
+// Names from the command line reach the terminal escaped in the messages
+// of the modes that refuse them.
+TEST(Headless, NamesInRefusalsReachTheTerminalEscaped)
+{
+    TempDir tmp;
+    const std::string hostile = "x\x1B]0;pwn\x07\x9B";
+    const std::string shown = "x\\x1B]0;pwn\\x07\\x9B";
+    ASSERT_EQ(mkdir(tmp.file(hostile).c_str(), 0700), 0);
+    const std::vector<std::string> cases[] = {
+        { "--render-icon", "16", tmp.file("missing/" + hostile + ".png") },
+        { "--disasm-source", tmp.file(hostile) },
+        { "--build", tmp.file(hostile) },
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[0]);
+        RunResult r = run_exe(args, { "XDG_CONFIG_HOME=" + tmp.path() });
+        EXPECT_EQ(r.code, 1) << r.out;
+        EXPECT_EQ(r.out.find_first_of("\x1B\x07\x9B"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(shown), std::string::npos) << r.out;
+    }
+}
