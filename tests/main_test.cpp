@@ -214,6 +214,9 @@ TEST(Console, BrokenPipeDoesNotKillTheProgram)
 // estimate can be set aside (QXASM_TEST_MEMAVAIL) to reach the allocation.
 TEST(Headless, AnAddressSpaceLimitEndsARunWithItsMessage)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under an address-space limit";
+#endif
     TempDir tmp;
     // Zero bytes decode into the most instructions per byte.
     ASSERT_TRUE(write_file(tmp.file("zeros.bin"), std::string(4000000, '\0')));
