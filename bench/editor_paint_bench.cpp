@@ -1,7 +1,9 @@
 // Editor speed: painting the visible rows of a 1400x1000 editor over a
 // 100,000-line file at its start and at its end (only visible rows may
 // cost), and single key presses on a 10,000-byte line, each beside a peer
-// doing the same work elsewhere.
+// doing the same work elsewhere. Then the peak memory of a 10 MB source of
+// each line shape (one line of data, one comment line, one UTF-8 line, short
+// lines) while it is painted, scrolled to its end, typed into and selected.
 #include "bench_util.h"
 #include "editor.h"
 #include "editor_measure.h"
@@ -9,6 +11,9 @@
 
 #include <SDL.h>
 #include <cairo.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <functional>
@@ -58,10 +63,88 @@ SDL_Keysym key(SDL_Keycode sym, Uint16 mod = 0)
     return k;
 }
 
+long peak_kib()
+{
+    rusage ru {};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_maxrss;
+}
+
+// 10 MB of one line shape.
+std::string shaped(int shape)
+{
+    const size_t size = 10000000;
+    std::string t;
+    t.reserve(size + 64);
+    if (shape == 0) {
+        t = "db ";
+        for (int i = 0; t.size() < size; ++i)
+            t += "0x" + std::string(1, "0123456789ABCDEF"[i % 16]) + "5, ";
+    } else if (shape == 1) {
+        t = "; ";
+        while (t.size() < size)
+            t += "a long comment ";
+    } else if (shape == 2) {
+        t = "msg db \"";
+        while (t.size() < size)
+            t += "caf\xC3\xA9 \xE2\x82\xAC ";
+    } else {
+        while (t.size() < size)
+            t += "    mov rax, [rbx+8]   ; load\n";
+    }
+    t += '\n';
+    return t;
+}
+
+// In a child of its own, so that its peak is its own: the growth of the
+// peak over the text itself while the editor holds, paints, scrolls to the
+// end, types into and selects the source, per byte of the source.
+double peak_per_byte(cairo_t* cr, const Palette& pal, int shape)
+{
+    int fds[2];
+    if (pipe(fds) != 0)
+        return -1;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        double ratio = -1;
+        {
+            const std::string text = shaped(shape);
+            const long before = peak_kib();
+            Editor e;
+            e.set_text(text);
+            auto paint = [&] { e.paint(cr, 0, 0, 1400, 1000, pal, 14, true, true); };
+            paint();
+            e.key(key(SDLK_END, KMOD_LCTRL));
+            e.key(key(SDLK_END));
+            const double paint_ms = time_ms(paint, 5);
+            e.text_input("x");
+            paint();
+            e.select_all();
+            paint();
+            e.key(key(SDLK_HOME, KMOD_LCTRL));
+            paint();
+            ratio = double(peak_kib() - before) * 1024 / double(text.size());
+            std::printf("  (a paint at the end of the last line: %.2f ms)\n", paint_ms);
+        }
+        ssize_t n = write(fds[1], &ratio, sizeof ratio);
+        _exit(n == sizeof ratio ? 0 : 1);
+    }
+    close(fds[1]);
+    double ratio = -1;
+    if (read(fds[0], &ratio, sizeof ratio) != sizeof ratio)
+        ratio = -1;
+    close(fds[0]);
+    waitpid(pid, nullptr, 0);
+    return ratio;
+}
+
 } // namespace
 
 int main()
 {
+    // Unbuffered: the children that measure memory print too.
+    setvbuf(stdout, nullptr, _IONBF, 0);
     cairo_surface_t* surf = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1400, 1000);
     cairo_t* cr = cairo_create(surf);
     const Palette pal = Palette::make(true);
@@ -143,6 +226,17 @@ int main()
     u.set_view(0, 5000, 0);
     std::printf("(for reference, Pango path) right on a 10000-byte UTF-8 line %.3f ms, typing there %.3f ms\n",
                 time_ms([&] { u.key(key(SDLK_RIGHT)); }, 50), time_ms([&] { u.text_input("x"); }, 20));
+
+    // Peak memory per line shape; the target holds for any shape.
+    const char* const shapes[] = { "one line of data", "one comment line", "one UTF-8 line", "short lines" };
+    bool memory_ok = true;
+    for (int shape = 0; shape < 4; ++shape) {
+        const double ratio = peak_per_byte(cr, pal, shape);
+        std::printf("10 MB source, %-17s peak memory %.1f x the source\n", shapes[shape], ratio);
+        memory_ok = memory_ok && ratio >= 0 && ratio <= 20;
+    }
+    std::printf("  target: <= 20 x the source for every shape: %s\n", memory_ok ? "met" : "MISSED");
+    ok = ok && memory_ok;
 
     cairo_destroy(cr);
     cairo_surface_destroy(surf);

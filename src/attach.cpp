@@ -5,10 +5,10 @@
 #include "textutil.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 
@@ -38,6 +38,23 @@ std::string first_line(const std::string& path)
     return line;
 }
 
+// Whether the process may be offered: one of the user's own, neither this
+// program nor init. Its real and effective user are read from its status:
+// the owner of its /proc folder is root for any program that changed user.
+bool offered(int pid)
+{
+    if (pid <= 1 || pid == int(getpid()))
+        return false;
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(in, line)) {
+        unsigned long real = 0, effective = 0;
+        if (std::sscanf(line.c_str(), "Uid: %lu %lu", &real, &effective) == 2)
+            return real == getuid() && effective == getuid();
+    }
+    return false;
+}
+
 } // namespace
 
 Find find_process(const std::string& text, int* pid)
@@ -49,7 +66,10 @@ Find find_process(const std::string& text, int* pid)
         // Numbers beyond any process id cannot name one.
         if (t.size() > 9)
             return Find::NotFound;
-        *pid = std::stoi(t);
+        int typed = std::stoi(t);
+        if (!offered(typed))
+            return Find::NotFound;
+        *pid = typed;
         return Find::Found;
     }
     // The kernel keeps at most 15 characters of a program name.
@@ -57,21 +77,13 @@ Find find_process(const std::string& text, int* pid)
     DIR* dir = opendir("/proc");
     if (!dir)
         return Find::NotFound;
-    int self = int(getpid());
-    uid_t me = getuid();
     Find found = Find::NotFound;
     while (dirent* e = readdir(dir)) {
         std::string name = e->d_name;
         if (!all_digits(name) || name.size() > 9)
             continue;
         int candidate = std::stoi(name);
-        if (candidate == self)
-            continue;
-        std::string base = "/proc/" + name;
-        if (first_line(base + "/comm") != want)
-            continue;
-        struct stat st {};
-        if (stat(base.c_str(), &st) != 0 || st.st_uid != me)
+        if (first_line("/proc/" + name + "/comm") != want || !offered(candidate))
             continue;
         *pid = candidate;
         found = Find::Found;

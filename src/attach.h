@@ -16,10 +16,10 @@ enum class Find : int {
     NotFound = 2, // no process of this user has that name, or /proc is closed
 };
 
-// A text of digits is the process id as typed (whoever owns it; the engine
-// decides). Otherwise the first process of this user, in /proc's order and
-// never this program itself, whose "comm" equals the text cut to the 15
-// characters the kernel keeps. The text is trimmed first.
+// A text of digits is the process id as typed, otherwise the first process,
+// in /proc's order, whose "comm" equals the text cut to the 15 characters
+// the kernel keeps. Either way only the user's own processes are found,
+// never this program itself nor init. The text is trimmed first.
 Find find_process(const std::string& text, int* pid);
 
 // The path of the process's executable, without attaching.

@@ -3,7 +3,6 @@
 #include "cli.h"
 
 #include "con.h"
-#include "files.h"
 #include "needs.h"
 #include "toolchain.h"
 
@@ -13,6 +12,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -31,52 +31,49 @@ std::string output_base(const std::string& source)
     return source;
 }
 
-// Reads the source into `text`; a file that cannot be opened leaves it
-// empty (the build then says it cannot read it). Returns false, after saying
-// why, for what must not be built: anything but a regular file (a FIFO would
-// block, /dev/zero never ends) and files beyond the size limit.
-bool read_source(const std::string& path, std::string* text)
+// Refuses, after saying why, what must not be built: anything but a
+// regular file (a FIFO would block, /dev/zero never ends) and files beyond
+// the size limit. A file that cannot be opened is left to the build, which
+// says it cannot read it.
+bool buildable(const std::string& path)
 {
     int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return true;
     struct stat st {};
     bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if (!regular || st.st_size > kMaxSourceBytes) {
-        close(fd);
-        if (!regular)
-            con::printf("cannot build %s: not a regular file\n", path.c_str());
-        else
-            con::printf("cannot build %s: %lld bytes, more than the %lld MiB a source may have\n", path.c_str(),
-                        static_cast<long long>(st.st_size), static_cast<long long>(kMaxSourceBytes >> 20));
-        return false;
-    }
-    files::read_all(fd, text);
     close(fd);
-    return true;
+    if (!regular)
+        con::printf("cannot build %s: not a regular file\n", con::printable(path).c_str());
+    else if (st.st_size > kMaxSourceBytes)
+        con::printf("cannot build %s: %lld bytes, more than the %lld MiB a source may have\n",
+                    con::printable(path).c_str(), static_cast<long long>(st.st_size),
+                    static_cast<long long>(kMaxSourceBytes >> 20));
+    return regular && st.st_size <= kMaxSourceBytes;
 }
 
 int cli_build(const std::string& source, const std::string& key, const tc::LinkOpts& link)
 {
-    std::string text;
-    if (!read_source(source, &text))
+    if (!buildable(source))
         return 1;
     std::string output = output_base(source);
     tc::Format fmt = tc::format_from_key(key);
     if (fmt == tc::Format::Auto)
-        fmt = tc::detect_format(text);
+        fmt = tc::detect_file_format(source);
     if (fmt == tc::Format::Bin)
         output += ".bin";
     if (output == source)
         output += ".out";
 
+    // Names and the tools' messages reach the terminal: no control byte in
+    // them is let through.
     tc::BuildResult r = tc::build(source, fmt, output, link);
-    con::print(r.log);
+    con::print_lines(r.log);
     for (const auto& d : r.diags)
-        con::printf("%s line %d: %s\n", d.error ? "error" : "warning", d.line, d.msg.c_str());
+        con::printf("%s line %d: %s\n", d.error ? "error" : "warning", d.line, con::printable(d.msg).c_str());
     for (const auto& line : needs::explain(needs::from_diags(r.diags)))
-        con::printf("%s\n", line.c_str());
-    con::printf("%s -> %s (%s)\n", r.ok ? "OK" : "FAILED", output.c_str(), tc::format_key(r.fmt));
+        con::printf("%s\n", con::printable(line).c_str());
+    con::printf("%s -> %s (%s)\n", r.ok ? "OK" : "FAILED", con::printable(output).c_str(), tc::format_key(r.fmt));
     for (const auto& l : r.lines)
         con::printf("  line %-4d %08llx %u\n", l.line, static_cast<unsigned long long>(l.addr), l.len);
     return r.ok ? 0 : 1;
@@ -110,5 +107,10 @@ int cli_build_args(int argc, char** argv, int i)
         else if (j == i + 2)
             key = a;
     }
-    return cli_build(source, key, link);
+    try {
+        return cli_build(source, key, link);
+    } catch (const std::bad_alloc&) {
+        con::printf("cannot build %s: not enough memory\n", con::printable(source).c_str());
+        return 1;
+    }
 }

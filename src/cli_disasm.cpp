@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <vector>
 
 namespace {
@@ -16,37 +17,9 @@ namespace {
 constexpr size_t kMaxListed = 20000;
 constexpr size_t kMaxHexBytes = 10;
 
-bool plain(unsigned char c) { return c >= 0x20 && c < 0x7F && c != '\\'; }
-
 // Names and paths come from the file or the command line and may hold
-// terminal control sequences; anything outside printable ASCII goes out as \xNN.
-void add_printable(con::Buffer& out, std::string_view s)
-{
-    for (unsigned char c : s) {
-        if (plain(c)) {
-            out.add(char(c));
-        } else {
-            const char esc[4] = { '\\', 'x', "0123456789ABCDEF"[c >> 4], "0123456789ABCDEF"[c & 15] };
-            out.add({ esc, 4 });
-        }
-    }
-}
-
-std::string printable(std::string_view s)
-{
-    std::string out;
-    out.reserve(s.size());
-    for (unsigned char c : s) {
-        if (plain(c)) {
-            out += char(c);
-        } else {
-            out += "\\x";
-            out += "0123456789ABCDEF"[c >> 4];
-            out += "0123456789ABCDEF"[c & 15];
-        }
-    }
-    return out;
-}
+// terminal control sequences.
+void add_printable(con::Buffer& out, std::string_view s) { out.add(con::printable(s)); }
 
 // One listing line: "  %08llx  %-20s %-36s %s%s\n" with the address, the
 // byte column, the text and "; " plus the explanation when there is one.
@@ -129,7 +102,7 @@ void list_range(con::Buffer& out, Memo& memo, const BinImage& img, const BinImag
     const uint64_t size = std::min<uint64_t>(r.size, img.m_data.size() - r.off);
     const uint8_t* code = img.m_data.data() + r.off;
     const std::function<std::string(uint64_t)> names = [&img](uint64_t addr) {
-        return printable(img.symbol_at(addr, false));
+        return con::printable(img.symbol_at(addr, false));
     };
     dis::Insn insn;
     std::string note;
@@ -170,10 +143,12 @@ void list_range(con::Buffer& out, Memo& memo, const BinImage& img, const BinImag
         add_line(out, insn, insn.text, note);
         memo.keep(at, left, insn, note);
     }
+    // The rest is measured, not decoded: a range of hundreds of megabytes
+    // would take seconds to count in instructions.
     if (off < size) {
         out.add("  ... ");
-        out.dec(dis::count(code + off, size - off, img.m_bits));
-        out.add(" more instructions not listed (at most 20000 per code range)\n");
+        out.dec(size - off);
+        out.add(" more bytes not listed (at most 20000 instructions per code range)\n");
     }
 }
 
@@ -184,11 +159,13 @@ bool cli_load_image(const char* path, BinImage* img)
     std::string err;
     if (img->load(path, &err))
         return true;
-    con::printf("cannot read %s (%s)\n", printable(path).c_str(), err.c_str());
+    con::printf("cannot read %s (%s)\n", con::printable(path).c_str(), err.c_str());
     return false;
 }
 
-int cli_disasm(const char* path, int bits)
+namespace {
+
+int listing_mode(const char* path, int bits)
 {
     BinImage img;
     if (!cli_load_image(path, &img))
@@ -209,7 +186,7 @@ int cli_disasm(const char* path, int bits)
     out.add(" bytes\n");
     for (const BinImage::Section& s : img.m_sections) {
         out.add("  section ");
-        out.pad(printable(s.name), 16);
+        out.pad(con::printable(s.name), 16);
         out.add(" addr ");
         out.hex_pad(s.addr, 12);
         out.add(" off ");
@@ -224,4 +201,17 @@ int cli_disasm(const char* path, int bits)
         list_range(out, memo, img, r);
     out.flush();
     return 0;
+}
+
+} // namespace
+
+int cli_disasm(const char* path, int bits)
+{
+    try {
+        return listing_mode(path, bits);
+    } catch (const std::bad_alloc&) {
+        // The loader's word for a file too large to take.
+        con::printf("\ncannot read %s (size)\n", con::printable(path).c_str());
+        return 1;
+    }
 }

@@ -8,61 +8,34 @@
 #include "reasm.h"
 
 #include <cstdio>
+#include <new>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// What the machine can give this process: the memory not in use, or the
-// physical memory when the kernel does not say.
-uint64_t memory_available()
+// The refusal for a file the memory cannot take.
+int too_big(const char* path, uint64_t file_size)
 {
-    FILE* f = std::fopen("/proc/meminfo", "r");
-    if (f) {
-        char line[128];
-        unsigned long long kb = 0;
-        while (std::fgets(line, sizeof line, f))
-            if (std::sscanf(line, "MemAvailable: %llu kB", &kb) == 1)
-                break;
-        std::fclose(f);
-        if (kb)
-            return uint64_t(kb) * 1024;
-    }
-    long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGESIZE);
-    return pages > 0 && size > 0 ? uint64_t(pages) * uint64_t(size) : UINT64_MAX;
+    con::printf("%s\n", L10n::tr("dis.too_big", con::printable(path), DisJob::human_bytes(reasm::memory_needed(file_size)),
+                                  DisJob::human_bytes(DisJob::memory_available())).c_str());
+    return 1;
 }
 
-// A name from the command line, safe to print: no control bytes reach
-// the terminal.
-std::string shown(const char* path)
-{
-    std::string s = path;
-    for (auto& c : s)
-        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F)
-            c = '?';
-    return s;
-}
-
-} // namespace
-
-int cli_disasm_source(const char* path, int bits, uint64_t base)
+int source_mode(const char* path, int bits, uint64_t base)
 {
     // A device or a pipe has no size to convert: /dev/zero would read as
     // an empty file and a pipe would wait for a writer.
     struct stat st {};
     if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-        con::printf("%s\n", L10n::tr("dis.no_file", shown(path)).c_str());
+        con::printf("%s\n", L10n::tr("dis.no_file", con::printable(path)).c_str());
         return 1;
     }
     if (stat(path, &st) == 0) {
-        uint64_t need = reasm::memory_needed(uint64_t(st.st_size));
-        uint64_t free = memory_available();
-        if (need > free) {
-            con::printf("%s\n", L10n::tr("dis.too_big", shown(path), DisJob::human_bytes(need),
-                                          DisJob::human_bytes(free)).c_str());
-            return 1;
-        }
+        uint64_t free = DisJob::memory_available();
+        if (free && reasm::memory_needed(uint64_t(st.st_size)) > free)
+            return too_big(path, uint64_t(st.st_size));
     }
     BinImage img;
     if (!cli_load_image(path, &img))
@@ -81,4 +54,17 @@ int cli_disasm_source(const char* path, int bits, uint64_t base)
     con::printf("; == %s, %d as db%s%s%s\n", r.verified ? "VERIFIED" : "NOT VERIFIED", r.as_bytes, code,
                 r.why.empty() ? "" : ", why: ", r.why.c_str());
     return r.verified ? 0 : 2;
+}
+
+} // namespace
+
+int cli_disasm_source(const char* path, int bits, uint64_t base)
+{
+    // The estimate before the start can be short of what the file takes.
+    try {
+        return source_mode(path, bits, base);
+    } catch (const std::bad_alloc&) {
+        struct stat st {};
+        return too_big(path, stat(path, &st) == 0 ? uint64_t(st.st_size) : 0);
+    }
 }

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <fstream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -303,7 +304,9 @@ int cli_trace(const char* program, int steps)
 {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
     int code;
-    {
+    // The engine ends the program on the way out of the block, also when
+    // the memory runs out.
+    try {
         dbg::Process proc;
         code = trace(proc, program, steps);
         // Output still in the pipe, written after the last event.
@@ -313,6 +316,9 @@ int cli_trace(const char* program, int steps)
             if (e.kind == dbg::Event::Output)
                 print_output(e);
         }
+    } catch (const std::bad_alloc&) {
+        print("ended: not enough memory\n");
+        code = 1;
     }
     end_adopted();
     out().flush();

@@ -9,6 +9,63 @@
 
 namespace con {
 
+namespace {
+
+// Length of the UTF-8 sequence at s[i] when it is valid and is no C1
+// control character, else 0.
+size_t utf8_printable(std::string_view s, size_t i)
+{
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > s.size())
+        return 0;
+    for (size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
+            return 0;
+    unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
+    if ((c == 0xC2 && c1 < 0xA0) || (c == 0xE0 && c1 < 0xA0) || (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 >= 0x90)
+        || (c == 0xED && c1 >= 0xA0))
+        return 0;
+    return n;
+}
+
+} // namespace
+
+std::string printable(std::string_view s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        size_t n = c >= 0x80 ? utf8_printable(s, i) : (c >= 0x20 && c < 0x7F && c != '\\') ? 1 : 0;
+        if (n) {
+            out.append(s, i, n);
+            i += n;
+            continue;
+        }
+        out += "\\x";
+        out += "0123456789ABCDEF"[c >> 4];
+        out += "0123456789ABCDEF"[c & 15];
+        ++i;
+    }
+    return out;
+}
+
+void print_lines(std::string_view text)
+{
+    while (!text.empty()) {
+        size_t nl = text.find('\n');
+        std::string line = printable(text.substr(0, nl));
+        if (nl != std::string_view::npos) {
+            line += '\n';
+            text.remove_prefix(nl + 1);
+        } else {
+            text = {};
+        }
+        print(line);
+    }
+}
+
 void print(std::string_view text)
 {
     const char* p = text.data();

@@ -1001,20 +1001,6 @@ std::vector<Insn> sweep(const uint8_t* bytes, size_t n, uint64_t addr, int bits,
     return out;
 }
 
-size_t count(const uint8_t* bytes, size_t n, int bits)
-{
-    const Context& c = contexts().for_width(normal_width(bits));
-    ZydisDecodedInstruction in;
-    ZydisDecodedOperand ops[ZYDIS_MAX_OPERAND_COUNT];
-    size_t count = 0;
-    for (size_t off = 0; off < n; ++count) {
-        // The checks decode() makes before it gives up on the bytes; its
-        // formatting does not fail on what they accept.
-        off += decode_fields(c, bytes + off, n - off, false, &in, ops) ? in.length : 1;
-    }
-    return count;
-}
-
 namespace {
 
 std::string dollar_offset(uint64_t to, uint64_t from)

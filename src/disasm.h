@@ -62,10 +62,6 @@ void decode(const uint8_t* bytes, size_t n, uint64_t addr, int bits, Insn* out, 
 // Linear sweep of at most `max` instructions; always advances.
 std::vector<Insn> sweep(const uint8_t* bytes, size_t n, uint64_t addr, int bits, size_t max);
 
-// How many instructions a sweep over all n bytes would give, found by
-// decoding lengths only.
-size_t count(const uint8_t* bytes, size_t n, int bits);
-
 // The instruction's text in a form that NASM assembles back to the same
 // bytes wherever the line is placed. NASM encodes [rel 0x2000] with a plain
 // number as an absolute address, so a RIP-relative number becomes an offset

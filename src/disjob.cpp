@@ -6,6 +6,10 @@
 
 #include "toolchain.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -132,14 +136,29 @@ uint64_t DisJob::memory_available()
 {
     if (const char* env = getenv("QXASM_TEST_MEMAVAIL"))
         return strtoull(env, nullptr, 10);
+    uint64_t avail = 0;
     std::ifstream in("/proc/meminfo");
     std::string key, unit;
     uint64_t value = 0;
     while (in >> key >> value >> unit) {
-        if (key == "MemAvailable:")
-            return value * 1024;
+        if (key == "MemAvailable:") {
+            avail = value * 1024;
+            break;
+        }
     }
-    return 0;
+    // An address-space limit (ulimit -v) ends allocations long before the
+    // machine runs out: what is left of it counts too.
+    struct rlimit lim {};
+    if (getrlimit(RLIMIT_AS, &lim) == 0 && lim.rlim_cur != RLIM_INFINITY) {
+        uint64_t pages = 0;
+        std::ifstream statm("/proc/self/statm");
+        statm >> pages;
+        const uint64_t used = pages * uint64_t(sysconf(_SC_PAGESIZE));
+        // 1, not 0: nothing left is known, not unknown.
+        const uint64_t room = lim.rlim_cur > used ? lim.rlim_cur - used : 1;
+        avail = avail ? std::min(avail, room) : room;
+    }
+    return avail;
 }
 
 uint64_t DisJob::memory_needed(uint64_t image_bytes) { return image_bytes * 55 + 67108864ULL; }

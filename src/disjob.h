@@ -28,7 +28,8 @@ public:
     // extension (a leading "." is kept), "program" without a path, + ".asm".
     static std::string source_name(const std::string& image_path);
     // Available memory in bytes: QXASM_TEST_MEMAVAIL when set (text that is
-    // no number gives 0), else MemAvailable of /proc/meminfo; 0 when unknown.
+    // no number gives 0), else MemAvailable of /proc/meminfo or what is left
+    // of the address-space limit, whichever is less; 0 when unknown.
     static uint64_t memory_available();
     // Bytes a job on an image of that size needs: 55 per byte + 64 MiB.
     static uint64_t memory_needed(uint64_t image_bytes);

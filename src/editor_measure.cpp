@@ -7,6 +7,7 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
+#include <climits>
 
 namespace edmeasure {
 
@@ -14,7 +15,7 @@ namespace {
 
 using edchars::utf8_cont;
 
-int units(double px) { return px > 0 ? int(px * PANGO_SCALE) : 0; }
+long units(double px) { return px > 0 ? long(px * PANGO_SCALE) : 0; }
 
 } // namespace
 
@@ -28,7 +29,7 @@ double layout_x(PangoLayout* l, int index)
 int layout_index(PangoLayout* l, const std::string& s, double x)
 {
     int index = 0, trailing = 0;
-    const bool inside = pango_layout_xy_to_index(l, units(x), 0, &index, &trailing);
+    const bool inside = pango_layout_xy_to_index(l, int(std::min<long>(units(x), INT_MAX)), 0, &index, &trailing);
     const int n = int(s.size());
     if (!inside) {
         int w = 0, h = 0;
@@ -47,13 +48,16 @@ int layout_index(PangoLayout* l, const std::string& s, double x)
 
 bool grid_byte(unsigned char c) { return c == '\t' || (c >= 0x20 && c < 0x7F); }
 
-int grid_x_units(const std::string& s, int col, int cell)
+long grid_x_units(const std::string& s, int col, int cell)
 {
     long cells = 0;
     const int n = std::min(col, int(s.size()));
-    for (int i = 0; i < n; ++i)
-        cells = s[size_t(i)] == '\t' ? (cells / 8 + 1) * 8 : cells + 1;
-    return int(cells * cell);
+    for (int i = 0; i < n; ++i) {
+        const unsigned char c = (unsigned char)s[size_t(i)];
+        if (!utf8_cont(c))
+            cells = c == '\t' ? (cells / 8 + 1) * 8 : cells + 1;
+    }
+    return cells * cell;
 }
 
 int grid_index(const std::string& s, double x, int cell)
@@ -63,11 +67,15 @@ int grid_index(const std::string& s, double x, int cell)
     const long X = units(x);
     long a = 0;
     const int n = int(s.size());
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < n;) {
         const long b = s[size_t(i)] == '\t' ? (a / (8L * cell) + 1) * 8L * cell : a + cell;
+        int next = i + 1;
+        while (next < n && utf8_cont((unsigned char)s[size_t(next)]))
+            ++next;
         if (X < b)
-            return X - a < (b - a) / 2 ? i : i + 1;
+            return X - a < (b - a) / 2 ? i : next;
         a = b;
+        i = next;
     }
     return n;
 }
@@ -110,9 +118,10 @@ void Editor::Measure::check_grid(double font)
     PangoRectangle logical {};
     pango_layout_get_extents(l, nullptr, &logical);
     g_object_unref(l);
+    // Long lines use the cell even where the grid is not exact.
+    m_cell = (logical.width + 5) / 10;
     if (logical.width <= 0 || logical.width % 10)
         return;
-    m_cell = logical.width / 10;
     // Every printable character, tabs after every count of cells, and the
     // pairs that some monospace fonts join into ligatures.
     std::string probe;
@@ -127,9 +136,9 @@ void Editor::Measure::check_grid(double font)
     for (int i = 0; ok && i <= n; ++i)
         ok = edmeasure::layout_x(l, i) * PANGO_SCALE == edmeasure::grid_x_units(probe, i, m_cell);
     for (int i = 0; ok && i < n; ++i) {
-        const int a = edmeasure::grid_x_units(probe, i, m_cell);
-        const int b = edmeasure::grid_x_units(probe, i + 1, m_cell);
-        for (int X : { a, a + 1, (a + b) / 2 - 1, (a + b) / 2, (a + b) / 2 + 1, b - 1 }) {
+        const long a = edmeasure::grid_x_units(probe, i, m_cell);
+        const long b = edmeasure::grid_x_units(probe, i + 1, m_cell);
+        for (long X : { a, a + 1, (a + b) / 2 - 1, (a + b) / 2, (a + b) / 2 + 1, b - 1 }) {
             const double x = double(X) / PANGO_SCALE;
             if (edmeasure::layout_index(l, probe, x) != edmeasure::grid_index(probe, x, m_cell)) {
                 ok = false;
@@ -150,7 +159,10 @@ bool Editor::Measure::grid_exact(double font)
 
 bool Editor::Measure::use_grid(const std::string& s, double font)
 {
-    if (!grid_exact(font))
+    const bool exact = grid_exact(font);
+    if (s.size() > edmeasure::kLongLine)
+        return m_cell > 0;
+    if (!exact)
         return false;
     for (char c : s)
         if (!edmeasure::grid_byte((unsigned char)c))

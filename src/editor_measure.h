@@ -2,8 +2,9 @@
 // Text measuring for the editor: positions inside one line's Pango layout in
 // the editor's monospace font. Lines of plain printable ASCII and tabs are
 // measured on the font's character grid once a probe has shown, for that
-// font size, that the grid gives exactly Pango's numbers; everything else is
-// laid out by Pango (the last layout is kept for the next question).
+// font size, that the grid gives exactly Pango's numbers, and so are very
+// long lines; everything else is laid out by Pango (the last layout is kept
+// for the next question).
 #include "editor.h"
 #include "gfx.h"
 
@@ -49,10 +50,15 @@ double layout_x(PangoLayout* l, int index);
 // characters stepped over; at or past the layout's width the text's length.
 int layout_index(PangoLayout* l, const std::string& s, double x);
 
+// Lines longer than this are measured on the grid whatever they hold, and
+// painted only where they show: Pango takes about a hundred times a line's
+// size to lay it out.
+constexpr size_t kLongLine = 16384;
+
 bool grid_byte(unsigned char c);
 // The same two questions on a character grid of `cell` Pango units with
-// tab stops every 8 cells.
-int grid_x_units(const std::string& s, int col, int cell);
+// tab stops every 8 cells; a character of several bytes takes one cell.
+long grid_x_units(const std::string& s, int col, int cell);
 int grid_index(const std::string& s, double x, int cell);
 
 } // namespace edmeasure

@@ -136,8 +136,18 @@ void Editor::paint_row(cairo_t* cr, const PaintFrame& fr, int i, double Y, bool 
     }
 
     const std::string& s = m_lines[i];
-    PangoLayout* layout = gfx::make_layout(cr, s, fr.font);
-    auto lx = [&](int col) { return edmeasure::layout_x(layout, col); };
+    // A long line is laid out only where it shows, from byte `from` on,
+    // and measured on the grid like the caret and the mouse do.
+    const bool long_line = s.size() > edmeasure::kLongLine;
+    int from = 0, to = int(s.size());
+    if (long_line) {
+        const double margin = 16 * fr.adv;
+        from = index_at_x(i, m_left - margin);
+        to = index_at_x(i, m_left + m_w + margin);
+    }
+    const double sx = fr.x0 + (long_line ? x_of({ i, from }) : 0);
+    PangoLayout* layout = gfx::make_layout(cr, long_line ? s.substr(size_t(from), size_t(to - from)) : s, fr.font);
+    auto lx = [&](int col) { return long_line ? x_of({ i, col }) : edmeasure::layout_x(layout, col); };
 
     if (!m_block && has_selection()) {
         const Pos a = sel_start();
@@ -160,15 +170,17 @@ void Editor::paint_row(cairo_t* cr, const PaintFrame& fr, int i, double Y, bool 
     }
 
     PangoAttrList* attrs = pango_attr_list_new();
-    add_colour(attrs, pal.text, 0, int(s.size()));
-    for (const syntax::Span& sp : syntax::highlight(s))
-        add_colour(attrs, pal.syntax_colour(sp.kind), sp.start, sp.end);
+    add_colour(attrs, pal.text, 0, to - from);
+    for (const syntax::Span& sp : syntax::highlight(s, size_t(from), size_t(to)))
+        add_colour(attrs, pal.syntax_colour(sp.kind), std::max(sp.start - from, 0), std::min(sp.end, to) - from);
     pango_layout_set_attributes(layout, attrs);
     pango_attr_list_unref(attrs);
-    cairo_move_to(cr, fr.x0, Y + fr.yo);
+    cairo_move_to(cr, sx, Y + fr.yo);
     pango_cairo_show_layout(cr, layout);
     int lw = 0, lhp = 0;
     pango_layout_get_pixel_size(layout, &lw, &lhp);
+    if (long_line)
+        lw = int(std::ceil(x_of({ i, int(s.size()) })));
 
     if (note)
         paint_note(cr, fr, i, Y, lw);

@@ -28,9 +28,20 @@ bool copy_over(const std::string& from, const std::string& to)
     struct stat st {};
     std::string tmp;
     int out = fstat(in, &st) == 0 && S_ISREG(st.st_mode) ? create_temp(to, &tmp) : -1;
-    std::string bytes;
-    bool ok = out >= 0 && read_all(in, &bytes) && write_all(out, bytes.data(), bytes.size())
-        && fchmod(out, st.st_mode & 07777) == 0;
+    bool ok = out >= 0 && fchmod(out, st.st_mode & 07777) == 0;
+    // Block by block: a program may be far larger than the memory a copy
+    // should take.
+    char block[65536];
+    while (ok) {
+        ssize_t n = ::read(in, block, sizeof block);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        ok = write_all(out, block, size_t(n));
+    }
     ::close(in);
     if (out >= 0)
         ok = (::close(out) == 0) && ok;

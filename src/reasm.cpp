@@ -1,6 +1,7 @@
 // The conversion driver: set up, emit, rebuild and compare until NASM gives
 // back the same bytes (at most eight builds), then add the heading and the
 // notes that tell the reader what was checked.
+#include "con.h"
 #include "l10n.h"
 #include "needs.h"
 #include "reasm_impl.h"
@@ -22,46 +23,10 @@ constexpr int kMaxSpellRuns = 8;
 // bench/reasm_size.sh (27 at 8 and 32 MiB), and a little over it.
 constexpr uint64_t kBytesPerFileByte = 32;
 
-// Length of the UTF-8 sequence at s[i] when it is valid and is no C1
-// control character, else 0.
-size_t utf8_printable(const std::string& s, size_t i)
-{
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    size_t n = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
-    if (n == 0 || i + n > s.size())
-        return 0;
-    for (size_t k = 1; k < n; ++k)
-        if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80)
-            return 0;
-    unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
-    if ((c == 0xC2 && c1 < 0xA0) || (c == 0xE0 && c1 < 0xA0) || (c == 0xF0 && c1 < 0x90) || (c == 0xF4 && c1 >= 0x90)
-        || (c == 0xED && c1 >= 0xA0))
-        return 0;
-    return n;
-}
-
 // File, section and library names go into comments and reach terminals: a
 // line break would end the comment and put the rest of the name into the
-// source, and control bytes (C0, DEL, C1 such as 0x9B, broken UTF-8) could
-// steer a terminal. Those are written as \xNN, as the listing does.
-std::string one_line(const std::string& s)
-{
-    std::string out;
-    for (size_t i = 0; i < s.size();) {
-        unsigned char c = static_cast<unsigned char>(s[i]);
-        size_t n = c >= 0x80 ? utf8_printable(s, i) : (c >= 0x20 && c < 0x7F && c != '\\') ? 1 : 0;
-        if (n) {
-            out.append(s, i, n);
-            i += n;
-            continue;
-        }
-        char buf[8];
-        std::snprintf(buf, sizeof buf, "\\x%02X", c);
-        out += buf;
-        ++i;
-    }
-    return out;
-}
+// source.
+std::string one_line(const std::string& s) { return con::printable(s); }
 
 std::string note(const std::string& text)
 {

@@ -2,6 +2,8 @@
 
 #include "textutil.h"
 
+#include <algorithm>
+
 namespace syntax {
 
 namespace {
@@ -90,18 +92,24 @@ bool is_register(const std::string& w) { return register_names().count(w) != 0; 
 namespace {
 
 // The scan behind highlight; with first_word_only it ends once the first
-// word or macro token has been classified.
-std::vector<Span> scan(const std::string& line, bool first_word_only)
+// word or macro token has been classified. Only spans that reach into the
+// bytes from..to are kept, and the scan ends at `to`.
+std::vector<Span> scan(const std::string& line, bool first_word_only, size_t from = 0,
+                       size_t to = std::string::npos)
 {
     std::vector<Span> out;
     const size_t n = line.size();
+    const size_t end = std::min(n, to);
     int words = 0;       // words since the line start or the last label
     bool labelled = false;
     bool prefixed = false;  // the last mnemonic was rep/lock and the like
-    auto add = [&](size_t a, size_t b, Kind k) { out.push_back({ int(a), int(b), k }); };
+    auto add = [&](size_t a, size_t b, Kind k) {
+        if (b > from)
+            out.push_back({ int(a), int(b), k });
+    };
 
     size_t i = 0;
-    while (i < n) {
+    while (i < end) {
         const unsigned char c = (unsigned char)line[i];
         if (c == ';') {
             add(i, n, Kind::Comment);
@@ -211,6 +219,8 @@ std::vector<Span> scan(const std::string& line, bool first_word_only)
 } // namespace
 
 std::vector<Span> highlight(const std::string& line) { return scan(line, false); }
+
+std::vector<Span> highlight(const std::string& line, size_t from, size_t to) { return scan(line, false, from, to); }
 
 Span label_span(const std::string& line)
 {

@@ -17,6 +17,9 @@ struct Span {
 
 // Spans in ascending, non-overlapping order; bytes not covered are plain.
 std::vector<Span> highlight(const std::string& line);
+// The same spans, only those that reach into the bytes from..to: a line of
+// megabytes is coloured where it shows without holding all its spans.
+std::vector<Span> highlight(const std::string& line, size_t from, size_t to);
 
 // The span of the label a line defines, kind Plain when it defines none.
 // Same rules as highlight, but it stops at the line's first word, which is

@@ -142,6 +142,9 @@ std::string make_process_dir(const std::string& user_dir, int* lock_fd);
 void remove_process_dir(const std::string& dir);
 std::string snap_root();
 std::string quote_cmd(const std::vector<std::string>& argv);
+// A path as a tool's argument: a relative one gets "./" in front, so a name
+// that starts with '-' or '@' is never read as an option or an options file.
+std::string arg_path(const std::string& path);
 
 // ---- parsers ---------------------------------------------------------------
 
@@ -183,6 +186,8 @@ std::string install_command(const std::vector<std::string>& packages, const Dist
 // ---- building ----------------------------------------------------------------
 
 Format detect_format(const std::string& text);
+// The same for a file, read in blocks; an unreadable file is an empty text.
+Format detect_file_format(const std::string& path);
 // What a build gives besides the program: the line table (from NASM's
 // listing) and debug data, or neither when only the program is wanted.
 enum class Detail { LinesAndDebug, Plain };

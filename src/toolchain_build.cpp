@@ -78,8 +78,6 @@ void for_each_line(std::string_view text, Fn fn)
 
 // The lines of a file, read in blocks: a source many times the memory a
 // build should take is never held whole.
-// The lines of a file, read in blocks: a source many times the memory a
-// build should take is never held whole.
 template<typename Fn>
 bool for_each_file_line(const std::string& path, uint64_t* size, Fn fn)
 {
@@ -245,6 +243,14 @@ Format detect_format(const std::string& text)
     return scan.format();
 }
 
+Format detect_file_format(const std::string& path)
+{
+    SourceScan scan;
+    uint64_t size = 0;
+    for_each_file_line(path, &size, [&](std::string_view line) { scan.line(line); });
+    return scan.format();
+}
+
 int tool_limit_ms(uint64_t source_bytes)
 {
     // NASM needs about a second per 5 MB of source on a quiet machine;
@@ -254,10 +260,12 @@ int tool_limit_ms(uint64_t source_bytes)
     return int(std::min<uint64_t>(kToolLimitMs + extra, 24 * 3600 * 1000));
 }
 
-BuildResult build(const std::string& source, Format fmt, const std::string& output, const LinkOpts& link,
+BuildResult build(const std::string& source_path, Format fmt, const std::string& output, const LinkOpts& link,
                   Detail detail)
 {
     BuildResult r;
+    // Every path handed to a tool derives from this one.
+    const std::string source = arg_path(source_path);
     // The text is searched only for what the caller left open: the format,
     // or a flat file's origin.
     SourceScan scan;
@@ -272,7 +280,7 @@ BuildResult build(const std::string& source, Format fmt, const std::string& outp
             close(fd);
     }
     if (!readable) {
-        missing(r, "cannot read", source);
+        missing(r, "cannot read", source_path);
         return r;
     }
     if (fmt == Format::Auto)

@@ -112,7 +112,7 @@ std::string resolve_lib(const std::string& word, const std::vector<std::string>&
     ok = true;
     if (word.find('/') != std::string::npos) {
         ok = exists(word);
-        return word;
+        return arg_path(word);
     }
     if (starts_with(word, "-l:")) {
         ok = in_any_dir(word.substr(3), dirs);

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -157,8 +158,13 @@ bool wait_exit(pid_t pid, int left_ms)
 // The child's side of run: plumbing, then the program. Only system calls,
 // so it is safe between vfork and exec.
 [[noreturn]] __attribute__((noinline)) void exec_child(int out_fd, const char* cwd, char* const* argv,
-                                                       const sigset_t* mask)
+                                                       const sigset_t* mask, pid_t parent)
 {
+    // The tool ends with us, even when we are killed outright; a parent
+    // gone before the request took effect is seen as a new parent.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent)
+        _exit(126);
     // Its own process group, so a time-limit kill also reaches what the
     // tool started itself (cc runs collect2 and ld).
     setpgid(0, 0);
@@ -230,11 +236,12 @@ ProcResult run(const std::vector<std::string>& argv, const std::string& cwd, int
         sigaddset(&held, sig);
     pthread_sigmask(SIG_BLOCK, &held, &old_mask);
     ++g_starting;
+    const pid_t parent = getpid();
     // vfork spares copying the parent's page tables, a noticeable part of
     // a short tool run; the child only makes system calls until it execs.
     pid_t pid = vfork();
     if (pid == 0)
-        exec_child(fds[1], cwd.empty() ? nullptr : cwd.c_str(), args.data(), &old_mask);
+        exec_child(fds[1], cwd.empty() ? nullptr : cwd.c_str(), args.data(), &old_mask, parent);
     int slot = pid > 0 ? claim_slot(pid) : -1;
     --g_starting;
     pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
@@ -309,6 +316,13 @@ std::string quote_cmd(const std::vector<std::string>& argv)
             line += a;
     }
     return line;
+}
+
+std::string arg_path(const std::string& path)
+{
+    if (path.empty() || path[0] == '/' || path.compare(0, 2, "./") == 0)
+        return path;
+    return "./" + path;
 }
 
 bool is_executable(const std::string& path)

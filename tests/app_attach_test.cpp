@@ -226,18 +226,20 @@ TEST_F(AppAttach, FailuresAreSaidAndChangeNothing)
     ASSERT_NO_FATAL_FAILURE(answer("   "));
     EXPECT_EQ(AppProbe::modal(app()), App::Modal::None);
 
-    // A process that is gone.
+    // A process that is gone, and init: by number as by name, only the
+    // user's own running programs are found.
     int gone = spawn(s_name);
     kill(gone, SIGKILL);
     waitpid(gone, nullptr, 0);
     m_children.clear();
-    AppProbe::cmd_attach(app());
-    ASSERT_NO_FATAL_FAILURE(answer(std::to_string(gone)));
-    settle();
-    EXPECT_EQ(AppProbe::modal(app()), App::Modal::Message);
-    EXPECT_EQ(AppProbe::dlg_text(app()),
-              "Attaching to process " + std::to_string(gone) + " failed: " + strerror(ENOENT));
-    AppProbe::close_modal(app());
+    for (const std::string& number : { std::to_string(gone), std::string("1") }) {
+        AppProbe::cmd_attach(app());
+        ASSERT_NO_FATAL_FAILURE(answer(number));
+        settle();
+        EXPECT_EQ(AppProbe::modal(app()), App::Modal::Message);
+        EXPECT_EQ(AppProbe::dlg_text(app()), "None of your running programs is called \"" + number + "\".");
+        AppProbe::close_modal(app());
+    }
     EXPECT_FALSE(AppProbe::proc(app()).alive());
     EXPECT_TRUE(AppProbe::docs(app()).empty()) << "no document opened for a failed attach";
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,13 +102,33 @@ TEST_F(Attach, FindsProcessesByNumberAndByName)
     int longy = spawn(s_long);
     std::string own = read_file("/proc/self/comm");
     own.resize(own.find('\n'));
+    // A process of another user: a child of ours that gave up root. It
+    // carries this program's name too.
+    int other = -1;
+    if (getuid() == 0) {
+        other = fork();
+        if (other == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (setuid(65534) == 0)
+                pause();
+            _exit(1);
+        }
+        m_children.push_back(other);
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (status_field(other, "Uid").rfind("65534", 0) != 0 && std::chrono::steady_clock::now() < until)
+            usleep(1000);
+        ASSERT_EQ(status_field(other, "Uid").rfind("65534", 0), 0u) << "the child did not change user";
+    }
 
     struct {
         std::string text;
         attach::Find find;
         int pid; // 0: any process but this one
     } cases[] = {
-        { "1234", attach::Find::Found, 1234 }, // a number is taken as typed
+        // init, this program and other users' processes are never found
+        { "1", attach::Find::NotFound, -1 },
+        { std::to_string(getpid()), attach::Find::NotFound, -1 },
+        { std::to_string(other), attach::Find::NotFound, -1 },
         { " " + std::to_string(shorty) + "\n", attach::Find::Found, shorty },
         { "  " + s_short + " \t", attach::Find::Found, shorty },
         { s_long, attach::Find::Found, longy },
@@ -128,6 +149,7 @@ TEST_F(Attach, FindsProcessesByNumberAndByName)
     int pid = -1;
     if (attach::find_process(own, &pid) == attach::Find::Found) {
         EXPECT_NE(pid, int(getpid()));
+        EXPECT_NE(pid, other);
     }
 
     std::string path, err;

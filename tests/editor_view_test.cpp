@@ -491,6 +491,27 @@ bool any_near(const Canvas& c, int x_from, int x_to, int y, const Rgba& col, int
     return false;
 }
 
+// A line too long to lay out whole is drawn where it shows: at its end the
+// last characters stand left of the caret, on the same grid.
+TEST(EditorPaint, LongLineIsDrawnWhereItShows)
+{
+    const int blanks = int(edmeasure::kLongLine) * 2;
+    Painted p(std::string(size_t(blanks), ' ') + "mmmmmmmm\n");
+    p.key(SDLK_END);
+    p.paint(false, false);
+    const int end = blanks + 8;
+    auto inked = [&](double c0, double c1) {
+        for (int x = int(p.col_x(c0)); x < int(p.col_x(c1)); ++x)
+            for (int yy = 2; yy < int(p.lh) - 2; ++yy)
+                if (!p.c.near(x, yy, p.pal.panel))
+                    return true;
+        return false;
+    };
+    ASSERT_GT(p.col_x(end - 30), p.gutter);
+    EXPECT_TRUE(inked(end - 8, end));
+    EXPECT_FALSE(inked(end - 30, end - 9));
+}
+
 TEST(EditorPaint, UnderlineStartsAtTheDrawnTextOfTabIndentedLines)
 {
     Painted p("\tmov eax, 1\n");

@@ -207,3 +207,66 @@ TEST(Console, BrokenPipeDoesNotKillTheProgram)
     auto r2 = run({ "/bin/bash", "-c", "\"$0\" --help | (exec 0<&-; sleep 0.2); echo ${PIPESTATUS[0]}", exe_path() });
     EXPECT_EQ(r2.out, "0\n");
 }
+
+// Under an address-space limit (ulimit -v) every headless mode ends with its
+// "too large" message and exit code 1, never an abort: the size checks read
+// the limit, and an allocation that fails all the same is caught. The
+// estimate can be set aside (QXASM_TEST_MEMAVAIL) to reach the allocation.
+TEST(Headless, AnAddressSpaceLimitEndsARunWithItsMessage)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+    TempDir tmp;
+    // Zero bytes decode into the most instructions per byte.
+    ASSERT_TRUE(write_file(tmp.file("zeros.bin"), std::string(4000000, '\0')));
+    const std::string png = tmp.file("icon.png");
+    const std::string estimate_off = "QXASM_TEST_MEMAVAIL=999999999999";
+    const struct {
+        std::vector<std::string> args;
+        int limit_mb;
+        const char* env; // extra environment, or nullptr
+        const char* says;
+    } cases[] = {
+        { { "--disasm-source", tmp.file("zeros.bin") }, 150, nullptr, "is too large for the free memory" },
+        { { "--disasm-source", tmp.file("zeros.bin") }, 40, nullptr, "is too large for the free memory" },
+        { { "--disasm-source", tmp.file("zeros.bin") }, 30, estimate_off.c_str(), "is too large for the free memory" },
+        { { "--render-icon", "4096", png }, 150, nullptr, "(memory)\n" },
+        { { "--render-icon", "64", png }, 40, nullptr, "(memory)\n" },
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args[1] + " under " + std::to_string(c.limit_mb) + " MB");
+        std::vector<std::string> argv { "prlimit", "--as=" + std::to_string(uint64_t(c.limit_mb) << 20), "--",
+                                        exe_path() };
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::vector<std::string> env { "XDG_CONFIG_HOME=" + tmp.path() };
+        if (c.env)
+            env.push_back(c.env);
+        RunResult r = run(argv, env);
+        EXPECT_EQ(r.code, 1) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.says), std::string::npos) << r.out;
+        EXPECT_FALSE(file_exists(png));
+    }
+}
+
+// Names from the command line reach the terminal escaped in the messages
+// of the modes that refuse them.
+TEST(Headless, NamesInRefusalsReachTheTerminalEscaped)
+{
+    TempDir tmp;
+    const std::string hostile = "x\x1B]0;pwn\x07\x9B";
+    const std::string shown = "x\\x1B]0;pwn\\x07\\x9B";
+    ASSERT_EQ(mkdir(tmp.file(hostile).c_str(), 0700), 0);
+    const std::vector<std::string> cases[] = {
+        { "--render-icon", "16", tmp.file("missing/" + hostile + ".png") },
+        { "--disasm-source", tmp.file(hostile) },
+        { "--build", tmp.file(hostile) },
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args[0]);
+        RunResult r = run_exe(args, { "XDG_CONFIG_HOME=" + tmp.path() });
+        EXPECT_EQ(r.code, 1) << r.out;
+        EXPECT_EQ(r.out.find_first_of("\x1B\x07\x9B"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(shown), std::string::npos) << r.out;
+    }
+}

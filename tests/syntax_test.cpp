@@ -88,6 +88,27 @@ TEST(Syntax, LinesGiveTheirSpans)
         EXPECT_EQ(render(c.line), c.spans) << "line: " << c.line;
 }
 
+// A window of a line gets the spans of the whole line that reach into it:
+// a long line is coloured where it shows as it would be whole.
+TEST(Syntax, WindowGivesTheSpansReachingIntoIt)
+{
+    for (const auto& c : kCases) {
+        const std::string line = c.line;
+        const std::vector<syntax::Span> all = syntax::highlight(line);
+        for (size_t from = 0; from <= line.size(); ++from) {
+            for (size_t to = from; to <= line.size(); ++to) {
+                std::string want, got;
+                for (const auto& sp : all)
+                    if (sp.end > int(from) && sp.start < int(to))
+                        want += std::to_string(sp.start) + "-" + std::to_string(sp.end) + " ";
+                for (const auto& sp : syntax::highlight(line, from, to))
+                    got += std::to_string(sp.start) + "-" + std::to_string(sp.end) + " ";
+                EXPECT_EQ(got, want) << line << " [" << from << ", " << to << ")";
+            }
+        }
+    }
+}
+
 TEST(Syntax, LabelSpanAgreesWithTheFullScan)
 {
     std::vector<std::string> lines;

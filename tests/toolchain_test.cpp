@@ -623,6 +623,37 @@ TEST(WorkDir, OwnDirectoryPerProcessAndStaleOnesRemoved)
     EXPECT_EQ(run_dirs(dir.path()), left);
 }
 
+// A file name can hold terminal control sequences (an OSC that sets the
+// title, a raw C1 CSI): they reach the terminal escaped in the command echo,
+// in nasm's own messages and in the result line.
+TEST(Build, NamesReachTheTerminalEscaped)
+{
+    TempDir dir;
+    const std::string hostile = "x\x1B]0;pwn\x07\x9B";
+    const std::string shown = "x\\x1B]0;pwn\\x07\\x9B";
+    const struct {
+        const char* text;
+        int code;
+        const char* result; // the result line's start
+        const char* message; // a line of nasm's that names the file, or nullptr
+    } cases[] = {
+        { "nop\n", 0, "OK -> ", nullptr },
+        { "nop\nbogus eax\n", 1, "FAILED -> ", ".asm:2: error: " },
+    };
+    std::vector<std::string> env { "XDG_RUNTIME_DIR=" + dir.path(), "XDG_CONFIG_HOME=" + dir.file("config") };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_TRUE(write_file(dir.file(hostile + ".asm"), c.text));
+        RunResult r = run_exe({ "--build", hostile + ".asm", "bin" }, env, dir.path());
+        EXPECT_EQ(r.code, c.code) << r.out;
+        EXPECT_EQ(r.out.find_first_of("\x1B\x07\x9B"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(" ./" + shown + ".asm\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find(c.result + shown + ".bin (bin)\n"), std::string::npos) << r.out;
+        if (c.message)
+            EXPECT_NE(r.out.find("\n./" + shown + c.message), std::string::npos) << r.out;
+    }
+}
+
 // Builds of different programs at the same time, with the same per-user
 // directory: each gets its own program and its own line table.
 TEST(Build, SideBySideBuildsKeepTheirOwnFiles)
@@ -713,7 +744,8 @@ std::vector<pid_t> children_of(pid_t parent)
 } // namespace
 
 // Ending the program while nasm runs ends nasm too: by Ctrl-C, by a
-// termination request and by a crash (which still leaves its report). The
+// termination request, by a crash (which still leaves its report) and by a
+// kill that no handler sees. The
 // test process adopts orphans, so a tool left behind would be seen here.
 TEST(Run, EndingTheProgramEndsItsTools)
 {
@@ -721,7 +753,7 @@ TEST(Run, EndingTheProgramEndsItsTools)
     TempDir dir;
     // Preprocessing this takes nasm hours.
     write_file(dir.file("slow.asm"), "%assign i 0\n%rep 1000000\n%rep 1000000\n%assign i i+1\n%endrep\n%endrep\n");
-    for (int sig : { SIGINT, SIGTERM, SIGSEGV }) {
+    for (int sig : { SIGINT, SIGTERM, SIGSEGV, SIGKILL }) {
         pid_t pid = fork();
         if (pid == 0) {
             setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
