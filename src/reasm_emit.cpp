@@ -56,8 +56,11 @@ uint64_t alignment_for(uint64_t addr)
 
 bool is_prefix_word(const std::string& w)
 {
+    // Size and segment words lead the text where only a prefix carries them.
     static const std::set<std::string> words = { "lock", "rep", "repe", "repz", "repne", "repnz",
-                                                 "bnd", "notrack", "ds", "xacquire", "xrelease" };
+                                                 "bnd", "notrack", "xacquire", "xrelease",
+                                                 "o16", "o32", "o64", "a16", "a32", "a64",
+                                                 "cs", "ds", "es", "fs", "gs", "ss" };
     return words.count(w) != 0;
 }
 
