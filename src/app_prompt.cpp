@@ -258,5 +258,5 @@ void App::msg(const std::string& text, int kind, int line)
 void App::copy(const std::string& text)
 {
     SDL_SetClipboardText(L10n::plain(text).c_str());
-    status(L10n::tr("conv.copied") + ": " + text, false);
+    status([text] { return L10n::tr("conv.copied") + ": " + text; }, false);
 }

@@ -261,9 +261,8 @@ void App::start_step(bool trace)
             status_tr(false, "run.started");
         }
     } else {
-        std::string text = L10n::tr("run.start_failed", err.c_str());
-        prog_line(text, 1);
-        status(text, true);
+        prog_line(L10n::tr("run.start_failed", err), 1);
+        status_tr(true, "run.start_failed", err);
         m_settings.bottom_tab = 1;
     }
     m_dirty = true;
@@ -327,13 +326,14 @@ void App::cmd_stop()
     }
     bool attached = m_proc.attached();
     m_proc.kill();
-    std::string text = L10n::tr(attached ? "attach.detached" : "run.killed");
+    const char* key = attached ? "attach.detached" : "run.killed";
+    std::string text = L10n::tr(key);
     prog_line(text, 2);
     if (m_dsrc)
         m_dsrc->ed.pc_line = -1;
     if (m_dbin)
         m_dbin->bv.program_ended();
-    status(text, false);
+    status_tr(false, key);
     m_dirty = true;
 }
 
@@ -570,13 +570,15 @@ void App::on_exited(const dbg::Event& e)
         m_prog_partial.clear();
     }
     bool by_signal = e.text.rfind("signal:", 0) == 0;
-    std::string text = by_signal ? L10n::tr("run.exited_signal", e.text.substr(7).c_str())
-                                 : L10n::tr("run.exited", e.code);
+    auto again = [by_signal, name = by_signal ? e.text.substr(7) : std::string(), code = e.code] {
+        return by_signal ? L10n::tr("run.exited_signal", name) : L10n::tr("run.exited", code);
+    };
+    std::string text = again();
     prog_line(text, e.code == 0 ? 3 : 1);
     if (m_proc.traced())
         m_con.print(text, e.code == 0 ? Console::kNotice : Console::kError);
     m_settings.bottom_tab = 1;
-    status(text, e.code != 0);
+    status(again, e.code != 0);
     // The marker belongs to the debugged source, wherever the tabs are now.
     if (m_dsrc)
         m_dsrc->ed.pc_line = -1;
