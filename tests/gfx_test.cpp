@@ -789,6 +789,47 @@ TEST(Scripts, EveryLanguageShapesEveryInterfaceText)
     EXPECT_EQ(problems, "");
 }
 
+// The same letters take the forms the interface language's readers know:
+// traditional and Japanese Han forms, Serbian and Macedonian Cyrillic,
+// Nepali conjuncts.
+TEST(Scripts, TheInterfaceLanguageChoosesTheLetterForms)
+{
+    struct Case {
+        const char* text;
+        const char* lang;
+        const char* other;
+    };
+    const Case cases[] = {
+        { "骨", "zh_TW", "zh" }, { "骨", "ja", "zh" }, { "б", "sr", "ru" }, { "б", "mk", "ru" }, { "ङ्ग", "ne", "hi" },
+    };
+    Canvas c(8, 8);
+    // The fonts and glyphs the text is set in.
+    auto set_as = [&](const char* text, const char* lang) {
+        L10n::setLanguage(lang);
+        PangoLayout* layout = gfx::make_layout(c.cr, text, gfx::Font { 13, false, false });
+        std::string out;
+        PangoLayoutIter* it = pango_layout_get_iter(layout);
+        do {
+            PangoLayoutRun* run = pango_layout_iter_get_run_readonly(it);
+            if (!run)
+                continue;
+            PangoFontDescription* d = pango_font_describe(run->item->analysis.font);
+            char* name = pango_font_description_to_string(d);
+            out += name;
+            g_free(name);
+            pango_font_description_free(d);
+            for (int i = 0; i < run->glyphs->num_glyphs; ++i)
+                out += " " + std::to_string(run->glyphs->glyphs[i].glyph);
+        } while (pango_layout_iter_next_run(it));
+        pango_layout_iter_free(it);
+        g_object_unref(layout);
+        return out;
+    };
+    for (const Case& k : cases)
+        EXPECT_NE(set_as(k.text, k.lang), set_as(k.text, k.other)) << k.text << " in " << k.lang;
+    L10n::setLanguage("en");
+}
+
 // A value set into a right-to-left text keeps its own order, and the text
 // around it reads right to left: what comes before the value stands right
 // of it, what follows stands left of it. The marks that isolate it take no
