@@ -36,6 +36,23 @@ PangoLanguage* text_language()
     return language;
 }
 
+// Right to left for Hebrew, Arabic and their kin, left to right for the
+// letters of other scripts.
+PangoDirection strong_direction(uint32_t c)
+{
+    if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFC)
+        || (c >= 0x10800 && c <= 0x10FFF) || (c >= 0x1E800 && c <= 0x1EFFF) || c == 0x200F || c == 0x061C)
+        return PANGO_DIRECTION_RTL;
+    bool latin = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    // Letters of every other script; digits, punctuation, symbols and
+    // combining marks decide nothing.
+    bool other = c >= 0xC0 && c != 0xD7 && c != 0xF7 && !(c >= 0x0300 && c <= 0x036F)
+        && !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x2E00 && c <= 0x2E7F) && !(c >= 0x3000 && c <= 0x303F)
+        && !(c >= 0xFE00 && c <= 0xFE6F) && !(c >= 0xFF00 && c <= 0xFF20) && !(c >= 0xFF3B && c <= 0xFF40)
+        && !(c >= 0xFF5B && c <= 0xFF65) && c < 0xFFF0;
+    return latin || other || c == 0x200E ? PANGO_DIRECTION_LTR : PANGO_DIRECTION_NEUTRAL;
+}
+
 PangoLayout* new_layout(cairo_t* cr, const std::string& s, const Font& f)
 {
     PangoLayout* layout = pango_cairo_create_layout(cr);
@@ -75,21 +92,6 @@ double ui_baseline(cairo_t* cr, const Font& f)
 } // namespace
 
 namespace detail {
-
-PangoDirection strong_direction(uint32_t c)
-{
-    if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFC)
-        || (c >= 0x10800 && c <= 0x10FFF) || (c >= 0x1E800 && c <= 0x1EFFF) || c == 0x200F || c == 0x061C)
-        return PANGO_DIRECTION_RTL;
-    bool latin = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    // Letters of every other script; digits, punctuation, symbols and
-    // combining marks decide nothing.
-    bool other = c >= 0xC0 && c != 0xD7 && c != 0xF7 && !(c >= 0x0300 && c <= 0x036F)
-        && !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x2E00 && c <= 0x2E7F) && !(c >= 0x3000 && c <= 0x303F)
-        && !(c >= 0xFE00 && c <= 0xFE6F) && !(c >= 0xFF00 && c <= 0xFF20) && !(c >= 0xFF3B && c <= 0xFF40)
-        && !(c >= 0xFF5B && c <= 0xFF65) && c < 0xFFF0;
-    return latin || other || c == 0x200E ? PANGO_DIRECTION_LTR : PANGO_DIRECTION_NEUTRAL;
-}
 
 PangoDirection first_strong(const std::string& s)
 {
