@@ -11,6 +11,7 @@
 #include "editor.h"
 #include "files.h"
 #include "gfx.h"
+#include "l10n.h"
 #include "palette.h"
 #include "ref.h"
 #include "settings.h"
@@ -76,6 +77,8 @@ std::string absolute_path(const std::string& path);
 std::string base_name(const std::string& path);
 // Key names of a shortcut ("Ctrl+S") in the user's language.
 std::string key_names(std::string s);
+// The width a text-only button needs to show its whole label.
+double button_width(cairo_t* cr, const std::string& label);
 // The text before the last '/' (empty when there is none), and the same
 // with a leading $HOME shown as "~" (app_links.cpp).
 std::string dir_name(const std::string& path);
@@ -347,7 +350,19 @@ private:
     bool load_source(const std::string& path);
     bool load_binary(const std::string& path, bool quiet, bool hidden);
     void cmd_open_example();
+    // A status text as it is; after a change of language it stays as it was.
     void status(const std::string& text, bool error);
+    // A status text made again in the new language when the language changes.
+    void status(std::function<std::string()> make, bool error);
+    // The status of one translated text; its arguments are kept as values.
+    template<typename... A>
+    void status_tr(bool error, const std::string& key, const A&... args)
+    {
+        status([key, ... a = status_arg(args)] { return L10n::tr(key, a...); }, error);
+    }
+    static std::string status_arg(const char* s) { return s ? s : ""; }
+    static std::string status_arg(const std::string& s) { return s; }
+    static int status_arg(int n) { return n; }
 
     // Frame painting and the hit list (app_paint.cpp).
     void paint();
@@ -447,6 +462,7 @@ private:
     std::vector<std::pair<std::string, int>> m_msgs;
     std::string m_status;
     bool m_status_err = false;
+    std::function<std::string()> m_status_again;
 
     std::vector<Hit> m_hits;
     std::string m_hover;

@@ -118,11 +118,11 @@ bool App::save_binary_in_place(Doc* d)
     std::string err;
     const std::string path = d->img.m_path;
     if (!d->img.save(path, &err)) {
-        status(L10n::tr("file.save_failed", path), true);
+        status_tr(true, "file.save_failed", path);
         return false;
     }
     d->bv.m_changed.clear();
-    status(L10n::tr("file.saved", path), false);
+    status_tr(false, "file.saved", path);
     return true;
 }
 

@@ -61,7 +61,7 @@ bool App::poll_binary()
             if (r == BinView::Search::Found)
                 status("", false);
             else if (r == BinView::Search::Missing)
-                status(L10n::tr("find.none"), true);
+                status_tr(true, "find.none");
             m_dirty = true;
         }
     }
@@ -161,7 +161,7 @@ bool App::bin_mouse_down(const Hit& h, double x, double y, int button, int click
         if (!v.bar_shown())
             return true;
         if (m_b->img.m_path.empty())
-            status(L10n::tr("file.save_failed", display_name(m_b, true)), true);
+            status_tr(true, "file.save_failed", display_name(m_b, true));
         else
             bin_ask(BinAsk::Save, L10n::tr("dlg.overwrite_bin", m_b->img.m_path));
     } else if (id == "bin_goto") {

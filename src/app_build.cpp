@@ -115,7 +115,7 @@ void App::cmd_build(std::function<void()> then)
     if (!src.empty()) {
         if (d->ed.modified()) {
             if (!write_source(d, src)) {
-                status(L10n::tr("file.save_failed", src), true);
+                status_tr(true, "file.save_failed", src);
                 return;
             }
             d->ed.set_modified(false);
@@ -126,7 +126,7 @@ void App::cmd_build(std::function<void()> then)
             // Building an older file and calling it a success would lie.
             std::string shown = src.empty() ? tc::temp_dir() + "/untitled.asm" : src;
             build_msg(L10n::tr("file.save_failed", shown), 1, 0);
-            status(L10n::tr("file.save_failed", shown), true);
+            status_tr(true, "file.save_failed", shown);
             m_settings.bottom_tab = 0;
             return;
         }
@@ -151,7 +151,7 @@ void App::cmd_build(std::function<void()> then)
     // painting and taking input meanwhile.
     job->result = std::async(std::launch::async, [src, fmt, output, link] { return tc::build(src, fmt, output, link); });
     m_build_job = std::move(job);
-    status(L10n::tr("build.start", base_name(src).c_str(), tc::format_key(fmt)), false);
+    status_tr(false, "build.start", base_name(src), tc::format_key(fmt));
     m_dirty = true;
 }
 
@@ -225,7 +225,7 @@ void App::finish_build(BuildJob& job)
         build_msg(L10n::tr("build.ok", b.output.c_str(), int(now_ms() - job.t0_ms)), 3, 0);
         if (warnings > 0)
             build_msg(L10n::tr("build.warnings", warnings), 2, 0);
-        status(L10n::tr("build.ok_short", base_name(b.output).c_str()), false);
+        status_tr(false, "build.ok_short", base_name(b.output));
         load_binary(b.output, true, true);
         // The program belongs to the document that was built, even when
         // another source came to front meanwhile.
@@ -239,7 +239,7 @@ void App::finish_build(BuildJob& job)
             m_s = keep;
     } else {
         build_msg(L10n::tr("build.failed", errors), 1, 0);
-        status(L10n::tr("build.failed", errors), true);
+        status_tr(true, "build.failed", errors);
         m_settings.bottom_tab = 0;
         for (const tc::Diag& g : b.diags)
             if (g.error && in_source(g, base)) {

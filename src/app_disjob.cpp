@@ -8,29 +8,28 @@
 void App::cmd_disassemble()
 {
     if (m_dis) {
-        status(L10n::tr("dis.busy"), true);
+        status_tr(true, "dis.busy");
         return;
     }
     Doc* d = m_b;
     if (is_placeholder(d) || d->img.m_data.empty()) {
-        status(L10n::tr("dis.nothing"), true);
+        status_tr(true, "dis.nothing");
         return;
     }
     std::string name = DisJob::source_name(d->img.m_path);
     uint64_t avail = DisJob::memory_available();
     if (!DisJob::memory_ok(d->img.m_data.size(), avail)) {
-        status(L10n::tr("dis.too_big", name, DisJob::human_bytes(DisJob::memory_needed(d->img.m_data.size())),
-                        DisJob::human_bytes(avail)),
-               true);
+        status_tr(true, "dis.too_big", name, DisJob::human_bytes(DisJob::memory_needed(d->img.m_data.size())),
+                        DisJob::human_bytes(avail));
         return;
     }
     std::string err;
     m_dis = DisJob::start(d->img, &err);
     if (!m_dis) {
-        status(L10n::tr("dis.failed", name, err), true);
+        status_tr(true, "dis.failed", name, err);
         return;
     }
-    status(L10n::tr("dis.working", name), false);
+    status_tr(false, "dis.working", name);
 }
 
 void App::poll_disassemble()
@@ -42,11 +41,11 @@ void App::poll_disassemble()
     m_dis.reset();
     m_dirty = true;
     if (out.no_memory) {
-        status(L10n::tr("dis.no_memory", name), true);
+        status_tr(true, "dis.no_memory", name);
         return;
     }
     if (!out.error.empty()) {
-        status(L10n::tr("dis.failed", name, out.error), true);
+        status_tr(true, "dis.failed", name, out.error);
         return;
     }
     Doc* d = new_doc(false);
@@ -54,13 +53,13 @@ void App::poll_disassemble()
         d->ed.set_text(out.result.source);
     } catch (const std::bad_alloc&) {
         close_doc(d, true);
-        status(L10n::tr("dis.no_memory", name), true);
+        status_tr(true, "dis.no_memory", name);
         return;
     }
     d->name_hint = name;
     d->link = out.result.link;
     activate(d);
-    status(L10n::tr("dis.done", name), !out.result.verified);
+    status_tr(!out.result.verified, "dis.done", name);
 }
 
 void App::end_disassemble()

@@ -55,12 +55,18 @@ bool App::doc_modified(const Doc* d) const
 std::string App::display_name(const Doc* d, bool for_tab) const
 {
     std::string name;
-    if (d->bin) {
-        name = base_name(d->img.m_path);
-        if (d->img.m_path.empty())
-            name = for_tab ? L10n::tr("tab.binary") : "";
+    if (d->bin && d->img.m_path.empty()) {
+        name = for_tab ? L10n::tr("tab.binary") : "";
     } else {
-        name = !d->path.empty() ? base_name(d->path) : !d->name_hint.empty() ? d->name_hint : L10n::tr("file.untitled");
+        name = d->bin             ? base_name(d->img.m_path)
+            : !d->path.empty()    ? base_name(d->path)
+            : !d->name_hint.empty() ? d->name_hint
+                                  : L10n::tr("file.untitled");
+        // A file name reads left to right like the path it is part of, so in
+        // a right-to-left interface "untitled.asm" does not become
+        // "asm.untitled".
+        if (!name.empty() && L10n::isRTL())
+            name = "\u2066" + name + "\u2069";
     }
     if (!name.empty() && doc_modified(d))
         name += " \xE2\x80\xA2";

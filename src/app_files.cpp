@@ -124,7 +124,7 @@ bool App::file_busy()
     for (const PendingDlg& p : m_dlg_queue)
         busy = busy || p.path;
     if (busy)
-        status(L10n::tr("file.dialog_busy"), true);
+        status_tr(true, "file.dialog_busy");
     return busy;
 }
 
@@ -169,7 +169,7 @@ void App::start_file_dialog(FileOp op, bool started)
 {
     // The chooser refuses a second dialog; the one open keeps its answer.
     if (!started) {
-        status(L10n::tr("file.dialog_busy"), true);
+        status_tr(true, "file.dialog_busy");
         return;
     }
     m_file_op = op;
@@ -335,7 +335,7 @@ void App::cmd_save_binary(bool as, bool confirmed)
 
 void App::saved(const std::string& path)
 {
-    status(L10n::tr("file.saved", base_name(path)), false);
+    status_tr(false, "file.saved", base_name(path));
     msg(L10n::tr("file.saved", path), 4, 0);
 }
 

@@ -65,7 +65,7 @@ bool App::find_step(bool forward, bool from_caret)
     if (found)
         status("", false);
     else
-        status(L10n::tr("find.none"), true);
+        status_tr(true, "find.none");
     m_dirty = true;
     return found;
 }
@@ -78,11 +78,11 @@ void App::cmd_replace(bool all)
     Editor& ed = m_s->ed;
     int n = all ? ed.replace_all(m_find.text, m_replace.text) : ed.replace_next(m_find.text, m_replace.text);
     if (n > 0)
-        status(L10n::tr("find.replaced", n), false);
+        status_tr(false, "find.replaced", n);
     else if (!all && same_ignoring_case(ed.selected_text(), m_find.text))
         status("", false); // the first press only selects the next match
     else
-        status(L10n::tr("find.none"), true);
+        status_tr(true, "find.none");
     m_dirty = true;
 }
 

@@ -115,7 +115,7 @@ void App::cmd_raw_base()
                     uint64_t base = 0;
                     std::string err;
                     if (!m_con.eval(text, &base, &err)) {
-                        status(L10n::tr(err.empty() ? "con.err.value" : err), true);
+                        status_tr(true, err.empty() ? "con.err.value" : err);
                         return;
                     }
                     rebase_raw(d, base);

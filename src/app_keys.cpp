@@ -180,7 +180,7 @@ bool App::command_key(const SDL_Keysym& k)
             if (!is_placeholder(m_s) && ed.is_label(word, line))
                 cmd_rename(word, line);
             else
-                status(L10n::tr("ed.rename_none"), true);
+                status_tr(true, "ed.rename_none");
         }
         return true;
     case SDLK_F3:
@@ -219,7 +219,7 @@ bool App::command_key(const SDL_Keysym& k)
                 else
                     cmd_goto_definition(word, line);
             } else {
-                status(L10n::tr("ed.no_def", word.c_str()), true);
+                status_tr(true, "ed.no_def", word);
             }
         }
         return true;

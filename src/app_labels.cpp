@@ -63,7 +63,7 @@ void App::cmd_goto_definition(const std::string& word, int line)
         m_dirty = true;
         return;
     }
-    status(L10n::tr("ed.no_def", word), true);
+    status_tr(true, "ed.no_def", word);
 }
 
 void App::cmd_references(const std::string& word, int line)
@@ -73,7 +73,7 @@ void App::cmd_references(const std::string& word, int line)
     const Editor& ed = m_s->ed;
     std::vector<Editor::Ref> refs = ed.label_refs(word, line);
     if (refs.empty()) {
-        status(L10n::tr("ed.no_def", word), true);
+        status_tr(true, "ed.no_def", word);
         return;
     }
     const std::string title = L10n::tr("ed.refs_title", word, int(refs.size()));
@@ -124,7 +124,7 @@ void App::rename_to(uint64_t doc, const std::string& old, const std::string& nam
     }
     int n = d->ed.rename_label(old, name, line);
     d->have_build = false;
-    status(L10n::tr("ed.renamed", std::to_string(n), name), false);
+    status_tr(false, "ed.renamed", std::to_string(n), name);
     if (d != m_s || m_settings.main_tab != 0)
         activate(d);
     m_focus = Focus::Editor;

@@ -243,6 +243,8 @@ void App::pick_language(int i)
         L10n::setLanguage(m_settings.language);
     }
     L10n::clearFallback();
+    if (m_status_again)
+        m_status = m_status_again();
     queue_save();
     close_modal();
 }

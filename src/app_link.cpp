@@ -91,7 +91,7 @@ void App::link_apply()
     queue_save();
     std::string name = source_name(d);
     close_modal();
-    status(L10n::tr("link.saved", name), false);
+    status_tr(false, "link.saved", name);
 }
 
 bool App::link_key(const SDL_Keysym& k)

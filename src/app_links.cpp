@@ -56,7 +56,7 @@ void App::show_snap_hint(const std::string& text, const std::string& command, bo
         buttons.push_back(DlgButton{ L10n::tr("snap.copy"),
                                      [this, command] {
                                          SDL_SetClipboardText(command.c_str());
-                                         status(L10n::tr("settings.copied"), false);
+                                         status_tr(false, "settings.copied");
                                      },
                                      false });
     buttons.push_back(DlgButton{ L10n::tr("btn.ok"), nullptr, true });

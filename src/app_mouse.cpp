@@ -61,7 +61,7 @@ void App::mouse_down(double x, double y, int button, int clicks)
             if (!running)
                 switch_debug_to_current();
             else if (m_dbin != d)
-                status(L10n::tr("run.other_live", m_dbin ? display_name(m_dbin, true) : std::string()), false);
+                status_tr(false, "run.other_live", m_dbin ? display_name(m_dbin, true) : std::string());
         }
         m_drag_tab = h.n;
         m_drag = Drag::Tab;

@@ -104,11 +104,18 @@ bool looks_binary(const std::string& path)
 
 void App::status(const std::string& text, bool error)
 {
+    m_status_again = nullptr;
     m_status = text;
     m_status_err = error;
     if (error)
         logger::warn(text);
     m_dirty = true;
+}
+
+void App::status(std::function<std::string()> make, bool error)
+{
+    status(make(), error);
+    m_status_again = std::move(make);
 }
 
 void App::open_any(const std::string& path)
@@ -154,7 +161,7 @@ bool App::load_source(const std::string& path)
     m_settings.source = path;
     m_settings.add_recent(path, false);
     activate(d);
-    status(L10n::tr("file.opened", base_name(path)), false);
+    status_tr(false, "file.opened", base_name(path));
     // What a save killed halfway left beside it goes now.
     files::remove_stale_temps(path);
     return true;
@@ -204,7 +211,7 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
         return true;
     }
     activate(d);
-    status(L10n::tr("file.opened", base_name(path)), false);
+    status_tr(false, "file.opened", base_name(path));
     // An opened program starts under the debugger, stopped at its entry.
     bool elf = d->img.m_kind == BinImage::Elf32 || d->img.m_kind == BinImage::Elf64;
     if (elf && m_settings.auto_debug && d->img.m_entry != 0 && !m_proc.alive()

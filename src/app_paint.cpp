@@ -11,6 +11,8 @@
 
 namespace {
 
+const gfx::Font kButtonFont{ 13, false, false };
+
 // Languages with a proportional interface family draw non-ASCII text in it
 // even where monospace was asked for.
 gfx::Font text_font(const std::string& s, gfx::Font f)
@@ -43,6 +45,11 @@ std::string keys(std::string s)
 std::string key_names(std::string s)
 {
     return keys(std::move(s));
+}
+
+double button_width(cairo_t* cr, const std::string& label)
+{
+    return gfx::text_width(cr, label, kButtonFont) + 16;
 }
 
 void App::hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip)
@@ -281,7 +288,7 @@ void App::button(cairo_t* cr, double x, double y, double w, double h, const std:
         cairo_set_line_width(cr, 1);
         cairo_stroke(cr);
     }
-    gfx::Font f{ 13, false, false };
+    const gfx::Font& f = kButtonFont;
     double lh = gfx::line_height(cr, f);
     double ty = y + (h - lh) / 2;
     if (!icon) {

@@ -56,11 +56,11 @@ void App::reg_edit(const std::string& name)
                     uint64_t nv = 0;
                     std::string err;
                     if (!m_con.eval(text, &nv, &err)) {
-                        status(L10n::tr(err.c_str()), true);
+                        status_tr(true, err);
                         return;
                     }
                     if (!m_proc.set_reg(name, nv)) {
-                        status(L10n::tr("con.err.value"), true);
+                        status_tr(true, "con.err.value");
                         return;
                     }
                     changed();

@@ -432,7 +432,7 @@ void App::paint_right(cairo_t* cr, double x, double y, double w, double h)
         cur += rh;
     }
     std::string add = "+ " + L10n::tr("watch.add");
-    button(cr, x + 12, cur + 2, gfx::text_width(cr, add, ui12) + 16, 24, add, "watch_add", true, false, nullptr, "");
+    button(cr, x + 12, cur + 2, std::min(button_width(cr, add), w - 24), 24, add, "watch_add", true, false, nullptr, "");
     cur += 34;
 
     // ---- labels

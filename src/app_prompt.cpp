@@ -257,6 +257,6 @@ void App::msg(const std::string& text, int kind, int line)
 
 void App::copy(const std::string& text)
 {
-    SDL_SetClipboardText(text.c_str());
-    status(L10n::tr("conv.copied") + ": " + text, false);
+    SDL_SetClipboardText(L10n::plain(text).c_str());
+    status([text] { return L10n::tr("conv.copied") + ": " + text; }, false);
 }

@@ -188,7 +188,7 @@ void App::restore_recovered()
     }
     if (count > 0) {
         activate(last);
-        status(L10n::tr("rec.status", count), false);
+        status_tr(false, "rec.status", count);
     }
 }
 

@@ -173,7 +173,7 @@ void App::add_output(const std::string& bytes)
 void App::start_program(bool trace)
 {
     if (trace && std::string(paths::package_kind()) == "snap") {
-        status(L10n::tr("snap.debugger"), true);
+        status_tr(true, "snap.debugger");
         return;
     }
     if (m_settings.main_tab == 1 && !m_b->img.m_path.empty() && m_b->img.m_kind != BinImage::Elf32
@@ -222,7 +222,7 @@ void App::start_step(bool trace)
         }
         m_run_overwrite_ok = false;
         if (!m_b->img.save(path)) {
-            status(L10n::tr("file.save_failed", path.c_str()), true);
+            status_tr(true, "file.save_failed", path);
             return;
         }
         prog_line(L10n::tr("run.saved_patch", path.c_str()), 2);
@@ -254,16 +254,15 @@ void App::start_step(bool trace)
         m_con.reset_state();
         if (trace) {
             m_settings.bottom_tab = 2;
-            status(L10n::tr("dbg.started"), false);
+            status_tr(false, "dbg.started");
         } else {
             m_settings.bottom_tab = 1;
             m_focus = Focus::ProgIn;
-            status(L10n::tr("run.started"), false);
+            status_tr(false, "run.started");
         }
     } else {
-        std::string text = L10n::tr("run.start_failed", err.c_str());
-        prog_line(text, 1);
-        status(text, true);
+        prog_line(L10n::tr("run.start_failed", err), 1);
+        status_tr(true, "run.start_failed", err);
         m_settings.bottom_tab = 1;
     }
     m_dirty = true;
@@ -295,7 +294,7 @@ void App::cmd_debug()
         m_proc.cont();
         m_settings.bottom_tab = 1;
         m_focus = Focus::ProgIn;
-        status(L10n::tr("dbg.running"), false);
+        status_tr(false, "dbg.running");
         m_dirty = true;
         return;
     }
@@ -322,18 +321,19 @@ void App::cmd_stop()
         // The first Stop ends a long step where it is; the program stays.
         m_stepping_line = false;
         m_steps_left = 0;
-        status(L10n::tr("dbg.stop_step"), false);
+        status_tr(false, "dbg.stop_step");
         return;
     }
     bool attached = m_proc.attached();
     m_proc.kill();
-    std::string text = L10n::tr(attached ? "attach.detached" : "run.killed");
+    const char* key = attached ? "attach.detached" : "run.killed";
+    std::string text = L10n::tr(key);
     prog_line(text, 2);
     if (m_dsrc)
         m_dsrc->ed.pc_line = -1;
     if (m_dbin)
         m_dbin->bv.program_ended();
-    status(text, false);
+    status_tr(false, key);
     m_dirty = true;
 }
 
@@ -406,7 +406,7 @@ void App::cmd_run_to_cursor()
     }
     if (!ok) {
         // Without an address to stop at the program is not let go.
-        status(L10n::tr("dbg.no_code_line"), true);
+        status_tr(true, "dbg.no_code_line");
         return;
     }
     sync_bps();
@@ -486,7 +486,7 @@ void App::poll_process()
     }
     // A step that goes on past this turn says so; Shift+F5 ends it.
     if (m_restep && stepping() && m_status != L10n::tr("dbg.running")) {
-        status(L10n::tr("dbg.running"), false);
+        status_tr(false, "dbg.running");
         m_dirty = true;
     }
 }
@@ -543,18 +543,18 @@ void App::on_stopped(const dbg::Event& e)
     m_b->bv.program_stopped();
     m_con.reset_positions();
 
-    std::string text;
+    std::function<std::string()> again;
     bool err = false;
     if (why == "entry")
-        text = L10n::tr("dbg.stop_entry");
+        again = [] { return L10n::tr("dbg.stop_entry"); };
     else if (why == "breakpoint")
-        text = L10n::tr("dbg.stop_bp");
+        again = [] { return L10n::tr("dbg.stop_bp"); };
     else if (step || why == "trap")
-        text = L10n::tr("dbg.stop_step");
+        again = [] { return L10n::tr("dbg.stop_step"); };
     else if (why.rfind("signal:", 0) == 0) {
-        text = L10n::tr("dbg.stop_signal", why.substr(7).c_str());
+        again = [name = why.substr(7)] { return L10n::tr("dbg.stop_signal", name); };
         err = true;
-        m_con.print(text, Console::kError);
+        m_con.print(again(), Console::kError);
     } else if (why.rfind("watch:", 0) == 0) {
         int n = atoi(why.c_str() + 6);
         std::string expr = "?";
@@ -563,12 +563,12 @@ void App::on_stopped(const dbg::Event& e)
             if (i >= 0 && size_t(i) < m_settings.watches.size() && !m_settings.watches[size_t(i)].empty())
                 expr = m_settings.watches[size_t(i)].substr(1);
         }
-        text = L10n::tr("dbg.stop_watch", expr.c_str());
-        m_con.print(text, Console::kError);
+        again = [expr] { return L10n::tr("dbg.stop_watch", expr); };
+        m_con.print(again(), Console::kError);
     } else {
-        text = why;
+        again = [why] { return why; };
     }
-    status(text + " \xE2\x80\x94 " + hexs(m_proc.pc()), err);
+    status([again, at = hexs(m_proc.pc())] { return again() + " \xE2\x80\x94 " + at; }, err);
     if (!shown_state)
         m_con.show_state();
     m_con_follow = true;
@@ -585,13 +585,15 @@ void App::on_exited(const dbg::Event& e)
         m_prog_partial.clear();
     }
     bool by_signal = e.text.rfind("signal:", 0) == 0;
-    std::string text = by_signal ? L10n::tr("run.exited_signal", e.text.substr(7).c_str())
-                                 : L10n::tr("run.exited", e.code);
+    auto again = [by_signal, name = by_signal ? e.text.substr(7) : std::string(), code = e.code] {
+        return by_signal ? L10n::tr("run.exited_signal", name) : L10n::tr("run.exited", code);
+    };
+    std::string text = again();
     prog_line(text, e.code == 0 ? 3 : 1);
     if (m_proc.traced())
         m_con.print(text, e.code == 0 ? Console::kNotice : Console::kError);
     m_settings.bottom_tab = 1;
-    status(text, e.code != 0);
+    status(again, e.code != 0);
     // The marker belongs to the debugged source, wherever the tabs are now.
     if (m_dsrc)
         m_dsrc->ed.pc_line = -1;

@@ -151,7 +151,7 @@ bool App::settings_click(const Hit& h, double x)
         settings_take_answers();
         std::string command = tools_install_command();
         SDL_SetClipboardText(command.c_str());
-        status(L10n::tr("settings.copied"), false);
+        status_tr(false, "settings.copied");
     } else if (id == "set_lang") {
         apply_tool_paths();
         // The language dialog takes the Settings dialog's place at once and

@@ -78,7 +78,7 @@ double App::paint_tool_row(cairo_t* cr, int i, double cx, double ry, double cw)
         if (m_tool_waiting[i])
             line += "  ·  …";
         else if (!m_tool_ver[i].empty())
-            line += "  ·  " + m_tool_ver[i];
+            line += "  ·  " + L10n::isolate(m_tool_ver[i]);
     } else {
         line = configured.empty() ? L10n::tr("settings.missing") : L10n::tr("settings.not_exec", configured);
     }
@@ -117,7 +117,7 @@ void App::paint_settings(cairo_t* cr, double x, double y, double w, double h)
         if (m_tool_waiting[2])
             cc_line += "  ·  …";
         else if (!m_tool_ver[2].empty())
-            cc_line += "  ·  " + m_tool_ver[2];
+            cc_line += "  ·  " + L10n::isolate(m_tool_ver[2]);
     }
     gfx::text(cr, cc_line, cx + 18, ry + 24, cc ? m_pal.dim : m_pal.warn, kSmall, gfx::Align::Left, cw - 18);
     ry += 24 + 26;

@@ -1,5 +1,7 @@
 #include "con.h"
 
+#include "l10n.h"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -66,8 +68,15 @@ void print_lines(std::string_view text)
     }
 }
 
-void print(std::string_view text)
+void print(std::string_view whole)
 {
+    // Isolate marks in translated texts are for the window, not a terminal.
+    std::string plain;
+    if (whole.find("\xE2\x81") != std::string_view::npos) {
+        plain = L10n::plain(std::string(whole));
+        whole = plain;
+    }
+    std::string_view text = whole;
     const char* p = text.data();
     size_t left = text.size();
     while (left > 0) {

@@ -2,7 +2,9 @@
 // Internals of the drawing layer shared by its source files and its tests.
 #include "gfx.h"
 
-typedef struct _PangoFontDescription PangoFontDescription;
+#include <pango/pango.h>
+
+#include <string>
 
 namespace gfx::detail {
 
@@ -14,5 +16,10 @@ PangoFontDescription* desc(const Font& f);
 // `target` wide. A text that measured next to nothing (no font found) keeps
 // the starting size rather than growing without bound.
 double fit_size(double start, double measured, double target);
+
+// The direction of a text's first paragraph from its first strong letter,
+// ignoring what isolate marks (U+2066 to U+2069) enclose; neutral when it
+// has none.
+PangoDirection first_strong(const std::string& s);
 
 } // namespace gfx::detail

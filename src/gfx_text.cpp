@@ -1,6 +1,8 @@
 // Text through Pango: font descriptions, layouts, drawing and measuring.
 #include "gfx_impl.h"
 
+#include "l10n.h"
+
 #include <pango/pangocairo.h>
 
 #include <cstdint>
@@ -19,9 +21,54 @@ int64_t font_key(const Font& f)
     return int64_t(f.size * 100) * 4 + (f.bold ? 1 : 0) + (f.mono ? 2 : 0);
 }
 
+// The interface language's tag for Pango: font fallback and shaping follow
+// it, so a Tamil vowel sign is set in the font of its consonant and Chinese,
+// Serbian or Nepali letters take the forms their readers expect.
+PangoLanguage* text_language()
+{
+    static const char* tag = nullptr;
+    static PangoLanguage* language = nullptr;
+    const char* now = L10n::languageTag();
+    if (now != tag) {
+        tag = now;
+        language = pango_language_from_string(tag);
+    }
+    return language;
+}
+
+// Right to left for Hebrew, Arabic and their kin, left to right for the
+// letters of other scripts.
+PangoDirection strong_direction(uint32_t c)
+{
+    if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFC)
+        || (c >= 0x10800 && c <= 0x10FFF) || (c >= 0x1E800 && c <= 0x1EFFF) || c == 0x200F || c == 0x061C)
+        return PANGO_DIRECTION_RTL;
+    bool latin = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    // Letters of every other script; digits, punctuation, symbols and
+    // combining marks decide nothing.
+    bool other = c >= 0xC0 && c != 0xD7 && c != 0xF7 && !(c >= 0x0300 && c <= 0x036F)
+        && !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x2E00 && c <= 0x2E7F) && !(c >= 0x3000 && c <= 0x303F)
+        && !(c >= 0xFE00 && c <= 0xFE6F) && !(c >= 0xFF00 && c <= 0xFF20) && !(c >= 0xFF3B && c <= 0xFF40)
+        && !(c >= 0xFF5B && c <= 0xFF65) && c < 0xFFF0;
+    return latin || other || c == 0x200E ? PANGO_DIRECTION_LTR : PANGO_DIRECTION_NEUTRAL;
+}
+
 PangoLayout* new_layout(cairo_t* cr, const std::string& s, const Font& f)
 {
     PangoLayout* layout = pango_cairo_create_layout(cr);
+    PangoContext* context = pango_layout_get_context(layout);
+    pango_context_set_language(context, text_language());
+    if (s.find('\n') == std::string::npos) {
+        // One paragraph takes the direction of its first strong letter
+        // outside isolates, so a translation that starts with a path stays
+        // right to left. A right-to-left paragraph wrapped at a width lines
+        // up at the right, as Pango's own guess would put it.
+        PangoDirection dir = detail::first_strong(s);
+        bool rtl = dir == PANGO_DIRECTION_RTL;
+        pango_layout_set_auto_dir(layout, FALSE);
+        pango_context_set_base_dir(context, rtl ? PANGO_DIRECTION_RTL : PANGO_DIRECTION_LTR);
+        pango_layout_set_alignment(layout, rtl ? PANGO_ALIGN_RIGHT : PANGO_ALIGN_LEFT);
+    }
     pango_layout_set_font_description(layout, detail::desc(f));
     pango_layout_set_text(layout, s.data(), int(s.size()));
     return layout;
@@ -45,6 +92,26 @@ double ui_baseline(cairo_t* cr, const Font& f)
 } // namespace
 
 namespace detail {
+
+PangoDirection first_strong(const std::string& s)
+{
+    int depth = 0;
+    for (size_t i = 0; i < s.size() && s[i] != '\n';) {
+        unsigned char b = uint8_t(s[i]);
+        int len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        uint32_t c = len == 1 ? b : b & (0x7F >> len);
+        for (int k = 1; k < len && i + size_t(k) < s.size(); ++k)
+            c = (c << 6) | (uint8_t(s[i + size_t(k)]) & 0x3F);
+        i += size_t(len);
+        if (c >= 0x2066 && c <= 0x2068)
+            ++depth;
+        else if (c == 0x2069)
+            depth = depth > 0 ? depth - 1 : 0;
+        else if (depth == 0 && strong_direction(c) != PANGO_DIRECTION_NEUTRAL)
+            return strong_direction(c);
+    }
+    return PANGO_DIRECTION_NEUTRAL;
+}
 
 PangoFontDescription* desc(const Font& f)
 {
@@ -87,9 +154,10 @@ double text(cairo_t* cr, const std::string& s, double x, double y, const Rgba& c
         return 0;
     PangoLayout* layout = new_layout(cr, s, f);
     if (max_w > 0) {
-        // With a width set, a line Pango guessed to be right-to-left would sit
-        // at the far end of the box instead of at x.
+        // With a width set, a right-to-left line would sit at the far end of
+        // the box instead of at x.
         pango_layout_set_auto_dir(layout, FALSE);
+        pango_layout_set_alignment(layout, PANGO_ALIGN_LEFT);
         pango_layout_set_width(layout, int(max_w * PANGO_SCALE));
         pango_layout_set_ellipsize(layout, PANGO_ELLIPSIZE_END);
     }

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdint>
+#include <initializer_list>
 #include <cstdlib>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +25,8 @@ using i18n_data::LANG_COUNT;
 using i18n_data::LANGS;
 
 constexpr const char* kBuild = "1069";
+constexpr const char* kFirstStrongIsolate = "\u2068";
+constexpr const char* kPopIsolate = "\u2069";
 
 std::string g_setting = "auto";
 std::string g_code = "en";
@@ -150,18 +154,33 @@ const char* safe_format(const std::string& key, const char* wanted)
     return nullptr;
 }
 
-template<typename... Args>
-std::string format(const std::string& key, const char* wanted, Args... args)
+// The signature is checked, so the format holds only %s, %d and %%.
+std::string format(const std::string& key, const char* wanted, std::initializer_list<std::string> args)
 {
     const char* fmt = safe_format(key, wanted);
     if (!fmt)
         return key;
-    int n = snprintf(nullptr, 0, fmt, args...);
-    if (n < 0)
-        return fmt;
-    std::string out(size_t(n), '\0');
-    snprintf(out.data(), size_t(n) + 1, fmt, args...);
+    // In a right-to-left text a value (a path, a version, a number) keeps
+    // its own direction inside first-strong isolates; otherwise
+    // "/usr/bin/nasm" would be shown as "usr/bin/nasm/".
+    std::string out;
+    auto arg = args.begin();
+    for (const char* p = fmt; *p; ++p) {
+        if (*p != '%')
+            out += *p;
+        else if (*++p == '%')
+            out += '%';
+        else
+            out += isolate(*arg++);
+    }
     return out;
+}
+
+// One of the marks U+2066 to U+2069 starts at i.
+bool isolate_mark(const std::string& s, size_t i)
+{
+    return i + 2 < s.size() && uint8_t(s[i]) == 0xE2 && uint8_t(s[i + 1]) == 0x81 && uint8_t(s[i + 2]) >= 0xA6
+        && uint8_t(s[i + 2]) <= 0xA9;
 }
 
 const char* text_or_empty(const char* s)
@@ -283,52 +302,85 @@ std::string tr(const std::string& key)
 
 std::string tr(const std::string& key, const std::string& a)
 {
-    return format(key, "s", a.c_str());
+    return format(key, "s", { a });
 }
 
 std::string tr(const std::string& key, int a)
 {
-    return format(key, "d", a);
+    return format(key, "d", { std::to_string(a) });
 }
 
 std::string tr(const std::string& key, const std::string& a, int b)
 {
-    return format(key, "sd", a.c_str(), b);
+    return format(key, "sd", { a, std::to_string(b) });
 }
 
 std::string tr(const std::string& key, const std::string& a, const std::string& b)
 {
-    return format(key, "ss", a.c_str(), b.c_str());
+    return format(key, "ss", { a, b });
 }
 
 std::string tr(const std::string& key, const std::string& a, const std::string& b, const std::string& c)
 {
-    return format(key, "sss", a.c_str(), b.c_str(), c.c_str());
+    return format(key, "sss", { a, b, c });
 }
 
 std::string tr(const std::string& key, const char* a)
 {
-    return format(key, "s", text_or_empty(a));
+    return format(key, "s", { text_or_empty(a) });
 }
 
 std::string tr(const std::string& key, const char* a, int b)
 {
-    return format(key, "sd", text_or_empty(a), b);
+    return format(key, "sd", { text_or_empty(a), std::to_string(b) });
 }
 
 std::string tr(const std::string& key, const char* a, const char* b)
 {
-    return format(key, "ss", text_or_empty(a), text_or_empty(b));
+    return format(key, "ss", { text_or_empty(a), text_or_empty(b) });
 }
 
 std::string tr(const std::string& key, const char* a, const char* b, const char* c)
 {
-    return format(key, "sss", text_or_empty(a), text_or_empty(b), text_or_empty(c));
+    return format(key, "sss", { text_or_empty(a), text_or_empty(b), text_or_empty(c) });
+}
+
+std::string isolate(const std::string& value)
+{
+    if (!LANGS[active_row()].rtl)
+        return value;
+    return kFirstStrongIsolate + value + kPopIsolate;
+}
+
+std::string plain(std::string text)
+{
+    size_t to = 0;
+    for (size_t from = 0; from < text.size(); ++from) {
+        if (isolate_mark(text, from)) {
+            from += 2;
+            continue;
+        }
+        text[to++] = text[from];
+    }
+    text.resize(to);
+    return text;
 }
 
 bool isRTL()
 {
     return g_rtl;
+}
+
+const char* languageTag()
+{
+    const char* code = LANGS[active_row()].code;
+    // Chinese alone would leave the choice between simplified and
+    // traditional forms to the font.
+    if (strcmp(code, "zh") == 0)
+        return "zh-cn";
+    if (strcmp(code, "zh_TW") == 0)
+        return "zh-tw";
+    return code;
 }
 
 char decimalSeparator()

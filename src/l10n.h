@@ -33,8 +33,19 @@ std::string tr(const std::string& key, const char* a);
 std::string tr(const std::string& key, const char* a, int b);
 std::string tr(const std::string& key, const char* a, const char* b);
 std::string tr(const std::string& key, const char* a, const char* b, const char* c);
+// In a right-to-left language each value a formatting tr() sets into its
+// text is wrapped in isolate marks (U+2068 ... U+2069) so it keeps its own
+// direction on screen. Texts that leave the screen (files, the log, the
+// terminal, the clipboard) pass through plain(), which drops the marks.
+std::string plain(std::string text);
+// A value set into a painted text by other means than tr(), isolated the
+// same way.
+std::string isolate(const std::string& value);
 
 bool isRTL();
+// The active language as a tag for text shaping and font choice ("ta",
+// "zh-tw"), so each script is set in the forms its readers expect.
+const char* languageTag();
 char decimalSeparator();
 // "sans-serif" for scripts that need a proportional family, else "monospace".
 const char* uiFontFamily();

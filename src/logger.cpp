@@ -1,6 +1,7 @@
 #include "logger.h"
 
 #include "files.h"
+#include "l10n.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -31,7 +32,8 @@ void write_line(const char* tag, const std::string& message)
     char stamp[32];
     snprintf(stamp, sizeof stamp, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
 
-    std::string line = std::string(stamp) + " " + tag + " " + message;
+    // Translated messages carry isolate marks for the screen; the log is plain.
+    std::string line = std::string(stamp) + " " + tag + " " + L10n::plain(message);
     if (g_f) {
         fputs(line.c_str(), g_f);
         fputc('\n', g_f);

@@ -30,7 +30,7 @@ std::string one_line(const std::string& s) { return con::printable(s); }
 
 std::string note(const std::string& text)
 {
-    return "; " + one_line(text) + "\n";
+    return "; " + one_line(L10n::plain(text)) + "\n";
 }
 
 // What a refused image kind still gets: a plain listing to read.

@@ -71,6 +71,8 @@ TEST_F(AppLanguages, SwitchingAtRunTimeRepaintsEveryMenuInTheNewLanguage)
     AppProbe::paint(app, 1280, 800);
     const std::vector<std::string> english = menu_labels(app);
     ASSERT_GT(english.size(), 50u);
+    AppProbe::key(app, SDLK_s, KMOD_CTRL);
+    ASSERT_EQ(AppProbe::status(app), L10n::tr("file.saved", "a.asm"));
 
     const std::regex key_like("^[a-z_]+\\.[a-z0-9_.]+$");
     for (const char* code : { "de", "fi", "ru", "ar", "ja", "hi" }) {
@@ -79,6 +81,7 @@ TEST_F(AppLanguages, SwitchingAtRunTimeRepaintsEveryMenuInTheNewLanguage)
         EXPECT_EQ(L10n::currentLanguage(), code);
         EXPECT_EQ(AppProbe::settings(app).language, code);
         EXPECT_EQ(L10n::isRTL(), std::string(code) == "ar");
+        EXPECT_EQ(AppProbe::status(app), L10n::tr("file.saved", "a.asm")) << "the status line follows";
         AppProbe::paint(app, 1280, 800);
         std::vector<std::string> labels = menu_labels(app);
         ASSERT_EQ(labels.size(), english.size()) << "the same rows in every language";

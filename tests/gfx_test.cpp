@@ -1,6 +1,7 @@
 #include "cli.h"
 #include "gfx.h"
 #include "gfx_impl.h"
+#include "l10n.h"
 #include "paint_canvas.h"
 #include "palette.h"
 #include "testutil.h"
@@ -8,6 +9,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <hb.h>
 #include <pango/pangocairo.h>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <regex>
+#include <sstream>
 #include <vector>
 
 using namespace testutil;
@@ -693,4 +696,193 @@ TEST(Icons, SheetInBothThemes)
         cairo_paint(z.cr);
         EXPECT_TRUE(gfx::write_png(z.surface, std::string(keep) + ".zoom" + std::to_string(++n) + ".png", &why));
     }
+}
+
+namespace {
+
+// Every key of the interface, in the order of the English file.
+std::vector<std::string> interface_keys()
+{
+    std::vector<std::string> keys;
+    std::istringstream in(read_file(source_dir() + "/i18n/en.tsv"));
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#')
+            keys.push_back(line.substr(0, line.find('\t')));
+    return keys;
+}
+
+// The text as the program shows it: conversions filled with a path and a
+// number, so right-to-left languages carry their isolate marks.
+std::string filled(const std::string& key)
+{
+    std::string text = L10n::tr(key), sig;
+    if (!L10n::conversions(text, &sig))
+        return text;
+    const std::string path = "/usr/bin/nasm";
+    return sig == "s"     ? L10n::tr(key, path)
+         : sig == "d"     ? L10n::tr(key, 42)
+         : sig == "sd"    ? L10n::tr(key, path, 42)
+         : sig == "ss"    ? L10n::tr(key, path, path)
+         : sig == "sss"   ? L10n::tr(key, path, path, path)
+                          : text;
+}
+
+// Clusters Pango and HarfBuzz could not set: a glyph no font has (unknown
+// or glyph 0), or the dotted circle HarfBuzz puts under a vowel sign or
+// mark whose letter went to another font.
+std::string unshaped(PangoLayout* layout)
+{
+    std::string found;
+    const char* text = pango_layout_get_text(layout);
+    PangoLayoutIter* it = pango_layout_get_iter(layout);
+    do {
+        PangoLayoutRun* run = pango_layout_iter_get_run_readonly(it);
+        if (!run)
+            continue;
+        hb_codepoint_t circle = 0;
+        bool has_circle = hb_font_get_nominal_glyph(pango_font_get_hb_font(run->item->analysis.font), 0x25CC, &circle);
+        for (int i = 0; i < run->glyphs->num_glyphs; ++i) {
+            PangoGlyph g = run->glyphs->glyphs[i].glyph;
+            const char* at = text + run->item->offset + run->glyphs->log_clusters[i];
+            bool written_circle = strncmp(at, "\u25CC", 3) == 0;
+            if ((g & PANGO_GLYPH_UNKNOWN_FLAG) || g == 0 || (has_circle && g == circle && !written_circle))
+                found += " @" + std::to_string(at - text);
+        }
+    } while (pango_layout_iter_next_run(it));
+    pango_layout_iter_free(it);
+    return found;
+}
+
+// The left edge of the character at byte i, in Pango units.
+int left_of(PangoLayout* layout, size_t i)
+{
+    PangoRectangle r;
+    pango_layout_index_to_pos(layout, int(i), &r);
+    return std::min(r.x, r.x + r.width);
+}
+
+} // namespace
+
+// Every interface text of every language, set as the window sets it: each
+// cluster finds a font that shapes it whole.
+TEST(Scripts, EveryLanguageShapesEveryInterfaceText)
+{
+    const std::vector<std::string> keys = interface_keys();
+    ASSERT_GT(keys.size(), 800u);
+    Canvas c(8, 8);
+    std::string problems;
+    for (const auto& lang : L10n::available()) {
+        L10n::setLanguage(lang.code);
+        for (const auto& key : keys) {
+            // The reference's long prose meets no cluster the interface and
+            // its headings do not, and would take most of the time.
+            if (key.rfind("ref.", 0) == 0 && key.rfind("ref.t.", 0) != 0 && key.rfind("ref.cat.", 0) != 0)
+                continue;
+            PangoLayout* layout = gfx::make_layout(c.cr, filled(key), gfx::Font { 13, false, false });
+            std::string bad = unshaped(layout);
+            g_object_unref(layout);
+            if (!bad.empty())
+                problems += lang.code + " " + key + bad + "\n";
+        }
+    }
+    L10n::setLanguage("en");
+    EXPECT_EQ(problems, "");
+}
+
+// The same letters take the forms the interface language's readers know:
+// traditional and Japanese Han forms, Serbian and Macedonian Cyrillic,
+// Nepali conjuncts.
+TEST(Scripts, TheInterfaceLanguageChoosesTheLetterForms)
+{
+    struct Case {
+        const char* text;
+        const char* lang;
+        const char* other;
+    };
+    const Case cases[] = {
+        { "骨", "zh_TW", "zh" }, { "骨", "ja", "zh" }, { "б", "sr", "ru" }, { "б", "mk", "ru" }, { "ङ्ग", "ne", "hi" },
+    };
+    Canvas c(8, 8);
+    // The fonts and glyphs the text is set in.
+    auto set_as = [&](const char* text, const char* lang) {
+        L10n::setLanguage(lang);
+        PangoLayout* layout = gfx::make_layout(c.cr, text, gfx::Font { 13, false, false });
+        std::string out;
+        PangoLayoutIter* it = pango_layout_get_iter(layout);
+        do {
+            PangoLayoutRun* run = pango_layout_iter_get_run_readonly(it);
+            if (!run)
+                continue;
+            PangoFontDescription* d = pango_font_describe(run->item->analysis.font);
+            char* name = pango_font_description_to_string(d);
+            out += name;
+            g_free(name);
+            pango_font_description_free(d);
+            for (int i = 0; i < run->glyphs->num_glyphs; ++i)
+                out += " " + std::to_string(run->glyphs->glyphs[i].glyph);
+        } while (pango_layout_iter_next_run(it));
+        pango_layout_iter_free(it);
+        g_object_unref(layout);
+        return out;
+    };
+    for (const Case& k : cases)
+        EXPECT_NE(set_as(k.text, k.lang), set_as(k.text, k.other)) << k.text << " in " << k.lang;
+    L10n::setLanguage("en");
+}
+
+// A value set into a right-to-left text keeps its own order, and the text
+// around it reads right to left: what comes before the value stands right
+// of it, what follows stands left of it. The marks that isolate it take no
+// room (and show no box: the test above sets them too).
+TEST(Scripts, ValuesKeepTheirOrderInRightToLeftTexts)
+{
+    struct Case {
+        const char* lang;
+        const char* key;
+        std::string value;
+    };
+    const Case cases[] = {
+        { "he", "settings.found", "/usr/bin/nasm" },
+        { "ar", "settings.found", "/usr/bin/nasm" },
+        { "he", "file.open_failed", "/home/user/my file.asm" },
+        // These translations start with the value.
+        { "ur", "file.open_failed", "/home/user/my file.asm" },
+        { "fa", "file.not_regular", "./dev/tty 2" },
+        { "ps", "dis.working", "prog.elf (ELF64, 64 bit)" },
+    };
+    const gfx::Font f { 13, false, false };
+    Canvas c(8, 8);
+    for (const Case& k : cases) {
+        SCOPED_TRACE(std::string(k.lang) + " " + k.key);
+        L10n::setLanguage(k.lang);
+        const std::string text = L10n::tr(k.key, k.value);
+        const size_t at = text.find(k.value), end = at + k.value.size();
+        ASSERT_NE(at, std::string::npos);
+        PangoLayout* layout = gfx::make_layout(c.cr, text, f);
+        for (size_t i = at + 1; i < end; ++i)
+            EXPECT_GT(left_of(layout, i), left_of(layout, i - 1)) << "byte " << i - at << " of the value";
+        // The nearest letters of the translation on either side.
+        size_t before = text.find_last_of("\xD7\xD8\xD9\xDA\xDB", at == 0 ? 0 : at - 1);
+        size_t after = text.find_first_of("\xD7\xD8\xD9\xDA\xDB", end);
+        ASSERT_TRUE(before < at || after != std::string::npos);
+        if (before < at) {
+            EXPECT_GT(left_of(layout, before), left_of(layout, end - 1));
+        }
+        if (after != std::string::npos) {
+            EXPECT_LT(left_of(layout, after), left_of(layout, at));
+        }
+        for (size_t mark : { text.rfind("\u2068", at), text.find("\u2069", end) }) {
+            ASSERT_NE(mark, std::string::npos);
+            PangoRectangle r;
+            pango_layout_index_to_pos(layout, int(mark), &r);
+            EXPECT_EQ(r.width, 0) << "an isolate mark takes room";
+        }
+        g_object_unref(layout);
+    }
+    // A sign written before a translated word stays before it.
+    L10n::setLanguage("ar");
+    PangoLayout* add = gfx::make_layout(c.cr, "+ " + L10n::tr("watch.add"), f);
+    EXPECT_GT(left_of(add, 0), left_of(add, 2));
+    g_object_unref(add);
+    L10n::setLanguage("en");
 }

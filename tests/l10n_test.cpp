@@ -181,6 +181,19 @@ TEST(L10nLookup, TextsAndArgumentChecks)
     EXPECT_NE(help.find("\n  bp adr / bc adr|* / bl   set / clear / list breakpoints\n"), std::string::npos);
     EXPECT_NE(last_of(help), '\n');
 
+    // In a right-to-left language each value sits between isolate marks;
+    // plain() gives the text for files, the log and the terminal.
+    L10n::setLanguage("he");
+    const std::string found = L10n::tr("settings.found", "/usr/bin/nasm");
+    EXPECT_EQ(found, "נמצא: \u2068/usr/bin/nasm\u2069");
+    EXPECT_EQ(L10n::plain(found), "נמצא: /usr/bin/nasm");
+    EXPECT_EQ(L10n::tr("build.warnings", 3), "\u20683\u2069 אזהרות");
+    EXPECT_EQ(L10n::isolate("2.16"), "\u20682.16\u2069");
+    L10n::setLanguage("en");
+    EXPECT_EQ(L10n::tr("settings.found", "/usr/bin/nasm"), "Found: /usr/bin/nasm");
+    EXPECT_EQ(L10n::isolate("2.16"), "2.16");
+    EXPECT_EQ(L10n::plain("a\u2066b\u2067c\u2068d\u2069e \u2065\u206A"), "abcde \u2065\u206A");
+
     // "!" marks a format that is refused.
     const std::pair<const char*, const char*> signatures[] = { { "plain", "" }, { "%s and %d, 100%% sure %s", "sds" },
         { "%%s", "" }, { "%5s", "!" }, { "%x", "!" }, { "%llu", "!" }, { "ends in %", "!" } };

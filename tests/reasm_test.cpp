@@ -2,6 +2,7 @@
 // check and the whole conversion, on programs that nasm, ld and gcc build
 // at test time.
 #include "binimage.h"
+#include "l10n.h"
 #include "reasm.h"
 #include "reasm_impl.h"
 #include "refdata.h"
@@ -742,6 +743,14 @@ TEST(ReasmDisassemble, NamesFromTheFileCannotBreakOutOfTheirLines)
     EXPECT_EQ(r.source.rfind("; Disassembled from we\\x0Aird (ELF64, 64 bit)\n", 0), 0u);
     EXPECT_TRUE(has_line(r.source, "section .d_a_ progbits alloc noexec write align=4096")) << r.source;
     EXPECT_EQ(r.source.find("\na;"), std::string::npos);
+
+    // A right-to-left language's notes reach the file without the isolate
+    // marks that keep their values in order on screen.
+    L10n::setLanguage("he");
+    std::string he = reasm::disassemble(load(dir.file("we\nird")), false).source;
+    L10n::setLanguage("en");
+    EXPECT_NE(he.find("we\\x0Aird (ELF64, 64 bit)\n"), std::string::npos) << he.substr(0, 200);
+    EXPECT_EQ(he.find("\u2068"), std::string::npos);
 }
 
 // Without symbols, the unwind tables still name every function a compiler
