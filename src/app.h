@@ -70,6 +70,9 @@ struct ThemeQuery;
 std::string absolute_path(const std::string& path);
 // The text after the last '/', or the whole path.
 std::string base_name(const std::string& path);
+// A file inside the work directory of this or an earlier run (an untitled
+// build's source or output): never a recent file or a remembered tab.
+bool is_work_file(const std::string& path);
 // Key names of a shortcut ("Ctrl+S") in the user's language.
 std::string key_names(std::string s);
 // The text before the last '/' (empty when there is none), and the same
@@ -283,7 +286,7 @@ private:
     // order painted, and the left edge of the first.
     std::vector<std::pair<const Doc*, double>> m_drag_geo;
     double m_drag_geo_x = 0;
-    Uint32 m_fmt_at = 0; // when the status line's format was last detected
+    Uint32 m_fmt_at = 0; // when the format was detected, or the long source last changed
     // ---- end ----
 
     // ---- editing and navigation commands ----
@@ -343,6 +346,8 @@ private:
     bool load_source(const std::string& path);
     bool load_binary(const std::string& path, bool quiet, bool hidden);
     void cmd_open_example();
+    // Adds a file to the recent lists unless it is a work file.
+    void add_recent(const std::string& path, bool bin);
     void status(const std::string& text, bool error);
 
     // Frame painting and the hit list (app_paint.cpp).
@@ -357,6 +362,7 @@ private:
     void paint_blink();
     bool back_buffer_holds(const SDL_Rect& r, cairo_surface_t* shown);
     void paint_tooltip(cairo_t* cr, double W, double H);
+    bool tip_target_under_pointer() const;
     void hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip);
     void button(cairo_t* cr, double x, double y, double w, double h, const std::string& label, const std::string& id,
                 bool enabled, bool primary, const gfx::Icon* icon, const std::string& tip, int n = 0);
@@ -372,6 +378,7 @@ private:
     double paint_find(cairo_t* cr, double x, double y, double w);
     void paint_status(cairo_t* cr, double y, double W);
     std::string format_text();
+    void poll_format();
 
     Settings m_settings;
     bool m_dirty = true;
@@ -466,6 +473,11 @@ private:
     std::string m_fmt_setting;
     std::string m_fmt_text;
     int m_fmt_runs = 0; // detections made, for the tests
+    // A long source's detection on a worker, over a copy of its text.
+    std::future<tc::Format> m_fmt_job;
+    const Doc* m_fmt_job_doc = nullptr;
+    int m_fmt_job_gen = -1;
+    int m_fmt_seen_gen = -1; // the generation last painted
 
     // ---- prompts, dialogs, files and recovery ----
 public:
@@ -522,7 +534,9 @@ private:
     void cmd_save(Then then);
     void cmd_save_as(Then then);
     void cmd_save_binary(bool as, bool confirmed);
-    void saved(const std::string& path);
+    // The status line names the file, or where it went (a chosen path).
+    enum class Shown : int { Name, Folder };
+    void saved(const std::string& path, Shown shown = Shown::Name);
     void poll_file_dialog();
     void confirm_discard(Then then);
     // A file command while a file dialog or its path prompt is pending is
@@ -547,7 +561,18 @@ private:
     void save_source_to(Doc* d, const std::string& path);
 
     // Autosave, recovery and per-file state (app_recover.cpp).
+    // One recovery file to write: the document, its generation, the file
+    // and the sealed content, and whether the write worked.
+    struct RecWrite {
+        uint64_t doc = 0;
+        int gen = 0;
+        std::string file;
+        std::string plain;
+        bool ok = false;
+    };
     void autosave_tick();
+    // Takes the recovery writer's answers when it is done (or waits for it).
+    void finish_autosave(bool wait);
     void restore_recovered();
     std::string recovery_name(const Doc* d) const;
     void store_file_state(Doc* d);
@@ -568,6 +593,7 @@ private:
     Then m_after_save;
     bool m_path_prompt = false; // the open prompt stands for a file dialog
     Uint32 m_autosave_t = 0;
+    std::future<std::vector<RecWrite>> m_rec_job;
     bool m_rec_fail_said = false;
     bool m_settings_fail_said = false;
     bool m_reload_ok = false; // a reload over byte edits was agreed to

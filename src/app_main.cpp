@@ -204,6 +204,7 @@ void App::loop()
         autosave_tick();
         debug_tick();
         poll_binary();
+        poll_format();
         poll_links();
         if (toolprobe::generation() != m_probe_gen) {
             m_probe_gen = toolprobe::generation();
@@ -256,6 +257,7 @@ void App::loop()
 int App::end_run(int code)
 {
     m_proc.kill();
+    finish_autosave(true);
     for (auto& d : m_docs)
         if (!d->ed.modified() && !d->rec_file.empty())
             unlink(d->rec_file.c_str());

@@ -211,6 +211,7 @@ struct AppProbe {
     {
         a.m_autosave_t = SDL_GetTicks() - 2001;
         a.autosave_tick();
+        a.finish_autosave(true);
     }
     static void restore_recovered(App& a) { a.restore_recovered(); }
     static std::string recovery_name(App& a, const Doc* d) { return a.recovery_name(d); }
@@ -259,6 +260,7 @@ struct AppProbe {
     static void handle(App& a, const SDL_Event& e) { a.handle(e); }
     static bool building(App& a) { return a.building(); }
     static void debug_tick(App& a) { a.debug_tick(); }
+    static void attach_refused(App& a, const attach::Result& r) { a.attach_refused(r); }
     // ---- end ----
     // ---- menus ----
     static const std::vector<App::MenuItem>& menu_list(App& a) { return a.m_menu_list; }
