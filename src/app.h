@@ -172,6 +172,9 @@ private:
     // Main loop and dispatch (app_main.cpp).
     void handle(const SDL_Event& e);
     void loop();
+    // The frame measurement, the repaint after the window manager, the
+    // settings save: each when it is due.
+    void window_timers(Uint32 now);
     int end_run(int code);
     void open_start_documents(const std::vector<std::string>& files);
     void cmd_quit();
@@ -324,6 +327,7 @@ private:
     SDL_Rect work_area(int x, int y, bool* found) const;
     void apply_geometry();
     void measure_frame();
+    void keep_in_work_area();
     void remember_geometry();
     void set_parent_window_env();
     // Runs fn with QXASM_PARENT_WINDOW set, for the start of a file dialog.
@@ -415,6 +419,11 @@ private:
     bool m_quit_warned = false; // unsaved documents were named once
 
     Uint32 m_frame_check_at = 0;
+    // A whole frame is painted again this long after the window manager last
+    // moved, sized, showed or exposed the window.
+    static constexpr Uint32 kSettleMs = 120;
+    Uint32 m_settle_at = 0;
+    int m_frames = 0; // whole frames painted, for the tests
     int m_req_x = 0, m_req_y = 0;
     int m_frame_dx = 0, m_frame_dy = 0;
     bool m_frame_known = false;

@@ -222,10 +222,7 @@ void App::loop()
                 m_caret_on = true;
             }
         }
-        if (m_frame_check_at != 0 && now >= m_frame_check_at)
-            measure_frame();
-        if (m_save_at != 0 && now >= m_save_at && m_frame_known)
-            save_now();
+        window_timers(now);
         if (!said_started && now - m_start > 4000) {
             said_started = true;
             L10n::startupSucceeded();
@@ -252,6 +249,21 @@ void App::loop()
         if (m_quit)
             break;
     }
+}
+
+void App::window_timers(Uint32 now)
+{
+    if (m_frame_check_at != 0 && now >= m_frame_check_at)
+        measure_frame();
+    if (m_settle_at != 0 && now >= m_settle_at) {
+        // A graphics driver may draw the first frame after the window
+        // manager placed or sized the window into a buffer of the old size;
+        // one more whole frame once it is quiet puts it right.
+        m_settle_at = 0;
+        m_dirty = true;
+    }
+    if (m_save_at != 0 && now >= m_save_at && m_frame_known)
+        save_now();
 }
 
 int App::end_run(int code)
@@ -313,11 +325,17 @@ void App::handle(const SDL_Event& e)
         case SDL_WINDOWEVENT_MAXIMIZED:
         case SDL_WINDOWEVENT_RESTORED:
             m_save_at = now + 600;
+            m_settle_at = now + kSettleMs;
             break;
         case SDL_WINDOWEVENT_RESIZED:
         case SDL_WINDOWEVENT_SIZE_CHANGED:
             update_scale();
             m_save_at = now + 600;
+            m_settle_at = now + kSettleMs;
+            break;
+        case SDL_WINDOWEVENT_SHOWN:
+        case SDL_WINDOWEVENT_EXPOSED:
+            m_settle_at = now + kSettleMs;
             break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
             start_theme_query();

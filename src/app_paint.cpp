@@ -56,6 +56,7 @@ void App::paint()
     m_blink = false;
     if (!paint_surface())
         return;
+    ++m_frames;
     if (m_tex) {
         SDL_UpdateTexture(m_tex, nullptr, cairo_image_surface_get_data(m_surf), cairo_image_surface_get_stride(m_surf));
         SDL_RenderClear(m_ren);

@@ -355,6 +355,32 @@ void App::measure_frame()
     }
     m_frame_known = true;
     logger::info("frame offset " + std::to_string(m_frame_dx) + "," + std::to_string(m_frame_dy));
+    keep_in_work_area();
+}
+
+void App::keep_in_work_area()
+{
+    // Before the window was shown its frame was not known, so a remembered
+    // place near an edge may leave the status line under the screen's edge:
+    // now that the window manager framed it, it is moved inside once.
+    if (SDL_GetWindowFlags(m_win) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MINIMIZED))
+        return;
+    int x = 0, y = 0, w = 0, h = 0, top = 0, left = 0, bottom = 0, right = 0;
+    SDL_GetWindowPosition(m_win, &x, &y);
+    SDL_GetWindowSize(m_win, &w, &h);
+    if (SDL_GetWindowBordersSize(m_win, &top, &left, &bottom, &right) != 0)
+        top = left = bottom = right = 0;
+    bool found = false;
+    SDL_Rect area = work_area(x + w / 2, y + 10, &found);
+    int x_lo = area.x + left, y_lo = area.y + top;
+    int nx = std::clamp(x, x_lo, std::max(x_lo, area.x + area.w - w - right));
+    int ny = std::clamp(y, y_lo, std::max(y_lo, area.y + area.h - h - bottom));
+    if (nx == x && ny == y)
+        return;
+    m_req_x = nx - m_frame_dx;
+    m_req_y = ny - m_frame_dy;
+    SDL_SetWindowPosition(m_win, m_req_x, m_req_y);
+    logger::info("window moved inside the screen to " + std::to_string(nx) + "," + std::to_string(ny));
 }
 
 void App::remember_geometry()

@@ -220,6 +220,7 @@ struct AppProbe {
     static void store_all_file_state(App& a) { a.store_all_file_state(); }
     static void save_now(App& a) { a.save_now(); }
     static void open_start_documents(App& a, const std::vector<std::string>& f) { a.open_start_documents(f); }
+    static void window_timers(App& a, Uint32 now) { a.window_timers(now); }
     // Handles the window's waiting events as the main loop does.
     static void pump(App& a)
     {
