@@ -404,6 +404,10 @@ private:
     int m_pw = 0, m_ph = 0;
     double m_k = 1.0;
     double m_ww = 0, m_wh = 0;
+    // The desktop's scale where SDL reports none (X11), and the window
+    // units (SDL's sizes and pointer positions) per logical pixel.
+    double m_desk_k = 1.0;
+    double m_in_k = 1.0;
     SDL_BlendMode m_premul = SDL_BLENDMODE_BLEND;
     SDL_Cursor* m_cur_arrow = nullptr;
     SDL_Cursor* m_cur_ibeam = nullptr;

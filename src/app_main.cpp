@@ -352,19 +352,19 @@ void App::handle(const SDL_Event& e)
         text_input(e.text.text);
         break;
     case SDL_MOUSEMOTION:
-        mouse_move(e.motion.x, e.motion.y);
+        mouse_move(e.motion.x / m_in_k, e.motion.y / m_in_k);
         break;
     case SDL_MOUSEBUTTONDOWN:
-        mouse_down(e.button.x, e.button.y, e.button.button, e.button.clicks);
+        mouse_down(e.button.x / m_in_k, e.button.y / m_in_k, e.button.button, e.button.clicks);
         break;
     case SDL_MOUSEBUTTONUP:
-        mouse_up(e.button.x, e.button.y);
+        mouse_up(e.button.x / m_in_k, e.button.y / m_in_k);
         break;
     case SDL_MOUSEWHEEL: {
         int mx = 0, my = 0;
         SDL_GetMouseState(&mx, &my);
         double dy = e.wheel.preciseY != 0 ? e.wheel.preciseY : e.wheel.y;
-        wheel(mx, my, dy);
+        wheel(mx / m_in_k, my / m_in_k, dy);
         break;
     }
     default:

@@ -330,6 +330,51 @@ TEST_F(Window, RestartUnderAWindowManagerShowsTheWholeWindowRight)
     }
 }
 
+// A desktop scaled to 200 % on X11 (its resources, or GDK_SCALE) scales the
+// window: its size is given in points and painted in device pixels.
+TEST(HiDpi, TheDesktopsScaleSizesAndPaintsTheWindow)
+{
+    testutil::XServer x;
+    if (!x.start("2560x1600x24", testutil::XServer::Reset::Never))
+        GTEST_SKIP() << "Xvfb could not be started";
+    TempDir tmp;
+    write_file(tmp.file("a.asm"), "mov eax, 1\n");
+    struct Case {
+        const char* name;
+        const char* resources; // empty: none
+        const char* gdk_scale; // empty: unset
+        int w, h;
+    } cases[] = {
+        { "Xft.dpi 192", "Xft.dpi:\t192\n", "", 2000, 1400 },
+        { "Xft.dpi 144", "Xcursor.size: 24\nXft.dpi: 144\n", "", 1500, 1050 },
+        { "GDK_SCALE 2", "", "2", 2000, 1400 },
+        { "no scale", "", "", 1000, 700 },
+    };
+    std::string display = "DISPLAY=" + x.display();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto set = *c.resources
+                       ? run({ "xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER", c.resources },
+                             { display })
+                       : run({ "xprop", "-root", "-remove", "RESOURCE_MANAGER" }, { display });
+        ASSERT_EQ(set.code, 0) << set.err;
+        std::string png = tmp.file("shot.png");
+        auto r = run_exe({ "--size", "1000x700", "--screenshot", png, tmp.file("a.asm") },
+                         { display, "XDG_CONFIG_HOME=" + tmp.path(), "SDL_VIDEODRIVER=", "SDL_RENDER_DRIVER=software",
+                           "DBUS_SESSION_BUS_ADDRESS=", "XDG_RUNTIME_DIR=", std::string("GDK_SCALE=") + c.gdk_scale,
+                           "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1" });
+        ASSERT_EQ(r.code, 0) << r.err;
+        Png p(png);
+        EXPECT_EQ(p.w, c.w);
+        EXPECT_EQ(p.h, c.h);
+        // The status line (24 points) stays at the bottom: its colour fills
+        // the last device rows whatever the scale.
+        Palette pal = Palette::make(false);
+        EXPECT_EQ(p.pixel(c.w / 2, c.h - 2), rgb(pal.panel2));
+        EXPECT_EQ(p.pixel(c.w / 2, c.h * 680 / 700 - 1), rgb(pal.panel2));
+    }
+}
+
 // Whatever the window manager did to the window, a whole frame is painted
 // again once it is quiet (a driver may have drawn the first one into a
 // buffer of the old size).
