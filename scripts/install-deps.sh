@@ -7,7 +7,7 @@ PACKAGES="build-essential cmake ninja-build pkg-config
 libsdl2-dev libcairo2-dev libpango1.0-dev libglib2.0-dev libzydis-dev
 libsodium-dev libfontconfig-dev libx11-dev libgtest-dev
 nasm binutils gcc gcc-multilib fonts-dejavu-core xvfb xauth dbus x11-utils clang
-xdotool x11-apps manpages-dev fp-compiler gdb fonts-noto-core fonts-noto-cjk locales"
+xdotool x11-apps openbox manpages-dev fp-compiler gdb fonts-noto-core fonts-noto-cjk locales"
 
 missing=""
 for p in $PACKAGES; do

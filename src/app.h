@@ -75,6 +75,9 @@ struct ThemeQuery;
 std::string absolute_path(const std::string& path);
 // The text after the last '/', or the whole path.
 std::string base_name(const std::string& path);
+// A file inside the work directory of this or an earlier run (an untitled
+// build's source or output): never a recent file or a remembered tab.
+bool is_work_file(const std::string& path);
 // Key names of a shortcut ("Ctrl+S") in the user's language.
 std::string key_names(std::string s);
 // The width a text-only button needs to show its whole label.
@@ -176,6 +179,9 @@ private:
     // Main loop and dispatch (app_main.cpp).
     void handle(const SDL_Event& e);
     void loop();
+    // The frame measurement, the repaint after the window manager, the
+    // settings save: each when it is due.
+    void window_timers(Uint32 now);
     int end_run(int code);
     void open_start_documents(const std::vector<std::string>& files);
     void cmd_quit();
@@ -290,7 +296,7 @@ private:
     // order painted, and the left edge of the first.
     std::vector<std::pair<const Doc*, double>> m_drag_geo;
     double m_drag_geo_x = 0;
-    Uint32 m_fmt_at = 0; // when the status line's format was last detected
+    Uint32 m_fmt_at = 0; // when the format was detected, or the long source last changed
     // ---- end ----
 
     // ---- editing and navigation commands ----
@@ -328,6 +334,7 @@ private:
     SDL_Rect work_area(int x, int y, bool* found) const;
     void apply_geometry();
     void measure_frame();
+    void keep_in_work_area();
     void remember_geometry();
     void set_parent_window_env();
     // Runs fn with QXASM_PARENT_WINDOW set, for the start of a file dialog.
@@ -350,6 +357,8 @@ private:
     bool load_source(const std::string& path);
     bool load_binary(const std::string& path, bool quiet, bool hidden);
     void cmd_open_example();
+    // Adds a file to the recent lists unless it is a work file.
+    void add_recent(const std::string& path, bool bin);
     // A status text as it is; after a change of language it stays as it was.
     void status(const std::string& text, bool error);
     // A status text made again in the new language when the language changes.
@@ -376,6 +385,7 @@ private:
     void paint_blink();
     bool back_buffer_holds(const SDL_Rect& r, cairo_surface_t* shown);
     void paint_tooltip(cairo_t* cr, double W, double H);
+    bool tip_target_under_pointer() const;
     void hit(double x, double y, double w, double h, const std::string& id, int n, const std::string& tip);
     void button(cairo_t* cr, double x, double y, double w, double h, const std::string& label, const std::string& id,
                 bool enabled, bool primary, const gfx::Icon* icon, const std::string& tip, int n = 0);
@@ -391,6 +401,7 @@ private:
     double paint_find(cairo_t* cr, double x, double y, double w);
     void paint_status(cairo_t* cr, double y, double W);
     std::string format_text();
+    void poll_format();
 
     Settings m_settings;
     bool m_dirty = true;
@@ -412,6 +423,10 @@ private:
     int m_pw = 0, m_ph = 0;
     double m_k = 1.0;
     double m_ww = 0, m_wh = 0;
+    // The desktop's scale where SDL reports none (X11), and the window
+    // units (SDL's sizes and pointer positions) per logical pixel.
+    double m_desk_k = 1.0;
+    double m_in_k = 1.0;
     SDL_BlendMode m_premul = SDL_BLENDMODE_BLEND;
     SDL_Cursor* m_cur_arrow = nullptr;
     SDL_Cursor* m_cur_ibeam = nullptr;
@@ -427,6 +442,11 @@ private:
     bool m_quit_warned = false; // unsaved documents were named once
 
     Uint32 m_frame_check_at = 0;
+    // A whole frame is painted again this long after the window manager last
+    // moved, sized, showed or exposed the window.
+    static constexpr Uint32 kSettleMs = 120;
+    Uint32 m_settle_at = 0;
+    int m_frames = 0; // whole frames painted, for the tests
     int m_req_x = 0, m_req_y = 0;
     int m_frame_dx = 0, m_frame_dy = 0;
     bool m_frame_known = false;
@@ -486,6 +506,11 @@ private:
     std::string m_fmt_setting;
     std::string m_fmt_text;
     int m_fmt_runs = 0; // detections made, for the tests
+    // A long source's detection on a worker, over a copy of its text.
+    std::future<tc::Format> m_fmt_job;
+    const Doc* m_fmt_job_doc = nullptr;
+    int m_fmt_job_gen = -1;
+    int m_fmt_seen_gen = -1; // the generation last painted
 
     // ---- prompts, dialogs, files and recovery ----
 public:
@@ -549,7 +574,9 @@ private:
     void reload_source(Doc* d);
     void cmd_save_as(Then then);
     void cmd_save_binary(bool as, bool confirmed);
-    void saved(const std::string& path);
+    // The status line names the file, or where it went (a chosen path).
+    enum class Shown : int { Name, Folder };
+    void saved(const std::string& path, Shown shown = Shown::Name);
     void poll_file_dialog();
     void confirm_discard(Then then);
     // A file command while a file dialog or its path prompt is pending is
@@ -574,7 +601,18 @@ private:
     void save_source_to(Doc* d, const std::string& path);
 
     // Autosave, recovery and per-file state (app_recover.cpp).
+    // One recovery file to write: the document, its generation, the file
+    // and the sealed content, and whether the write worked.
+    struct RecWrite {
+        uint64_t doc = 0;
+        int gen = 0;
+        std::string file;
+        std::string plain;
+        bool ok = false;
+    };
     void autosave_tick();
+    // Takes the recovery writer's answers when it is done (or waits for it).
+    void finish_autosave(bool wait);
     void restore_recovered();
     std::string recovery_name(const Doc* d) const;
     void store_file_state(Doc* d);
@@ -595,6 +633,7 @@ private:
     Then m_after_save;
     bool m_path_prompt = false; // the open prompt stands for a file dialog
     Uint32 m_autosave_t = 0;
+    std::future<std::vector<RecWrite>> m_rec_job;
     bool m_rec_fail_said = false;
     bool m_settings_fail_said = false;
     bool m_reload_ok = false; // a reload over byte edits was agreed to

@@ -19,6 +19,10 @@ void App::cmd_attach()
 void App::attach_refused(const attach::Result& r)
 {
     logger::warn("attach to " + std::to_string(r.pid) + " failed: " + r.err);
+    if (r.outcome == attach::Outcome::SnapDenied) {
+        show_snap_hint(attach::message(r), "", true);
+        return;
+    }
     show_message(L10n::tr("attach.title"), attach::message(r));
 }
 

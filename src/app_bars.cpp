@@ -2,9 +2,12 @@
 // and replace bar and the status line.
 #include "app.h"
 
+#include <chrono>
+
 #include "l10n.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <sstream>
 
@@ -294,21 +297,54 @@ std::string App::format_text()
     if (fmt != tc::Format::Auto)
         return tc::format_key(fmt);
     // Detection reads the whole source, so it runs again only when the text
-    // (or the document) changed; in a long source not on every typed key
-    // but at most twice a second (the caret's blink paints the last word).
+    // (or the document) changed. A long source is read off the main thread
+    // once the typing paused: the line shows the last answer until the next
+    // one comes (poll_format).
     const Doc* s = m_s;
     int gen = s->ed.generation();
     Uint32 now = SDL_GetTicks();
     bool long_text = s->ed.line_count() > 5000;
-    bool stale = gen != m_fmt_gen && (!long_text || now - m_fmt_at >= 500);
-    if (s != m_fmt_doc || stale || m_fmt_text.empty()) {
+    if (s == m_fmt_doc && !m_fmt_text.empty() && long_text) {
+        if (gen != m_fmt_seen_gen) {
+            m_fmt_seen_gen = gen;
+            m_fmt_at = now;
+        }
+        return m_fmt_text;
+    }
+    if (s != m_fmt_doc || gen != m_fmt_gen || m_fmt_text.empty()) {
         m_fmt_doc = s;
-        m_fmt_gen = gen;
+        m_fmt_gen = m_fmt_seen_gen = gen;
         m_fmt_at = now;
         m_fmt_text = std::string(tc::format_key(tc::detect_format(s->ed.text()))) + " (auto)";
         ++m_fmt_runs;
     }
     return m_fmt_text;
+}
+
+void App::poll_format()
+{
+    if (!m_fmt_job.valid()) {
+        // A long source that changed is read again once the typing has
+        // paused: even the copy for the worker is not made between keys.
+        const Doc* s = m_fmt_doc;
+        if (s != m_s || m_fmt_seen_gen == m_fmt_gen || SDL_GetTicks() - m_fmt_at < 400)
+            return;
+        m_fmt_job_doc = s;
+        m_fmt_job_gen = m_fmt_seen_gen;
+        m_fmt_job = std::async(std::launch::async, [text = s->ed.text()] { return tc::detect_format(text); });
+        return;
+    }
+    if (m_fmt_job.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    tc::Format f = m_fmt_job.get();
+    // An answer for a document no longer in front is dropped; the next
+    // frame asks again.
+    if (m_fmt_job_doc != m_fmt_doc || m_fmt_doc != m_s)
+        return;
+    m_fmt_gen = m_fmt_job_gen;
+    m_fmt_text = std::string(tc::format_key(f)) + " (auto)";
+    ++m_fmt_runs;
+    m_dirty = true;
 }
 
 void App::paint_status(cairo_t* cr, double y, double W)

@@ -19,8 +19,9 @@ void App::cmd_disassemble()
     std::string name = DisJob::source_name(d->img.m_path);
     uint64_t avail = DisJob::memory_available();
     if (!DisJob::memory_ok(d->img.m_data.size(), avail)) {
-        status_tr(true, "dis.too_big", name, DisJob::human_bytes(DisJob::memory_needed(d->img.m_data.size())),
-                        DisJob::human_bytes(avail));
+        show_message(L10n::tr("dlg.error"),
+                     L10n::tr("dis.too_big", name, DisJob::human_bytes(DisJob::memory_needed(d->img.m_data.size())),
+                              DisJob::human_bytes(avail)));
         return;
     }
     std::string err;
@@ -41,7 +42,7 @@ void App::poll_disassemble()
     m_dis.reset();
     m_dirty = true;
     if (out.no_memory) {
-        status_tr(true, "dis.no_memory", name);
+        show_message(L10n::tr("dlg.error"), L10n::tr("dis.no_memory", name));
         return;
     }
     if (!out.error.empty()) {
@@ -53,9 +54,12 @@ void App::poll_disassemble()
         d->ed.set_text(out.result.source);
     } catch (const std::bad_alloc&) {
         close_doc(d, true);
-        status_tr(true, "dis.no_memory", name);
+        show_message(L10n::tr("dlg.error"), L10n::tr("dis.no_memory", name));
         return;
     }
+    // Its text exists nowhere else: like any untitled source it is asked
+    // about at close and quit, and kept in a recovery file.
+    d->ed.set_modified(true);
     d->name_hint = name;
     d->link = out.result.link;
     activate(d);

@@ -177,13 +177,12 @@ void App::remember_tabs()
 {
     std::vector<std::string>& tabs = m_settings.open_tabs;
     tabs.clear();
-    std::string work = tc::temp_dir();
     std::vector<std::string> mine;
     int front_index = -1;
     const Doc* front = shown_doc();
     for (const auto& d : m_docs) {
         const std::string& p = d->bin ? d->img.m_path : d->path;
-        if (d->hidden || p.empty() || (!work.empty() && p.compare(0, work.size(), work) == 0))
+        if (d->hidden || p.empty() || is_work_file(p))
             continue;
         if (d.get() == front)
             front_index = int(mine.size());

@@ -333,9 +333,12 @@ void App::cmd_save_binary(bool as, bool confirmed)
     m_dirty = true;
 }
 
-void App::saved(const std::string& path)
+void App::saved(const std::string& path, Shown shown)
 {
-    status_tr(false, "file.saved", base_name(path));
+    std::string where = base_name(path);
+    if (shown == Shown::Folder && path.find('/') != std::string::npos)
+        where = short_dir(path) + "/" + where;
+    status_tr(false, "file.saved", where);
     msg(L10n::tr("file.saved", path), 4, 0);
 }
 
@@ -496,12 +499,22 @@ void App::path_prompt(FileOp op)
     }
     PendingDlg p;
     p.kind = Modal::Prompt;
-    p.title = L10n::tr(save ? "file.save_as" : "file.open");
+    p.title = L10n::tr(op == FileOp::OpenBin     ? "file.open_binary"
+                       : op == FileOp::SaveBinAs ? "file.save_binary_as"
+                       : save                    ? "file.save_as"
+                                                 : "file.open");
     p.label = L10n::tr("dlg.path");
     p.initial = initial;
     p.path = true;
-    p.ok = [this, op, save, current](const std::string& typed) {
+    // The prefilled folder is selected whole, so a typed name replaces it:
+    // a path without a leading '/' is taken inside that folder, not in the
+    // working directory nobody sees.
+    std::string folder = initial.substr(0, initial.rfind('/') + 1);
+    p.ok = [this, op, save, current, folder](const std::string& entered) {
         m_path_prompt = false;
+        std::string typed = entered;
+        if (!typed.empty() && typed[0] != '/' && !folder.empty())
+            typed = folder + typed;
         struct stat st {};
         if (save && !typed.empty() && typed != current && stat(typed.c_str(), &st) == 0) {
             show_confirm(L10n::tr("dlg.overwrite_title"), L10n::tr("dlg.overwrite_text", typed),
@@ -543,9 +556,9 @@ void App::chosen_path(FileOp op, const std::string& path)
             break;
         if (d->img.save(path)) {
             m_settings.binary = path;
-            m_settings.add_recent(path, true);
+            add_recent(path, true);
             remember_tabs();
-            saved(path);
+            saved(path, Shown::Folder);
         } else if (!snap_file_hint(path)) {
             show_message(L10n::tr("dlg.error"), L10n::tr("file.save_failed", path));
         }
@@ -582,9 +595,9 @@ void App::save_source_to(Doc* d, const std::string& path)
     d->ed.set_modified(false);
     remember_tabs();
     m_settings.source = path;
-    m_settings.add_recent(path, false);
+    add_recent(path, false);
     queue_save();
-    saved(path);
+    saved(path, Shown::Folder);
     Then then = std::move(m_after_save);
     m_after_save = nullptr;
     if (then)

@@ -6,6 +6,7 @@
 
 #include "l10n.h"
 #include "ref.h"
+#include "refdata.h"
 #include "syntax.h"
 #include "textutil.h"
 
@@ -38,8 +39,19 @@ const std::vector<std::string>& fixed_words()
 {
     static const std::vector<std::string> words = [] {
         std::vector<std::string> w;
-        for (const ref::Entry& e : ref::list(ref::Kind::Insn))
-            w.push_back(ref::title(e));
+        // Every spelling an instruction row explains is its own word: a
+        // title such as "movaps, movups, ..." is neither one nor source.
+        for (const ref::Entry& e : ref::list(ref::Kind::Insn)) {
+            if (e.index < 0 || size_t(e.index) >= refdata::kInsnCount)
+                continue;
+            std::string names = refdata::kInsns[e.index].names;
+            for (size_t at = 0; at < names.size();) {
+                size_t comma = std::min(names.find(',', at), names.size());
+                if (comma > at)
+                    w.push_back(names.substr(at, comma - at));
+                at = comma + 1;
+            }
+        }
         for (const std::string& r : syntax::register_names())
             w.push_back(r);
         for (const std::string& d : syntax::directive_names())

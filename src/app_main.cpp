@@ -204,6 +204,7 @@ void App::loop()
         autosave_tick();
         debug_tick();
         poll_binary();
+        poll_format();
         poll_links();
         if (toolprobe::generation() != m_probe_gen) {
             m_probe_gen = toolprobe::generation();
@@ -221,10 +222,7 @@ void App::loop()
                 m_caret_on = true;
             }
         }
-        if (m_frame_check_at != 0 && now >= m_frame_check_at)
-            measure_frame();
-        if (m_save_at != 0 && now >= m_save_at && m_frame_known)
-            save_now();
+        window_timers(now);
         if (!said_started && now - m_start > 4000) {
             said_started = true;
             L10n::startupSucceeded();
@@ -253,9 +251,25 @@ void App::loop()
     }
 }
 
+void App::window_timers(Uint32 now)
+{
+    if (m_frame_check_at != 0 && now >= m_frame_check_at)
+        measure_frame();
+    if (m_settle_at != 0 && now >= m_settle_at) {
+        // A graphics driver may draw the first frame after the window
+        // manager placed or sized the window into a buffer of the old size;
+        // one more whole frame once it is quiet puts it right.
+        m_settle_at = 0;
+        m_dirty = true;
+    }
+    if (m_save_at != 0 && now >= m_save_at && m_frame_known)
+        save_now();
+}
+
 int App::end_run(int code)
 {
     m_proc.kill();
+    finish_autosave(true);
     for (auto& d : m_docs)
         if (!d->ed.modified() && !d->rec_file.empty())
             files::remove(d->rec_file);
@@ -313,11 +327,17 @@ void App::handle(const SDL_Event& e)
         case SDL_WINDOWEVENT_MAXIMIZED:
         case SDL_WINDOWEVENT_RESTORED:
             m_save_at = now + 600;
+            m_settle_at = now + kSettleMs;
             break;
         case SDL_WINDOWEVENT_RESIZED:
         case SDL_WINDOWEVENT_SIZE_CHANGED:
             update_scale();
             m_save_at = now + 600;
+            m_settle_at = now + kSettleMs;
+            break;
+        case SDL_WINDOWEVENT_SHOWN:
+        case SDL_WINDOWEVENT_EXPOSED:
+            m_settle_at = now + kSettleMs;
             break;
         case SDL_WINDOWEVENT_FOCUS_GAINED:
             start_theme_query();
@@ -334,19 +354,19 @@ void App::handle(const SDL_Event& e)
         text_input(e.text.text);
         break;
     case SDL_MOUSEMOTION:
-        mouse_move(e.motion.x, e.motion.y);
+        mouse_move(e.motion.x / m_in_k, e.motion.y / m_in_k);
         break;
     case SDL_MOUSEBUTTONDOWN:
-        mouse_down(e.button.x, e.button.y, e.button.button, e.button.clicks);
+        mouse_down(e.button.x / m_in_k, e.button.y / m_in_k, e.button.button, e.button.clicks);
         break;
     case SDL_MOUSEBUTTONUP:
-        mouse_up(e.button.x, e.button.y);
+        mouse_up(e.button.x / m_in_k, e.button.y / m_in_k);
         break;
     case SDL_MOUSEWHEEL: {
         int mx = 0, my = 0;
         SDL_GetMouseState(&mx, &my);
         double dy = e.wheel.preciseY != 0 ? e.wheel.preciseY : e.wheel.y;
-        wheel(mx, my, dy);
+        wheel(mx / m_in_k, my / m_in_k, dy);
         break;
     }
     default:

@@ -146,8 +146,14 @@ std::vector<App::MenuItem> App::menu_items(int n)
         rows.push_back(row("menu.save_binary", "", [this] { cmd_save_binary(false, false); }, bytes));
         rows.push_back(row("menu.save_binary_as", "", [this] { cmd_save_binary(true, false); }, bytes));
         rows.push_back(row("menu.disassemble", "", [this] { cmd_disassemble(); }, bytes && !m_dis));
-        const auto& rs = m_settings.recent;
-        const auto& rb = m_settings.recent_bin;
+        // Work files of an earlier run are not offered (none is added now).
+        std::vector<std::string> rs, rb;
+        for (const std::string& p : m_settings.recent)
+            if (!is_work_file(p))
+                rs.push_back(p);
+        for (const std::string& p : m_settings.recent_bin)
+            if (!is_work_file(p))
+                rb.push_back(p);
         if (!rs.empty() || !rb.empty())
             rows.push_back(separator());
         for (size_t i = 0; i < std::min<size_t>(5, rs.size()); ++i)

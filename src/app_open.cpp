@@ -102,6 +102,24 @@ bool looks_binary(const std::string& path)
 
 } // namespace
 
+bool is_work_file(const std::string& path)
+{
+    std::string work = tc::temp_dir();
+    if (work.empty() || work == ".")
+        return false;
+    // Every run's folder lies in one per-user folder; a recent list may
+    // still hold a path of an earlier run.
+    if (base_name(work).rfind("run-", 0) == 0)
+        work = dir_name(work);
+    return path.size() > work.size() && path.compare(0, work.size(), work) == 0 && path[work.size()] == '/';
+}
+
+void App::add_recent(const std::string& path, bool bin)
+{
+    if (!is_work_file(path))
+        m_settings.add_recent(path, bin);
+}
+
 void App::status(const std::string& text, bool error)
 {
     m_status_again = nullptr;
@@ -159,7 +177,7 @@ bool App::load_source(const std::string& path)
     d->build_gen = -1;
     apply_file_state(d);
     m_settings.source = path;
-    m_settings.add_recent(path, false);
+    add_recent(path, false);
     activate(d);
     status_tr(false, "file.opened", base_name(path));
     // What a save killed halfway left beside it goes now.
@@ -204,7 +222,7 @@ bool App::load_binary(const std::string& path, bool quiet, bool hidden)
     m_b = d;
     m_con.reset_positions();
     m_settings.binary = path;
-    m_settings.add_recent(path, true);
+    add_recent(path, true);
     if (quiet) {
         remember_tabs();
         m_dirty = true;

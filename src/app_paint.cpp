@@ -63,6 +63,7 @@ void App::paint()
     m_blink = false;
     if (!paint_surface())
         return;
+    ++m_frames;
     if (m_tex) {
         SDL_UpdateTexture(m_tex, nullptr, cairo_image_surface_get_data(m_surf), cairo_image_surface_get_stride(m_surf));
         SDL_RenderClear(m_ren);
@@ -193,9 +194,26 @@ void App::paint_all(cairo_t* cr, double W, double H)
     if (m_menu >= 0)
         paint_menu(cr);
     paint_modal(cr, W, H);
-    // Last, above a dialog's frame too, so the tips inside dialogs show.
+    // A tip belongs to the hit it was taken from: once a dialog covers it,
+    // or the pane under a resting pointer has scrolled, it goes. Last, above
+    // a dialog's frame too, so the tips of a dialog's own hits show.
+    if (!m_tip.empty() && !tip_target_under_pointer()) {
+        m_tip.clear();
+        m_hover.clear();
+    }
     if (!m_tip.empty() && m_menu < 0)
         paint_tooltip(cr, W, H);
+}
+
+bool App::tip_target_under_pointer() const
+{
+    const Hit* h = hit_at(m_mx, m_my);
+    if (!h)
+        return false;
+    // The hover key is the hit's id and index, and for the editor and the
+    // binary view the word or row it tells about.
+    std::string key = h->id + "#" + std::to_string(h->n);
+    return m_hover.compare(0, key.size(), key) == 0 && (m_hover.size() == key.size() || m_hover[key.size()] == ':');
 }
 
 void App::paint_tooltip(cairo_t* cr, double W, double H)

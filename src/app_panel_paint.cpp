@@ -449,10 +449,12 @@ void App::paint_right(cairo_t* cr, double x, double y, double w, double h)
                 current = int(i);
             size_t shown = std::min<size_t>(labels.size(), 2000);
             for (size_t i = 0; i < shown; ++i, cur += rh) {
-                const auto& [name, line] = labels[i];
-                hit(x, cur - 1, w, rh, "lbl_goto", line, name);
+                // A long source has thousands: only the rows in view are
+                // hits and painted.
                 if (!visible(cur, rh))
                     continue;
+                const auto& [name, line] = labels[i];
+                hit(x, cur - 1, w, rh, "lbl_goto", line, name);
                 if (int(i) == current || m_hover == "lbl_goto#" + std::to_string(line)) {
                     gfx::rounded(cr, x + 4, cur - 1, w - 8, rh, 3);
                     gfx::set(cr, int(i) == current ? m_pal.select_dim : m_pal.hover);

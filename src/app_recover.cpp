@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -93,34 +94,74 @@ void App::write_failed(bool& said, const std::string& text)
 
 void App::autosave_tick()
 {
+    finish_autosave(false);
     Uint32 now = SDL_GetTicks();
-    if (now - m_autosave_t < 2000)
+    // The last writes still going: the next turn looks again.
+    if (now - m_autosave_t < 2000 || m_rec_job.valid())
         return;
     m_autosave_t = now;
+    std::vector<RecWrite> writes;
     for (auto& up : m_docs) {
         Doc* d = up.get();
         if (d->bin || d->hidden)
             continue;
         if (d->ed.modified()) {
-            if (d->ed.generation() == d->rec_gen)
-                continue;
-            std::string name = recovery_name(d);
-            // Tried again at the next tick.
-            if (!recover_dir_ready() || !sealed::write(name, d->path + "\n" + d->name_hint + "\n" + d->ed.text())) {
-                write_failed(m_rec_fail_said, L10n::tr("rec.write_failed", name));
-                continue;
-            }
-            m_rec_fail_said = false;
-            // The old file goes only once the new one is written.
-            if (!d->rec_file.empty() && d->rec_file != name)
-                files::remove(d->rec_file);
-            d->rec_file = name;
-            d->rec_gen = d->ed.generation();
+            if (d->ed.generation() != d->rec_gen)
+                writes.push_back({ d->id, d->ed.generation(), recovery_name(d),
+                                   d->path + "\n" + d->name_hint + "\n" + d->ed.text(), false });
         } else if (!d->rec_file.empty()) {
             files::remove(d->rec_file);
             d->rec_file.clear();
             d->rec_gen = -1;
         }
+    }
+    if (writes.empty())
+        return;
+    // Tried again at the next tick.
+    if (!recover_dir_ready()) {
+        write_failed(m_rec_fail_said, L10n::tr("rec.write_failed", writes.front().file));
+        return;
+    }
+    // Sealing and syncing a long source takes longer than a frame: the
+    // copies are written on a worker, and the answers taken on a later turn.
+    m_rec_job = std::async(std::launch::async, [w = std::move(writes)]() mutable {
+        for (RecWrite& r : w) {
+            r.ok = sealed::write(r.file, r.plain);
+            std::string().swap(r.plain);
+        }
+        return std::move(w);
+    });
+}
+
+void App::finish_autosave(bool wait)
+{
+    if (!m_rec_job.valid())
+        return;
+    if (!wait && m_rec_job.wait_for(std::chrono::seconds(0)) != std::future_status::ready)
+        return;
+    for (const RecWrite& w : m_rec_job.get()) {
+        Doc* d = doc_by_id(w.doc);
+        if (!w.ok) {
+            if (d)
+                write_failed(m_rec_fail_said, L10n::tr("rec.write_failed", w.file));
+            continue;
+        }
+        m_rec_fail_said = false;
+        // Closed, saved or discarded while the copy was written: it is
+        // not wanted any more.
+        if (!d || !d->ed.modified()) {
+            files::remove(w.file);
+            if (d && d->rec_file == w.file) {
+                d->rec_file.clear();
+                d->rec_gen = -1;
+            }
+            continue;
+        }
+        // The old file goes only once the new one is written.
+        if (!d->rec_file.empty() && d->rec_file != w.file)
+            files::remove(d->rec_file);
+        d->rec_file = w.file;
+        d->rec_gen = w.gen;
     }
 }
 

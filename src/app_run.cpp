@@ -173,7 +173,8 @@ void App::add_output(const std::string& bytes)
 void App::start_program(bool trace)
 {
     if (trace && std::string(paths::package_kind()) == "snap") {
-        status_tr(true, "snap.debugger");
+        // Too long for the status line; the dialog links the other packages.
+        show_snap_hint(L10n::tr("snap.debugger"), "", true);
         return;
     }
     if (m_settings.main_tab == 1 && !m_b->img.m_path.empty() && m_b->img.m_kind != BinImage::Elf32
@@ -208,6 +209,7 @@ void App::start_step(bool trace)
         show_message(L10n::tr("run.bin_title"), L10n::tr("run.bin_text"));
         return;
     }
+    bool patched = false;
     if (m_b->img.m_dirty && m_b->img.m_path == path) {
         if (!m_run_overwrite_ok) {
             show_confirm(L10n::tr("dlg.overwrite_title"), L10n::tr("dlg.run_save_bin", path.c_str()),
@@ -222,10 +224,10 @@ void App::start_step(bool trace)
         }
         m_run_overwrite_ok = false;
         if (!m_b->img.save(path)) {
-            status_tr(true, "file.save_failed", path);
+            show_message(L10n::tr("dlg.error"), L10n::tr("file.save_failed", path.c_str()));
             return;
         }
-        prog_line(L10n::tr("run.saved_patch", path.c_str()), 2);
+        patched = true;
     }
     m_run_overwrite_ok = false;
     m_debug_src = from_source;
@@ -236,6 +238,9 @@ void App::start_step(bool trace)
     set_live_target(m_dbin);
 
     reset_session_views();
+    // After the pane was emptied for this run, which the line is about.
+    if (patched)
+        prog_line(L10n::tr("run.saved_patch", path.c_str()), 2);
 
     if (path[0] != '/') {
         if (char* real = realpath(path.c_str(), nullptr)) {

@@ -185,6 +185,9 @@ bool App::init_window()
     cairo_surface_destroy(icon);
 
     set_parent_window_env();
+    m_desk_k = x11_desktop_scale(m_win);
+    if (m_desk_k != 1.0)
+        logger::info("desktop scale " + std::to_string(m_desk_k));
     update_scale();
     return true;
 }
@@ -218,9 +221,16 @@ void App::update_scale()
         SDL_GetWindowSize(m_win, &lw, &lh);
     if (m_ren)
         SDL_GetRendererOutputSize(m_ren, &pw, &ph);
-    m_ww = lw;
-    m_wh = lh;
     m_k = lw > 0 ? double(pw) / lw : 1.0;
+    m_in_k = 1.0;
+    // SDL on X11 gives the window in device pixels and no scale: the
+    // desktop's own then makes the logical pixels (points).
+    if (m_desk_k > 1.0 && lw > 0 && pw == lw) {
+        m_k = m_desk_k;
+        m_in_k = m_desk_k;
+    }
+    m_ww = lw / m_in_k;
+    m_wh = lh / m_in_k;
     m_dirty = true;
 }
 
@@ -300,23 +310,29 @@ void App::apply_geometry()
     bool found = false;
     SDL_Rect area = valid ? work_area(g.x + g.w / 2, g.y + 10, &found) : work_area(0, 0, &found);
 
+    // Sizes are chosen in logical pixels and set in window units (device
+    // pixels where the desktop's scale stands in for SDL's); a stored size
+    // is in window units already.
+    const double k = m_in_k;
+    auto units = [k](int points) { return int(std::lround(points * k)); };
     int w, h;
     if (force_w > 0 && force_h > 0) {
-        w = force_w;
-        h = force_h;
+        w = units(force_w);
+        h = units(force_h);
     } else if (g.w > 0 && g.h > 0) {
         w = g.w;
         h = g.h;
     } else {
-        w = std::clamp(int(area.w * 0.8), 1000, 2400);
-        h = std::min(w * 10 / 16, int(area.h * 0.85));
+        int pw = std::clamp(int(area.w / k * 0.8), 1000, 2400);
+        w = units(pw);
+        h = units(std::min(pw * 10 / 16, int(area.h / k * 0.85)));
     }
     int top = 0, left = 0, bottom = 0, right = 0;
     if (SDL_GetWindowBordersSize(m_win, &top, &left, &bottom, &right) != 0)
         top = left = bottom = right = 0;
-    SDL_SetWindowMinimumSize(m_win, std::min(area.w, 760), std::min(area.h, 480));
-    int width = std::min(w, std::max(400, area.w - left - right));
-    int height = std::min(h, std::max(300, area.h - std::max(80, top + bottom)));
+    SDL_SetWindowMinimumSize(m_win, std::min(area.w, units(760)), std::min(area.h, units(480)));
+    int width = std::min(w, std::max(units(400), area.w - left - right));
+    int height = std::min(h, std::max(units(300), area.h - std::max(80, top + bottom)));
     SDL_SetWindowSize(m_win, width, height);
 
     int x, y;
@@ -355,6 +371,32 @@ void App::measure_frame()
     }
     m_frame_known = true;
     logger::info("frame offset " + std::to_string(m_frame_dx) + "," + std::to_string(m_frame_dy));
+    keep_in_work_area();
+}
+
+void App::keep_in_work_area()
+{
+    // Before the window was shown its frame was not known, so a remembered
+    // place near an edge may leave the status line under the screen's edge:
+    // now that the window manager framed it, it is moved inside once.
+    if (SDL_GetWindowFlags(m_win) & (SDL_WINDOW_MAXIMIZED | SDL_WINDOW_FULLSCREEN | SDL_WINDOW_MINIMIZED))
+        return;
+    int x = 0, y = 0, w = 0, h = 0, top = 0, left = 0, bottom = 0, right = 0;
+    SDL_GetWindowPosition(m_win, &x, &y);
+    SDL_GetWindowSize(m_win, &w, &h);
+    if (SDL_GetWindowBordersSize(m_win, &top, &left, &bottom, &right) != 0)
+        top = left = bottom = right = 0;
+    bool found = false;
+    SDL_Rect area = work_area(x + w / 2, y + 10, &found);
+    int x_lo = area.x + left, y_lo = area.y + top;
+    int nx = std::clamp(x, x_lo, std::max(x_lo, area.x + area.w - w - right));
+    int ny = std::clamp(y, y_lo, std::max(y_lo, area.y + area.h - h - bottom));
+    if (nx == x && ny == y)
+        return;
+    m_req_x = nx - m_frame_dx;
+    m_req_y = ny - m_frame_dy;
+    SDL_SetWindowPosition(m_win, m_req_x, m_req_y);
+    logger::info("window moved inside the screen to " + std::to_string(nx) + "," + std::to_string(ny));
 }
 
 void App::remember_geometry()

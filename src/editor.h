@@ -186,6 +186,9 @@ private:
     int m_bl0 = 0, m_bl1 = 0;
     double m_bx0 = 0, m_bx1 = 0;
     double m_x = 0, m_y = 0, m_w = 0, m_h = 0;
+    // The caret was to be shown (1) or centred (2) before the editor had a
+    // height; the first paint does it.
+    int m_reveal = 0;
     double m_gutter = 50;
     double m_lh = 18;
     double m_font = 14;

@@ -83,6 +83,14 @@ void Editor::paint(cairo_t* cr, double x, double y, double w, double h, const Pa
     fr.adv = gfx::mono_advance(cr, font);
     const int n = m_lines.size();
     m_gutter = std::ceil((std::max(decimal_digits(n), 3) + 1) * fr.adv + 26);
+    if (m_reveal && h > 0) {
+        const bool center = m_reveal == 2;
+        m_reveal = 0;
+        const int v = visible_lines();
+        if (center && (m_caret.line < m_top || m_caret.line >= m_top + v))
+            m_top = std::max(m_caret.line - v / 3, 0);
+        ensure_caret_visible();
+    }
 
     // Clipped from the start: in a pane narrower than its gutter the gutter
     // must not spill out of the rectangle.

@@ -167,6 +167,10 @@ void Editor::goto_line(int line, bool center)
 {
     const int L = std::clamp(line, 0, m_lines.size() - 1);
     m_caret = m_anchor = { L, leading_blanks(m_lines[L]) };
+    if (m_h <= 0) {
+        m_reveal = center ? 2 : std::max(m_reveal, 1);
+        return;
+    }
     const int v = visible_lines();
     if (center && (L < m_top || L >= m_top + v))
         m_top = std::max(L - v / 3, 0);
@@ -179,6 +183,10 @@ void Editor::select_range(int line, int col, int len)
     m_anchor = clamp({ L, col });
     m_caret = clamp({ L, col + len });
     m_block = false;
+    if (m_h <= 0) {
+        m_reveal = 2;
+        return;
+    }
     const int v = visible_lines();
     if (L < m_top || L >= m_top + v)
         m_top = std::max(L - v / 3, 0);

@@ -227,6 +227,13 @@ int Editor::index_at_x(int line, double x) const
 
 void Editor::ensure_caret_visible()
 {
+    if (m_h <= 0) {
+        // Without a height every line but the caret's would count as out of
+        // view; the first paint scrolls instead.
+        m_reveal = std::max(m_reveal, 1);
+        m_top = std::clamp(m_top, 0, std::max(m_lines.size() - 1, 0));
+        return;
+    }
     const int v = visible_lines();
     m_top = std::min(m_top, m_caret.line);
     if (m_caret.line >= m_top + v)

@@ -126,9 +126,12 @@ bool mentions(std::string_view line, std::string_view word)
 {
     if (line.size() < word.size())
         return false;
+    // The words are lower-case ASCII letters: setting the 0x20 bit folds an
+    // upper-case letter onto them and no other byte, without a call per byte
+    // (a long source is scanned whole).
     for (size_t i = 0; i + word.size() <= line.size(); ++i) {
         size_t k = 0;
-        while (k < word.size() && char(tolower(static_cast<unsigned char>(line[i + k]))) == word[k])
+        while (k < word.size() && char(line[i + k] | 0x20) == word[k])
             ++k;
         if (k == word.size())
             return true;

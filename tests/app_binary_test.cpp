@@ -327,7 +327,11 @@ TEST_F(AppBinary, DisassemblyOpensANewSourceDocument)
     AppProbe::cmd_disassemble(app);
     unsetenv("QXASM_TEST_MEMAVAIL");
     EXPECT_FALSE(AppProbe::disassembling(app));
-    EXPECT_NE(AppProbe::status(app).find("prog.asm"), std::string::npos) << AppProbe::status(app);
+    // Too long for the status line: the error dialog says it.
+    ASSERT_EQ(AppProbe::modal(app), App::Modal::Message);
+    EXPECT_EQ(AppProbe::dlg_title(app), L10n::tr("dlg.error"));
+    EXPECT_NE(AppProbe::dlg_text(app).find("prog.asm"), std::string::npos) << AppProbe::dlg_text(app);
+    AppProbe::close_modal(app);
 
     AppProbe::cmd_disassemble(app);
     ASSERT_TRUE(AppProbe::disassembling(app)) << AppProbe::status(app);
@@ -341,11 +345,61 @@ TEST_F(AppBinary, DisassemblyOpensANewSourceDocument)
     ASSERT_FALSE(s->bin);
     EXPECT_EQ(s->name_hint, "prog.asm");
     EXPECT_TRUE(s->path.empty());
-    EXPECT_FALSE(s->ed.modified());
     EXPECT_NE(s->ed.text().find("syscall"), std::string::npos);
     EXPECT_EQ(AppProbe::status(app), L10n::tr("dis.done", "prog.asm"));
     EXPECT_FALSE(AppProbe::status_err(app)) << "the NASM program rebuilds to the same bytes";
     EXPECT_EQ(AppProbe::binary(app), b);
+    // Its text is nowhere else: it counts as unsaved, so quitting asks
+    // (and the autosave keeps it for a start after a crash).
+    EXPECT_TRUE(s->ed.modified());
+    AppProbe::cmd_quit(app);
+    EXPECT_FALSE(AppProbe::quitting(app));
+    EXPECT_EQ(AppProbe::modal(app), App::Modal::Confirm);
+    EXPECT_EQ(AppProbe::dlg_text(app), L10n::tr("dlg.unsaved_text", "prog.asm"));
+}
+
+// Starting an edited binary saves it first and says so in the program's
+// output; a save that fails is an error dialog and nothing starts.
+TEST_F(AppBinary, StartingAnEditedBinarySavesItFirst)
+{
+    App app;
+    AppProbe::settings(app).auto_debug = false;
+    Doc* d = open(app);
+    ASSERT_TRUE(d);
+    uint8_t first = d->img.m_data[0];
+    struct Case {
+        const char* name;
+        bool fails;
+    } cases[] = { { "saved", false }, { "cannot save", true } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(d->img.write_off(0, &first, 1));
+        if (c.fails) { // the folder is gone: no file can be written there
+            ASSERT_EQ(rename(m_dir.path().c_str(), (m_dir.path() + ".gone").c_str()), 0);
+        }
+        auto output = AppProbe::prog_lines(app);
+        AppProbe::key(app, SDLK_F5, KMOD_LCTRL);
+        ASSERT_EQ(AppProbe::modal(app), App::Modal::Confirm);
+        AppProbe::paint(app, 1280, 800);
+        ASSERT_TRUE(click(app, "dlg_button", 0)); // Save and start
+        if (c.fails) {
+            EXPECT_EQ(AppProbe::modal(app), App::Modal::Message);
+            EXPECT_EQ(AppProbe::dlg_title(app), L10n::tr("dlg.error"));
+            EXPECT_EQ(AppProbe::prog_lines(app), output) << "nothing starts";
+            ASSERT_EQ(rename((m_dir.path() + ".gone").c_str(), m_dir.path().c_str()), 0);
+        } else {
+            EXPECT_FALSE(d->img.m_dirty);
+            bool said = false;
+            for (const auto& [line, kind] : AppProbe::prog_lines(app))
+                said = said || line == L10n::tr("run.saved_patch", m_exe);
+            EXPECT_TRUE(said) << "the line stays after the start";
+            // The program prints and ends; the next start waits for that.
+            for (int i = 0; i < 2000 && AppProbe::debugging(app); ++i) {
+                AppProbe::debug_tick(app);
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+    }
 }
 
 // The window goes while the worker runs: the job is cancelled, nothing waits

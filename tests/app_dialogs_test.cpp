@@ -3,6 +3,7 @@
 // messages pane, the status line and the welcome page.
 #include "about_probe.h"
 #include "app.h"
+#include "attach.h"
 #include "app_probe.h"
 #include "l10n.h"
 #include "logger.h"
@@ -218,6 +219,43 @@ TEST(AppDialogs, StatusLogsOnlyErrorsAndCopyNamesTheText)
     EXPECT_EQ(logger::tail(1000).size(), before);
 }
 
+// What the snap forbids is told in its dialog with the link, never in a
+// status line too short for it.
+TEST(AppDialogs, SnapLimitsOfTheDebuggerAreExplainedInTheirDialog)
+{
+    const char* old = getenv("SNAP");
+    std::string saved = old ? old : "";
+    setenv("SNAP", "/snap/qxferndockassembleride/1", 1);
+    struct Case {
+        const char* name;
+        const char* key;
+        std::function<void(App&)> act;
+    } cases[] = {
+        { "F5", "snap.debugger",
+          [](App& a) {
+              Doc* d = AppProbe::new_doc(a, false);
+              d->ed.set_text("nop\n");
+              AppProbe::activate(a, d);
+              AppProbe::key(a, SDLK_F5);
+          } },
+        { "attach", "snap.attach",
+          [](App& a) { AppProbe::attach_refused(a, attach::result_of(4242, false, "", "eperm")); } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        App app;
+        c.act(app);
+        ASSERT_EQ(AppProbe::modal(app), App::Modal::Confirm);
+        EXPECT_EQ(AppProbe::dlg_title(app), L10n::tr("snap.title"));
+        EXPECT_EQ(AppProbe::dlg_text(app).rfind(L10n::tr(c.key), 0), 0u) << AppProbe::dlg_text(app);
+        EXPECT_NE(AppProbe::dlg_text(app).find("https://"), std::string::npos) << "the link";
+    }
+    if (old)
+        setenv("SNAP", saved.c_str(), 1);
+    else
+        unsetenv("SNAP");
+}
+
 TEST(AppDialogs, AboutLinksScrolledOutOfViewCannotBeClicked)
 {
     App app;
@@ -360,7 +398,8 @@ void DialogWindow::save_through_the_prompt()
     EXPECT_EQ(d->path, file);
     EXPECT_FALSE(d->ed.modified());
     EXPECT_EQ(AppProbe::modal(app), App::Modal::None);
-    EXPECT_EQ(AppProbe::status(app), L10n::tr("file.saved", "saved.asm"));
+    // A chosen path is shown with its folder (the test folder is not in HOME).
+    EXPECT_EQ(AppProbe::status(app), L10n::tr("file.saved", file));
 
     // The question before quitting, in both themes.
     d->ed.insert("x");

@@ -10,6 +10,7 @@
 #include "portal_bus.h"
 #include "sealed_file.h"
 #include "testutil.h"
+#include "toolchain.h"
 #include "xvfb_suite.h"
 
 #include <gtest/gtest.h>
@@ -139,6 +140,38 @@ TEST(AppFiles, OpenDecidesSourceOrBinaryByContentAndName)
     AppProbe::open_any(app, t.file("x.asm"));
     EXPECT_EQ(AppProbe::docs(app).size(), 2u);
     EXPECT_EQ(AppProbe::front(app)->ed.text(), "one\n");
+}
+
+// The caret placed before the editor was first painted is scrolled into
+// view with the editor's real height: a new file shows its first lines.
+TEST(AppFiles, CaretPlacedBeforeTheFirstFrameIsInView)
+{
+    struct Case {
+        const char* name;
+        int lines, go_to;
+        int top_max; // the first line shown is at most this
+    } cases[] = { { "new file", 0, -1, 0 }, { "far line", 500, 400, 400 } };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        App app;
+        if (c.lines == 0) {
+            AppProbe::cmd_new(app);
+        } else {
+            std::string text;
+            for (int i = 0; i < c.lines; ++i)
+                text += "nop\n";
+            add_source(app, "", text)->ed.goto_line(c.go_to, true);
+        }
+        AppProbe::paint(app, 1280, 800);
+        const Editor& ed = AppProbe::front(app)->ed;
+        EXPECT_LE(ed.scroll_line(), c.top_max);
+        // The editor of a 1280x800 window shows well over 15 rows.
+        EXPECT_LT(ed.caret().line - ed.scroll_line(), 15) << "the caret row is shown";
+        if (c.lines == 0)
+            EXPECT_EQ(ed.caret().line, 4);
+        else
+            EXPECT_GT(ed.caret().line - ed.scroll_line(), 2) << "centred, not at the top edge";
+    }
 }
 
 // Fault mended: a FIFO blocked the window, a device or a multi-GB file was
@@ -598,6 +631,26 @@ TEST(AppFiles, PathPromptStandsInForTheFileChooser)
         EXPECT_FALSE(d->ed.modified());
     }
     {
+        // The prefilled folder is selected: a typed name replaces it and
+        // lands in that folder, not in the working directory.
+        App app;
+        setenv("HOME", t.path().c_str(), 1);
+        Doc* d = add_source(app, "", "hi\n");
+        AppProbe::cmd_save_as(app);
+        finish_dialog(app);
+        AppProbe::text_input(app, "hi.asm");
+        AppProbe::key(app, SDLK_RETURN);
+        EXPECT_EQ(read_file(t.file("hi.asm")), "hi\n");
+        EXPECT_EQ(d->path, t.file("hi.asm"));
+        EXPECT_EQ(AppProbe::status(app), L10n::tr("file.saved", "~/hi.asm"));
+        ASSERT_FALSE(AppProbe::settings(app).recent.empty());
+        EXPECT_EQ(AppProbe::settings(app).recent[0], t.file("hi.asm"));
+        // The binary prompts say what they are for.
+        AppProbe::cmd_open_binary(app);
+        finish_dialog(app);
+        EXPECT_EQ(AppProbe::dlg_title(app), L10n::tr("file.open_binary"));
+    }
+    {
         App app;
         unsetenv("HOME");
         AppProbe::cmd_open(app);
@@ -607,6 +660,29 @@ TEST(AppFiles, PathPromptStandsInForTheFileChooser)
     }
     setenv("HOME", old_home.c_str(), 1);
     unsetenv("QXASM_NO_PORTAL");
+}
+
+// Files in the work folder (an untitled build's output) are never recent
+// files, nor is one an earlier run left in the lists.
+TEST(AppFiles, WorkFilesAreNotRecentFiles)
+{
+    std::string work = tc::temp_dir();
+    ASSERT_FALSE(work.empty());
+    std::string dir = work + "/doc-1";
+    mkdir(dir.c_str(), 0700);
+    write_file(dir + "/untitled.asm", "nop\n");
+    write_file(dir + "/untitled", std::string(64, '\0'));
+    App app;
+    AppProbe::open_any(app, dir + "/untitled.asm");
+    AppProbe::open_any(app, dir + "/untitled");
+    ASSERT_EQ(AppProbe::docs(app).size(), 2u);
+    EXPECT_TRUE(AppProbe::settings(app).recent.empty());
+    EXPECT_TRUE(AppProbe::settings(app).recent_bin.empty());
+
+    std::string earlier = dir_name(work) + "/run-1-abcdef/doc-1/untitled";
+    AppProbe::settings(app).recent_bin = { earlier };
+    for (const App::MenuItem& row : AppProbe::menu_items(app, 0))
+        EXPECT_EQ(row.label.find("run-1-abcdef"), std::string::npos) << row.label;
 }
 
 TEST(AppFiles, FileStateStringsAreWrittenReadAndPruned)

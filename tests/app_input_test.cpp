@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
+
 #include <algorithm>
 #include <chrono>
 #include <set>
@@ -451,6 +454,16 @@ TEST(AppKeys, CompletionOffersLabelsFirstAtMostEight)
     d->ed.set_text("\n");
     type(app, "1a");
     EXPECT_TRUE(ac.empty()) << "a prefix beginning with a digit";
+
+    // A reference row naming several instructions offers each as a word.
+    d->ed.set_text("\n");
+    type(app, "movu");
+    EXPECT_NE(std::find(ac.begin(), ac.end(), "movups"), ac.end());
+    EXPECT_NE(std::find(ac.begin(), ac.end(), "movupd"), ac.end());
+    for (const std::string& w : ac)
+        EXPECT_EQ(w.find_first_of(", "), std::string::npos) << w;
+    press(app, SDLK_TAB);
+    EXPECT_EQ(d->ed.line(0).find_first_of(", "), std::string::npos) << d->ed.line(0);
 }
 
 TEST(AppKeys, TextRoutingAndFindOnlyWhenTheTextChanged)
@@ -758,20 +771,53 @@ TEST(AppMouse, TooltipsFollowHitsAndShowAboveDialogs)
     EXPECT_TRUE(found);
     EXPECT_NE(AppProbe::tip(app).find("65"), std::string::npos) << AppProbe::tip(app);
 
-    // With a dialog open the tooltip is still painted, last.
-    auto pixels = [&] {
-        cairo_surface_t* s = AppProbe::surface(app);
-        cairo_surface_flush(s);
-        const unsigned char* p = cairo_image_surface_get_data(s);
-        return std::vector<unsigned char>(p, p + size_t(cairo_image_surface_get_stride(s)) * size_t(cairo_image_surface_get_height(s)));
+    // A tip belongs to its hit: a dialog opened over it, or the pane moved
+    // away under the resting pointer, takes it away.
+    AppProbe::settings(app).watches = { "0rax" };
+    AppProbe::paint(app, 1280, 800);
+    const Hit* wh = first_hit(app, "watch_stop", 0);
+    ASSERT_NE(wh, nullptr);
+    Hit watch = *wh;
+    struct Case {
+        const char* name;
+        double x, y;
+        std::function<void()> change;
+    } cases[] = {
+        { "a dialog opens", nw->x + 4, nw->y + 4, [&] { AppProbe::show_modal(app, App::Modal::Convert); } },
+        { "the side pane goes", watch.x + 4, watch.y + 4, [&] { AppProbe::settings(app).show_side = false; } },
     };
-    AppProbe::set_modal(app, App::Modal::About);
-    AppProbe::set_tip(app, "");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        AppProbe::close_modal(app);
+        AppProbe::settings(app).show_side = true;
+        AppProbe::paint(app, 1280, 800);
+        move(app, c.x, c.y);
+        ASSERT_FALSE(AppProbe::tip(app).empty());
+        c.change();
+        AppProbe::paint(app, 1280, 800);
+        EXPECT_TRUE(AppProbe::tip(app).empty()) << AppProbe::tip(app);
+    }
+    AppProbe::settings(app).show_side = true;
+
+    // The hits of an open dialog keep their tips, painted last.
+    std::optional<Hit> own;
+    for (App::Modal m : { App::Modal::Settings, App::Modal::About, App::Modal::Link, App::Modal::Convert }) {
+        AppProbe::close_modal(app);
+        AppProbe::show_modal(app, m);
+        AppProbe::paint(app, 1280, 800);
+        bool past_bg = false;
+        for (const Hit& h : AppProbe::hits(app)) {
+            past_bg = past_bg || h.id == "modal_bg";
+            if (past_bg && !h.tip.empty() && !own)
+                own = h;
+        }
+        if (own)
+            break;
+    }
+    ASSERT_TRUE(own.has_value()) << "some dialog has hits with tips";
+    move(app, own->x + own->w / 2, own->y + own->h / 2);
     AppProbe::paint(app, 1280, 800);
-    auto without = pixels();
-    AppProbe::set_tip(app, "A tip inside a dialog");
-    AppProbe::paint(app, 1280, 800);
-    EXPECT_NE(pixels(), without);
+    EXPECT_EQ(AppProbe::tip(app), own->tip);
 }
 
 TEST(AppMouse, BinaryTabLeavesAnotherLiveSessionAlone)

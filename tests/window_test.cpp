@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 using namespace testutil;
@@ -236,6 +237,165 @@ TEST_F(Window, InProcessTextureRetryAndNothingLeftInTheEnvironment)
     EXPECT_FALSE(bad & 4) << "window settings left in the environment";
     EXPECT_FALSE(bad & 8) << "no texture";
     EXPECT_FALSE(bad & 16) << "the texture was not made again";
+}
+
+namespace {
+
+// The screen as the X server shows it (xwd's format): only what the tests
+// compare, four bytes a pixel.
+struct Xwd {
+    int w = 0, h = 0, bpl = 0;
+    std::string data;
+    size_t at = 0;
+    explicit Xwd(const std::string& bytes) : data(bytes)
+    {
+        auto u32 = [&](size_t i) {
+            const unsigned char* p = reinterpret_cast<const unsigned char*>(data.data()) + 4 * i;
+            return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+        };
+        if (data.size() < 100 || u32(12) < 4 * u32(4))
+            return;
+        w = int(u32(4));
+        h = int(u32(5));
+        bpl = int(u32(12));
+        at = u32(0) + 12 * size_t(u32(19));
+        if (data.size() < at + size_t(bpl) * size_t(h))
+            w = h = 0;
+    }
+    uint32_t pixel(int x, int y) const
+    {
+        uint32_t v = 0;
+        memcpy(&v, data.data() + at + size_t(y) * size_t(bpl) + 4 * size_t(x), 4);
+        return v & 0xFFFFFF;
+    }
+};
+
+int field(const std::string& text, const std::string& name)
+{
+    size_t at = text.find(name);
+    return at == std::string::npos ? -1 : atoi(text.c_str() + at + name.size());
+}
+
+} // namespace
+
+// With a window manager: a start after the window was left maximized or
+// near the screen's bottom shows the whole window, status line included,
+// and its first frame is the one a repaint would draw.
+TEST_F(Window, RestartUnderAWindowManagerShowsTheWholeWindowRight)
+{
+    if (run({ "sh", "-c", "command -v openbox && command -v xwd" }).code != 0)
+        GTEST_SKIP() << "openbox and xwd are needed";
+    struct Case {
+        const char* name;
+        Geometry g;
+    } cases[] = {
+        { "maximized", { 200, 100, 1536, 918, true, true } },
+        { "near the bottom", { 300, 400, 1536, 918, true, false } },
+    };
+    const char* script = "openbox & wm=$!; sleep 1\n"
+                         "\"$1\" \"$2\" & p=$!\n"
+                         "w=$(timeout 20 xdotool search --sync --onlyvisible --classname qxFerndockAssemblerIDE"
+                         " | head -n 1)\n"
+                         "sleep 2\n"
+                         "xwininfo -id \"$w\" | grep -E 'Absolute|Width|Height'\n"
+                         "xwd -root -silent > \"$3/first.xwd\"\n"
+                         "eval $(xdotool getwindowgeometry --shell \"$w\")\n"
+                         "xdotool mousemove $((X + 300)) $((Y + HEIGHT - 60)); sleep 0.8\n"
+                         "xwd -root -silent > \"$3/again.xwd\"\n"
+                         "kill -TERM $p; wait $p; kill $wm; wait $wm\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(save_settings([&](Settings& s) { s.win = c.g; }));
+        auto r = run({ "/bin/sh", "-c", script, "sh", exe_path(), source_dir() + "/examples/hello.asm", m_tmp.path() },
+                     env());
+        int x = field(r.out, "Absolute upper-left X:"), y = field(r.out, "Absolute upper-left Y:");
+        int w = field(r.out, "Width:"), h = field(r.out, "Height:");
+        ASSERT_GT(w, 0) << r.out << r.err;
+        EXPECT_GE(x, 0);
+        EXPECT_GE(y, 0);
+        EXPECT_LE(x + w, 1920) << r.out;
+        EXPECT_LE(y + h, 1080) << "the status line is under the screen's edge\n" << r.out;
+        if (c.g.maximized) {
+            EXPECT_GT(w, 1536) << "maximized again";
+        }
+        Xwd first(read_file(m_tmp.file("first.xwd"))), again(read_file(m_tmp.file("again.xwd")));
+        ASSERT_EQ(first.w, 1920);
+        ASSERT_EQ(again.w, 1920);
+        // Only the blinking caret may differ.
+        int differ = 0;
+        for (int py = std::max(y, 0); py < std::min(y + h, 1080); ++py)
+            for (int px = std::max(x, 0); px < std::min(x + w, 1920); ++px)
+                differ += first.pixel(px, py) != again.pixel(px, py);
+        EXPECT_LT(differ, 200) << "the first frame is not the repainted one";
+    }
+}
+
+// A desktop scaled to 200 % on X11 (its resources, or GDK_SCALE) scales the
+// window: its size is given in points and painted in device pixels.
+TEST(HiDpi, TheDesktopsScaleSizesAndPaintsTheWindow)
+{
+    testutil::XServer x;
+    if (!x.start("2560x1600x24", testutil::XServer::Reset::Never))
+        GTEST_SKIP() << "Xvfb could not be started";
+    TempDir tmp;
+    write_file(tmp.file("a.asm"), "mov eax, 1\n");
+    struct Case {
+        const char* name;
+        const char* resources; // empty: none
+        const char* gdk_scale; // empty: unset
+        int w, h;
+    } cases[] = {
+        { "Xft.dpi 192", "Xft.dpi:\t192\n", "", 2000, 1400 },
+        { "Xft.dpi 144", "Xcursor.size: 24\nXft.dpi: 144\n", "", 1500, 1050 },
+        { "GDK_SCALE 2", "", "2", 2000, 1400 },
+        { "no scale", "", "", 1000, 700 },
+    };
+    std::string display = "DISPLAY=" + x.display();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto set = *c.resources
+                       ? run({ "xprop", "-root", "-f", "RESOURCE_MANAGER", "8s", "-set", "RESOURCE_MANAGER", c.resources },
+                             { display })
+                       : run({ "xprop", "-root", "-remove", "RESOURCE_MANAGER" }, { display });
+        ASSERT_EQ(set.code, 0) << set.err;
+        std::string png = tmp.file("shot.png");
+        auto r = run_exe({ "--size", "1000x700", "--screenshot", png, tmp.file("a.asm") },
+                         { display, "XDG_CONFIG_HOME=" + tmp.path(), "SDL_VIDEODRIVER=", "SDL_RENDER_DRIVER=software",
+                           "DBUS_SESSION_BUS_ADDRESS=", "XDG_RUNTIME_DIR=", std::string("GDK_SCALE=") + c.gdk_scale,
+                           "ASAN_OPTIONS=detect_leaks=0:abort_on_error=1" });
+        ASSERT_EQ(r.code, 0) << r.err;
+        Png p(png);
+        EXPECT_EQ(p.w, c.w);
+        EXPECT_EQ(p.h, c.h);
+        // The status line (24 points) stays at the bottom: its colour fills
+        // the last device rows whatever the scale.
+        Palette pal = Palette::make(false);
+        EXPECT_EQ(p.pixel(c.w / 2, c.h - 2), rgb(pal.panel2));
+        EXPECT_EQ(p.pixel(c.w / 2, c.h * 680 / 700 - 1), rgb(pal.panel2));
+    }
+}
+
+// Whatever the window manager did to the window, a whole frame is painted
+// again once it is quiet (a driver may have drawn the first one into a
+// buffer of the old size).
+TEST(WindowEvents, AWholeFrameFollowsOnceTheWindowManagerIsQuiet)
+{
+    for (Uint8 ev : { SDL_WINDOWEVENT_MOVED, SDL_WINDOWEVENT_SIZE_CHANGED, SDL_WINDOWEVENT_MAXIMIZED,
+                      SDL_WINDOWEVENT_RESTORED, SDL_WINDOWEVENT_SHOWN, SDL_WINDOWEVENT_EXPOSED }) {
+        SCOPED_TRACE(int(ev));
+        App app;
+        SDL_Event e{};
+        e.type = SDL_WINDOWEVENT;
+        e.window.event = ev;
+        Uint32 now = SDL_GetTicks();
+        AppProbe::handle(app, e);
+        AppProbe::paint(app, 800, 600);
+        ASSERT_FALSE(AppProbe::dirty(app));
+        AppProbe::window_timers(app, now + 1);
+        EXPECT_FALSE(AppProbe::dirty(app)) << "not while it may still move";
+        AppProbe::window_timers(app, now + 1000);
+        EXPECT_TRUE(AppProbe::dirty(app));
+    }
 }
 
 TEST(ThemeQuery, SilentSessionBusDoesNotHoldUpTheWindow)

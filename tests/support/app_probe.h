@@ -212,6 +212,7 @@ struct AppProbe {
     {
         a.m_autosave_t = SDL_GetTicks() - 2001;
         a.autosave_tick();
+        a.finish_autosave(true);
     }
     static void restore_recovered(App& a) { a.restore_recovered(); }
     static std::string recovery_name(App& a, const Doc* d) { return a.recovery_name(d); }
@@ -220,6 +221,7 @@ struct AppProbe {
     static void store_all_file_state(App& a) { a.store_all_file_state(); }
     static void save_now(App& a) { a.save_now(); }
     static void open_start_documents(App& a, const std::vector<std::string>& f) { a.open_start_documents(f); }
+    static void window_timers(App& a, Uint32 now) { a.window_timers(now); }
     // Handles the window's waiting events as the main loop does.
     static void pump(App& a)
     {
@@ -261,6 +263,7 @@ struct AppProbe {
     static bool building(App& a) { return a.building(); }
     static void cmd_build(App& a) { a.cmd_build({}); }
     static void debug_tick(App& a) { a.debug_tick(); }
+    static void attach_refused(App& a, const attach::Result& r) { a.attach_refused(r); }
     // ---- end ----
     // ---- menus ----
     static const std::vector<App::MenuItem>& menu_list(App& a) { return a.m_menu_list; }

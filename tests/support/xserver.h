@@ -20,8 +20,10 @@ public:
     ~XServer() { stop(); }
 
     // Starts Xvfb with one screen such as "1920x1080x24"; false when it
-    // cannot be started or names no display within 10 s.
-    bool start(const std::string& screen)
+    // cannot be started or names no display within 10 s. `keep` leaves the
+    // server's state (root window properties) when its last client goes.
+    enum class Reset : int { AtLastClient, Never };
+    bool start(const std::string& screen, Reset keep = Reset::AtLastClient)
     {
         int fds[2];
         if (pipe(fds) != 0)
@@ -34,8 +36,12 @@ public:
             dup2(null, 1);
             dup2(null, 2);
             std::string fd = std::to_string(fds[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
-                   (char*)nullptr);
+            if (keep == Reset::Never)
+                execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+                       "-noreset", (char*)nullptr);
+            else
+                execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", screen.c_str(), "-nolisten", "tcp",
+                       (char*)nullptr);
             _exit(127);
         }
         close(fds[1]);
