@@ -619,7 +619,7 @@ private:
     void apply_file_state(Doc* d);
     void store_all_file_state();
     // Says a failed write once per run in the status line.
-    void write_failed(bool& said, const std::string& text);
+    void write_failed(bool& said, const char* key, const std::string& path);
 
     std::string m_dlg_title, m_dlg_text, m_dlg_label;
     TextField m_dlg_field;
@@ -871,7 +871,7 @@ private:
     // `index`, when given, receives the watch list's index of each one.
     std::vector<dbg::Process::Watch> watch_points(std::vector<int>* index = nullptr);
     // Cycles the mode of watch i; an empty text when it changed, else the error.
-    std::string watch_cycle(int i);
+    std::function<std::string()> watch_cycle(int i);
     uint64_t operand_address(const dis::Operand& op);
     bool operand_value(const dis::Operand& op, uint64_t* value, uint64_t* addr);
     std::string operand_values(uint64_t addr);

@@ -140,6 +140,6 @@ void App::attached(Doc* d)
     m_con_follow = true;
     std::string exe = d->img.m_path;
     logger::info("attached to " + std::to_string(m_proc.pid()) + " " + exe);
-    status(attach::message(attach::result_of(m_proc.pid(), true, exe, "")), false);
+    status([r = attach::result_of(m_proc.pid(), true, exe, "")] { return attach::message(r); }, false);
     m_dirty = true;
 }

@@ -31,7 +31,7 @@ void App::wire_binary(Doc* d)
             return m_proc.has_bp(a);
         return d->bps.count(a) != 0;
     };
-    v.on_status = [this](const std::string& text, bool error) { status(text, error); };
+    v.on_status = [this](std::function<std::string()> make, bool error) { status(std::move(make), error); };
     v.symbol_at = [this, d](uint64_t a) { return d == m_dbin ? symbol_at(a) : d->img.symbol_at(a, false); };
     v.on_edited = [this] { m_dirty = true; };
     v.live_changed = [this](uint64_t a) { return m_snap.mem_changed.count(a) != 0; };

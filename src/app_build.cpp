@@ -210,7 +210,7 @@ void App::finish_build(BuildJob& job)
     for (const std::string& l : needs::explain(codes))
         build_msg(l, l.rfind("    ", 0) == 0 ? 4 : 1, 0);
     if (!codes.empty())
-        status(needs::explain_line(codes), true);
+        status([codes] { return needs::explain_line(codes); }, true);
     size_t first = b.log.find("$ ");
     bool linked = first != std::string::npos && b.log.find("$ ", first + 2) != std::string::npos;
     if (!b.ok && b.fmt != tc::Format::Bin && d->link.libs.empty() && linked

@@ -271,7 +271,7 @@ void App::reload_source(Doc* d)
     d->have_build = false;
     d->build_gen = -1;
     activate(d);
-    status(L10n::tr("file.opened", base_name(d->path)), false);
+    status_tr(false, "file.opened", base_name(d->path));
 }
 
 void App::cmd_save_as(Then then)

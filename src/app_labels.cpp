@@ -90,7 +90,7 @@ void App::cmd_references(const std::string& word, int line)
     m_settings.bottom_tab = 0;
     m_msgs_top = std::max(0, int(m_msgs.size()) - 8);
     m_msgs_follow = false;
-    status(title, false);
+    status_tr(false, "ed.refs_title", word, int(refs.size()));
 }
 
 void App::cmd_rename(const std::string& word, int line)

@@ -66,9 +66,9 @@ void App::link_apply()
 {
     for (int i = 0; i < 5; ++i)
         if (!storable(m_link_field[i].text)) {
-            m_link_error = L10n::tr("link.bad_value", L10n::tr(kLabel[i]));
+            status([label = kLabel[i]] { return L10n::tr("link.bad_value", L10n::tr(label)); }, true);
+            m_link_error = m_status;
             m_link_focus = i;
-            status(m_link_error, true);
             return;
         }
     tc::LinkOpts o;

@@ -292,7 +292,7 @@ void App::save_now()
     store_all_file_state();
     if (!m_settings.save()) {
         logger::warn("settings could not be written");
-        write_failed(m_settings_fail_said, L10n::tr("settings.write_failed", m_settings.m_path));
+        write_failed(m_settings_fail_said, "settings.write_failed", m_settings.m_path);
     } else {
         m_settings_fail_said = false;
     }

@@ -159,9 +159,8 @@ bool App::panel_click(const Hit& h)
             snapshot_watches();
         m_proc.set_watches(watch_points());
     } else if (id == "watch_stop") {
-        std::string err = watch_cycle(n);
-        if (!err.empty()) {
-            status(err, true);
+        if (std::function<std::string()> err = watch_cycle(n)) {
+            status(std::move(err), true);
             return true;
         }
         m_proc.set_watches(watch_points());

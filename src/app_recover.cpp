@@ -80,7 +80,7 @@ std::string App::recovery_name(const Doc* d) const
     return recover_dir() + name;
 }
 
-void App::write_failed(bool& said, const std::string& text)
+void App::write_failed(bool& said, const char* key, const std::string& path)
 {
     // Once until a write succeeds again: a full disk would otherwise repeat
     // it every tick. The messages pane keeps it after the status line moved
@@ -88,8 +88,8 @@ void App::write_failed(bool& said, const std::string& text)
     if (said)
         return;
     said = true;
-    status(text, true);
-    msg(text, 2, 0);
+    status_tr(true, key, path);
+    msg(m_status, 2, 0);
 }
 
 void App::autosave_tick()
@@ -119,7 +119,7 @@ void App::autosave_tick()
         return;
     // Tried again at the next tick.
     if (!recover_dir_ready()) {
-        write_failed(m_rec_fail_said, L10n::tr("rec.write_failed", writes.front().file));
+        write_failed(m_rec_fail_said, "rec.write_failed", writes.front().file);
         return;
     }
     // Sealing and syncing a long source takes longer than a frame: the
@@ -143,7 +143,7 @@ void App::finish_autosave(bool wait)
         Doc* d = doc_by_id(w.doc);
         if (!w.ok) {
             if (d)
-                write_failed(m_rec_fail_said, L10n::tr("rec.write_failed", w.file));
+                write_failed(m_rec_fail_said, "rec.write_failed", w.file);
             continue;
         }
         m_rec_fail_said = false;

@@ -243,7 +243,7 @@ void App::ref_insert()
     ed.move_caret({ ins.to.line, ins.to.col }, true);
     ed.insert(ins.text);
     ed.ensure_caret_visible();
-    status(tr("ref.inserted"), false);
+    status_tr(false, "ref.inserted");
     m_dirty = true;
 }
 

@@ -156,10 +156,11 @@ std::vector<dbg::Process::Watch> App::watch_points(std::vector<int>* index)
     return out;
 }
 
-std::string App::watch_cycle(int i)
+std::function<std::string()> App::watch_cycle(int i)
 {
+    auto need_mem = [] { return L10n::tr("watch.need_mem"); };
     if (i < 0 || size_t(i) >= m_settings.watches.size() || m_settings.watches[size_t(i)].size() < 2)
-        return "watch.need_mem";
+        return need_mem;
     std::string& w = m_settings.watches[size_t(i)];
     char next = w[0] == '0' ? '1' : w[0] == '1' ? '2' : '0';
     if (next != '0') {
@@ -167,14 +168,14 @@ std::string App::watch_cycle(int i)
         int size = 0;
         std::string err;
         if (!watch_eval(w.substr(1), &v, &a, &size, &err) || size == 0)
-            return L10n::tr("watch.need_mem");
+            return need_mem;
     }
     if (next == '1') {
         int stopping = 0;
         for (const std::string& o : m_settings.watches)
             stopping += o.size() >= 2 && o[0] != '0';
         if (stopping >= dbg::Process::kMaxWatches)
-            return L10n::tr("watch.too_many", dbg::Process::kMaxWatches);
+            return [] { return L10n::tr("watch.too_many", dbg::Process::kMaxWatches); };
     }
     w[0] = next;
     return {};

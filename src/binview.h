@@ -14,6 +14,7 @@
 #include "textfield.h"
 #include "debugger_linux.h"
 #include "disasm.h"
+#include "l10n.h"
 
 #include <SDL_keyboard.h>
 #include <cairo.h>
@@ -76,7 +77,9 @@ public:
 
     std::function<void(uint64_t)> on_toggle_bp;
     std::function<bool(uint64_t)> has_bp;
-    std::function<void(const std::string&, bool)> on_status;
+    // Gets a maker rather than the text, so the status line can make it
+    // again when the language changes.
+    std::function<void(std::function<std::string()>, bool)> on_status;
     std::function<std::string(uint64_t)> symbol_at;
     std::function<void()> on_edited;
     std::function<bool(uint64_t)> live_changed;
@@ -222,6 +225,13 @@ public:
     double m_head = 0;
 
 private:
+    // A translated status text, its arguments kept as values.
+    template <typename... A>
+    void say(bool error, const char* key, const A&... args) const
+    {
+        if (on_status)
+            on_status([key, ... a = args] { return L10n::tr(key, a...); }, error);
+    }
     struct Part {
         std::string name;
         uint64_t addr = 0;

@@ -113,12 +113,10 @@ void BinView::commit_edit()
     std::string err;
     if (!tc::assemble_line(m_edit.text, b, m_edit_addr, &bytes, &err)) {
         m_edit_active = false;
-        if (on_status) {
-            if (err == "missing:nasm")
-                on_status(needs::explain_line({ "nasm" }), true);
-            else
-                on_status(L10n::tr("bin.asm_error", err), true);
-        }
+        if (err != "missing:nasm")
+            say(true, "bin.asm_error", err);
+        else if (on_status)
+            on_status([] { return needs::explain_line({ "nasm" }); }, true);
         return;
     }
     // Longer code would overwrite the instructions after this one: the
@@ -126,8 +124,7 @@ void BinView::commit_edit()
     if (int(bytes.size()) > m_edit_len) {
         if (!ask_overwrite) {
             m_edit_active = false;
-            if (on_status)
-                on_status(L10n::tr("bin.too_long", int(bytes.size()) - m_edit_len), true);
+            say(true, "bin.too_long", int(bytes.size()) - m_edit_len);
             return;
         }
         m_pending_bytes = bytes;
@@ -161,8 +158,7 @@ bool BinView::write_assembled(const std::vector<uint8_t>& code)
     size_t n = bytes.size();
     std::vector<uint8_t> old(n);
     if (!mem_read(m_edit_addr, old.data(), n) || !mem_write(m_edit_addr, bytes.data(), n)) {
-        if (on_status)
-            on_status(L10n::tr("bin.not_mapped"), true);
+        say(true, "bin.not_mapped");
         return false;
     }
     bool lv = live();
@@ -183,14 +179,12 @@ bool BinView::write_assembled(const std::vector<uint8_t>& code)
     Key k = row_of_addr(m_edit_addr + n);
     if (k.valid())
         select_row(k, true);
-    if (on_status) {
-        if (int(n) > m)
-            on_status(L10n::tr("bin.overwrote", int(n) - m), false);
-        else if (padded)
-            on_status(L10n::tr("bin.padded"), false);
-        else
-            on_status(L10n::tr("bin.assembled", int(n)), false);
-    }
+    if (int(n) > m)
+        say(false, "bin.overwrote", int(n) - m);
+    else if (padded)
+        say(false, "bin.padded");
+    else
+        say(false, "bin.assembled", int(n));
     if (on_edited)
         on_edited();
     return true;
@@ -203,8 +197,8 @@ void BinView::finish_edit()
         return;
     bool changed = m_edit.text != m_edit_orig;
     cancel_edit();
-    if (changed && on_status)
-        on_status(L10n::tr("bin.edit_dropped"), false);
+    if (changed)
+        say(false, "bin.edit_dropped");
 }
 
 // Writes a record's bytes back; `inverse` gets the bytes it replaced.

@@ -183,8 +183,7 @@ void BinView::mouse_down(double x, double y, int clicks, bool right)
         if (!live()) {
             uint64_t a = 0;
             if (!m_img || !m_img->off_to_addr(m_cur, &a)) {
-                if (on_status)
-                    on_status(L10n::tr("bin.not_loaded"), false);
+                say(false, "bin.not_loaded");
                 return;
             }
             Key k = row_of_addr(a);

@@ -147,8 +147,8 @@ void BinView::cursor_to_file_addr(uint64_t a)
     uint64_t off = 0;
     if (m_img->addr_to_off(a, &off))
         m_cur = off;
-    else if (on_status)
-        on_status(L10n::tr("bin.not_mapped"), true);
+    else
+        say(true, "bin.not_mapped");
 }
 
 void BinView::goto_addr(uint64_t a)

@@ -5,6 +5,7 @@
 #include "app.h"
 #include "app_probe.h"
 #include "l10n.h"
+#include "set_probe.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +176,11 @@ TEST_F(AppAttach, ByNumberAndByNameThroughThePromptThenDetachAndItRunsOn)
         EXPECT_EQ(AppProbe::status(app()),
                   "Attached to process " + std::to_string(child) + " (" + exe + ") \u2013 stopped");
         EXPECT_FALSE(AppProbe::status_err(app()));
+        // The result is said again in a language picked after it.
+        ASSERT_TRUE(SetProbe::pick_language(app(), "fr"));
+        EXPECT_EQ(AppProbe::status(app()), attach::message(attach::result_of(child, true, exe, "")));
+        EXPECT_EQ(AppProbe::status(app()).find("Attached"), std::string::npos);
+        ASSERT_TRUE(SetProbe::pick_language(app(), "en"));
 
         // Its executable is the visible binary document in front, live.
         Doc* bin = AppProbe::debugged_binary(app());

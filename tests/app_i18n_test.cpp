@@ -4,12 +4,15 @@
 #include "app.h"
 #include "app_probe.h"
 #include "l10n.h"
+#include "paths.h"
 #include "ref_probe.h"
 #include "set_probe.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <regex>
 
 using namespace testutil;
@@ -104,6 +107,56 @@ TEST_F(AppLanguages, SwitchingAtRunTimeRepaintsEveryMenuInTheNewLanguage)
     EXPECT_EQ(AppProbe::settings(app).language, "auto");
     EXPECT_EQ(menu_labels(app), english);
     unsetenv("LANGUAGE");
+}
+
+// Messages from other parts of the window change language with it too, and
+// keep the values they name.
+TEST_F(AppLanguages, StatusMessagesAreMadeAgainInTheNewLanguage)
+{
+    const std::string raw = m_home.file("boot.bin");
+    ASSERT_TRUE(write_file(raw, std::string(64, '\x90')));
+    // Recovery cannot be written where a plain file stands in its folder's way.
+    const std::string config = paths::config_dir();
+    const bool had_config = std::filesystem::exists(config);
+    std::string named; // the value a message names, set when it is said
+    struct Case {
+        const char* source;
+        std::function<void(App&)> say;
+        std::function<std::string()> text; // in the language now chosen
+    };
+    const Case cases[] = {
+        { "binary view",
+          [&](App& app) {
+              ASSERT_TRUE(AppProbe::load_binary(app, raw));
+              AppProbe::binary(app)->bv.goto_addr(0xdead0000);
+          },
+          [] { return L10n::tr("bin.not_mapped"); } },
+        { "recovery failure",
+          [&](App& app) {
+              std::filesystem::create_directories(config);
+              ASSERT_TRUE(write_file(config + "/recover", "in the way"));
+              Doc* d = AppProbe::add_source(app, "", "x\n");
+              d->ed.set_modified(true);
+              named = AppProbe::recovery_name(app, d);
+              AppProbe::autosave(app);
+          },
+          [&] { return L10n::tr("rec.write_failed", named); } },
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.source);
+        App app;
+        pick(app, "en");
+        c.say(app);
+        const std::string english = AppProbe::status(app);
+        ASSERT_EQ(english, c.text());
+        pick(app, "de");
+        EXPECT_EQ(AppProbe::status(app), c.text());
+        EXPECT_NE(AppProbe::status(app), english);
+        pick(app, "en");
+    }
+    std::filesystem::remove(config + "/recover");
+    if (!had_config)
+        std::filesystem::remove_all(config);
 }
 
 // Pictures of the main window with a menu open, the Settings dialog and the

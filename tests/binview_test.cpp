@@ -119,7 +119,7 @@ struct View {
     explicit View(const std::string& path = {})
     {
         v.m_img = &img;
-        v.on_status = [this](const std::string& t, bool e) { status.push_back({ t, e }); };
+        v.on_status = [this](std::function<std::string()> t, bool e) { status.push_back({ t(), e }); };
         v.on_toggle_bp = [this](uint64_t a) { toggled.push_back(a); };
         v.on_edited = [this] { ++edits; };
         v.ask_overwrite = [this](int n, const std::string&) { asked.push_back(n); };

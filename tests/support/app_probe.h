@@ -131,7 +131,11 @@ struct AppProbe {
     }
     static void snapshot_watches(App& a) { a.snapshot_watches(); }
     static std::string watch_value_text(App& a, size_t i) { return a.watch_value_text(i); }
-    static std::string watch_cycle(App& a, int i) { return a.watch_cycle(i); }
+    static std::string watch_cycle(App& a, int i)
+    {
+        std::function<std::string()> refused = a.watch_cycle(i);
+        return refused ? refused() : std::string();
+    }
     static std::vector<dbg::Process::Watch> watch_points(App& a) { return a.watch_points(); }
     static std::string operand_values(App& a, uint64_t addr) { return a.operand_values(addr); }
     static std::string pointee(App& a, uint64_t v) { return a.pointee(v); }

@@ -2,6 +2,7 @@
 // The tests' view of the Settings and Language dialogs, the sandbox hints
 // and the link opener inside the application object.
 #include "app.h"
+#include "l10n.h"
 
 struct SetProbe {
     static void cmd_settings(App& a) { a.cmd_settings(); }
@@ -20,6 +21,17 @@ struct SetProbe {
     static std::vector<int> filtered(App& a) { return a.lang_filtered(); }
     static TextField& filter(App& a) { return a.m_lang_filter; }
     static int& sel(App& a) { return a.m_lang_sel; }
+    // The language with this code, as the dialog picks it; false when none has it.
+    static bool pick_language(App& a, const std::string& code)
+    {
+        std::vector<L10n::LanguageInfo> langs = L10n::available();
+        for (size_t i = 0; i < langs.size(); ++i)
+            if (langs[i].code == code) {
+                a.pick_language(int(i));
+                return true;
+            }
+        return false;
+    }
     static int lang_scroll(App& a) { return a.m_lang_scroll; }
     static int cols(App& a) { return a.m_lang_cols; }
     static bool lang_back(App& a) { return a.m_lang_back; }
