@@ -327,6 +327,9 @@ private:
     bool init_window();
     void shutdown_window();
     void update_scale();
+    // The user's own choice of theme: saved, and it ends a theme the
+    // command line gave for this run, which would otherwise hide it.
+    void choose_theme(const std::string& name);
     void update_theme();
     void start_theme_query();
     // Takes the answer when it came; waits up to wait_ms for it.

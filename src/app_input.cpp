@@ -130,8 +130,7 @@ void App::click(const Hit& h)
         { "set_theme",
           [](App& a, const Hit& h) {
               static const char* const names[] = { "auto", "light", "dark" };
-              a.m_settings.theme = names[std::clamp(h.n, 0, 2)];
-              a.update_theme();
+              a.choose_theme(names[std::clamp(h.n, 0, 2)]);
               a.m_save_at = SDL_GetTicks() + 600;
           } },
         { "set_font", [](App& a, const Hit& h) { a.cmd_font(h.n); } },

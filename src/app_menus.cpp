@@ -259,8 +259,7 @@ std::vector<App::MenuItem> App::menu_items(int n)
         for (const char* name : { "auto", "light", "dark" }) {
             std::string key = std::string("menu.theme_") + name;
             rows.push_back(choice(key.c_str(), m_settings.theme == name, true, [this, name, settings_saved] {
-                m_settings.theme = name;
-                update_theme();
+                choose_theme(name);
                 settings_saved();
             }));
         }

@@ -234,6 +234,13 @@ void App::update_scale()
     m_dirty = true;
 }
 
+void App::choose_theme(const std::string& name)
+{
+    m_settings.theme = name;
+    force_theme.clear();
+    update_theme();
+}
+
 void App::update_theme()
 {
     const std::string& name = force_theme.empty() ? m_settings.theme : force_theme;

@@ -250,6 +250,15 @@ TEST(SettingsDialog, ChipsCheckBoxFontAndLanguageRowsActAtOnce)
     ASSERT_TRUE(click(app, "set_fmt", 1));
     EXPECT_EQ(saved(app).format, "elf64");
 
+    // A theme given on the command line for this run gives way to the
+    // user's own choice, even of the theme already saved.
+    AppProbe::settings(app).theme = "dark";
+    app.force_theme = "light";
+    AppProbe::set_theme(app, false);
+    ASSERT_FALSE(AppProbe::palette(app).dark);
+    ASSERT_TRUE(click(app, "set_theme", 2));
+    EXPECT_TRUE(AppProbe::palette(app).dark);
+
     AppProbe::settings(app).font = 14;
     ASSERT_TRUE(click(app, "set_font", 1));
     EXPECT_EQ(AppProbe::settings(app).font, 15);
