@@ -294,10 +294,29 @@ void Writer::emit_all(const std::set<uint64_t>& as_bytes, LineMap* lines)
         for (const auto& u : m_used)
             line("extern " + nasm_name(u) + (m_weak.count(u) ? ":weak" : ""));
     }
-    for (const auto& sec : m_secs) {
+    // Code comes after the data it reads: NASM sizes an instruction that
+    // names a label it has not yet seen as if it were absolute, one byte
+    // too long, and the correction costs a whole extra pass over the
+    // source. The sections are declared first, in the file's order, so the
+    // object keeps that order.
+    std::vector<const Sec*> order;
+    for (const auto& sec : m_secs)
+        if (m_flat || !sec.exec)
+            order.push_back(&sec);
+    for (const auto& sec : m_secs)
+        if (!m_flat && sec.exec)
+            order.push_back(&sec);
+    bool declared = !std::equal(order.begin(), order.end(), m_secs.begin(), [](const Sec* a, const Sec& b) { return a == &b; });
+    if (declared) {
+        line("");
+        for (const auto& sec : m_secs)
+            line(section_line(sec));
+    }
+    for (const Sec* s : order) {
+        const Sec& sec = *s;
         line("");
         if (!m_flat)
-            line(section_line(sec));
+            line(declared ? "section " + section_name(sec.name) : section_line(sec));
         if (sec.tls && !sec.in_file) {
             // Its addresses belong to the sections after it.
             line("    resb " + std::to_string(sec.size));

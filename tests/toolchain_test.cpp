@@ -649,8 +649,9 @@ TEST(Build, NamesReachTheTerminalEscaped)
         EXPECT_EQ(r.out.find_first_of("\x1B\x07\x9B"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find(" ./" + shown + ".asm\n"), std::string::npos) << r.out;
         EXPECT_NE(r.out.find(c.result + shown + ".bin (bin)\n"), std::string::npos) << r.out;
-        if (c.message)
+        if (c.message) {
             EXPECT_NE(r.out.find("\n./" + shown + c.message), std::string::npos) << r.out;
+        }
     }
 }
 
