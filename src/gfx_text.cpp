@@ -36,23 +36,6 @@ PangoLanguage* text_language()
     return language;
 }
 
-// Right to left for Hebrew, Arabic and their kin, left to right for the
-// letters of other scripts.
-PangoDirection strong_direction(uint32_t c)
-{
-    if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFC)
-        || (c >= 0x10800 && c <= 0x10FFF) || (c >= 0x1E800 && c <= 0x1EFFF) || c == 0x200F || c == 0x061C)
-        return PANGO_DIRECTION_RTL;
-    bool latin = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
-    // Letters of every other script; digits, punctuation, symbols and
-    // combining marks decide nothing.
-    bool other = c >= 0xC0 && c != 0xD7 && c != 0xF7 && !(c >= 0x0300 && c <= 0x036F)
-        && !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x2E00 && c <= 0x2E7F) && !(c >= 0x3000 && c <= 0x303F)
-        && !(c >= 0xFE00 && c <= 0xFE6F) && !(c >= 0xFF00 && c <= 0xFF20) && !(c >= 0xFF3B && c <= 0xFF40)
-        && !(c >= 0xFF5B && c <= 0xFF65) && c < 0xFFF0;
-    return latin || other || c == 0x200E ? PANGO_DIRECTION_LTR : PANGO_DIRECTION_NEUTRAL;
-}
-
 PangoLayout* new_layout(cairo_t* cr, const std::string& s, const Font& f)
 {
     PangoLayout* layout = pango_cairo_create_layout(cr);
@@ -95,20 +78,13 @@ namespace detail {
 
 PangoDirection first_strong(const std::string& s)
 {
-    int depth = 0;
-    for (size_t i = 0; i < s.size() && s[i] != '\n';) {
-        unsigned char b = uint8_t(s[i]);
-        int len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-        uint32_t c = len == 1 ? b : b & (0x7F >> len);
-        for (int k = 1; k < len && i + size_t(k) < s.size(); ++k)
-            c = (c << 6) | (uint8_t(s[i + size_t(k)]) & 0x3F);
-        i += size_t(len);
-        if (c >= 0x2066 && c <= 0x2068)
-            ++depth;
-        else if (c == 0x2069)
-            depth = depth > 0 ? depth - 1 : 0;
-        else if (depth == 0 && strong_direction(c) != PANGO_DIRECTION_NEUTRAL)
-            return strong_direction(c);
+    switch (L10n::firstStrong(s)) {
+    case L10n::Direction::LeftToRight:
+        return PANGO_DIRECTION_LTR;
+    case L10n::Direction::RightToLeft:
+        return PANGO_DIRECTION_RTL;
+    case L10n::Direction::Neutral:
+        break;
     }
     return PANGO_DIRECTION_NEUTRAL;
 }

@@ -137,6 +137,48 @@ void delete_guard()
         files::remove(g_guard_path);
 }
 
+// Calls `each` with the direction of every character outside isolates
+// until it returns false.
+template <class F>
+void outside_isolates(const std::string& s, F each)
+{
+    int depth = 0;
+    for (size_t i = 0; i < s.size();) {
+        unsigned char b = uint8_t(s[i]);
+        int len = b < 0x80 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        uint32_t c = len == 1 ? b : b & (0x7F >> len);
+        for (int k = 1; k < len && i + size_t(k) < s.size(); ++k)
+            c = (c << 6) | (uint8_t(s[i + size_t(k)]) & 0x3F);
+        i += size_t(len);
+        if (c >= 0x2066 && c <= 0x2068)
+            ++depth;
+        else if (c == 0x2069)
+            depth = depth > 0 ? depth - 1 : 0;
+        else if (depth == 0 && !each(c, L10n::letterDirection(c)))
+            return;
+    }
+}
+
+// A right-to-left translation that opens with a Latin word ("NASM …",
+// "rax: …") would be laid out left to right by its first letter, its
+// sentence read backwards: a right-to-left mark in front sets its direction.
+std::string directed(std::string text)
+{
+    if (!LANGS[active_row()].rtl)
+        return text;
+    L10n::Direction first = L10n::Direction::Neutral;
+    bool rtl_letters = false;
+    outside_isolates(text, [&](uint32_t, L10n::Direction d) {
+        if (first == L10n::Direction::Neutral)
+            first = d;
+        rtl_letters = d == L10n::Direction::RightToLeft;
+        return !rtl_letters;
+    });
+    if (first == L10n::Direction::LeftToRight && rtl_letters)
+        text.insert(0, "\u200F");
+    return text;
+}
+
 // The active text when its conversions are `wanted`, else the English one
 // when its conversions are, else none.
 const char* safe_format(const std::string& key, const char* wanted)
@@ -173,14 +215,17 @@ std::string format(const std::string& key, const char* wanted, std::initializer_
         else
             out += isolate(*arg++);
     }
-    return out;
+    return directed(std::move(out));
 }
 
-// One of the marks U+2066 to U+2069 starts at i.
+// One of the marks U+2066 to U+2069 starts at i, or the right-to-left
+// mark U+200F.
 bool isolate_mark(const std::string& s, size_t i)
 {
-    return i + 2 < s.size() && uint8_t(s[i]) == 0xE2 && uint8_t(s[i + 1]) == 0x81 && uint8_t(s[i + 2]) >= 0xA6
-        && uint8_t(s[i + 2]) <= 0xA9;
+    if (i + 2 >= s.size() || uint8_t(s[i]) != 0xE2)
+        return false;
+    return (uint8_t(s[i + 1]) == 0x81 && uint8_t(s[i + 2]) >= 0xA6 && uint8_t(s[i + 2]) <= 0xA9)
+        || (uint8_t(s[i + 1]) == 0x80 && uint8_t(s[i + 2]) == 0x8F);
 }
 
 const char* text_or_empty(const char* s)
@@ -297,7 +342,7 @@ std::string tr(const std::string& key)
         text = i18n_data::text(LANGS[english_row()], row);
     if (!text || !*text)
         return key;
-    return text;
+    return directed(text);
 }
 
 std::string tr(const std::string& key, const std::string& a)
@@ -364,6 +409,33 @@ std::string plain(std::string text)
     }
     text.resize(to);
     return text;
+}
+
+Direction letterDirection(uint32_t c)
+{
+    if ((c >= 0x0590 && c <= 0x08FF) || (c >= 0xFB1D && c <= 0xFDFF) || (c >= 0xFE70 && c <= 0xFEFC)
+        || (c >= 0x10800 && c <= 0x10FFF) || (c >= 0x1E800 && c <= 0x1EFFF) || c == 0x200F || c == 0x061C)
+        return Direction::RightToLeft;
+    bool latin = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    // Letters of every other script; digits, punctuation, symbols and
+    // combining marks decide nothing.
+    bool other = c >= 0xC0 && c != 0xD7 && c != 0xF7 && !(c >= 0x0300 && c <= 0x036F)
+        && !(c >= 0x2000 && c <= 0x2BFF) && !(c >= 0x2E00 && c <= 0x2E7F) && !(c >= 0x3000 && c <= 0x303F)
+        && !(c >= 0xFE00 && c <= 0xFE6F) && !(c >= 0xFF00 && c <= 0xFF20) && !(c >= 0xFF3B && c <= 0xFF40)
+        && !(c >= 0xFF5B && c <= 0xFF65) && c < 0xFFF0;
+    return latin || other || c == 0x200E ? Direction::LeftToRight : Direction::Neutral;
+}
+
+Direction firstStrong(const std::string& s)
+{
+    Direction first = Direction::Neutral;
+    outside_isolates(s, [&](uint32_t c, Direction d) {
+        if (c == '\n')
+            return false;
+        first = d;
+        return d == Direction::Neutral;
+    });
+    return first;
 }
 
 bool isRTL()

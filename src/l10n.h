@@ -1,6 +1,7 @@
 #pragma once
 // User-interface texts in many languages, looked up by key, with the
 // language choice, its start-up guard and a few facts about its script.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,12 @@ std::string plain(std::string text);
 // same way.
 std::string isolate(const std::string& value);
 
+enum class Direction { Neutral, LeftToRight, RightToLeft };
+// The direction a character gives its paragraph: letters decide, digits,
+// punctuation, symbols and combining marks do not.
+Direction letterDirection(uint32_t c);
+// The direction of the first letter of the first line outside isolates.
+Direction firstStrong(const std::string& s);
 bool isRTL();
 // The active language as a tag for text shaping and font choice ("ta",
 // "zh-tw"), so each script is set in the forms its readers expect.
