@@ -599,6 +599,23 @@ int main(int argc, char **argv) {
 EOF
     gcc -O2 -static -o c-fptab-static fptab.c 2>/dev/null && convert c-fptab-static c c-fptab-static
     gcc -O2 -static-pie -o c-fptab-spie fptab.c 2>/dev/null && convert c-fptab-static-pie c c-fptab-spie
+    # Library functions taken as pointers, in a table and as an operand: at
+    # a fixed address their PLT stubs, in a static program indirect functions.
+    cat > libfn.c <<'EOF'
+#include <math.h>
+#include <stdio.h>
+struct op { const char *name; double (*f)(double); };
+static const struct op ops[] = { { "sqrt", sqrt }, { "sin", sin }, { "floor", floor } };
+int main(void) {
+    int (*volatile say)(const char *) = puts;
+    say("table");
+    for (int i = 0; i < 3; i++) printf("%s %.4f\n", ops[i].name, ops[i].f(2.5 + i));
+    return 0;
+}
+EOF
+    gcc -O0 -fno-pie -no-pie -o c-libfn-nopie libfn.c -lm && convert c-libfn-nopie c c-libfn-nopie
+    have clang && clang -O0 -fno-pie -no-pie -o c-libfn-clang libfn.c -lm && convert c-libfn-clang c c-libfn-clang
+    gcc -O2 -static -o c-libfn-static libfn.c -lm 2>/dev/null && convert c-libfn-static c c-libfn-static
     cat > stdin.c <<'EOF'
 #include <stdio.h>
 #include <string.h>

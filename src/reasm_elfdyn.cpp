@@ -374,7 +374,6 @@ void Writer::read_static_imports()
             }
         return false;
     };
-    auto& exports = static_lib_exports(0, is64);
     std::map<uint64_t, std::string> by_addr;
     for (const auto& sym : symbols) {
         if (!sym.defined || !sym.value || c_runtime_name(sym.name) || sym.name == "main" || !exported(sym.name))
@@ -413,10 +412,11 @@ void Writer::read_static_imports()
                     continue;
             }
             for (const auto& sym : symbols)
-                if (sym.value == resolver && sym.type == 10 && exports.count(sym.name))
+                if (sym.value == resolver && sym.type == 10 && exported(sym.name))
                     slots[offset] = sym.name;
         }
     }
+    std::set<uint64_t> stub_slots;
     for (const char* plt_name : { ".plt", ".iplt" }) {
         const BinImage::Section* plt = find_section(m_img, plt_name);
         if (!plt || slots.empty() || plt->offset > data.size())
@@ -436,7 +436,18 @@ void Writer::read_static_imports()
             if (it != slots.end()) {
                 m_plt[insn.addr] = it->second;
                 m_imports.insert(it->second);
+                stub_slots.insert(slot);
             }
+        }
+    }
+    // A slot in the program's own data (a table of function pointers) holds
+    // the indirect function's address: written with its name, the library
+    // fills it again.
+    for (const auto& [slot, name] : slots) {
+        const Sec* sec = section_at(slot);
+        if (!stub_slots.count(slot) && sec && !sec->exec && sec->in_file) {
+            m_absym[slot] = name;
+            m_imports.insert(name);
         }
     }
     // cc links the C library by itself.

@@ -193,6 +193,14 @@ const std::string* Writer::inside_copy(uint64_t addr, uint64_t* offset) const
 std::string Writer::address_name(uint64_t addr) const
 {
     std::string name = label(addr);
+    // At a fixed address the address of a library function is its stub in
+    // the program's own PLT: the function's name makes the linker give it
+    // one again.
+    if (name.empty() && !m_pic) {
+        auto plt = m_plt.find(addr);
+        if (plt != m_plt.end())
+            return nasm_name(plt->second);
+    }
     uint64_t off = 0;
     const std::string* copy = name.empty() ? inside_copy(addr, &off) : nullptr;
     return copy ? nasm_name(*copy) + " + " + std::to_string(off) : name;
@@ -267,7 +275,9 @@ void Writer::assign_labels()
         for (uint64_t r : instruction_refs(insn)) {
             auto copy = m_copy.find(r);
             uint64_t off = 0;
-            if (copy != m_copy.end())
+            if (auto plt = m_plt.find(r); plt != m_plt.end() && !m_pic && !has_name(r))
+                m_used.insert(plt->second);
+            else if (copy != m_copy.end())
                 m_used.insert(copy->second);
             else if (const std::string* within = inside_copy(r, &off))
                 m_used.insert(*within);
@@ -308,7 +318,9 @@ void Writer::assign_labels()
         // A pointer to an object of a library is written with its name.
         auto copy = m_copy.find(target);
         uint64_t off = 0;
-        if (copy != m_copy.end())
+        if (auto plt = m_plt.find(target); plt != m_plt.end() && !m_pic && !has_name(target))
+            m_used.insert(plt->second);
+        else if (copy != m_copy.end())
             m_used.insert(copy->second);
         else if (const std::string* within = inside_copy(target, &off))
             m_used.insert(*within);

@@ -239,7 +239,7 @@ std::vector<uint64_t> Writer::instruction_refs(const dis::Insn& insn) const
                 continue;
         }
         uint64_t v = 0;
-        if (read_hex(t, i + 2, &v) && v > 255 && in_some_section(v) && !(insn.has_target && insn.target == v))
+        if (read_hex(t, i + 2, &v) && v > 255 && (in_some_section(v) || m_plt.count(v)) && !(insn.has_target && insn.target == v))
             refs.push_back(v);
         ++i;
     }
@@ -573,7 +573,7 @@ bool Writer::proven_pointer(uint64_t slot, uint64_t value) const
 void Writer::find_absolute_pointers()
 {
     data_words([&](uint64_t a, uint64_t v) {
-        if (section_at(v) && !m_relative.count(a) && proven_pointer(a, v))
+        if (!m_relative.count(a) && ((!m_pic && m_plt.count(v)) || (section_at(v) && proven_pointer(a, v))))
             m_relative[a] = v;
     });
 }
@@ -731,6 +731,8 @@ void Writer::discover(uint64_t start, const std::vector<uint64_t>& first_seeds, 
                 if (guess && overlaps_code(a, insn.len))
                     break;
                 for (uint64_t r : instruction_refs(insn)) {
+                    if (m_compiled && !m_pic && m_plt.count(r))
+                        continue; // a library function's address: written with its name
                     if (m_compiled && is_code(r)) {
                         code_targets.insert(r);
                         work.push_back(r);

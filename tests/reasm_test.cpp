@@ -1051,6 +1051,13 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
                               "  for (int i = 0; i < 3; i++)\n"
                               "    if (strcmp(cmds[i].name, argc > 1 ? argv[1] : \"mul\") == 0) s += cmds[i].fn(5, 6);\n"
                               "  printf(\"%d\\n\", s);\n  return 0;\n}\n";
+    // Library functions taken as pointers: in a table and as an operand.
+    const std::string lib_ptrs = "#include <math.h>\n#include <stdio.h>\n"
+                                 "struct op { const char *name; double (*f)(double); };\n"
+                                 "static const struct op ops[] = { { \"sqrt\", sqrt }, { \"sin\", sin }, { \"floor\", floor } };\n"
+                                 "int main(void) {\n  int (*volatile say)(const char *) = puts;\n  say(\"table\");\n"
+                                 "  for (int i = 0; i < 3; i++) printf(\"%s %.4f\\n\", ops[i].name, ops[i].f(2.5 + i));\n"
+                                 "  return 0;\n}\n";
     const std::string cpp_io = "#include <iostream>\n#include <string>\n#include <vector>\nint main() {\n"
                                "  std::vector<std::string> words = { \"alpha\", \"beta\", \"gamma\" };\n"
                                "  std::string joined;\n  for (const auto& w : words) joined += w + \"-\";\n"
@@ -1080,6 +1087,10 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
         // Only main's code is written: the functions its tables point at too.
         { "C static, function-pointer tables", "p.c", fptab, "gcc -O2 -static -o p p.c" },
         { "C static PIE", "p.c", fptab, "gcc -O2 -static-pie -o p p.c" },
+        // At a fixed address such a pointer is the function's stub in the
+        // program's PLT; in a static program an indirect function's slot.
+        { "C, no PIE, pointers to library functions", "p.c", lib_ptrs, "gcc -O0 -fno-pie -no-pie -o p p.c -lm" },
+        { "C static, pointers to indirect functions", "p.c", lib_ptrs, "gcc -O2 -static -o p p.c -lm" },
         // The C++ library is linked again: its objects need its start code.
         { "C++ static", "p.cpp", cpp_io, "g++ -O2 -static -o p p.cpp" },
         { "C++ static PIE", "p.cpp", cpp_io, "g++ -O2 -static-pie -o p p.cpp" },
