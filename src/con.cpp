@@ -70,9 +70,10 @@ void print_lines(std::string_view text)
 
 void print(std::string_view whole)
 {
-    // Isolate marks in translated texts are for the window, not a terminal.
+    // Isolate and direction marks in translated texts are for the window,
+    // not a terminal.
     std::string plain;
-    if (whole.find("\xE2\x81") != std::string_view::npos) {
+    if (whole.find("\xE2\x81") != std::string_view::npos || whole.find("\xE2\x80\x8F") != std::string_view::npos) {
         plain = L10n::plain(std::string(whole));
         whole = plain;
     }

@@ -189,7 +189,11 @@ TEST(L10nLookup, TextsAndArgumentChecks)
     EXPECT_EQ(L10n::plain(found), "נמצא: /usr/bin/nasm");
     EXPECT_EQ(L10n::tr("build.warnings", 3), "\u20683\u2069 אזהרות");
     EXPECT_EQ(L10n::isolate("2.16"), "\u20682.16\u2069");
+    // One that opens with a Latin word starts with a right-to-left mark.
+    EXPECT_EQ(L10n::tr("need.nasm"), "\u200FNASM (האסמבלר) חסר.");
+    EXPECT_EQ(L10n::plain(L10n::tr("need.nasm")), "NASM (האסמבלר) חסר.");
     L10n::setLanguage("en");
+    EXPECT_EQ(L10n::tr("need.nasm").rfind("NASM", 0), 0u);
     EXPECT_EQ(L10n::tr("settings.found", "/usr/bin/nasm"), "Found: /usr/bin/nasm");
     EXPECT_EQ(L10n::isolate("2.16"), "2.16");
     EXPECT_EQ(L10n::plain("a\u2066b\u2067c\u2068d\u2069e \u2065\u206A"), "abcde \u2065\u206A");

@@ -655,6 +655,21 @@ TEST(Build, NamesReachTheTerminalEscaped)
     }
 }
 
+// Advice in a right-to-left language carries direction marks for the
+// window; the terminal gets the text without them.
+TEST(Build, RightToLeftAdviceReachesTheTerminalPlain)
+{
+    TempDir dir;
+    ASSERT_TRUE(write_file(dir.file("p.asm"), "nop\n"));
+    RunResult r = run_exe({ "--build", dir.file("p.asm") },
+        { "LANGUAGE=he", "PATH=" + dir.file("none"), "XDG_RUNTIME_DIR=" + dir.path(),
+            "XDG_CONFIG_HOME=" + dir.file("config") });
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.out.find("\nNASM ("), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\xE2\x80\x8F"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("\xE2\x81\xA8"), std::string::npos) << r.out;
+}
+
 // Builds of different programs at the same time, with the same per-user
 // directory: each gets its own program and its own line table.
 TEST(Build, SideBySideBuildsKeepTheirOwnFiles)
