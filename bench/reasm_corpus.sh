@@ -653,6 +653,9 @@ EOF
     g++ -O2 -o cxx-rtti rtti.cpp && convert cxx-rtti-O2 c cxx-rtti
     g++ -O0 -no-pie -o cxx-rtti-np rtti.cpp && convert cxx-rtti-O0-no-pie c cxx-rtti-np
     g++ -Os -s -o cxx-rtti-s rtti.cpp && convert cxx-rtti-Os-stripped c cxx-rtti-s
+    # Fixed-address code: the type information points into a copied vtable.
+    g++ -O2 -fno-pie -no-pie -o cxx-rtti-fnp rtti.cpp && convert cxx-rtti-fno-pie c cxx-rtti-fnp
+    g++ -O2 -static -o cxx-rtti-st rtti.cpp 2>/dev/null && convert cxx-rtti-static c cxx-rtti-st
     if have clang++; then clang++ -O2 -o cxx-rtti-clang rtti.cpp && convert cxx-rtti-clang c cxx-rtti-clang; fi
     g++ -O2 -static -o cxx-static io.cpp 2>/dev/null && convert cxx-iostream-static c cxx-static
     g++ -O2 -static-pie -o cxx-spie io.cpp 2>/dev/null && convert cxx-iostream-static-pie c cxx-spie

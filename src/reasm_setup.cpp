@@ -572,8 +572,12 @@ bool Writer::proven_pointer(uint64_t slot, uint64_t value) const
 // the same object after cc has placed things anew.
 void Writer::find_absolute_pointers()
 {
+    // So is the address of (or into) a library object the linker copies in:
+    // C++ type information points 16 bytes into a vtable of the C++ library.
     data_words([&](uint64_t a, uint64_t v) {
-        if (!m_relative.count(a) && ((!m_pic && m_plt.count(v)) || (section_at(v) && proven_pointer(a, v))))
+        uint64_t off = 0;
+        bool library_object = !m_pic && (m_plt.count(v) || m_copy.count(v) || inside_copy(v, &off));
+        if (!m_relative.count(a) && (library_object || (section_at(v) && proven_pointer(a, v))))
             m_relative[a] = v;
     });
 }

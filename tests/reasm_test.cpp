@@ -1082,6 +1082,10 @@ TEST(ReasmRebuild, CompiledProgramsKeepConstructorsAndAlignment)
         { "C++ dynamic_cast, PIE", "p.cpp", rtti, "g++ -O2 -o p p.cpp" },
         { "C++ dynamic_cast, no PIE", "p.cpp", rtti, "g++ -O0 -no-pie -o p p.cpp" },
         { "C++ dynamic_cast, clang", "p.cpp", rtti, "clang++ -O2 -o p p.cpp" },
+        // Code built for a fixed address: the vtable is copied in and the
+        // type information points into the copy, with no relocation.
+        { "C++ dynamic_cast, fixed-address code", "p.cpp", rtti, "g++ -O2 -fno-pie -no-pie -o p p.cpp" },
+        { "C++ dynamic_cast, static", "p.cpp", rtti, "g++ -O2 -static -o p p.cpp" },
         // Without symbols crtbegin's code is written too, with its weak imports.
         { "C, stripped PIE", "p.c", pie_numbers, "gcc -Os -s -o p p.c" },
         // Only main's code is written: the functions its tables point at too.
