@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,25 @@ Pairs alternate(int rounds, A&& a, B&& b)
         p.ratio.push_back(ta / tb);
     }
     return p;
+}
+
+// A source of labels, loads, adds and jumps, `lines` lines long: what the
+// editor benches type into.
+inline std::string big_source(int lines)
+{
+    std::string out;
+    char buf[160];
+    for (int i = 0; i < lines; ++i) {
+        switch (i % 4) {
+        case 0: snprintf(buf, sizeof buf, "move_%d:", i); break;
+        case 1: snprintf(buf, sizeof buf, "    mov     rax, [rbx + 0x%X]   ; entry", i); break;
+        case 2: snprintf(buf, sizeof buf, "    add     rdx, %d", i); break;
+        default: snprintf(buf, sizeof buf, "    jnz     move_%d", i - 3); break;
+        }
+        out += buf;
+        out += '\n';
+    }
+    return out;
 }
 
 } // namespace bench

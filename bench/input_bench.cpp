@@ -10,23 +10,6 @@
 
 namespace {
 
-std::string big_source(int lines)
-{
-    std::string out;
-    char buf[160];
-    for (int i = 0; i < lines; ++i) {
-        switch (i % 4) {
-        case 0: snprintf(buf, sizeof buf, "move_%d:", i); break;
-        case 1: snprintf(buf, sizeof buf, "    mov     rax, [rbx + 0x%X]   ; entry", i); break;
-        case 2: snprintf(buf, sizeof buf, "    add     rdx, %d", i); break;
-        default: snprintf(buf, sizeof buf, "    jnz     move_%d", i - 3); break;
-        }
-        out += buf;
-        out += '\n';
-    }
-    return out;
-}
-
 // Median milliseconds of: type two characters (the second one completes
 // or not), paint, then take them back with two Backspaces.
 double key_frame_ms(App& app, const char* first, const char* second, size_t* offered)
@@ -66,7 +49,7 @@ int main()
     App app;
     Doc* d = AppProbe::new_doc(app, false);
     d->path = "/tmp/big.asm";
-    d->ed.set_text(big_source(100000));
+    d->ed.set_text(bench::big_source(100000));
     AppProbe::activate(app, d);
     d->ed.goto_line(50000, true);
     d->ed.insert("\n");

@@ -629,7 +629,7 @@ EOF
     gcc -O2 -fno-pie -no-pie -o c-stdin stdin.c && convert c-stdin-copy-reloc c c-stdin
     if gcc -m32 -O2 -fno-pie -no-pie -o c-stdin32 stdin.c 2>/dev/null; then
         convert c32-stdin-copy-reloc c32 c-stdin32
-        grep -q '^extern stdin$' c32-stdin-copy-reloc.src || echo "c32-stdin-copy-reloc: stdin is no import"
+        grep -q '^extern stdin$' c32-stdin-copy-reloc.src || echo "c32-stdin-copy-reloc: stdin is not extern"
     fi
 fi
 if have g++; then
@@ -671,8 +671,8 @@ for t in true: echo:"a b" seq:"3 7" cat: wc:-l basename:"/a/b.c .c" dirname:/a/b
     args=
 done
 
-# NASM programs: position-independent with the C library, a copy-relocated
-# import, and linker options that shape the segments.
+# NASM programs: position-independent with the C library, one with a
+# copy-relocated extern, and linker options that shape the segments.
 cat > npie.asm <<'EOF'
 bits 64
 global _start

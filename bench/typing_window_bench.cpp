@@ -53,23 +53,6 @@ struct X {
     }
 };
 
-std::string big_source(int lines)
-{
-    std::string out;
-    char buf[160];
-    for (int i = 0; i < lines; ++i) {
-        switch (i % 4) {
-        case 0: snprintf(buf, sizeof buf, "move_%d:", i); break;
-        case 1: snprintf(buf, sizeof buf, "    mov     rax, [rbx + 0x%X]   ; entry", i); break;
-        case 2: snprintf(buf, sizeof buf, "    add     rdx, %d", i); break;
-        default: snprintf(buf, sizeof buf, "    jnz     move_%d", i - 3); break;
-        }
-        out += buf;
-        out += '\n';
-    }
-    return out;
-}
-
 bool write_all(const std::string& path, const std::string& text)
 {
     FILE* f = fopen(path.c_str(), "wb");
@@ -201,7 +184,7 @@ int main(int argc, char** argv)
         return 1;
     std::string dir = tmpl;
     std::string small = dir + "/small.asm", big = dir + "/big.asm";
-    if (!write_all(small, big_source(40)) || !write_all(big, big_source(100000)))
+    if (!write_all(small, bench::big_source(40)) || !write_all(big, bench::big_source(100000)))
         return 1;
     std::vector<double> ratios;
     double worst_big = 0;

@@ -1132,7 +1132,7 @@ TEST(ReasmRebuild, ImportsKeepTheirKindAndAddend)
         std::string file, text, build, line; // a line the source must hold
     } cases[] = {
         { "32-bit copy relocation", "p.c", reader, "gcc -m32 -O2 -fno-pie -no-pie -o p p.c", "extern stdin" },
-        { "weak import of the start code", "p.c", reader, "gcc -O2 -s -o p p.c",
+        { "weak extern of the start code", "p.c", reader, "gcc -O2 -s -o p p.c",
           "extern _ITM_deregisterTMCloneTable:weak" },
         { "type information 16 bytes into a vtable", "p.cpp", shapes, "g++ -O0 -no-pie -o p p.cpp",
           "    dq _ZTVN10__cxxabiv117__class_type_infoE + 16" },
